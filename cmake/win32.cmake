@@ -1,0 +1,20 @@
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                        _WIN32_WINNT=0x0601)
+
+add_library(digestbox_platform OBJECT
+  src/platform/win32/code_page_win32.cpp
+  src/platform/win32/directory_win32.cpp
+  src/platform/win32/file_win32.cpp
+  src/platform/win32/last_error_win32.cpp
+  src/platform/win32/system_error_win32.cpp)
+add_library(digestbox_crypto OBJECT src/platform/win32/crypto_win32.cpp)
+add_library(digestbox_desktop OBJECT src/platform/win32/desktop_win32.cpp)
+foreach(target digestbox_platform digestbox_crypto digestbox_desktop)
+  target_include_directories(${target} PUBLIC src)
+endforeach()
+
+set(DIGESTBOX_ENTRY src/app/main_win32.cpp)
+set(DIGESTBOX_SYSTEM_LIBS advapi32 user32 kernel32)
+
+# Only Windows' own DLLs beside the program: the C++ runtime is linked in.
+add_link_options(-static -static-libgcc -static-libstdc++)

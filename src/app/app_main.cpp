@@ -1,0 +1,38 @@
+#include "app/app_main.h"
+
+#include "app/show_system_error.h"
+#include "create/create_digests.h"
+#include "digest/digest_record.h"
+#include "hash/crypt_provider.h"
+#include "verify/verify_digests.h"
+
+namespace {
+
+const char16_t kQuestionCaption[] = u"ハッシュ作成の確認";
+const char16_t kMd5Question[] =
+    u"カレントディレクトリ上のファイルのMD5ハッシュを作成しますか？\r\n"
+    u"(SHA1ハッシュを作成する場合はSHIFT+CTRLキーを押しながら起動します。)";
+const char16_t kSha1Question[] =
+    u"カレントディレクトリ上のファイルのSHA1ハッシュを作成しますか？\r\n"
+    u"(MD5ハッシュを作成する場合はSHIFTキーのみ押しながら起動します。)";
+
+}  // namespace
+
+int AppMain(platform::Desktop& desktop) {
+  CryptProvider provider;
+  if (!provider.Acquire()) {
+    ShowSystemError(desktop, platform::GetLastErrorCode());
+    return 1;
+  }
+  const bool shift = desktop.IsKeyDown(VK_SHIFT);
+  const bool ctrl = desktop.IsKeyDown(VK_CONTROL);
+  if (!shift) return VerifyDigests(desktop, provider);
+
+  const WideString question(ctrl ? kSha1Question : kMd5Question);
+  const int answer = desktop.ShowMessageBox(question, WideString(kQuestionCaption),
+                                            MB_YESNO | MB_ICONQUESTION);
+  if (answer != IDYES) return 0;
+  const AlgorithmId algorithm = CALG_MD5 + (ctrl ? 1 : 0);
+  return CreateDigests(desktop, provider, algorithm,
+                       DigestExtension(algorithm));
+}

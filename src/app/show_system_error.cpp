@@ -1,0 +1,9 @@
+#include "app/show_system_error.h"
+
+#include "platform/system_error.h"
+
+void ShowSystemError(platform::Desktop& desktop, platform::ErrorCode code) {
+  WideString text;
+  if (!platform::SystemErrorText(code, &text)) return;
+  desktop.ShowMessageBox(text, WideString::Absent(), MB_ICONERROR);
+}

@@ -1,0 +1,8 @@
+#pragma once
+
+#include "platform/desktop.h"
+#include "platform/last_error.h"
+
+// Shows the platform's text for `code` in an error box with the default
+// caption; shows nothing when the platform has no text for it.
+void ShowSystemError(platform::Desktop& desktop, platform::ErrorCode code);

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// UTF-16 text owned by one holder, which may hold no string at all (absent).
+// Appending absent text changes nothing; appending present text, even empty
+// text, makes the string present. An append that finds no memory is skipped
+// so that a report can go on without one of its pieces; constructing a
+// string that finds no memory throws std::bad_alloc and ends the process.
+class WideString {
+ public:
+  WideString() = default;
+  explicit WideString(std::u16string_view text) : text_(text), present_(true) {}
+
+  static WideString Absent() { return WideString(); }
+
+  bool IsAbsent() const { return !present_; }
+  bool IsEmpty() const { return !present_ || text_.empty(); }
+  std::size_t Length() const { return text_.size(); }
+
+  // Never null; an absent string reads as "".
+  const char16_t* CStr() const { return text_.c_str(); }
+  std::u16string_view View() const { return text_; }
+
+  // Returns false when the piece was skipped for want of memory.
+  bool Append(std::u16string_view text);
+  bool Append(const WideString& text);
+
+  void Reset();
+
+  bool operator==(const WideString& other) const {
+    return present_ == other.present_ && text_ == other.text_;
+  }
+  bool operator!=(const WideString& other) const { return !(*this == other); }
+
+ private:
+  std::u16string text_;
+  bool present_ = false;
+};

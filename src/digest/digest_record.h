@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/algorithm_id.h"
+#include "common/wide_string.h"
+
+// The extension of the digest files of an algorithm, without the dot.
+WideString DigestExtension(AlgorithmId algorithm);
+
+// "<name>.<extension>". Throws std::bad_alloc rather than ever giving an
+// incomplete name.
+WideString DigestFileName(const WideString& name, const WideString& extension);
+
+// The whole content of a digest file: the digest in lowercase hex, " *", the
+// name in the system ANSI code page and one line feed. Fails, leaving the
+// reason as the last error, when the name cannot be converted.
+bool FormatDigestRecord(const std::uint8_t* digest, std::uint32_t size,
+                        const WideString& name, std::string* record);

@@ -1,0 +1,43 @@
+#include "hash/file_hash.h"
+
+#include "platform/file.h"
+#include "platform/last_error.h"
+
+bool FileHash::Create(AlgorithmId algorithm) {
+  Destroy();
+  return platform::CreateHash(provider_.Handle(), algorithm, &handle_);
+}
+
+bool FileHash::AddData(const std::uint8_t* data, std::uint32_t size) {
+  return platform::HashData(handle_, data, size);
+}
+
+std::uint32_t FileHash::GetSize() {
+  std::uint32_t size = 0;
+  if (!platform::GetHashSize(handle_, &size)) return 0;
+  return size;
+}
+
+bool FileHash::GetValue(std::uint8_t* value, std::uint32_t size) {
+  return platform::GetHashValue(handle_, value, &size);
+}
+
+void FileHash::Destroy() {
+  if (handle_ != 0) {
+    const platform::PreserveLastError keep;  // callers report the failure
+    platform::DestroyHash(handle_);
+    handle_ = 0;
+  }
+}
+
+bool HashFile(const WideString& name, FileHash& hash) {
+  platform::InputFile file;
+  if (!file.Open(name)) return false;
+  std::uint8_t block[4096];
+  for (;;) {
+    std::uint32_t read = 0;
+    if (!file.Read(block, sizeof block, &read)) return false;
+    if (read == 0) return true;
+    if (!hash.AddData(block, read)) return false;
+  }
+}

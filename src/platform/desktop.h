@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+
+#include "common/wide_string.h"
+
+// Message box styles, answers and keys under their Win32 names and values.
+// <windows.h> defines the same names as macros; the Windows backend includes
+// it after this header, so the macros take over with identical values.
+#ifndef MB_YESNO
+constexpr std::uint32_t MB_OK = 0x00;
+constexpr std::uint32_t MB_YESNO = 0x04;
+constexpr std::uint32_t MB_ICONERROR = 0x10;
+constexpr std::uint32_t MB_ICONQUESTION = 0x20;
+constexpr std::uint32_t MB_ICONINFORMATION = 0x40;
+constexpr int IDOK = 1;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+constexpr int VK_SHIFT = 0x10;
+constexpr int VK_CONTROL = 0x11;
+#endif
+
+namespace platform {
+
+// The user's side of the program: key state and modal message boxes. It is
+// an interface so that tests can hold keys, give answers and record boxes.
+class Desktop {
+ public:
+  virtual ~Desktop() = default;
+
+  // Whether the key is down at the moment of the call.
+  virtual bool IsKeyDown(int virtual_key) = 0;
+
+  // A modal, owner-less box. An absent caption shows the platform's default
+  // caption. Returns the button chosen (IDOK, IDYES, IDNO).
+  virtual int ShowMessageBox(const WideString& text, const WideString& caption,
+                             std::uint32_t style) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+
+#include "common/wide_string.h"
+
+namespace platform {
+
+enum class EntryKind {
+  kFile,
+  kDirectory,
+  kOther,  // a device, pipe or socket: nothing to hash
+};
+
+struct DirectoryEntry {
+  WideString name;  // no directory part
+  EntryKind kind = EntryKind::kFile;
+};
+
+// Enumerates the current directory's entries whose names match a pattern
+// ("*.*" matches every name, with or without a dot), without regard to letter
+// case, in the platform's order. First fails when nothing matches; Next fails
+// with kErrorNoMoreFiles at the end, and with another code on a real error.
+class DirectoryScan {
+ public:
+  DirectoryScan() = default;
+  ~DirectoryScan() { Close(); }
+  DirectoryScan(const DirectoryScan&) = delete;
+  DirectoryScan& operator=(const DirectoryScan&) = delete;
+
+  bool First(const WideString& pattern, DirectoryEntry* entry);
+  bool Next(DirectoryEntry* entry);
+  void Close();
+
+ private:
+  std::intptr_t handle_ = -1;
+  WideString pattern_;  // kept by backends that match names themselves
+};
+
+}  // namespace platform

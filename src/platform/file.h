@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+
+#include "common/wide_string.h"
+
+namespace platform {
+
+// A file opened for sequential reading with read sharing. Only ordinary disk
+// files open: directories, devices, pipes and sockets are refused, since
+// reading them could block or never end.
+class InputFile {
+ public:
+  InputFile() = default;
+  ~InputFile() { Close(); }
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  bool Open(const WideString& name);
+  // Reads up to `size` bytes; *read is 0 at the end of the file.
+  bool Read(void* buffer, std::uint32_t size, std::uint32_t* read);
+  bool GetSize(std::uint64_t* size);
+  // Keeps the last error.
+  void Close();
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
+// A file created for writing with no sharing, replacing any file of the name.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  bool Create(const WideString& name);
+  bool Write(const void* data, std::uint32_t size, std::uint32_t* written);
+  // Reports a failure of the final flush, which some file systems only
+  // detect at close.
+  bool Close();
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
+}  // namespace platform

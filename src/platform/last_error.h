@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// The platform's own error number: GetLastError() on Windows, errno on POSIX.
+// It travels unchanged so that the error box shows the platform's own text.
+using ErrorCode = std::uint32_t;
+
+ErrorCode GetLastErrorCode();
+void SetLastErrorCode(ErrorCode code);
+
+// Codes the core must name; each backend gives its platform's value.
+extern const ErrorCode kErrorNoMoreFiles;
+extern const ErrorCode kErrorDiskFull;
+extern const ErrorCode kErrorFileTooLarge;
+extern const ErrorCode kErrorNotEnoughMemory;
+extern const ErrorCode kErrorNotSupported;
+
+// Keeps the last error across cleanup calls (closing a handle must not
+// replace the code of the call that failed).
+class PreserveLastError {
+ public:
+  PreserveLastError() : saved_(GetLastErrorCode()) {}
+  ~PreserveLastError() { SetLastErrorCode(saved_); }
+  PreserveLastError(const PreserveLastError&) = delete;
+  PreserveLastError& operator=(const PreserveLastError&) = delete;
+
+ private:
+  ErrorCode saved_;
+};
+
+}  // namespace platform

@@ -1,0 +1,105 @@
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/directory.h"
+#include "platform/last_error.h"
+#include "platform/posix/locale_codec.h"
+
+namespace platform {
+namespace {
+
+char16_t FoldCase(char16_t unit) {
+  return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 32) : unit;
+}
+
+// Windows wildcard matching: '*' and '?', ASCII letters without regard to
+// case, and a trailing ".*" that also matches a name without any dot.
+bool Matches(std::u16string_view pattern, std::u16string_view name) {
+  if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == u".*" &&
+      name.find(u'.') == std::u16string_view::npos) {
+    pattern.remove_suffix(2);
+  }
+  std::size_t p = 0, n = 0, star = std::u16string_view::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() &&
+        (pattern[p] == u'?' || FoldCase(pattern[p]) == FoldCase(name[n]))) {
+      ++p, ++n;
+    } else if (p < pattern.size() && pattern[p] == u'*') {
+      star = p++;
+      resume = n;
+    } else if (star != std::u16string_view::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == u'*') ++p;
+  return p == pattern.size();
+}
+
+// A symbolic link counts as what it points to; one that points nowhere is
+// taken as a file so that opening it reports why.
+EntryKind KindOf(const struct dirent& entry) {
+  switch (entry.d_type) {
+    case DT_REG:
+      return EntryKind::kFile;
+    case DT_DIR:
+      return EntryKind::kDirectory;
+    case DT_LNK:
+    case DT_UNKNOWN:
+      break;
+    default:
+      return EntryKind::kOther;
+  }
+  struct stat info;
+  if (::stat(entry.d_name, &info) != 0) return EntryKind::kFile;
+  if (S_ISREG(info.st_mode)) return EntryKind::kFile;
+  if (S_ISDIR(info.st_mode)) return EntryKind::kDirectory;
+  return EntryKind::kOther;
+}
+
+DIR* DirOf(std::intptr_t handle) { return reinterpret_cast<DIR*>(handle); }
+
+}  // namespace
+
+bool DirectoryScan::First(const WideString& pattern, DirectoryEntry* entry) {
+  Close();
+  DIR* dir = ::opendir(".");
+  if (dir == nullptr) return false;
+  handle_ = reinterpret_cast<std::intptr_t>(dir);
+  pattern_ = pattern;
+  if (Next(entry)) return true;
+  const ErrorCode error = GetLastErrorCode();
+  Close();
+  SetLastErrorCode(error == kErrorNoMoreFiles ? ENOENT : error);
+  return false;
+}
+
+bool DirectoryScan::Next(DirectoryEntry* entry) {
+  for (;;) {
+    errno = 0;
+    const struct dirent* found = ::readdir(DirOf(handle_));
+    if (found == nullptr) {
+      if (errno == 0) SetLastErrorCode(kErrorNoMoreFiles);
+      return false;
+    }
+    WideString name(posix::DecodeLocale(found->d_name, std::strlen(found->d_name)));
+    if (!Matches(pattern_.View(), name.View())) continue;
+    entry->name = std::move(name);
+    entry->kind = KindOf(*found);
+    return true;
+  }
+}
+
+void DirectoryScan::Close() {
+  if (handle_ == -1) return;
+  const PreserveLastError keep;
+  ::closedir(DirOf(handle_));
+  handle_ = -1;
+}
+
+}  // namespace platform

@@ -1,0 +1,111 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/file.h"
+#include "platform/last_error.h"
+#include "platform/posix/locale_codec.h"
+
+namespace platform {
+namespace {
+
+std::string PathOf(const WideString& name) {
+  return posix::EncodeLocale(name.View());
+}
+
+void CloseKeepingError(std::intptr_t* handle) {
+  if (*handle < 0) return;
+  const PreserveLastError keep;
+  ::close(static_cast<int>(*handle));
+  *handle = -1;
+}
+
+}  // namespace
+
+bool InputFile::Open(const WideString& name) {
+  Close();
+  // O_NONBLOCK: a FIFO without a writer must not hold the run; anything but
+  // a regular file is refused right after.
+  const int fd = ::open(PathOf(name).c_str(),
+                        O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  handle_ = fd;
+  struct stat info;
+  if (::fstat(fd, &info) != 0) {
+    Close();
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    Close();
+    SetLastErrorCode(S_ISDIR(info.st_mode) ? EISDIR : kErrorNotSupported);
+    return false;
+  }
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return true;
+}
+
+bool InputFile::Read(void* buffer, std::uint32_t size, std::uint32_t* read) {
+  for (;;) {
+    const ssize_t got = ::read(static_cast<int>(handle_), buffer, size);
+    if (got >= 0) {
+      *read = static_cast<std::uint32_t>(got);
+      return true;
+    }
+    if (errno != EINTR) return false;
+  }
+}
+
+bool InputFile::GetSize(std::uint64_t* size) {
+  struct stat info;
+  if (::fstat(static_cast<int>(handle_), &info) != 0) return false;
+  *size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+void InputFile::Close() { CloseKeepingError(&handle_); }
+
+OutputFile::~OutputFile() { CloseKeepingError(&handle_); }
+
+bool OutputFile::Create(const WideString& name) {
+  CloseKeepingError(&handle_);
+  // O_NONBLOCK: a FIFO of that name without a reader fails at once instead
+  // of holding the run.
+  const int fd = ::open(PathOf(name).c_str(),
+                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY |
+                            O_NONBLOCK,
+                        0666);
+  if (fd < 0) return false;
+  handle_ = fd;
+  return true;
+}
+
+bool OutputFile::Write(const void* data, std::uint32_t size,
+                       std::uint32_t* written) {
+  const auto* bytes = static_cast<const char*>(data);
+  std::uint32_t done = 0;
+  while (done < size) {
+    const ssize_t put = ::write(static_cast<int>(handle_), bytes + done,
+                                size - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      *written = done;
+      return false;
+    }
+    if (put == 0) break;
+    done += static_cast<std::uint32_t>(put);
+  }
+  *written = done;
+  return true;
+}
+
+bool OutputFile::Close() {
+  if (handle_ < 0) return true;
+  const int fd = static_cast<int>(handle_);
+  handle_ = -1;
+  return ::close(fd) == 0 || errno == EINTR;
+}
+
+}  // namespace platform

@@ -1,0 +1,86 @@
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/input.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/posix/key_state.h"
+
+namespace platform {
+namespace posix {
+namespace {
+
+struct KeyPair {
+  KeySym x_left, x_right;
+  int evdev_left, evdev_right;
+};
+
+KeyPair KeysOf(Modifier modifier) {
+  if (modifier == Modifier::kShift) {
+    return {XK_Shift_L, XK_Shift_R, KEY_LEFTSHIFT, KEY_RIGHTSHIFT};
+  }
+  return {XK_Control_L, XK_Control_R, KEY_LEFTCTRL, KEY_RIGHTCTRL};
+}
+
+// 1: down, 0: up, -1: no display to ask.
+int AskX11(const KeyPair& keys) {
+  const char* name = std::getenv("DISPLAY");
+  if (name == nullptr || *name == '\0') return -1;
+  Display* display = XOpenDisplay(name);
+  if (display == nullptr) return -1;
+  char keymap[32];
+  XQueryKeymap(display, keymap);
+  int down = 0;
+  for (KeySym sym : {keys.x_left, keys.x_right}) {
+    const KeyCode code = XKeysymToKeycode(display, sym);
+    if (code != 0 && (keymap[code / 8] >> (code % 8) & 1)) down = 1;
+  }
+  XCloseDisplay(display);
+  return down;
+}
+
+bool BitSet(const unsigned char* bits, int bit) {
+  return bits[bit / 8] >> (bit % 8) & 1;
+}
+
+// 1: down, 0: up, -1: no keyboard readable.
+int AskEvdev(const KeyPair& keys) {
+  DIR* dir = ::opendir("/dev/input");
+  if (dir == nullptr) return -1;
+  int result = -1;
+  while (const struct dirent* entry = ::readdir(dir)) {
+    if (std::strncmp(entry->d_name, "event", 5) != 0) continue;
+    const std::string path = std::string("/dev/input/") + entry->d_name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    unsigned char bits[KEY_MAX / 8 + 1] = {};
+    if (::ioctl(fd, EVIOCGKEY(sizeof bits), bits) >= 0) {
+      if (result < 0) result = 0;
+      if (BitSet(bits, keys.evdev_left) || BitSet(bits, keys.evdev_right)) {
+        result = 1;
+      }
+    }
+    ::close(fd);
+  }
+  ::closedir(dir);
+  return result;
+}
+
+}  // namespace
+
+bool IsModifierDown(Modifier modifier) {
+  const KeyPair keys = KeysOf(modifier);
+  const int x11 = AskX11(keys);
+  if (x11 >= 0) return x11 == 1;
+  return AskEvdev(keys) == 1;
+}
+
+}  // namespace posix
+}  // namespace platform

@@ -1,0 +1,19 @@
+#include <cerrno>
+
+#include "platform/last_error.h"
+
+namespace platform {
+
+// readdir() reports its end by leaving errno alone; ENODATA is never one of
+// its errors, so it can stand for the end of an enumeration.
+const ErrorCode kErrorNoMoreFiles = ENODATA;
+const ErrorCode kErrorDiskFull = ENOSPC;
+const ErrorCode kErrorFileTooLarge = EFBIG;
+const ErrorCode kErrorNotEnoughMemory = ENOMEM;
+const ErrorCode kErrorNotSupported = EOPNOTSUPP;
+
+ErrorCode GetLastErrorCode() { return static_cast<ErrorCode>(errno); }
+
+void SetLastErrorCode(ErrorCode code) { errno = static_cast<int>(code); }
+
+}  // namespace platform

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/desktop.h"
+
+namespace platform {
+namespace posix {
+
+// Message boxes on the controlling terminal: the icon's word, the caption
+// and the text; OK waits for Enter, Yes/No reads one answer. With no
+// terminal the box goes to standard error, OK returns at once and Yes/No
+// answers No.
+class TerminalDesktop : public Desktop {
+ public:
+  bool IsKeyDown(int virtual_key) override;
+  int ShowMessageBox(const WideString& text, const WideString& caption,
+                     std::uint32_t style) override;
+};
+
+// The box as the terminal shows it, in UTF-16, before any answer.
+std::u16string FormatTerminalBox(const WideString& text,
+                                 const WideString& caption,
+                                 std::uint32_t style);
+
+// Only y, yes or はい, in any case, mean Yes.
+bool IsYesAnswer(const std::string& line);
+
+}  // namespace posix
+}  // namespace platform

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "common/wide_string.h"
+#include "platform/last_error.h"
+
+namespace platform {
+
+// The platform's own description of an error code; false when it has none.
+bool SystemErrorText(ErrorCode code, WideString* text);
+
+}  // namespace platform

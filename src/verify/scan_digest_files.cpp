@@ -1,0 +1,43 @@
+#include "verify/scan_digest_files.h"
+
+#include "app/show_system_error.h"
+#include "platform/directory.h"
+#include "verify/read_whole_file.h"
+
+namespace {
+
+const char16_t kMalformedText[] =
+    u"ファイルのフォーマットが不正であるか解析に失敗しました。";
+
+// Returns false when the file could not be read, which ends the scan.
+bool ScanOne(platform::Desktop& desktop, const WideString& name,
+             AlgorithmId algorithm, DigestParser& parser) {
+  FileContent content;
+  if (!ReadWholeFile(name, &content)) {
+    ShowSystemError(desktop, platform::GetLastErrorCode());
+    return false;
+  }
+  if (!parser.Parse(content.Text(), algorithm)) {
+    desktop.ShowMessageBox(WideString(kMalformedText), name, MB_ICONERROR);
+  }
+  return true;
+}
+
+}  // namespace
+
+void ScanDigestFiles(platform::Desktop& desktop, const WideString& pattern,
+                     AlgorithmId algorithm, DigestParser& parser) {
+  platform::DirectoryScan scan;
+  platform::DirectoryEntry entry;
+  if (!scan.First(pattern, &entry)) return;  // no such file: silent
+  do {
+    if (entry.kind != platform::EntryKind::kDirectory &&
+        !ScanOne(desktop, entry.name, algorithm, parser)) {
+      return;
+    }
+  } while (scan.Next(&entry));
+  // A broken enumeration is shown and ends the scan, so no file is read
+  // twice and no record is listed twice.
+  const platform::ErrorCode error = platform::GetLastErrorCode();
+  if (error != platform::kErrorNoMoreFiles) ShowSystemError(desktop, error);
+}

@@ -1,0 +1,94 @@
+#include "verify/verify_digests.h"
+
+#include <cstring>
+
+#include "app/show_system_error.h"
+#include "digest/digest_list.h"
+#include "digest/digest_parser.h"
+#include "digest/hex_to_bytes.h"
+#include "hash/file_hash.h"
+#include "verify/scan_digest_files.h"
+
+namespace {
+
+const char16_t kNothingToVerify[] =
+    u"ダイジェストファイル(*.md5/*.sha1)がカレントディレクトリに1つも存在しないため検証できません。\r\n"
+    u"\r\n"
+    u"(検証するのではなく、ダイジェストファイルを新規に作成する場合は\r\n"
+    u"SHIFTキー、もしくはSHIFT+CTRLキーを押しながら起動します。)";
+const char16_t kSeparator[] = u" - ";
+const char16_t kOk[] = u"OK";
+const char16_t kMismatch[] = u"ハッシュ値が一致しません。";
+const char16_t kUnreadable[] =
+    u"ファイルが見つからないか、読み込みに失敗しました。";
+const char16_t kLineEnd[] = u"\r\n";
+const char16_t kFailedCaption[] = u"検証に失敗しました。";
+const char16_t kSucceededCaption[] = u"検証に成功しました。";
+
+enum class Check { kOk, kMismatch, kUnreadable, kHashFailed };
+
+// Hashes the entry's file and compares it with the entry's digest text.
+Check CheckEntry(CryptProvider& provider, const DigestEntry& entry) {
+  FileHash hash(provider);
+  if (!hash.Create(entry.GetAlgorithm())) return Check::kHashFailed;
+  if (!HashFile(entry.GetName(), hash)) return Check::kUnreadable;
+  std::uint8_t computed[kMaxDigestSize];
+  const std::uint32_t size = hash.GetSize();
+  if (!hash.GetValue(computed, size)) return Check::kHashFailed;
+  std::uint8_t expected[kMaxDigestSize];
+  const std::size_t decoded =
+      HexToBytes(entry.GetDigest().CStr(), expected, size);
+  if (decoded != size || std::memcmp(computed, expected, size) != 0) {
+    return Check::kMismatch;
+  }
+  return Check::kOk;
+}
+
+}  // namespace
+
+int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider) {
+  DigestList list;
+  DigestParser parser(list);
+  ScanDigestFiles(desktop, WideString(u"*.md5"), CALG_MD5, parser);
+  ScanDigestFiles(desktop, WideString(u"*.sha1"), CALG_SHA1, parser);
+  if (list.Count() == 0) {
+    desktop.ShowMessageBox(WideString(kNothingToVerify), WideString::Absent(),
+                           MB_ICONERROR);
+    return 0;
+  }
+
+  WideString report;
+  bool failed = false;
+  for (std::size_t slot = 0; slot < list.Count(); ++slot) {
+    const std::unique_ptr<DigestEntry> entry = list.Take(slot);
+    const Check check = CheckEntry(provider, *entry);
+    if (check == Check::kHashFailed) {
+      // No report: what was gathered so far is dropped with the run.
+      ShowSystemError(desktop, platform::GetLastErrorCode());
+      return 0;
+    }
+    report.Append(entry->GetName());
+    report.Append(kSeparator);
+    switch (check) {
+      case Check::kOk:
+        report.Append(kOk);
+        break;
+      case Check::kMismatch:
+        report.Append(kMismatch);
+        failed = true;
+        break;
+      default:
+        report.Append(kUnreadable);
+        failed = true;
+        break;
+    }
+    report.Append(kLineEnd);
+  }
+  if (report.IsEmpty()) return 0;
+  const WideString caption(failed ? kFailedCaption : kSucceededCaption);
+  report.Append(kLineEnd);
+  report.Append(caption);
+  desktop.ShowMessageBox(report, caption,
+                         failed ? MB_ICONERROR : MB_ICONINFORMATION);
+  return 0;
+}

@@ -1,0 +1,128 @@
+#include "digest/digest_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/wide_string.h"
+#include "digest/digest_record.h"
+
+namespace {
+
+const std::string kMd5 = "d41d8cd98f00b204e9800998ecf8427e";
+const std::string kSha1 = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
+
+struct Parsed {
+  bool ok;
+  std::vector<std::unique_ptr<DigestEntry>> entries;
+};
+
+// Text runs to its first zero byte, as the reader stores it.
+Parsed ParseText(const std::string& text, AlgorithmId algorithm = CALG_MD5) {
+  DigestList list;
+  DigestParser parser(list);
+  Parsed parsed{parser.Parse(text.c_str(), algorithm), {}};
+  for (std::size_t i = 0; i < list.Count(); ++i) {
+    parsed.entries.push_back(list.Take(i));
+  }
+  return parsed;
+}
+
+std::u16string Ascii(const std::string& text) {
+  return std::u16string(text.begin(), text.end());
+}
+
+TEST(DigestParserTest, TextWithoutRecords) {
+  for (const char* text : {"", " ", "\r\n\r\n", " \t\n \r "}) {
+    const Parsed parsed = ParseText(text);
+    EXPECT_TRUE(parsed.ok) << text;
+    EXPECT_TRUE(parsed.entries.empty()) << text;
+  }
+}
+
+TEST(DigestParserTest, ARecordNeedsABlankAndMoreAfterItsDigest) {
+  EXPECT_FALSE(ParseText(kMd5).ok);
+  EXPECT_FALSE(ParseText(kMd5 + " \r\n\n\t").ok);
+  EXPECT_TRUE(ParseText(kMd5 + " x").ok);
+}
+
+TEST(DigestParserTest, WrittenRecordParsesBack) {
+  const std::uint8_t digest[16] = {0xd4, 0x1d, 0x8c, 0xd9, 0x8f, 0x00,
+                                   0xb2, 0x04, 0xe9, 0x80, 0x09, 0x98,
+                                   0xec, 0xf8, 0x42, 0x7e};
+  std::string record;
+  ASSERT_TRUE(FormatDigestRecord(digest, 16, WideString(u"a b.txt"), &record));
+  EXPECT_EQ(record, kMd5 + " *a b.txt\n");
+
+  const Parsed parsed = ParseText(record);
+  ASSERT_TRUE(parsed.ok);
+  ASSERT_EQ(parsed.entries.size(), 1u);
+  EXPECT_EQ(parsed.entries[0]->GetDigest().View(), Ascii(kMd5));
+  EXPECT_EQ(parsed.entries[0]->GetName().View(), u"a b.txt");
+  EXPECT_EQ(parsed.entries[0]->GetStar(), 1);
+  EXPECT_EQ(parsed.entries[0]->GetAlgorithm(), CALG_MD5);
+}
+
+TEST(DigestParserTest, SeveralRecordsBlankLinesAndCrLf) {
+  const Parsed parsed = ParseText("\r\n" + kSha1 + " *one\r\n\r\n  \r\n" +
+                                      kSha1 + "  two\r\n",
+                                  CALG_SHA1);
+  ASSERT_TRUE(parsed.ok);
+  ASSERT_EQ(parsed.entries.size(), 2u);
+  EXPECT_EQ(parsed.entries[0]->GetName().View(), u"one");
+  EXPECT_EQ(parsed.entries[0]->GetStar(), 1);
+  EXPECT_EQ(parsed.entries[1]->GetName().View(), u"two");
+  EXPECT_EQ(parsed.entries[1]->GetStar(), 0);
+  EXPECT_EQ(parsed.entries[1]->GetAlgorithm(), CALG_SHA1);
+}
+
+TEST(DigestParserTest, WhatBelongsToTheName) {
+  struct Case {
+    std::string text;
+    std::u16string digest;
+    std::u16string name;
+    bool name_absent;
+    int star;
+  };
+  const Case cases[] = {
+      // An asterisk then a space: the space starts the name.
+      {kMd5 + " * spaced\n", Ascii(kMd5), u" spaced", false, 1},
+      // Glued to the digest, the asterisk is part of the token.
+      {"00*1 name\n", u"00*1", u"name", false, 0},
+      // The name may stand on a later line, a star there still counting.
+      {kMd5 + "\n\n  *later name\n", Ascii(kMd5), u"later name", false, 1},
+      {kMd5 + " *\n", Ascii(kMd5), u"", true, 1},
+      {kMd5 + " *", Ascii(kMd5), u"", true, 1},
+      {kMd5 + " trailing  \t\n", Ascii(kMd5), u"trailing  \t", false, 0},
+      {kMd5 + "00 long\n", Ascii(kMd5 + "00"), u"long", false, 0},
+      // A zero byte ends the text.
+      {kMd5 + " cut" + std::string(1, '\0') + "rest\n", Ascii(kMd5), u"cut",
+       false, 0},
+  };
+  for (const Case& c : cases) {
+    const Parsed parsed = ParseText(c.text);
+    ASSERT_TRUE(parsed.ok) << c.text;
+    ASSERT_EQ(parsed.entries.size(), 1u) << c.text;
+    const DigestEntry& entry = *parsed.entries[0];
+    EXPECT_EQ(entry.GetDigest().View(), c.digest) << c.text;
+    EXPECT_EQ(entry.GetName().View(), c.name) << c.text;
+    EXPECT_EQ(entry.GetName().IsAbsent(), c.name_absent) << c.text;
+    EXPECT_EQ(entry.GetStar(), c.star) << c.text;
+  }
+}
+
+TEST(DigestParserTest, OddTokensAreMalformedAndEarlierRecordsStay) {
+  EXPECT_FALSE(ParseText(kMd5.substr(1) + " *x\n").ok);
+  const std::string bom = "\xEF\xBB\xBF";
+  EXPECT_FALSE(ParseText(bom + kMd5 + " *x\n").ok);
+  EXPECT_FALSE(ParseText(bom + kSha1 + " *x\n", CALG_SHA1).ok);
+
+  const Parsed parsed = ParseText(kMd5 + " *first\n" + "abc *second\n" + kMd5 +
+                                  " *third\n");
+  EXPECT_FALSE(parsed.ok);
+  ASSERT_EQ(parsed.entries.size(), 1u);
+  EXPECT_EQ(parsed.entries[0]->GetName().View(), u"first");
+}
+
+}  // namespace

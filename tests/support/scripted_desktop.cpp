@@ -1,0 +1,18 @@
+#include "support/scripted_desktop.h"
+
+bool ScriptedDesktop::IsKeyDown(int virtual_key) {
+  key_queries.push_back(virtual_key);
+  return held_.count(virtual_key) != 0;
+}
+
+int ScriptedDesktop::ShowMessageBox(const WideString& text,
+                                    const WideString& caption,
+                                    std::uint32_t style) {
+  boxes.push_back({std::u16string(text.View()), !caption.IsAbsent(),
+                   std::u16string(caption.View()), style});
+  if ((style & 0x0F) != MB_YESNO) return IDOK;
+  if (answers_.empty()) return IDNO;
+  const int answer = answers_.front();
+  answers_.pop_front();
+  return answer;
+}

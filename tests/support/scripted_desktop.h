@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/desktop.h"
+
+// One message box as the program showed it.
+struct RecordedBox {
+  std::u16string text;
+  bool has_caption = false;
+  std::u16string caption;
+  std::uint32_t style = 0;
+};
+
+// A desktop for tests: keys held by the test, answers given in turn (No when
+// none is left), every key query and box recorded.
+class ScriptedDesktop : public platform::Desktop {
+ public:
+  void Hold(int virtual_key) { held_.insert(virtual_key); }
+  void Answer(int button) { answers_.push_back(button); }
+
+  bool IsKeyDown(int virtual_key) override;
+  int ShowMessageBox(const WideString& text, const WideString& caption,
+                     std::uint32_t style) override;
+
+  std::vector<int> key_queries;
+  std::vector<RecordedBox> boxes;
+
+ private:
+  std::set<int> held_;
+  std::deque<int> answers_;
+};

@@ -1,0 +1,142 @@
+#include "verify/verify_digests.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/scripted_desktop.h"
+#include "support/temp_dir.h"
+#include "support/texts.h"
+#include "support/utf.h"
+
+namespace {
+
+const std::string kAbcMd5 = "900150983cd24fb0d6963f7d28e17f72";
+const std::string kAbcSha1 = "a9993e364706816aba3e25717850c26c9cd0d89d";
+
+class VerifyDigestsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(provider_.Acquire());
+    WriteBytes("abc.txt", "abc");
+  }
+
+  void Verify() { EXPECT_EQ(VerifyDigests(desktop_, provider_), 0); }
+
+  // The last box, which is the report when there is one.
+  const RecordedBox& Report() const { return desktop_.boxes.back(); }
+
+  TempDirectory dir_;
+  CryptProvider provider_;
+  ScriptedDesktop desktop_;
+};
+
+TEST_F(VerifyDigestsTest, OneMatchingRecord) {
+  WriteBytes("abc.txt.md5", kAbcMd5 + " *abc.txt\n");
+  Verify();
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  EXPECT_EQ(Report().text, u"abc.txt - OK\r\n\r\n" +
+                               std::u16string(kSucceededCaptionText));
+  EXPECT_EQ(Report().caption, kSucceededCaptionText);
+  EXPECT_EQ(Report().style, MB_ICONINFORMATION);
+}
+
+TEST_F(VerifyDigestsTest, ASecondRecordThatDoesNotMatch) {
+  WriteBytes("other.txt", "abd");
+  WriteBytes("list.md5", kAbcMd5 + " *abc.txt\n" + kAbcMd5 + " *other.txt\n");
+  Verify();
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  EXPECT_EQ(Report().text, u"abc.txt - OK\r\nother.txt - " +
+                               std::u16string(kMismatchText) + u"\r\n\r\n" +
+                               kFailedCaptionText);
+  EXPECT_EQ(Report().caption, kFailedCaptionText);
+  EXPECT_EQ(Report().style, MB_ICONERROR);
+}
+
+TEST_F(VerifyDigestsTest, Md5RecordsComeBeforeSha1Records) {
+  WriteBytes("a.sha1", kAbcSha1 + " *abc.txt\n");
+  WriteBytes("z.md5", kAbcMd5 + " *abc.txt\n");
+  WriteBytes("B.MD5", "0000 *missing\n");
+  Verify();
+  const std::u16string text = Report().text;
+  const auto sha1_line = text.rfind(u"abc.txt - OK");
+  ASSERT_NE(sha1_line, std::u16string::npos);
+  EXPECT_LT(text.find(u"missing - "), sha1_line) << "A.MD5 is an md5 file";
+  EXPECT_LT(text.find(u"abc.txt - OK"), sha1_line);
+  EXPECT_EQ(text.substr(sha1_line), u"abc.txt - OK\r\n\r\n" +
+                                        std::u16string(kFailedCaptionText));
+}
+
+TEST_F(VerifyDigestsTest, HowDigestTextIsCompared) {
+  std::string upper = kAbcMd5;
+  for (char& c : upper) c = static_cast<char>(std::toupper(c));
+  std::string zeros_as_g = kAbcMd5;
+  for (char& c : zeros_as_g) c = c == '0' ? 'g' : c;
+  WriteBytes("a.md5", upper + " *abc.txt\n" +          // case
+                          kAbcSha1 + " *abc.txt\n" +   // compared on a prefix
+                          kAbcMd5 + "00 abc.txt\n" +
+                          zeros_as_g + " *abc.txt\n" +  // 'g' counts as 0
+                          kAbcMd5.substr(0, 30) + " *abc.txt\n");  // short
+  Verify();
+  EXPECT_EQ(Report().text,
+            u"abc.txt - OK\r\nabc.txt - " + std::u16string(kMismatchText) +
+                u"\r\nabc.txt - OK\r\nabc.txt - OK\r\nabc.txt - " +
+                kMismatchText + u"\r\n\r\n" + kFailedCaptionText);
+}
+
+TEST_F(VerifyDigestsTest, NamesThatAreNotFilesHere) {
+  std::filesystem::create_directory("sub");
+  WriteBytes("sub/in.txt", "abc");
+  const std::string absolute = (dir_.path() / "abc.txt").u8string();
+  WriteBytes("a.md5", kAbcMd5 + " *\n" + kAbcMd5 + " *sub\n" + kAbcMd5 +
+                          " *sub/in.txt\n" + kAbcMd5 + " *" + absolute + "\n" +
+                          kAbcMd5 + " *sub/../abc.txt\n");
+  Verify();
+  EXPECT_EQ(Report().text,
+            u" - " + std::u16string(kUnreadableText) + u"\r\nsub - " +
+                kUnreadableText + u"\r\nsub/in.txt - OK\r\n" + U16(absolute) +
+                u" - OK\r\nsub/../abc.txt - OK\r\n\r\n" + kFailedCaptionText);
+}
+
+TEST_F(VerifyDigestsTest, MalformedDigestFiles) {
+  WriteBytes("bad1.md5", "xyz *abc.txt\n");
+  WriteBytes("bad2.sha1", kAbcSha1);
+  Verify();
+  ASSERT_EQ(desktop_.boxes.size(), 3u);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(desktop_.boxes[i].text, kMalformedFileText);
+    EXPECT_EQ(desktop_.boxes[i].style, MB_ICONERROR);
+  }
+  EXPECT_EQ(desktop_.boxes[0].caption, u"bad1.md5");
+  EXPECT_EQ(desktop_.boxes[1].caption, u"bad2.sha1");
+  EXPECT_EQ(Report().text, kNothingToVerifyText);
+  EXPECT_FALSE(Report().has_caption);
+}
+
+TEST_F(VerifyDigestsTest, RecordsBeforeAMalformedOneAreVerified) {
+  WriteBytes("a.md5", kAbcMd5 + " *abc.txt\nodd *abc.txt\n" + kAbcMd5 +
+                          " *never.txt\n");
+  Verify();
+  ASSERT_EQ(desktop_.boxes.size(), 2u);
+  EXPECT_EQ(desktop_.boxes[0].caption, u"a.md5");
+  EXPECT_EQ(Report().text, u"abc.txt - OK\r\n\r\n" +
+                               std::u16string(kSucceededCaptionText));
+}
+
+TEST_F(VerifyDigestsTest, FilesWithoutRecordsAndSubdirectoriesAreQuiet) {
+  WriteBytes("empty.md5", "");
+  WriteBytes("blank.sha1", " \r\n\t\n");
+  std::filesystem::create_directory("x.md5");
+  Verify();
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  EXPECT_EQ(Report().text, kNothingToVerifyText);
+}
+
+TEST_F(VerifyDigestsTest, NoDigestFilesAtAll) {
+  Verify();
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  EXPECT_EQ(Report().text, kNothingToVerifyText);
+  EXPECT_EQ(Report().style, MB_ICONERROR);
+}
+
+}  // namespace
