@@ -15,6 +15,7 @@ endforeach()
 
 set(DIGESTBOX_ENTRY src/app/main_win32.cpp)
 set(DIGESTBOX_SYSTEM_LIBS advapi32 user32 kernel32)
+set(DIGESTBOX_GUI WIN32)
 
 # Only Windows' own DLLs beside the program: the C++ runtime is linked in.
 add_link_options(-static -static-libgcc -static-libstdc++)

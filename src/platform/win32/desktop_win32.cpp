@@ -1,0 +1,20 @@
+#include "platform/win32/win32_desktop.h"
+#include "platform/win32/windows_include.h"
+
+namespace platform {
+namespace win32 {
+
+bool Win32Desktop::IsKeyDown(int virtual_key) {
+  // Bit 15: down now. Bit 0 (pressed since an earlier query) is ignored.
+  return (::GetAsyncKeyState(virtual_key) & 0x8000) != 0;
+}
+
+int Win32Desktop::ShowMessageBox(const WideString& text,
+                                 const WideString& caption,
+                                 std::uint32_t style) {
+  return ::MessageBoxW(nullptr, W(text),
+                       caption.IsAbsent() ? nullptr : W(caption), style);
+}
+
+}  // namespace win32
+}  // namespace platform

@@ -1,0 +1,16 @@
+#include "platform/last_error.h"
+#include "platform/win32/windows_include.h"
+
+namespace platform {
+
+const ErrorCode kErrorNoMoreFiles = ERROR_NO_MORE_FILES;
+const ErrorCode kErrorDiskFull = ERROR_DISK_FULL;
+const ErrorCode kErrorFileTooLarge = ERROR_FILE_TOO_LARGE;
+const ErrorCode kErrorNotEnoughMemory = ERROR_NOT_ENOUGH_MEMORY;
+const ErrorCode kErrorNotSupported = ERROR_NOT_SUPPORTED;
+
+ErrorCode GetLastErrorCode() { return ::GetLastError(); }
+
+void SetLastErrorCode(ErrorCode code) { ::SetLastError(code); }
+
+}  // namespace platform

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "platform/desktop.h"
+
+namespace platform {
+namespace win32 {
+
+// GetAsyncKeyState and MessageBoxW.
+class Win32Desktop : public Desktop {
+ public:
+  bool IsKeyDown(int virtual_key) override;
+  int ShowMessageBox(const WideString& text, const WideString& caption,
+                     std::uint32_t style) override;
+};
+
+}  // namespace win32
+}  // namespace platform
