@@ -1,0 +1,79 @@
+#include "platform/directory.h"
+#include "platform/last_error.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+
+#include "support/temp_dir.h"
+#include "support/utf.h"
+
+namespace {
+
+std::map<std::string, platform::EntryKind> Scan(const char16_t* pattern) {
+  std::map<std::string, platform::EntryKind> found;
+  platform::DirectoryScan scan;
+  platform::DirectoryEntry entry;
+  if (!scan.First(WideString(pattern), &entry)) return found;
+  do {
+    found[U8(std::u16string(entry.name.View()))] = entry.kind;
+  } while (scan.Next(&entry));
+  EXPECT_EQ(platform::GetLastErrorCode(), platform::kErrorNoMoreFiles);
+  return found;
+}
+
+TEST(DirectoryPosixTest, PatternsMatchLikeWindows) {
+  const TempDirectory dir;
+  for (const char* name : {"a.md5", "B.MD5", "c.md5.txt", "nodot", "d.sha1",
+                           "x.Md5"}) {
+    WriteBytes(name, "");
+  }
+  const auto md5 = Scan(u"*.md5");
+  EXPECT_EQ(md5.size(), 3u);
+  EXPECT_TRUE(md5.count("B.MD5") && md5.count("x.Md5") && md5.count("a.md5"));
+
+  const auto all = Scan(u"*.*");
+  EXPECT_TRUE(all.count("nodot"));
+  EXPECT_TRUE(all.count(".") && all.count(".."));
+  EXPECT_EQ(all.size(), 8u);
+}
+
+TEST(DirectoryPosixTest, NothingMatchingFailsTheFirstRequest) {
+  const TempDirectory dir;
+  platform::DirectoryScan scan;
+  platform::DirectoryEntry entry;
+  EXPECT_FALSE(scan.First(WideString(u"*.sha1"), &entry));
+}
+
+TEST(DirectoryPosixTest, KindsFollowLinks) {
+  const TempDirectory dir;
+  WriteBytes("file", "");
+  std::filesystem::create_directory("sub");
+  std::filesystem::create_symlink("file", "link-to-file");
+  std::filesystem::create_symlink("sub", "link-to-sub");
+  std::filesystem::create_symlink("nowhere", "dangling");
+  ASSERT_EQ(mkfifo("fifo", 0600), 0);
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "sock");
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+  const auto all = Scan(u"*.*");
+  using platform::EntryKind;
+  EXPECT_EQ(all.at("file"), EntryKind::kFile);
+  EXPECT_EQ(all.at("link-to-file"), EntryKind::kFile);
+  EXPECT_EQ(all.at("sub"), EntryKind::kDirectory);
+  EXPECT_EQ(all.at("link-to-sub"), EntryKind::kDirectory);
+  EXPECT_EQ(all.at("dangling"), EntryKind::kFile) << "so that opening says why";
+  EXPECT_EQ(all.at("fifo"), EntryKind::kOther);
+  EXPECT_EQ(all.at("sock"), EntryKind::kOther);
+  close(sock);
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+// Creation and verification over what only a POSIX directory can hold:
+// FIFOs, sockets, devices, links and names that are not text.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <filesystem>
+
+#include "create/create_digests.h"
+#include "hash/file_hash.h"
+#include "support/scripted_desktop.h"
+#include "support/temp_dir.h"
+#include "support/texts.h"
+#include "verify/verify_digests.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class PosixRunsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(provider_.Acquire()); }
+
+  void Create() {
+    EXPECT_EQ(CreateDigests(desktop_, provider_, CALG_MD5, WideString(u"md5")),
+              0);
+  }
+  void Verify() { EXPECT_EQ(VerifyDigests(desktop_, provider_), 0); }
+  std::u16string LastText() const { return desktop_.boxes.back().text; }
+
+  TempDirectory dir_;
+  CryptProvider provider_;
+  ScriptedDesktop desktop_;
+};
+
+TEST_F(PosixRunsTest, HashFileRefusesWhatIsNotARegularFile) {
+  ASSERT_EQ(mkfifo("fifo", 0600), 0);
+  for (const char16_t* name : {u"fifo", u"/dev/zero", u"/dev/null", u"."}) {
+    FileHash hash(provider_);
+    ASSERT_TRUE(hash.Create(CALG_MD5));
+    EXPECT_FALSE(HashFile(WideString(name), hash));
+  }
+}
+
+TEST_F(PosixRunsTest, CreationSkipsFifosAndFollowsLinks) {
+  ASSERT_EQ(mkfifo("fifo", 0600), 0);
+  WriteBytes("a.txt", "");
+  fs::create_symlink("a.txt", "link");
+  Create();
+  EXPECT_FALSE(Exists("fifo.md5"));
+  EXPECT_EQ(ReadBytes("link.md5"), std::string(kEmptyMd5) + " *link\n");
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  EXPECT_EQ(LastText(), kDoneText);
+}
+
+TEST_F(PosixRunsTest, AFileThatCannotBeReadStopsCreation) {
+  fs::create_symlink("nowhere", "dangling");
+  Create();
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  EXPECT_EQ(desktop_.boxes[0].style, MB_ICONERROR);
+  EXPECT_EQ(LastText(), u"No such file or directory");
+  EXPECT_FALSE(Exists("dangling.md5"));
+}
+
+TEST_F(PosixRunsTest, AFailedWriteIsShownAndStopsTheRun) {
+  WriteBytes("a.txt", "");
+  fs::create_symlink("/dev/full", "a.txt.md5");
+  Create();
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  EXPECT_EQ(LastText(), u"No space left on device");
+  EXPECT_TRUE(fs::is_symlink("a.txt.md5")) << "the link itself stays";
+}
+
+TEST_F(PosixRunsTest, NamesThatAreNotTextRoundTripInEveryLocale) {
+  for (const char* locale : {"C", "C.UTF-8"}) {
+    ASSERT_NE(std::setlocale(LC_ALL, locale), nullptr);
+    const TempDirectory dir;
+    const std::string names[] = {"\xE6\x97\xA5\xE6\x9C\xAC.txt", "\xFF\xFE.bin",
+                                 "caf\xE9", " spaces at both ends "};
+    for (const std::string& name : names) WriteBytes(name, name);
+    ScriptedDesktop desktop;
+    CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"));
+    for (const std::string& name : names) {
+      EXPECT_EQ(ReadBytes(name + ".md5").substr(32), " *" + name + "\n");
+    }
+    ScriptedDesktop verifier;
+    VerifyDigests(verifier, provider_);
+    ASSERT_EQ(verifier.boxes.size(), 1u);
+    EXPECT_EQ(verifier.boxes[0].caption, kSucceededCaptionText) << locale;
+  }
+  std::setlocale(LC_ALL, "C");
+}
+
+TEST_F(PosixRunsTest, RecordsNamingDevicesAndFifosAreUnreadable) {
+  ASSERT_EQ(mkfifo("fifo", 0600), 0);
+  WriteBytes("a.md5", std::string(kEmptyMd5) + " */dev/zero\n" + kEmptyMd5 +
+                          " */dev/stdin\n" + kEmptyMd5 + " *fifo\n");
+  Verify();
+  const std::u16string unreadable = kUnreadableText;
+  EXPECT_EQ(LastText(), u"/dev/zero - " + unreadable + u"\r\n/dev/stdin - " +
+                            unreadable + u"\r\nfifo - " + unreadable +
+                            u"\r\n\r\n" + kFailedCaptionText);
+}
+
+TEST_F(PosixRunsTest, AnUnreadableDigestFileEndsOnlyItsPattern) {
+  ASSERT_EQ(mkfifo("pipe.md5", 0600), 0);
+  WriteBytes("a.txt", "");
+  WriteBytes("a.sha1", std::string(kEmptySha1) + " *a.txt\n");
+  Verify();
+  ASSERT_EQ(desktop_.boxes.size(), 2u);
+  EXPECT_EQ(desktop_.boxes[0].text, u"Operation not supported");
+  EXPECT_EQ(LastText(), u"a.txt - OK\r\n\r\n" +
+                            std::u16string(kSucceededCaptionText));
+}
+
+}  // namespace
