@@ -1,0 +1,259 @@
+// Drives the Windows program as a user would: holds SHIFT/CTRL with
+// SendInput, starts the program in a folder, reads every message box it
+// shows (caption, text, icon, buttons), answers it and writes a UTF-8
+// transcript ending with the exit code.
+//
+//   box_driver.exe PROGRAM FOLDER KEYS ANSWERS TRANSCRIPT
+//   KEYS: none | shift | ctrl | shift+ctrl
+//   ANSWERS: comma-separated yes/no for the Yes/No boxes, in order ("-": none)
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(),
+                                       static_cast<int>(text.size()), nullptr,
+                                       0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                      &out[0], size, nullptr, nullptr);
+  return out;
+}
+
+// CR and LF written as \r and \n so that a box is one line of transcript.
+std::string Escaped(const std::wstring& text) {
+  std::string out;
+  for (char c : Utf8(text)) {
+    if (c == '\r') out += "\\r";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\\') out += "\\\\";
+    else out.push_back(c);
+  }
+  return out;
+}
+
+void Key(WORD key, bool down) {
+  INPUT input = {};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = key;
+  input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+  SendInput(1, &input, sizeof input);
+}
+
+struct Finder {
+  DWORD process;
+  std::set<HWND>* seen;
+  HWND found;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM param) {
+  Finder* finder = reinterpret_cast<Finder*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != finder->process || !IsWindowVisible(window)) return TRUE;
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  if (std::wstring(name) != L"#32770") return TRUE;
+  if (finder->seen->count(window) != 0) return TRUE;
+  finder->found = window;
+  return FALSE;
+}
+
+std::wstring WindowText(HWND window) {
+  const int length = GetWindowTextLengthW(window);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  GetWindowTextW(window, &text[0], length + 1);
+  text.resize(static_cast<std::size_t>(length));
+  return text;
+}
+
+struct Children {
+  std::wstring text;
+  HWND icon = nullptr;
+};
+
+BOOL CALLBACK ReadChild(HWND child, LPARAM param) {
+  Children* children = reinterpret_cast<Children*>(param);
+  wchar_t name[64] = {};
+  GetClassNameW(child, name, 64);
+  if (std::wstring(name) != L"Static") return TRUE;
+  if (GetWindowLongW(child, GWL_STYLE) & SS_ICON) {
+    children->icon = child;
+  } else if (children->text.empty()) {
+    children->text = WindowText(child);
+  }
+  return TRUE;
+}
+
+// The icon shown, told by drawing each standard icon beside the one on
+// screen and keeping the closest.
+std::string IconOf(HWND icon) {
+  if (icon == nullptr || !IsWindowVisible(icon)) return "none";
+  const int size = GetSystemMetrics(SM_CXICON);
+  // Read from the screen: another process's window DC gives no pixels.
+  RECT place;
+  GetWindowRect(icon, &place);
+  HDC screen = CreateCompatibleDC(nullptr);
+  HDC desktop = GetDC(nullptr);
+  HBITMAP shot = CreateCompatibleBitmap(desktop, size, size);
+  HGDIOBJ old_shot = SelectObject(screen, shot);
+  BitBlt(screen, 0, 0, size, size, desktop, place.left, place.top, SRCCOPY);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(desktop, size, size);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  const COLORREF background = GetPixel(screen, 0, 0);
+  struct Candidate {
+    const char* name;
+    LPCWSTR id;
+  };
+  const Candidate candidates[] = {{"error", IDI_HAND},
+                                  {"question", IDI_QUESTION},
+                                  {"warning", IDI_EXCLAMATION},
+                                  {"information", IDI_ASTERISK}};
+  std::string best = "unknown";
+  long best_diff = -1;
+  for (const Candidate& candidate : candidates) {
+    HBRUSH brush = CreateSolidBrush(background);
+    RECT all = {0, 0, size, size};
+    FillRect(memory, &all, brush);
+    DeleteObject(brush);
+    DrawIconEx(memory, 0, 0, LoadIconW(nullptr, candidate.id), size, size, 0,
+               nullptr, DI_NORMAL);
+    long diff = 0;
+    for (int y = 0; y < size; y += 2) {
+      for (int x = 0; x < size; x += 2) {
+        if (GetPixel(memory, x, y) != GetPixel(screen, x, y)) ++diff;
+      }
+    }
+    if (std::getenv("BOX_DRIVER_DEBUG")) {
+      std::fprintf(stderr, "%s %ld bg %08lx\n", candidate.name, diff, background);
+    }
+    if (best_diff < 0 || diff < best_diff) {
+      best_diff = diff;
+      best = candidate.name;
+    }
+  }
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  SelectObject(screen, old_shot);
+  DeleteObject(shot);
+  DeleteDC(screen);
+  ReleaseDC(nullptr, desktop);
+  return best;
+}
+
+std::string Buttons(HWND box) {
+  std::string buttons;
+  const struct {
+    int id;
+    const char* name;
+  } known[] = {{IDOK, "ok"}, {IDYES, "yes"}, {IDNO, "no"}, {IDCANCEL, "cancel"}};
+  for (const auto& button : known) {
+    HWND item = GetDlgItem(box, button.id);
+    if (item != nullptr && IsWindowVisible(item)) {
+      if (!buttons.empty()) buttons += "/";
+      buttons += button.name;
+    }
+  }
+  return buttons;
+}
+
+std::vector<std::string> Split(const std::string& list) {
+  std::vector<std::string> items;
+  if (list == "-" || list.empty()) return items;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = list.find(',', start);
+    items.push_back(list.substr(start, comma - start));
+    if (comma == std::string::npos) return items;
+    start = comma + 1;
+  }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 6) {
+    std::fprintf(stderr, "usage: box_driver PROGRAM FOLDER KEYS ANSWERS OUT\n");
+    return 2;
+  }
+  const std::wstring keys = argv[3];
+  const std::vector<std::string> answers = Split(Utf8(argv[4]));
+  FILE* out = _wfopen(argv[5], L"wb");
+  if (out == nullptr) return 2;
+
+  const bool shift = keys.find(L"shift") != std::wstring::npos;
+  const bool ctrl = keys.find(L"ctrl") != std::wstring::npos;
+  if (shift) Key(VK_SHIFT, true);
+  if (ctrl) Key(VK_CONTROL, true);
+  Sleep(200);
+
+  std::wstring command = L"\"" + std::wstring(argv[1]) + L"\" ignored arguments";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(argv[1], &command[0], nullptr, nullptr, FALSE, 0,
+                      nullptr, argv[2], &startup, &process)) {
+    std::fprintf(out, "start failed: %lu\n", GetLastError());
+    std::fclose(out);
+    return 2;
+  }
+
+  std::set<HWND> seen;
+  std::size_t next_answer = 0;
+  bool keys_held = shift || ctrl;
+  const DWORD deadline = GetTickCount() + 120000;
+  while (WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT) {
+    if (GetTickCount() > deadline) {
+      std::fprintf(out, "timeout\n");
+      TerminateProcess(process.hProcess, 99);
+      break;
+    }
+    Finder finder = {process.dwProcessId, &seen, nullptr};
+    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&finder));
+    if (finder.found == nullptr) continue;
+    HWND box = finder.found;
+    Sleep(300);  // let it paint before its icon is read
+    seen.insert(box);
+    if (keys_held) {  // read once at start: the first box comes after
+      if (ctrl) Key(VK_CONTROL, false);
+      if (shift) Key(VK_SHIFT, false);
+      keys_held = false;
+    }
+    Children children;
+    EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&children));
+    const std::string buttons = Buttons(box);
+    std::fprintf(out, "box\ncaption: %s\nicon: %s\nbuttons: %s\ntext: %s\n",
+                 Escaped(WindowText(box)).c_str(),
+                 IconOf(children.icon).c_str(), buttons.c_str(),
+                 Escaped(children.text).c_str());
+    int button = IDOK;
+    if (buttons == "yes/no") {
+      const std::string answer =
+          next_answer < answers.size() ? answers[next_answer++] : "no";
+      button = answer == "yes" ? IDYES : IDNO;
+      std::fprintf(out, "answer: %s\n", answer.c_str());
+    }
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+  }
+  if (keys_held) {
+    if (ctrl) Key(VK_CONTROL, false);
+    if (shift) Key(VK_SHIFT, false);
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  std::fprintf(out, "exit: %lu\n", code);
+  std::fclose(out);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return 0;
+}

@@ -1,0 +1,207 @@
+#!/usr/bin/env python3
+"""Runs the Windows build under Wine on an Xvfb display of its own: the unit
+suites, then the program itself through box_driver.exe, checking every box it
+shows byte for byte and every file it leaves. Ends with 'N passed, N failed'."""
+
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/win32")
+PROGRAM = os.path.join(BUILD, "digestbox.exe")
+DRIVER = os.path.join(BUILD, "tests", "box_driver.exe")
+SUITES = [os.path.join(BUILD, "tests", name)
+          for name in ("digestbox_tests.exe", "digestbox_fault_tests.exe")]
+
+MD5_QUESTION = ("カレントディレクトリ上のファイルのMD5ハッシュを作成しますか？\\r\\n"
+                "(SHA1ハッシュを作成する場合はSHIFT+CTRLキーを押しながら起動します。)")
+SHA1_QUESTION = ("カレントディレクトリ上のファイルのSHA1ハッシュを作成しますか？\\r\\n"
+                 "(MD5ハッシュを作成する場合はSHIFTキーのみ押しながら起動します。)")
+NOTHING = ("ダイジェストファイル(*.md5/*.sha1)がカレントディレクトリに1つも存在しないため検証できません。"
+           "\\r\\n\\r\\n(検証するのではなく、ダイジェストファイルを新規に作成する場合は\\r\\n"
+           "SHIFTキー、もしくはSHIFT+CTRLキーを押しながら起動します。)")
+OK_CAPTION = "検証に成功しました。"
+FAILED_CAPTION = "検証に失敗しました。"
+MISMATCH = "ハッシュ値が一致しません。"
+
+
+def box(caption, icon, buttons, text, answer=None):
+    lines = ["box", "caption: " + caption, "icon: " + icon,
+             "buttons: " + buttons, "text: " + text]
+    if answer:
+        lines.append("answer: " + answer)
+    return lines
+
+
+QUESTION_CAPTION = "ハッシュ作成の確認"
+DONE = box("ハッシュの作成", "information", "ok", "作成が終了しました。")
+
+
+class Wine:
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="digestbox-wine-")
+        self.env = dict(os.environ, WINEDEBUG="-all", WINEARCH="win32",
+                        WINEPREFIX=os.path.join(self.root, "prefix"),
+                        LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        self.xvfb = None
+        for display in range(91, 140):
+            if os.path.exists("/tmp/.X%d-lock" % display):
+                continue
+            self.xvfb = subprocess.Popen(
+                ["Xvfb", ":%d" % display, "-screen", "0", "1280x1024x24",
+                 "-nolisten", "tcp"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(1.0)
+            if self.xvfb.poll() is None:
+                self.env["DISPLAY"] = ":%d" % display
+                break
+        if "DISPLAY" not in self.env:
+            raise SystemExit("no display for Xvfb")
+        self.run(["wineserver", "-k"], check=False)
+        self.run(["wineboot", "-i"], check=False)
+
+    def run(self, command, check=True, **kwargs):
+        return subprocess.run(command, env=self.env, check=check, **kwargs)
+
+    def windows_path(self, path):
+        return self.run(["winepath", "-w", path], capture_output=True,
+                        text=True).stdout.strip()
+
+    def close(self):
+        self.run(["wineserver", "-k"], check=False)
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class Runner:
+    def __init__(self, wine):
+        self.wine = wine
+        self.passed = 0
+        self.failed = 0
+
+    def check(self, name, ok, detail=""):
+        print("[%s] %s%s" % ("PASS" if ok else "FAIL", name,
+                             "" if ok else "\n" + detail))
+        if ok:
+            self.passed += 1
+        else:
+            self.failed += 1
+
+    def drive(self, folder, keys, answers="-"):
+        transcript = os.path.join(self.wine.root, "transcript.txt")
+        self.wine.run(["wine", DRIVER, self.wine.windows_path(PROGRAM),
+                       self.wine.windows_path(folder), keys, answers,
+                       self.wine.windows_path(transcript)], timeout=180)
+        with open(transcript, encoding="utf-8") as f:
+            return f.read().splitlines()
+
+    def expect(self, name, folder, keys, answers, boxes, exit_code=0):
+        expected = [line for b in boxes for line in b] + ["exit: %d" % exit_code]
+        got = self.drive(folder, keys, answers)
+        self.check(name, got == expected,
+                   "expected:\n  " + "\n  ".join(expected) +
+                   "\ngot:\n  " + "\n  ".join(got))
+
+
+def files_of(folder):
+    result = {}
+    for name in sorted(os.listdir(folder)):
+        with open(os.path.join(folder, name), "rb") as f:
+            result[name] = f.read()
+    return result
+
+
+def main():
+    for path in [PROGRAM, DRIVER] + SUITES:
+        if not os.path.exists(path):
+            raise SystemExit("missing " + path)
+    wine = Wine()
+    runner = Runner(wine)
+    try:
+        for suite in SUITES:
+            result = wine.run(["wine", suite], check=False, timeout=600)
+            runner.check(os.path.basename(suite), result.returncode == 0)
+
+        folder = os.path.join(wine.root, "work")
+        os.mkdir(folder)
+        runner.expect("no key: verification, no question", folder, "none", "-",
+                      [box("Error", "error", "ok", NOTHING)])
+        runner.expect("ctrl alone: verification", folder, "ctrl", "-",
+                      [box("Error", "error", "ok", NOTHING)])
+
+        contents = {"abc.txt": b"abc", "empty": b"", "two words.bin": bytes(range(256)) * 20}
+        for name, data in contents.items():
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(data)
+        before = files_of(folder)
+        runner.expect("shift, No: the MD5 question, nothing changes", folder,
+                      "shift", "no",
+                      [box(QUESTION_CAPTION, "question", "yes/no", MD5_QUESTION, "no")])
+        runner.check("shift, No: folder untouched", files_of(folder) == before)
+        runner.expect("shift+ctrl, No: the SHA-1 question", folder,
+                      "shift+ctrl", "no",
+                      [box(QUESTION_CAPTION, "question", "yes/no", SHA1_QUESTION, "no")])
+
+        runner.expect("shift, Yes: MD5 digest files and the completion box",
+                      folder, "shift", "yes",
+                      [box(QUESTION_CAPTION, "question", "yes/no", MD5_QUESTION, "yes"),
+                       DONE])
+        after = files_of(folder)
+        want = dict(before)
+        for name, data in contents.items():
+            want[name + ".md5"] = (hashlib.md5(data).hexdigest() + " *" + name +
+                                   "\n").encode()
+        runner.check("shift, Yes: one record per file, byte for byte",
+                     after == want, repr(after))
+
+        lines = "".join(sorted("%s - OK\\r\\n" % name for name in contents))
+        got = runner.drive(folder, "none")
+        report = [l for l in got if l.startswith("text: ")]
+        runner.check("no key after creation: every record OK",
+                     len(report) == 1 and sorted(report[0][6:].split("\\r\\n")[:-2])
+                     == sorted(lines.split("\\r\\n")[:-1]) and
+                     report[0].endswith("\\r\\n\\r\\n" + OK_CAPTION) and
+                     "caption: " + OK_CAPTION in got and "icon: information" in got,
+                     "\n".join(got))
+
+        with open(os.path.join(folder, "abc.txt"), "wb") as f:
+            f.write(b"abd")
+        for name in ("empty.md5", "two words.bin.md5"):
+            os.remove(os.path.join(folder, name))
+        runner.expect("a changed file: mismatch and the failure caption",
+                      folder, "none", "-",
+                      [box(FAILED_CAPTION, "error", "ok",
+                           "abc.txt - " + MISMATCH + "\\r\\n\\r\\n" + FAILED_CAPTION)])
+
+        runner.expect("shift+ctrl, Yes: SHA-1 digest files", folder,
+                      "shift+ctrl", "yes",
+                      [box(QUESTION_CAPTION, "question", "yes/no", SHA1_QUESTION, "yes"),
+                       DONE])
+        with open(os.path.join(folder, "abc.txt.sha1"), "rb") as f:
+            runner.check("shift+ctrl, Yes: 40 digits",
+                         f.read() == (hashlib.sha1(b"abd").hexdigest() +
+                                      " *abc.txt\n").encode())
+
+        bad = os.path.join(wine.root, "bad")
+        os.mkdir(bad)
+        with open(os.path.join(bad, "bad.md5"), "wb") as f:
+            f.write(b"abc *x\n")
+        runner.expect("a malformed digest file: its box, then nothing to verify",
+                      bad, "none", "-",
+                      [box("bad.md5", "error", "ok",
+                           "ファイルのフォーマットが不正であるか解析に失敗しました。"),
+                       box("Error", "error", "ok", NOTHING)])
+    finally:
+        wine.close()
+    print("%d passed, %d failed" % (runner.passed, runner.failed))
+    return 0 if runner.failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

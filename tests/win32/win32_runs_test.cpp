@@ -1,0 +1,75 @@
+// Creation and verification over what only Windows has: sharing modes,
+// device names, read-only files and the ANSI code page.
+#include <gtest/gtest.h>
+
+#include "create/create_digests.h"
+#include "hash/file_hash.h"
+#include "platform/system_error.h"
+#include "support/scripted_desktop.h"
+#include "support/temp_dir.h"
+#include "support/texts.h"
+#include "verify/verify_digests.h"
+
+#include <windows.h>
+
+namespace {
+
+class Win32RunsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(provider_.Acquire()); }
+
+  void Create() {
+    EXPECT_EQ(CreateDigests(desktop_, provider_, CALG_MD5, WideString(u"md5")),
+              0);
+  }
+
+  std::u16string TextOf(DWORD code) {
+    WideString text;
+    EXPECT_TRUE(platform::SystemErrorText(code, &text));
+    return std::u16string(text.View());
+  }
+
+  TempDirectory dir_;
+  CryptProvider provider_;
+  ScriptedDesktop desktop_;
+};
+
+TEST_F(Win32RunsTest, AFileHeldOpenForWritingStopsCreation) {
+  WriteBytes("held.txt", "x");
+  const HANDLE held = CreateFileW(L"held.txt", GENERIC_WRITE, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  Create();
+  CloseHandle(held);
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  EXPECT_EQ(desktop_.boxes[0].text, TextOf(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(desktop_.boxes[0].style, MB_ICONERROR);
+  EXPECT_FALSE(Exists("held.txt.md5"));
+}
+
+TEST_F(Win32RunsTest, NamesOutsideTheCodePageAreWrittenWithSubstitutes) {
+  if (GetACP() != 1252) GTEST_SKIP() << "expects code page 1252";
+  WriteBytes("\xE6\x97\xA5\xE6\x9C\xAC.txt", "");  // 日本.txt
+  Create();
+  EXPECT_EQ(ReadBytes("\xE6\x97\xA5\xE6\x9C\xAC.txt.md5"),
+            std::string(kEmptyMd5) + " *??.txt\n");
+  // Verification then looks for the name as written.
+  ScriptedDesktop verifier;
+  VerifyDigests(verifier, provider_);
+  EXPECT_EQ(verifier.boxes.back().caption, kFailedCaptionText);
+}
+
+TEST_F(Win32RunsTest, DeviceNamesAreNotHashed) {
+  for (const char16_t* name : {u"CON", u"NUL", u"\\\\.\\pipe\\nothing"}) {
+    FileHash hash(provider_);
+    ASSERT_TRUE(hash.Create(CALG_MD5));
+    EXPECT_FALSE(HashFile(WideString(name), hash)) << name[0];
+  }
+  WriteBytes("a.md5", std::string(kEmptyMd5) + " *CON\n");
+  VerifyDigests(desktop_, provider_);
+  EXPECT_EQ(desktop_.boxes.back().text,
+            u"CON - " + std::u16string(kUnreadableText) + u"\r\n\r\n" +
+                kFailedCaptionText);
+}
+
+}  // namespace
