@@ -58,16 +58,18 @@ bool CreateDigestFile(platform::Desktop& desktop, CryptProvider& provider,
 
   platform::OutputFile output;
   if (!output.Create(DigestFileName(name, extension))) return Fail(desktop);
-  // One write: the file holds the whole record or the error is shown.
+  // One write: the file holds the whole record, or it is removed and the
+  // error is shown.
   const auto length = static_cast<std::uint32_t>(record.size());
   std::uint32_t written = 0;
-  if (!output.Write(record.data(), length, &written)) return Fail(desktop);
-  if (written != length) {
-    ShowSystemError(desktop, platform::kErrorDiskFull);
-    return false;
+  bool ok = output.Write(record.data(), length, &written);
+  if (ok && written != length) {
+    platform::SetLastErrorCode(platform::kErrorDiskFull);  // short, yet "done"
+    ok = false;
   }
-  if (!output.Close()) return Fail(desktop);
-  return true;
+  if (ok && output.Close()) return true;
+  output.Discard();
+  return Fail(desktop);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ class InputFile {
 
  private:
   std::intptr_t handle_ = -1;
+  std::uint64_t size_at_open_ = 0;  // for backends that learn it on opening
 };
 
 // A file created for writing with no sharing, replacing any file of the name.
@@ -40,9 +41,14 @@ class OutputFile {
   // Reports a failure of the final flush, which some file systems only
   // detect at close.
   bool Close();
+  // Closes and removes the file after a failed write, so that no partial
+  // digest file is left; a name that is not an ordinary file (a device, a
+  // link) is left alone. Keeps the last error.
+  void Discard();
 
  private:
   std::intptr_t handle_ = -1;
+  WideString name_;
 };
 
 }  // namespace platform

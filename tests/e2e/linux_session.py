@@ -58,6 +58,34 @@ class Display:
             self.xvfb.wait()
 
 
+def _peak_kib(pid):
+    """VmHWM of a live process: its own peak, unlike ru_maxrss, which keeps
+    the high-water mark of the forked parent from before exec."""
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
+
+
+def peak_of_running(process, program_name):
+    """Polls a child's VmHWM until it exits; only samples taken after its
+    exec of `program_name` count."""
+    peak = 0
+    while process.poll() is None:
+        try:
+            exe = os.readlink("/proc/%d/exe" % process.pid)
+        except OSError:
+            exe = ""
+        if os.path.basename(exe) == program_name:
+            peak = max(peak, _peak_kib(process.pid))
+        time.sleep(0.002)
+    return peak
+
+
 def _environment(display):
     env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
     env.update(LANG="C.UTF-8", LC_ALL="C.UTF-8")
@@ -67,11 +95,15 @@ def _environment(display):
 
 
 def run_at_terminal(command, folder, display=None, keys="none", answers=(),
-                    timeout=600):
-    """Returns (boxes, exit code): each box is (text shown, answer given)."""
+                    timeout=600, usage=None):
+    """Returns (boxes, exit code): each box is (text shown, answer given).
+    When `usage` is a list, a dict is appended to it: "work", the seconds the
+    program ran less the time it waited for answers, and "peak_kib", its
+    peak resident memory as the kernel had it at its last box."""
     if display:
         display.hold(keys)
     env = _environment(display)
+    started = time.perf_counter()
     pid, fd = pty.fork()
     if pid == 0:
         os.chdir(folder)
@@ -81,7 +113,11 @@ def run_at_terminal(command, folder, display=None, keys="none", answers=(),
     boxes = []
     deadline = time.time() + timeout
     status = None
+    done = 0
+    rusage = None
     echo = ""  # the terminal echoes each answer
+    waited = 0.0
+    peak_kib = 0
     try:
         while time.time() < deadline:
             ready, _, _ = select.select([fd], [], [], 0.2)
@@ -93,22 +129,26 @@ def run_at_terminal(command, folder, display=None, keys="none", answers=(),
                 if not chunk:
                     break
                 output += chunk
-                text = output.decode("utf-8", "replace").replace("\r\n", "\n")
                 for prompt in PROMPTS:
-                    if text.endswith(prompt):
+                    # Only the end is looked at: a report may be megabytes.
+                    if output[-64:].replace(b"\r\n", b"\n").endswith(prompt.encode()):
+                        prompted = time.perf_counter()
+                        peak_kib = max(peak_kib, _peak_kib(pid))
                         if display:
                             display.release()  # read once, at start
                         answer = "" if prompt == "[Enter] " else (
                             answers.pop(0) if answers else "n")
+                        text = output.decode("utf-8", "replace").replace("\r\n", "\n")
                         shown = text[:-len(prompt)]
                         if echo and shown.startswith(echo):
                             shown = shown[len(echo):]
                         boxes.append((shown.lstrip("\n"), answer))
                         echo = answer + "\n"
                         output = b""
+                        waited += time.perf_counter() - prompted
                         os.write(fd, (answer + "\n").encode())
                         break
-            done, status = os.waitpid(pid, os.WNOHANG)
+            done, status, rusage = os.wait4(pid, os.WNOHANG)
             if done:
                 break
         else:
@@ -116,9 +156,12 @@ def run_at_terminal(command, folder, display=None, keys="none", answers=(),
     finally:
         if display:
             display.release()
-        if status is None:
-            _, status = os.waitpid(pid, 0)
+        if status is None or not done:
+            _, status, rusage = os.wait4(pid, 0)
         os.close(fd)
+    if usage is not None:
+        usage.append({"work": time.perf_counter() - started - waited,
+                      "peak_kib": peak_kib})
     return boxes, os.waitstatus_to_exitcode(status)
 
 

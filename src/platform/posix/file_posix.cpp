@@ -12,6 +12,8 @@
 namespace platform {
 namespace {
 
+constexpr off_t kHintThreshold = 128 * 1024;
+
 std::string PathOf(const WideString& name) {
   return posix::EncodeLocale(name.View());
 }
@@ -43,7 +45,12 @@ bool InputFile::Open(const WideString& name) {
     SetLastErrorCode(S_ISDIR(info.st_mode) ? EISDIR : kErrorNotSupported);
     return false;
   }
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  size_at_open_ = static_cast<std::uint64_t>(info.st_size);
+  // The sequential hint only matters past the kernel's first readahead; a
+  // small file is read whole before it could help.
+  if (info.st_size > kHintThreshold) {
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  }
   return true;
 }
 
@@ -59,9 +66,9 @@ bool InputFile::Read(void* buffer, std::uint32_t size, std::uint32_t* read) {
 }
 
 bool InputFile::GetSize(std::uint64_t* size) {
-  struct stat info;
-  if (::fstat(static_cast<int>(handle_), &info) != 0) return false;
-  *size = static_cast<std::uint64_t>(info.st_size);
+  // Open has just asked the kernel; a second fstat per file is measurable
+  // when a directory holds many small digest files.
+  *size = size_at_open_;
   return true;
 }
 
@@ -79,6 +86,7 @@ bool OutputFile::Create(const WideString& name) {
                         0666);
   if (fd < 0) return false;
   handle_ = fd;
+  name_ = name;
   return true;
 }
 
@@ -106,6 +114,18 @@ bool OutputFile::Close() {
   const int fd = static_cast<int>(handle_);
   handle_ = -1;
   return ::close(fd) == 0 || errno == EINTR;
+}
+
+void OutputFile::Discard() {
+  const PreserveLastError keep;
+  CloseKeepingError(&handle_);
+  // Only an ordinary file under that very name: a link (to /dev/full, say)
+  // or a device stays as it was.
+  const std::string path = PathOf(name_);
+  struct stat named;
+  if (::lstat(path.c_str(), &named) == 0 && S_ISREG(named.st_mode)) {
+    ::unlink(path.c_str());
+  }
 }
 
 }  // namespace platform

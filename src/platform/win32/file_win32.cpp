@@ -57,6 +57,7 @@ bool OutputFile::Create(const WideString& name) {
                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   handle_ = reinterpret_cast<std::intptr_t>(file);
+  name_ = name;
   return true;
 }
 
@@ -73,6 +74,12 @@ bool OutputFile::Close() {
   const HANDLE file = HandleOf(handle_);
   handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
   return ::CloseHandle(file) != FALSE;
+}
+
+void OutputFile::Discard() {
+  const PreserveLastError keep;
+  CloseKeepingError(&handle_);
+  ::DeleteFileW(win32::W(name_));
 }
 
 }  // namespace platform
