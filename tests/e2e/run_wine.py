@@ -11,11 +11,22 @@ import sys
 import tempfile
 import time
 
-BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/win32")
-PROGRAM = os.path.join(BUILD, "digestbox.exe")
-DRIVER = os.path.join(BUILD, "tests", "box_driver.exe")
-SUITES = [os.path.join(BUILD, "tests", name)
-          for name in ("digestbox_tests.exe", "digestbox_fault_tests.exe")]
+PROGRAM = DRIVER = None
+SUITES = []
+
+
+def use_build(build):
+    """Points the script at a build folder of the win32 preset."""
+    global PROGRAM, DRIVER, SUITES
+    build = os.path.abspath(build)
+    PROGRAM = os.path.join(build, "digestbox.exe")
+    DRIVER = os.path.join(build, "tests", "box_driver.exe")
+    SUITES = [os.path.join(build, "tests", name)
+              for name in ("digestbox_tests.exe", "digestbox_fault_tests.exe")]
+
+
+use_build(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                       "build", "win32"))
 
 MD5_QUESTION = ("カレントディレクトリ上のファイルのMD5ハッシュを作成しますか？\\r\\n"
                 "(SHA1ハッシュを作成する場合はSHIFT+CTRLキーを押しながら起動します。)")
@@ -93,11 +104,15 @@ class Runner:
         else:
             self.failed += 1
 
-    def drive(self, folder, keys, answers="-"):
+    def drive(self, folder, keys, answers="-", locale=None):
         transcript = os.path.join(self.wine.root, "transcript.txt")
-        self.wine.run(["wine", DRIVER, self.wine.windows_path(PROGRAM),
+        env = dict(self.wine.env)
+        if locale:
+            env.update(LANG=locale, LC_ALL=locale)
+        subprocess.run(["wine", DRIVER, self.wine.windows_path(PROGRAM),
                        self.wine.windows_path(folder), keys, answers,
-                       self.wine.windows_path(transcript)], timeout=180)
+                       self.wine.windows_path(transcript)], env=env,
+                      check=True, timeout=180)
         with open(transcript, encoding="utf-8") as f:
             return f.read().splitlines()
 
@@ -118,6 +133,8 @@ def files_of(folder):
 
 
 def main():
+    if len(sys.argv) > 1:
+        use_build(sys.argv[1])
     for path in [PROGRAM, DRIVER] + SUITES:
         if not os.path.exists(path):
             raise SystemExit("missing " + path)
@@ -197,6 +214,25 @@ def main():
                       [box("bad.md5", "error", "ok",
                            "ファイルのフォーマットが不正であるか解析に失敗しました。"),
                        box("Error", "error", "ok", NOTHING)])
+
+        japanese = os.path.join(wine.root, "cp932")
+        os.mkdir(japanese)
+        with open(os.path.join(japanese, "日本語.txt"), "wb") as f:
+            f.write(b"abc")
+        if b"ja_JP.utf8" in subprocess.run(["locale", "-a"],
+                                           capture_output=True).stdout:
+            runner.drive(japanese, "shift", "yes", locale="ja_JP.UTF-8")
+            with open(os.path.join(japanese, "日本語.txt.md5"), "rb") as f:
+                written = f.read()
+            runner.check("code page 932: the name is written in Shift_JIS",
+                         written == (hashlib.md5(b"abc").hexdigest() + " *").encode()
+                         + "日本語.txt".encode("cp932") + b"\n", repr(written))
+            got = runner.drive(japanese, "none", locale="ja_JP.UTF-8")
+            runner.check("code page 932: the record verifies",
+                         "text: 日本語.txt - OK\\r\\n\\r\\n" + OK_CAPTION in got,
+                         "\n".join(got))
+        else:
+            print("[SKIP] code page 932: no ja_JP.UTF-8 locale here")
     finally:
         wine.close()
     print("%d passed, %d failed" % (runner.passed, runner.failed))

@@ -30,7 +30,7 @@ std::map<std::string, platform::EntryKind> Scan(const char16_t* pattern) {
 TEST(DirectoryPosixTest, PatternsMatchLikeWindows) {
   const TempDirectory dir;
   for (const char* name : {"a.md5", "B.MD5", "c.md5.txt", "nodot", "d.sha1",
-                           "x.Md5"}) {
+                           "x.Md5", "*star"}) {
     WriteBytes(name, "");
   }
   const auto md5 = Scan(u"*.md5");
@@ -39,8 +39,9 @@ TEST(DirectoryPosixTest, PatternsMatchLikeWindows) {
 
   const auto all = Scan(u"*.*");
   EXPECT_TRUE(all.count("nodot"));
+  EXPECT_TRUE(all.count("*star")) << "a name may begin with the wildcard";
   EXPECT_TRUE(all.count(".") && all.count(".."));
-  EXPECT_EQ(all.size(), 8u);
+  EXPECT_EQ(all.size(), 9u);
 }
 
 TEST(DirectoryPosixTest, NothingMatchingFailsTheFirstRequest) {

@@ -22,10 +22,12 @@ TempDirectory::~TempDirectory() {
   std::error_code ignored;
   fs::current_path(previous_, ignored);
   // Files a test left read-only must not keep the folder behind.
-  for (auto& entry : fs::recursive_directory_iterator(path_, ignored)) {
-    fs::permissions(entry.path(), fs::perms::owner_all,
-                    fs::perm_options::add, ignored);
+  fs::recursive_directory_iterator it(path_, ignored), end;
+  for (; !ignored && it != end; it.increment(ignored)) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add,
+                    ignored);
   }
+  ignored.clear();
   fs::remove_all(path_, ignored);
 }
 

@@ -2,6 +2,8 @@
 // device names, read-only files and the ANSI code page.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "create/create_digests.h"
 #include "hash/file_hash.h"
 #include "platform/system_error.h"
@@ -70,6 +72,45 @@ TEST_F(Win32RunsTest, DeviceNamesAreNotHashed) {
   EXPECT_EQ(desktop_.boxes.back().text,
             u"CON - " + std::u16string(kUnreadableText) + u"\r\n\r\n" +
                 kFailedCaptionText);
+}
+
+TEST_F(Win32RunsTest, PathsPastMaxPathAreHashedOrRefusedAloud) {
+  std::vector<std::wstring> levels = {dir_.path().wstring()};
+  while (levels.back().size() < 300) {
+    levels.push_back(levels.back() + L"\\" + std::wstring(40, L'd'));
+    CreateDirectoryW((L"\\\\?\\" + levels.back()).c_str(), nullptr);
+  }
+  // Taken down by hand: the runtime's own removal stops at MAX_PATH.
+  struct Cleanup {
+    std::vector<std::wstring>& levels;
+    ~Cleanup() {
+      SetCurrentDirectoryW(levels.front().c_str());
+      const std::wstring deepest = L"\\\\?\\" + levels.back();
+      DeleteFileW((deepest + L"\\file.txt").c_str());
+      DeleteFileW((deepest + L"\\file.txt.md5").c_str());
+      for (std::size_t i = levels.size() - 1; i > 0; --i) {
+        RemoveDirectoryW((L"\\\\?\\" + levels[i]).c_str());
+      }
+    }
+  } cleanup{levels};
+  if (!SetCurrentDirectoryW(levels.back().c_str())) {
+    GTEST_SKIP() << "this system keeps the current directory under MAX_PATH";
+  }
+  WriteBytes("file.txt", "abc");
+  Create();
+  const bool written = Exists("file.txt.md5");
+  RecordProperty("outcome", written ? "hashed" : "refused");
+  ScriptedDesktop verifier;
+  if (written) VerifyDigests(verifier, provider_);
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  if (written) {
+    EXPECT_EQ(desktop_.boxes[0].text, kDoneText);
+    ASSERT_EQ(verifier.boxes.size(), 1u);
+    EXPECT_EQ(verifier.boxes[0].text,
+              u"file.txt - OK\r\n\r\n" + std::u16string(kSucceededCaptionText));
+  } else {
+    EXPECT_EQ(desktop_.boxes[0].style, MB_ICONERROR) << "never silent";
+  }
 }
 
 }  // namespace

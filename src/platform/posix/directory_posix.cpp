@@ -24,12 +24,12 @@ bool Matches(std::u16string_view pattern, std::u16string_view name) {
   }
   std::size_t p = 0, n = 0, star = std::u16string_view::npos, resume = 0;
   while (n < name.size()) {
-    if (p < pattern.size() &&
-        (pattern[p] == u'?' || FoldCase(pattern[p]) == FoldCase(name[n]))) {
-      ++p, ++n;
-    } else if (p < pattern.size() && pattern[p] == u'*') {
+    if (p < pattern.size() && pattern[p] == u'*') {
       star = p++;
       resume = n;
+    } else if (p < pattern.size() && (pattern[p] == u'?' ||
+                                      FoldCase(pattern[p]) == FoldCase(name[n]))) {
+      ++p, ++n;
     } else if (star != std::u16string_view::npos) {
       p = star + 1;
       n = ++resume;

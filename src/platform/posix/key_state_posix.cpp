@@ -29,12 +29,8 @@ KeyPair KeysOf(Modifier modifier) {
   return {XK_Control_L, XK_Control_R, KEY_LEFTCTRL, KEY_RIGHTCTRL};
 }
 
-// 1: down, 0: up, -1: no display to ask.
-int AskX11(const KeyPair& keys) {
-  const char* name = std::getenv("DISPLAY");
-  if (name == nullptr || *name == '\0') return -1;
-  Display* display = XOpenDisplay(name);
-  if (display == nullptr) return -1;
+// 1: down, 0: up.
+int AskX11(Display* display, const KeyPair& keys) {
   char keymap[32];
   XQueryKeymap(display, keymap);
   int down = 0;
@@ -42,7 +38,6 @@ int AskX11(const KeyPair& keys) {
     const KeyCode code = XKeysymToKeycode(display, sym);
     if (code != 0 && (keymap[code / 8] >> (code % 8) & 1)) down = 1;
   }
-  XCloseDisplay(display);
   return down;
 }
 
@@ -75,10 +70,20 @@ int AskEvdev(const KeyPair& keys) {
 
 }  // namespace
 
-bool IsModifierDown(Modifier modifier) {
+KeyState::~KeyState() {
+  if (display_ != nullptr) XCloseDisplay(static_cast<Display*>(display_));
+}
+
+bool KeyState::IsDown(Modifier modifier) {
+  if (!display_tried_) {
+    display_tried_ = true;
+    const char* name = std::getenv("DISPLAY");
+    if (name != nullptr && *name != '\0') display_ = XOpenDisplay(name);
+  }
   const KeyPair keys = KeysOf(modifier);
-  const int x11 = AskX11(keys);
-  if (x11 >= 0) return x11 == 1;
+  if (display_ != nullptr) {
+    return AskX11(static_cast<Display*>(display_), keys) == 1;
+  }
   return AskEvdev(keys) == 1;
 }
 

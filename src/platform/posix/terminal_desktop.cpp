@@ -95,8 +95,8 @@ bool IsYesAnswer(const std::string& line) {
 }
 
 bool TerminalDesktop::IsKeyDown(int virtual_key) {
-  if (virtual_key == VK_SHIFT) return IsModifierDown(Modifier::kShift);
-  if (virtual_key == VK_CONTROL) return IsModifierDown(Modifier::kControl);
+  if (virtual_key == VK_SHIFT) return keys_.IsDown(Modifier::kShift);
+  if (virtual_key == VK_CONTROL) return keys_.IsDown(Modifier::kControl);
   return false;
 }
 

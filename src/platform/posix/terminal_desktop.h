@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/desktop.h"
+#include "platform/posix/key_state.h"
 
 namespace platform {
 namespace posix {
@@ -14,6 +15,9 @@ class TerminalDesktop : public Desktop {
   bool IsKeyDown(int virtual_key) override;
   int ShowMessageBox(const WideString& text, const WideString& caption,
                      std::uint32_t style) override;
+
+ private:
+  KeyState keys_;
 };
 
 // The box as the terminal shows it, in UTF-16, before any answer.

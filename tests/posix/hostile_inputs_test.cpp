@@ -1,0 +1,124 @@
+// Bad input and failing writes: the user is told, nothing is lost, nothing
+// hangs, and no digest file is left half written.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "create/create_digests.h"
+#include "support/scripted_desktop.h"
+#include "support/temp_dir.h"
+#include "support/texts.h"
+#include "support/utf.h"
+#include "verify/verify_digests.h"
+
+namespace {
+
+class HostileInputsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(provider_.Acquire()); }
+
+  void Verify() { EXPECT_EQ(VerifyDigests(desktop_, provider_), 0); }
+
+  TempDirectory dir_;
+  CryptProvider provider_;
+  ScriptedDesktop desktop_;
+};
+
+TEST_F(HostileInputsTest, AFileSizeLimitStopsCreationWithoutAPartialFile) {
+  WriteBytes("a", "");                // its record, 36 bytes, fits the limit
+  WriteBytes("abcdefgh.txt", "");     // its record, 47 bytes, does not
+  const pid_t child = fork();
+  if (child == 0) {
+    // The limit and the ignored signal are the child's alone.
+    const rlimit limit = {40, 40};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, SIG_IGN);
+    ScriptedDesktop desktop;
+    CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"));
+    const bool told = desktop.boxes.size() == 1 &&
+                      desktop.boxes[0].text == u"File too large" &&
+                      desktop.boxes[0].style == MB_ICONERROR;
+    _exit(told ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "one error box, and no completion box";
+  EXPECT_FALSE(Exists("abcdefgh.txt.md5")) << "no partial digest file";
+  if (Exists("a.md5")) {
+    EXPECT_EQ(ReadBytes("a.md5"), std::string(kEmptyMd5) + " *a\n");
+  }
+}
+
+TEST_F(HostileInputsTest, ADigestFileTooLargeToHoldIsRefusedNotTruncated) {
+  const int fd = open("x.md5", O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, (off_t{1} << 32) + 10), 0);  // sparse
+  close(fd);
+  Verify();
+  ASSERT_EQ(desktop_.boxes.size(), 2u);
+  EXPECT_EQ(desktop_.boxes[0].text, u"File too large");
+  EXPECT_EQ(desktop_.boxes[1].text, kNothingToVerifyText);
+}
+
+TEST_F(HostileInputsTest, AHugeNameIsReportedAsNotFound) {
+  const std::string name(100000, 'n');
+  WriteBytes("a.md5", std::string(kEmptyMd5) + " *" + name + "\n");
+  Verify();
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  EXPECT_EQ(desktop_.boxes[0].text,
+            std::u16string(name.begin(), name.end()) + u" - " +
+                kUnreadableText + u"\r\n\r\n" + kFailedCaptionText);
+}
+
+TEST_F(HostileInputsTest, AMillionRecordsMakeOneWholeReport) {
+  std::string text;
+  for (int i = 0; i < 1000000; ++i) text += "00 m\n";
+  WriteBytes("many.md5", text);
+  Verify();
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  const std::u16string line = u"m - " + std::u16string(kUnreadableText) + u"\r\n";
+  const std::u16string& report = desktop_.boxes[0].text;
+  EXPECT_EQ(report.size(), line.size() * 1000000 + 2 +
+                               std::u16string(kFailedCaptionText).size());
+  EXPECT_EQ(report.substr(0, line.size()), line);
+}
+
+TEST_F(HostileInputsTest, EveryByteOfANameRoundTripsButLineEnds) {
+  std::vector<std::string> names = {"*star", "-dash", " both ends ", "back\\slash"};
+  for (int b = 1; b < 256; ++b) {
+    if (b != '/') names.push_back("n" + std::string(1, static_cast<char>(b)));
+  }
+  for (const std::string& name : names) WriteBytes(name, name);
+  CreateDigests(desktop_, provider_, CALG_MD5, WideString(u"md5"));
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  EXPECT_EQ(desktop_.boxes[0].text, kDoneText);
+
+  ScriptedDesktop verifier;
+  VerifyDigests(verifier, provider_);
+  ASSERT_EQ(verifier.boxes.size(), 1u);
+  const std::u16string& report = verifier.boxes[0].text;
+  // A name holding CR or LF cannot stand in a one-line record: it is read
+  // back as "n", which is not there.
+  EXPECT_EQ(report.find(u"n\r - OK"), std::u16string::npos);
+  const std::u16string lost = u"n - " + std::u16string(kUnreadableText);
+  std::size_t count = 0;
+  for (std::size_t at = report.find(lost); at != std::u16string::npos;
+       at = report.find(lost, at + 1)) {
+    ++count;
+  }
+  EXPECT_EQ(count, 2u);
+  std::size_t ok = 0;
+  for (std::size_t at = report.find(u" - OK\r\n"); at != std::u16string::npos;
+       at = report.find(u" - OK\r\n", at + 1)) {
+    ++ok;
+  }
+  EXPECT_EQ(ok, names.size() - 2) << U8(report);
+}
+
+}  // namespace
