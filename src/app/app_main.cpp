@@ -29,8 +29,8 @@ int AppMain(platform::Desktop& desktop) {
   if (!shift) return VerifyDigests(desktop, provider);
 
   const WideString question(ctrl ? kSha1Question : kMd5Question);
-  const int answer = desktop.ShowMessageBox(question, WideString(kQuestionCaption),
-                                            MB_YESNO | MB_ICONQUESTION);
+  const int answer = desktop.ShowMessageBox(
+      question, WideString(kQuestionCaption), MB_YESNO | MB_ICONQUESTION);
   if (answer != IDYES) return 0;
   const AlgorithmId algorithm = CALG_MD5 + (ctrl ? 1 : 0);
   return CreateDigests(desktop, provider, algorithm,

@@ -6,8 +6,7 @@ WideString DigestExtension(AlgorithmId algorithm) {
   return WideString(algorithm == CALG_SHA1 ? u"sha1" : u"md5");
 }
 
-WideString DigestFileName(const WideString& name,
-                          const WideString& extension) {
+WideString DigestFileName(const WideString& name, const WideString& extension) {
   std::u16string text;
   text.reserve(name.Length() + 1 + extension.Length());
   text.append(name.View()).append(u".").append(extension.View());

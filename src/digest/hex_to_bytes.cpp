@@ -3,9 +3,12 @@
 namespace {
 
 std::uint8_t Nibble(char16_t unit) {
-  if (unit >= u'0' && unit <= u'9') return static_cast<std::uint8_t>(unit - u'0');
-  if (unit >= u'a' && unit <= u'f') return static_cast<std::uint8_t>(unit - u'a' + 10);
-  if (unit >= u'A' && unit <= u'F') return static_cast<std::uint8_t>(unit - u'A' + 10);
+  if (unit >= u'0' && unit <= u'9')
+    return static_cast<std::uint8_t>(unit - u'0');
+  if (unit >= u'a' && unit <= u'f')
+    return static_cast<std::uint8_t>(unit - u'a' + 10);
+  if (unit >= u'A' && unit <= u'F')
+    return static_cast<std::uint8_t>(unit - u'A' + 10);
   return 0;
 }
 

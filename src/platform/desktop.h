@@ -5,8 +5,7 @@
 #include "common/wide_string.h"
 
 // Message box styles, answers and keys under their Win32 names and values.
-// <windows.h> defines the same names as macros; the Windows backend includes
-// it after this header, so the macros take over with identical values.
+// Where <windows.h> came first, its macros of the same values stand.
 #ifndef MB_YESNO
 constexpr std::uint32_t MB_OK = 0x00;
 constexpr std::uint32_t MB_YESNO = 0x04;

@@ -15,9 +15,10 @@ class CreateDigestsTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(provider_.Acquire()); }
 
   void Create(AlgorithmId algorithm) {
-    EXPECT_EQ(CreateDigests(desktop_, provider_, algorithm,
-                            WideString(algorithm == CALG_MD5 ? u"md5" : u"sha1")),
-              0);
+    EXPECT_EQ(
+        CreateDigests(desktop_, provider_, algorithm,
+                      WideString(algorithm == CALG_MD5 ? u"md5" : u"sha1")),
+        0);
   }
 
   bool ShowedCompletion() const {

@@ -65,9 +65,8 @@ TEST(DigestParserTest, WrittenRecordParsesBack) {
 }
 
 TEST(DigestParserTest, SeveralRecordsBlankLinesAndCrLf) {
-  const Parsed parsed = ParseText("\r\n" + kSha1 + " *one\r\n\r\n  \r\n" +
-                                      kSha1 + "  two\r\n",
-                                  CALG_SHA1);
+  const Parsed parsed = ParseText(
+      "\r\n" + kSha1 + " *one\r\n\r\n  \r\n" + kSha1 + "  two\r\n", CALG_SHA1);
   ASSERT_TRUE(parsed.ok);
   ASSERT_EQ(parsed.entries.size(), 2u);
   EXPECT_EQ(parsed.entries[0]->GetName().View(), u"one");
@@ -118,8 +117,8 @@ TEST(DigestParserTest, OddTokensAreMalformedAndEarlierRecordsStay) {
   EXPECT_FALSE(ParseText(bom + kMd5 + " *x\n").ok);
   EXPECT_FALSE(ParseText(bom + kSha1 + " *x\n", CALG_SHA1).ok);
 
-  const Parsed parsed = ParseText(kMd5 + " *first\n" + "abc *second\n" + kMd5 +
-                                  " *third\n");
+  const Parsed parsed =
+      ParseText(kMd5 + " *first\n" + "abc *second\n" + kMd5 + " *third\n");
   EXPECT_FALSE(parsed.ok);
   ASSERT_EQ(parsed.entries.size(), 1u);
   EXPECT_EQ(parsed.entries[0]->GetName().View(), u"first");

@@ -8,7 +8,8 @@ namespace {
 
 std::u16string Digits(std::size_t count) {
   std::u16string text;
-  for (std::size_t i = 0; i < count; ++i) text.push_back(u"0123456789abcdef"[i % 16]);
+  for (std::size_t i = 0; i < count; ++i)
+    text.push_back(u"0123456789abcdef"[i % 16]);
   return text;
 }
 

@@ -31,10 +31,14 @@ std::string Utf8(const std::wstring& text) {
 std::string Escaped(const std::wstring& text) {
   std::string out;
   for (char c : Utf8(text)) {
-    if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\\') out += "\\\\";
-    else out.push_back(c);
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\\')
+      out += "\\\\";
+    else
+      out.push_back(c);
   }
   return out;
 }
@@ -133,7 +137,8 @@ std::string IconOf(HWND icon) {
       }
     }
     if (std::getenv("BOX_DRIVER_DEBUG")) {
-      std::fprintf(stderr, "%s %ld bg %08lx\n", candidate.name, diff, background);
+      std::fprintf(stderr, "%s %ld bg %08lx\n", candidate.name, diff,
+                   background);
     }
     if (best_diff < 0 || diff < best_diff) {
       best_diff = diff;
@@ -155,7 +160,8 @@ std::string Buttons(HWND box) {
   const struct {
     int id;
     const char* name;
-  } known[] = {{IDOK, "ok"}, {IDYES, "yes"}, {IDNO, "no"}, {IDCANCEL, "cancel"}};
+  } known[] = {
+      {IDOK, "ok"}, {IDYES, "yes"}, {IDNO, "no"}, {IDCANCEL, "cancel"}};
   for (const auto& button : known) {
     HWND item = GetDlgItem(box, button.id);
     if (item != nullptr && IsWindowVisible(item)) {
@@ -196,12 +202,13 @@ int wmain(int argc, wchar_t** argv) {
   if (ctrl) Key(VK_CONTROL, true);
   Sleep(200);
 
-  std::wstring command = L"\"" + std::wstring(argv[1]) + L"\" ignored arguments";
+  std::wstring command =
+      L"\"" + std::wstring(argv[1]) + L"\" ignored arguments";
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(argv[1], &command[0], nullptr, nullptr, FALSE, 0,
-                      nullptr, argv[2], &startup, &process)) {
+  if (!CreateProcessW(argv[1], &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      argv[2], &startup, &process)) {
     std::fprintf(out, "start failed: %lu\n", GetLastError());
     std::fclose(out);
     return 2;

@@ -16,15 +16,15 @@ PROMPTS = ("(y/n) ", "[Enter] ")
 class Display:
     """An Xvfb display; keys are held by an xdotool process while it lives."""
 
-    def __init__(self):
+    def __init__(self, screen="640x480x24"):
         self.xvfb = None
         self.name = None
         self.holder = None
-        for number in range(141, 190):
+        for number in range(91, 190):
             if os.path.exists("/tmp/.X%d-lock" % number):
                 continue
             self.xvfb = subprocess.Popen(
-                ["Xvfb", ":%d" % number, "-screen", "0", "640x480x24",
+                ["Xvfb", ":%d" % number, "-screen", "0", screen,
                  "-nolisten", "tcp"],
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             time.sleep(0.8)

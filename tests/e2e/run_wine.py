@@ -9,7 +9,9 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from linux_session import Display  # noqa: E402
 
 PROGRAM = DRIVER = None
 SUITES = []
@@ -58,20 +60,8 @@ class Wine:
         self.env = dict(os.environ, WINEDEBUG="-all", WINEARCH="win32",
                         WINEPREFIX=os.path.join(self.root, "prefix"),
                         LANG="C.UTF-8", LC_ALL="C.UTF-8")
-        self.xvfb = None
-        for display in range(91, 140):
-            if os.path.exists("/tmp/.X%d-lock" % display):
-                continue
-            self.xvfb = subprocess.Popen(
-                ["Xvfb", ":%d" % display, "-screen", "0", "1280x1024x24",
-                 "-nolisten", "tcp"],
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            time.sleep(1.0)
-            if self.xvfb.poll() is None:
-                self.env["DISPLAY"] = ":%d" % display
-                break
-        if "DISPLAY" not in self.env:
-            raise SystemExit("no display for Xvfb")
+        self.display = Display("1280x1024x24")
+        self.env["DISPLAY"] = self.display.name
         self.run(["wineserver", "-k"], check=False)
         self.run(["wineboot", "-i"], check=False)
 
@@ -84,9 +74,7 @@ class Wine:
 
     def close(self):
         self.run(["wineserver", "-k"], check=False)
-        if self.xvfb:
-            self.xvfb.terminate()
-            self.xvfb.wait()
+        self.display.close()
         shutil.rmtree(self.root, ignore_errors=True)
 
 

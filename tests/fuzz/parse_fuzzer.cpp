@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     const auto entry = list.Take(slot);
     std::uint8_t bytes[64];
     const std::size_t max = entry->GetAlgorithm() == CALG_SHA1 ? 20 : 16;
-    if (HexToBytes(entry->GetDigest().CStr(), bytes, max) > max) __builtin_trap();
+    if (HexToBytes(entry->GetDigest().CStr(), bytes, max) > max)
+      __builtin_trap();
   }
   return 0;
 }

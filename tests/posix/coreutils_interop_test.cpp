@@ -30,15 +30,17 @@ class CoreutilsInteropTest : public ::testing::Test {
 };
 
 TEST_F(CoreutilsInteropTest, TheirListsVerifyInBothModes) {
-  ASSERT_TRUE(Run("md5sum *.dat > text.md5 && md5sum --binary *.dat > bin.md5"
-                  " && sha1sum *.dat > text.sha1 && sha1sum -b *.dat > bin.sha1"));
+  ASSERT_TRUE(
+      Run("md5sum *.dat > text.md5 && md5sum --binary *.dat > bin.md5"
+          " && sha1sum *.dat > text.sha1 && sha1sum -b *.dat > bin.sha1"));
   VerifyDigests(desktop_, provider_);
   ASSERT_EQ(desktop_.boxes.size(), 1u);
   const std::u16string& report = desktop_.boxes[0].text;
   EXPECT_EQ(desktop_.boxes[0].caption, kSucceededCaptionText);
   std::size_t ok = 0;
   for (std::size_t at = report.find(u" .dat - OK\r\n");
-       at != std::u16string::npos; at = report.find(u" .dat - OK\r\n", at + 1)) {
+       at != std::u16string::npos;
+       at = report.find(u" .dat - OK\r\n", at + 1)) {
     ++ok;
   }
   EXPECT_EQ(ok, 200u);
@@ -49,8 +51,9 @@ TEST_F(CoreutilsInteropTest, EscapedNamesAreMalformedHere) {
   // line with a leading backslash; that mark makes the digest token odd.
   WriteBytes("back\\slash", "");
   WriteBytes("line\nfeed", "");
-  ASSERT_TRUE(Run("md5sum 'file 1 .dat' 'back\\slash' > a.md5 && "
-                  "md5sum \"$(printf 'line\\nfeed')\" > b.md5"));
+  ASSERT_TRUE(
+      Run("md5sum 'file 1 .dat' 'back\\slash' > a.md5 && "
+          "md5sum \"$(printf 'line\\nfeed')\" > b.md5"));
   ASSERT_EQ(ReadBytes("a.md5").find("\\" + std::string(kEmptyMd5)),
             ReadBytes("a.md5").find('\n') + 1);
   VerifyDigests(desktop_, provider_);

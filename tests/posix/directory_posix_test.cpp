@@ -29,8 +29,8 @@ std::map<std::string, platform::EntryKind> Scan(const char16_t* pattern) {
 
 TEST(DirectoryPosixTest, PatternsMatchLikeWindows) {
   const TempDirectory dir;
-  for (const char* name : {"a.md5", "B.MD5", "c.md5.txt", "nodot", "d.sha1",
-                           "x.Md5", "*star"}) {
+  for (const char* name :
+       {"a.md5", "B.MD5", "c.md5.txt", "nodot", "d.sha1", "x.Md5", "*star"}) {
     WriteBytes(name, "");
   }
   const auto md5 = Scan(u"*.md5");
@@ -63,7 +63,8 @@ TEST(DirectoryPosixTest, KindsFollowLinks) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::snprintf(address.sun_path, sizeof address.sun_path, "sock");
-  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address),
+            0);
 
   const auto all = Scan(u"*.*");
   using platform::EntryKind;

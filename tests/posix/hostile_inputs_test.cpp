@@ -30,8 +30,8 @@ class HostileInputsTest : public ::testing::Test {
 };
 
 TEST_F(HostileInputsTest, AFileSizeLimitStopsCreationWithoutAPartialFile) {
-  WriteBytes("a", "");                // its record, 36 bytes, fits the limit
-  WriteBytes("abcdefgh.txt", "");     // its record, 47 bytes, does not
+  WriteBytes("a", "");             // its record, 36 bytes, fits the limit
+  WriteBytes("abcdefgh.txt", "");  // its record, 47 bytes, does not
   const pid_t child = fork();
   if (child == 0) {
     // The limit and the ignored signal are the child's alone.
@@ -66,14 +66,26 @@ TEST_F(HostileInputsTest, ADigestFileTooLargeToHoldIsRefusedNotTruncated) {
   EXPECT_EQ(desktop_.boxes[1].text, kNothingToVerifyText);
 }
 
+TEST_F(HostileInputsTest, AFileOfFiveGibibytesIsHashedWhole) {
+  const int fd = open("zeros", O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, off_t{5} << 30), 0);  // sparse: past any 32-bit size
+  close(fd);
+  WriteBytes("zeros.md5", "ec4bcc8776ea04479b786e063a9ace45 *zeros\n");
+  Verify();
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  EXPECT_EQ(desktop_.boxes[0].text,
+            u"zeros - OK\r\n\r\n" + std::u16string(kSucceededCaptionText));
+}
+
 TEST_F(HostileInputsTest, AHugeNameIsReportedAsNotFound) {
   const std::string name(100000, 'n');
   WriteBytes("a.md5", std::string(kEmptyMd5) + " *" + name + "\n");
   Verify();
   ASSERT_EQ(desktop_.boxes.size(), 1u);
-  EXPECT_EQ(desktop_.boxes[0].text,
-            std::u16string(name.begin(), name.end()) + u" - " +
-                kUnreadableText + u"\r\n\r\n" + kFailedCaptionText);
+  EXPECT_EQ(desktop_.boxes[0].text, std::u16string(name.begin(), name.end()) +
+                                        u" - " + kUnreadableText + u"\r\n\r\n" +
+                                        kFailedCaptionText);
 }
 
 TEST_F(HostileInputsTest, AMillionRecordsMakeOneWholeReport) {
@@ -82,7 +94,8 @@ TEST_F(HostileInputsTest, AMillionRecordsMakeOneWholeReport) {
   WriteBytes("many.md5", text);
   Verify();
   ASSERT_EQ(desktop_.boxes.size(), 1u);
-  const std::u16string line = u"m - " + std::u16string(kUnreadableText) + u"\r\n";
+  const std::u16string line =
+      u"m - " + std::u16string(kUnreadableText) + u"\r\n";
   const std::u16string& report = desktop_.boxes[0].text;
   EXPECT_EQ(report.size(), line.size() * 1000000 + 2 +
                                std::u16string(kFailedCaptionText).size());
@@ -90,7 +103,8 @@ TEST_F(HostileInputsTest, AMillionRecordsMakeOneWholeReport) {
 }
 
 TEST_F(HostileInputsTest, EveryByteOfANameRoundTripsButLineEnds) {
-  std::vector<std::string> names = {"*star", "-dash", " both ends ", "back\\slash"};
+  std::vector<std::string> names = {"*star", "-dash", " both ends ",
+                                    "back\\slash"};
   for (int b = 1; b < 256; ++b) {
     if (b != '/') names.push_back("n" + std::string(1, static_cast<char>(b)));
   }

@@ -110,8 +110,8 @@ TEST_F(PosixRunsTest, AnUnreadableDigestFileEndsOnlyItsPattern) {
   Verify();
   ASSERT_EQ(desktop_.boxes.size(), 2u);
   EXPECT_EQ(desktop_.boxes[0].text, u"Operation not supported");
-  EXPECT_EQ(LastText(), u"a.txt - OK\r\n\r\n" +
-                            std::u16string(kSucceededCaptionText));
+  EXPECT_EQ(LastText(),
+            u"a.txt - OK\r\n\r\n" + std::u16string(kSucceededCaptionText));
 }
 
 }  // namespace

@@ -13,13 +13,14 @@ TEST(TerminalDesktopTest, BoxShowsIconCaptionAndText) {
             u"[確認] 題\n一行目\n二行目\n");
   EXPECT_EQ(FormatTerminalBox(WideString(u"x"), WideString(), MB_ICONERROR),
             u"[エラー] digestbox\nx\n");
-  EXPECT_EQ(FormatTerminalBox(WideString(u"x"), WideString(u"c"),
-                              MB_ICONINFORMATION),
-            u"[情報] c\nx\n");
+  EXPECT_EQ(
+      FormatTerminalBox(WideString(u"x"), WideString(u"c"), MB_ICONINFORMATION),
+      u"[情報] c\nx\n");
 }
 
 TEST(TerminalDesktopTest, OnlyYesWordsMeanYes) {
-  for (const char* yes : {"y", "Y", "yes", "YeS", " yes ", "\xE3\x81\xAF\xE3\x81\x84"}) {
+  for (const char* yes :
+       {"y", "Y", "yes", "YeS", " yes ", "\xE3\x81\xAF\xE3\x81\x84"}) {
     EXPECT_TRUE(IsYesAnswer(yes)) << yes;
   }
   for (const char* no : {"", "n", "no", "yess", "ye", "1", "ok", "y y"}) {

@@ -11,9 +11,9 @@ TempDirectory::TempDirectory() : previous_(fs::current_path()) {
   static std::atomic<unsigned> counter{0};
   const auto stamp =
       std::chrono::steady_clock::now().time_since_epoch().count();
-  path_ = fs::temp_directory_path() /
-          ("digestbox-test-" + std::to_string(stamp) + "-" +
-           std::to_string(counter++));
+  path_ =
+      fs::temp_directory_path() / ("digestbox-test-" + std::to_string(stamp) +
+                                   "-" + std::to_string(counter++));
   fs::create_directories(path_);
   fs::current_path(path_);
 }

@@ -3,14 +3,20 @@
 // The program's own texts, written out again so that a changed byte in the
 // program shows up as a failing test.
 inline constexpr char16_t kMd5QuestionText[] =
-    u"カレントディレクトリ上のファイルのMD5ハッシュを作成しますか？\r\n(SHA1ハッシュを作成する場合はSHIFT+CTRLキーを押しながら起動します。)";
+    u"カレントディレクトリ上のファイルのMD5ハッシュを作成しますか？\r\n("
+    u"SHA1ハッシュを作成する場合はSHIFT+CTRLキーを押しながら起動します。)";
 inline constexpr char16_t kSha1QuestionText[] =
-    u"カレントディレクトリ上のファイルのSHA1ハッシュを作成しますか？\r\n(MD5ハッシュを作成する場合はSHIFTキーのみ押しながら起動します。)";
+    u"カレントディレクトリ上のファイルのSHA1ハッシュを作成しますか？\r\n("
+    u"MD5ハッシュを作成する場合はSHIFTキーのみ押しながら起動します。)";
 inline constexpr char16_t kQuestionCaptionText[] = u"ハッシュ作成の確認";
 inline constexpr char16_t kDoneText[] = u"作成が終了しました。";
 inline constexpr char16_t kDoneCaptionText[] = u"ハッシュの作成";
 inline constexpr char16_t kNothingToVerifyText[] =
-    u"ダイジェストファイル(*.md5/*.sha1)がカレントディレクトリに1つも存在しないため検証できません。\r\n\r\n(検証するのではなく、ダイジェストファイルを新規に作成する場合は\r\nSHIFTキー、もしくはSHIFT+CTRLキーを押しながら起動します。)";
+    u"ダイジェストファイル(*.md5/"
+    u"*.sha1)"
+    u"がカレントディレクトリに1つも存在しないため検証できません。\r\n\r\n("
+    u"検証するのではなく、ダイジェストファイルを新規に作成する場合は\r\nSHIFTキ"
+    u"ー、もしくはSHIFT+CTRLキーを押しながら起動します。)";
 inline constexpr char16_t kMalformedFileText[] =
     u"ファイルのフォーマットが不正であるか解析に失敗しました。";
 inline constexpr char16_t kMismatchText[] = u"ハッシュ値が一致しません。";

@@ -35,8 +35,8 @@ TEST_F(VerifyDigestsTest, OneMatchingRecord) {
   WriteBytes("abc.txt.md5", kAbcMd5 + " *abc.txt\n");
   Verify();
   ASSERT_EQ(desktop_.boxes.size(), 1u);
-  EXPECT_EQ(Report().text, u"abc.txt - OK\r\n\r\n" +
-                               std::u16string(kSucceededCaptionText));
+  EXPECT_EQ(Report().text,
+            u"abc.txt - OK\r\n\r\n" + std::u16string(kSucceededCaptionText));
   EXPECT_EQ(Report().caption, kSucceededCaptionText);
   EXPECT_EQ(Report().style, MB_ICONINFORMATION);
 }
@@ -63,8 +63,8 @@ TEST_F(VerifyDigestsTest, Md5RecordsComeBeforeSha1Records) {
   ASSERT_NE(sha1_line, std::u16string::npos);
   EXPECT_LT(text.find(u"missing - "), sha1_line) << "A.MD5 is an md5 file";
   EXPECT_LT(text.find(u"abc.txt - OK"), sha1_line);
-  EXPECT_EQ(text.substr(sha1_line), u"abc.txt - OK\r\n\r\n" +
-                                        std::u16string(kFailedCaptionText));
+  EXPECT_EQ(text.substr(sha1_line),
+            u"abc.txt - OK\r\n\r\n" + std::u16string(kFailedCaptionText));
 }
 
 TEST_F(VerifyDigestsTest, HowDigestTextIsCompared) {
@@ -72,10 +72,10 @@ TEST_F(VerifyDigestsTest, HowDigestTextIsCompared) {
   for (char& c : upper) c = static_cast<char>(std::toupper(c));
   std::string zeros_as_g = kAbcMd5;
   for (char& c : zeros_as_g) c = c == '0' ? 'g' : c;
-  WriteBytes("a.md5", upper + " *abc.txt\n" +          // case
-                          kAbcSha1 + " *abc.txt\n" +   // compared on a prefix
-                          kAbcMd5 + "00 abc.txt\n" +
-                          zeros_as_g + " *abc.txt\n" +  // 'g' counts as 0
+  WriteBytes("a.md5", upper + " *abc.txt\n" +         // case
+                          kAbcSha1 + " *abc.txt\n" +  // compared on a prefix
+                          kAbcMd5 + "00 abc.txt\n" + zeros_as_g +
+                          " *abc.txt\n" +  // 'g' counts as 0
                           kAbcMd5.substr(0, 30) + " *abc.txt\n");  // short
   Verify();
   EXPECT_EQ(Report().text,
@@ -114,13 +114,13 @@ TEST_F(VerifyDigestsTest, MalformedDigestFiles) {
 }
 
 TEST_F(VerifyDigestsTest, RecordsBeforeAMalformedOneAreVerified) {
-  WriteBytes("a.md5", kAbcMd5 + " *abc.txt\nodd *abc.txt\n" + kAbcMd5 +
-                          " *never.txt\n");
+  WriteBytes("a.md5",
+             kAbcMd5 + " *abc.txt\nodd *abc.txt\n" + kAbcMd5 + " *never.txt\n");
   Verify();
   ASSERT_EQ(desktop_.boxes.size(), 2u);
   EXPECT_EQ(desktop_.boxes[0].caption, u"a.md5");
-  EXPECT_EQ(Report().text, u"abc.txt - OK\r\n\r\n" +
-                               std::u16string(kSucceededCaptionText));
+  EXPECT_EQ(Report().text,
+            u"abc.txt - OK\r\n\r\n" + std::u16string(kSucceededCaptionText));
 }
 
 TEST_F(VerifyDigestsTest, FilesWithoutRecordsAndSubdirectoriesAreQuiet) {

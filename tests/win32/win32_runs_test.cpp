@@ -69,9 +69,9 @@ TEST_F(Win32RunsTest, DeviceNamesAreNotHashed) {
   }
   WriteBytes("a.md5", std::string(kEmptyMd5) + " *CON\n");
   VerifyDigests(desktop_, provider_);
-  EXPECT_EQ(desktop_.boxes.back().text,
-            u"CON - " + std::u16string(kUnreadableText) + u"\r\n\r\n" +
-                kFailedCaptionText);
+  EXPECT_EQ(desktop_.boxes.back().text, u"CON - " +
+                                            std::u16string(kUnreadableText) +
+                                            u"\r\n\r\n" + kFailedCaptionText);
 }
 
 TEST_F(Win32RunsTest, PathsPastMaxPathAreHashedOrRefusedAloud) {

@@ -27,8 +27,9 @@ bool Matches(std::u16string_view pattern, std::u16string_view name) {
     if (p < pattern.size() && pattern[p] == u'*') {
       star = p++;
       resume = n;
-    } else if (p < pattern.size() && (pattern[p] == u'?' ||
-                                      FoldCase(pattern[p]) == FoldCase(name[n]))) {
+    } else if (p < pattern.size() &&
+               (pattern[p] == u'?' ||
+                FoldCase(pattern[p]) == FoldCase(name[n]))) {
       ++p, ++n;
     } else if (star != std::u16string_view::npos) {
       p = star + 1;
@@ -87,7 +88,8 @@ bool DirectoryScan::Next(DirectoryEntry* entry) {
       if (errno == 0) SetLastErrorCode(kErrorNoMoreFiles);
       return false;
     }
-    WideString name(posix::DecodeLocale(found->d_name, std::strlen(found->d_name)));
+    WideString name(
+        posix::DecodeLocale(found->d_name, std::strlen(found->d_name)));
     if (!Matches(pattern_.View(), name.View())) continue;
     entry->name = std::move(name);
     entry->kind = KindOf(*found);

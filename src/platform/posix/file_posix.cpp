@@ -80,10 +80,9 @@ bool OutputFile::Create(const WideString& name) {
   CloseKeepingError(&handle_);
   // O_NONBLOCK: a FIFO of that name without a reader fails at once instead
   // of holding the run.
-  const int fd = ::open(PathOf(name).c_str(),
-                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY |
-                            O_NONBLOCK,
-                        0666);
+  const int fd = ::open(
+      PathOf(name).c_str(),
+      O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
   if (fd < 0) return false;
   handle_ = fd;
   name_ = name;
@@ -95,8 +94,8 @@ bool OutputFile::Write(const void* data, std::uint32_t size,
   const auto* bytes = static_cast<const char*>(data);
   std::uint32_t done = 0;
   while (done < size) {
-    const ssize_t put = ::write(static_cast<int>(handle_), bytes + done,
-                                size - done);
+    const ssize_t put =
+        ::write(static_cast<int>(handle_), bytes + done, size - done);
     if (put < 0) {
       if (errno == EINTR) continue;
       *written = done;

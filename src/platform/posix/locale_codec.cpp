@@ -163,9 +163,9 @@ void DecodeOther(const char* charset, const char* bytes, std::size_t length,
     std::size_t used = 0;
     if (converter.ok()) used = converter.Run(bytes + i, length - i, &utf16);
     for (std::size_t k = 0; k + 1 < utf16.size(); k += 2) {
-      out->push_back(static_cast<char16_t>(
-          static_cast<unsigned char>(utf16[k]) |
-          static_cast<unsigned char>(utf16[k + 1]) << 8));
+      out->push_back(
+          static_cast<char16_t>(static_cast<unsigned char>(utf16[k]) |
+                                static_cast<unsigned char>(utf16[k + 1]) << 8));
     }
     i += used;
     if (i < length) {

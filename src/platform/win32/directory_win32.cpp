@@ -5,7 +5,9 @@
 namespace platform {
 namespace {
 
-HANDLE HandleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE HandleOf(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
 
 void Fill(const WIN32_FIND_DATAW& data, DirectoryEntry* entry) {
   entry->name = WideString(reinterpret_cast<const char16_t*>(data.cFileName));

@@ -5,7 +5,9 @@
 namespace platform {
 namespace {
 
-HANDLE HandleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE HandleOf(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
 
 void CloseKeepingError(std::intptr_t* handle) {
   if (HandleOf(*handle) == INVALID_HANDLE_VALUE) return;

@@ -12,8 +12,8 @@ bool SystemErrorText(ErrorCode code, WideString* text) {
       reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   if (length == 0 || buffer == nullptr) return false;
   try {
-    *text = WideString(std::u16string_view(
-        reinterpret_cast<const char16_t*>(buffer), length));
+    *text = WideString(
+        std::u16string_view(reinterpret_cast<const char16_t*>(buffer), length));
   } catch (...) {
     ::LocalFree(buffer);
     throw;

@@ -1,8 +1,9 @@
 #pragma once
 
-// Included after the seam's headers: <windows.h> then redefines the Win32
-// names they declare (MB_*, IDYES, VK_*, CALG_*) as macros of equal value.
+// The seam's headers declare MB_*, IDYES, VK_* and CALG_* only where
+// <windows.h> has not defined them, so either order of inclusion works.
 #include <windows.h>
+// After <windows.h>, which it builds on.
 #include <wincrypt.h>
 
 #include "common/wide_string.h"
