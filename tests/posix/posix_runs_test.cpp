@@ -1,10 +1,13 @@
 // Creation and verification over what only a POSIX directory can hold:
 // FIFOs, sockets, devices, links and names that are not text.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <clocale>
+#include <cstdio>
 #include <filesystem>
 
 #include "create/create_digests.h"
@@ -101,6 +104,31 @@ TEST_F(PosixRunsTest, RecordsNamingDevicesAndFifosAreUnreadable) {
   EXPECT_EQ(LastText(), u"/dev/zero - " + unreadable + u"\r\n/dev/stdin - " +
                             unreadable + u"\r\nfifo - " + unreadable +
                             u"\r\n\r\n" + kFailedCaptionText);
+}
+
+TEST_F(PosixRunsTest, AFileThatVanishesAfterCollectionIsReportedLost) {
+  WriteBytes("a.txt", "");
+  WriteBytes("a.md5", std::string(kEmptyMd5) + " *a.txt\n");
+  WriteBytes("bad.sha1", "odd *x\n");  // its box comes after every md5 file
+  desktop_.WhileShown([] { std::remove("a.txt"); });
+  Verify();
+  ASSERT_EQ(desktop_.boxes.size(), 2u);
+  EXPECT_EQ(LastText(), u"a.txt - " + std::u16string(kUnreadableText) +
+                            u"\r\n\r\n" + kFailedCaptionText);
+}
+
+TEST_F(PosixRunsTest, ASocketAsDigestFileIsRefused) {
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "s.md5");
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address),
+            0);
+  Verify();
+  close(sock);
+  ASSERT_EQ(desktop_.boxes.size(), 2u);
+  EXPECT_EQ(desktop_.boxes[0].style, MB_ICONERROR);
+  EXPECT_EQ(LastText(), kNothingToVerifyText);
 }
 
 TEST_F(PosixRunsTest, AnUnreadableDigestFileEndsOnlyItsPattern) {

@@ -10,6 +10,7 @@ int ScriptedDesktop::ShowMessageBox(const WideString& text,
                                     std::uint32_t style) {
   boxes.push_back({std::u16string(text.View()), !caption.IsAbsent(),
                    std::u16string(caption.View()), style});
+  if (while_shown_) while_shown_();
   if ((style & 0x0F) != MB_YESNO) return IDOK;
   if (answers_.empty()) return IDNO;
   const int answer = answers_.front();

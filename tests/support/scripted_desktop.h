@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,6 +23,10 @@ class ScriptedDesktop : public platform::Desktop {
  public:
   void Hold(int virtual_key) { held_.insert(virtual_key); }
   void Answer(int button) { answers_.push_back(button); }
+  // Runs while a box is up, as a user could act then.
+  void WhileShown(std::function<void()> action) {
+    while_shown_ = std::move(action);
+  }
 
   bool IsKeyDown(int virtual_key) override;
   int ShowMessageBox(const WideString& text, const WideString& caption,
@@ -33,4 +38,5 @@ class ScriptedDesktop : public platform::Desktop {
  private:
   std::set<int> held_;
   std::deque<int> answers_;
+  std::function<void()> while_shown_;
 };
