@@ -1,4 +1,3 @@
-#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 #include <dirent.h>
@@ -29,14 +28,13 @@ KeyPair KeysOf(Modifier modifier) {
   return {XK_Control_L, XK_Control_R, KEY_LEFTCTRL, KEY_RIGHTCTRL};
 }
 
-// 1: down, 0: up.
-int AskX11(Display* display, const KeyPair& keys) {
+bool AskX11(Display* display, const KeyPair& keys) {
   char keymap[32];
   XQueryKeymap(display, keymap);
-  int down = 0;
+  bool down = false;
   for (KeySym sym : {keys.x_left, keys.x_right}) {
     const KeyCode code = XKeysymToKeycode(display, sym);
-    if (code != 0 && (keymap[code / 8] >> (code % 8) & 1)) down = 1;
+    if (code != 0 && (keymap[code / 8] >> (code % 8) & 1)) down = true;
   }
   return down;
 }
@@ -82,7 +80,7 @@ bool KeyState::IsDown(Modifier modifier) {
   }
   const KeyPair keys = KeysOf(modifier);
   if (display_ != nullptr) {
-    return AskX11(static_cast<Display*>(display_), keys) == 1;
+    return AskX11(static_cast<Display*>(display_), keys);
   }
   return AskEvdev(keys) == 1;
 }
