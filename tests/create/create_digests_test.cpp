@@ -1,26 +1,14 @@
-#include "create/create_digests.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "support/scripted_desktop.h"
-#include "support/temp_dir.h"
+#include "support/run_test.h"
 #include "support/texts.h"
 
 namespace {
 
-class CreateDigestsTest : public ::testing::Test {
+class CreateDigestsTest : public RunTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(provider_.Acquire()); }
-
-  void Create(AlgorithmId algorithm) {
-    EXPECT_EQ(
-        CreateDigests(desktop_, provider_, algorithm,
-                      WideString(algorithm == CALG_MD5 ? u"md5" : u"sha1")),
-        0);
-  }
-
   bool ShowedCompletion() const {
     for (const RecordedBox& box : desktop_.boxes) {
       if (box.text == kDoneText && box.caption == kDoneCaptionText &&
@@ -30,10 +18,6 @@ class CreateDigestsTest : public ::testing::Test {
     }
     return false;
   }
-
-  TempDirectory dir_;
-  CryptProvider provider_;
-  ScriptedDesktop desktop_;
 };
 
 TEST_F(CreateDigestsTest, OnlySubdirectories) {

@@ -2,14 +2,13 @@
 #include "platform/last_error.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <map>
 
+#include "posix/unix_socket.h"
 #include "support/temp_dir.h"
 #include "support/utf.h"
 
@@ -59,12 +58,8 @@ TEST(DirectoryPosixTest, KindsFollowLinks) {
   std::filesystem::create_symlink("sub", "link-to-sub");
   std::filesystem::create_symlink("nowhere", "dangling");
   ASSERT_EQ(mkfifo("fifo", 0600), 0);
-  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "sock");
-  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address),
-            0);
+  const int sock = BindUnixSocket("sock");
+  ASSERT_GE(sock, 0);
 
   const auto all = Scan(u"*.*");
   using platform::EntryKind;

@@ -1,41 +1,23 @@
 // Creation and verification over what only a POSIX directory can hold:
 // FIFOs, sockets, devices, links and names that are not text.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <clocale>
 #include <cstdio>
 #include <filesystem>
 
-#include "create/create_digests.h"
 #include "hash/file_hash.h"
-#include "support/scripted_desktop.h"
-#include "support/temp_dir.h"
+#include "posix/unix_socket.h"
+#include "support/run_test.h"
 #include "support/texts.h"
-#include "verify/verify_digests.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class PosixRunsTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(provider_.Acquire()); }
-
-  void Create() {
-    EXPECT_EQ(CreateDigests(desktop_, provider_, CALG_MD5, WideString(u"md5")),
-              0);
-  }
-  void Verify() { EXPECT_EQ(VerifyDigests(desktop_, provider_), 0); }
-  std::u16string LastText() const { return desktop_.boxes.back().text; }
-
-  TempDirectory dir_;
-  CryptProvider provider_;
-  ScriptedDesktop desktop_;
-};
+using PosixRunsTest = RunTest;
 
 TEST_F(PosixRunsTest, HashFileRefusesWhatIsNotARegularFile) {
   ASSERT_EQ(mkfifo("fifo", 0600), 0);
@@ -118,12 +100,8 @@ TEST_F(PosixRunsTest, AFileThatVanishesAfterCollectionIsReportedLost) {
 }
 
 TEST_F(PosixRunsTest, ASocketAsDigestFileIsRefused) {
-  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "s.md5");
-  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address),
-            0);
+  const int sock = BindUnixSocket("s.md5");
+  ASSERT_GE(sock, 0);
   Verify();
   close(sock);
   ASSERT_EQ(desktop_.boxes.size(), 2u);

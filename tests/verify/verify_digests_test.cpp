@@ -1,11 +1,8 @@
-#include "verify/verify_digests.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "support/scripted_desktop.h"
-#include "support/temp_dir.h"
+#include "support/run_test.h"
 #include "support/texts.h"
 #include "support/utf.h"
 
@@ -14,31 +11,22 @@ namespace {
 const std::string kAbcMd5 = "900150983cd24fb0d6963f7d28e17f72";
 const std::string kAbcSha1 = "a9993e364706816aba3e25717850c26c9cd0d89d";
 
-class VerifyDigestsTest : public ::testing::Test {
+class VerifyDigestsTest : public RunTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(provider_.Acquire());
+    RunTest::SetUp();
     WriteBytes("abc.txt", "abc");
   }
-
-  void Verify() { EXPECT_EQ(VerifyDigests(desktop_, provider_), 0); }
-
-  // The last box, which is the report when there is one.
-  const RecordedBox& Report() const { return desktop_.boxes.back(); }
-
-  TempDirectory dir_;
-  CryptProvider provider_;
-  ScriptedDesktop desktop_;
 };
 
 TEST_F(VerifyDigestsTest, OneMatchingRecord) {
   WriteBytes("abc.txt.md5", kAbcMd5 + " *abc.txt\n");
   Verify();
   ASSERT_EQ(desktop_.boxes.size(), 1u);
-  EXPECT_EQ(Report().text,
+  EXPECT_EQ(LastBox().text,
             u"abc.txt - OK\r\n\r\n" + std::u16string(kSucceededCaptionText));
-  EXPECT_EQ(Report().caption, kSucceededCaptionText);
-  EXPECT_EQ(Report().style, MB_ICONINFORMATION);
+  EXPECT_EQ(LastBox().caption, kSucceededCaptionText);
+  EXPECT_EQ(LastBox().style, MB_ICONINFORMATION);
 }
 
 TEST_F(VerifyDigestsTest, ASecondRecordThatDoesNotMatch) {
@@ -46,11 +34,11 @@ TEST_F(VerifyDigestsTest, ASecondRecordThatDoesNotMatch) {
   WriteBytes("list.md5", kAbcMd5 + " *abc.txt\n" + kAbcMd5 + " *other.txt\n");
   Verify();
   ASSERT_EQ(desktop_.boxes.size(), 1u);
-  EXPECT_EQ(Report().text, u"abc.txt - OK\r\nother.txt - " +
-                               std::u16string(kMismatchText) + u"\r\n\r\n" +
-                               kFailedCaptionText);
-  EXPECT_EQ(Report().caption, kFailedCaptionText);
-  EXPECT_EQ(Report().style, MB_ICONERROR);
+  EXPECT_EQ(LastBox().text, u"abc.txt - OK\r\nother.txt - " +
+                                std::u16string(kMismatchText) + u"\r\n\r\n" +
+                                kFailedCaptionText);
+  EXPECT_EQ(LastBox().caption, kFailedCaptionText);
+  EXPECT_EQ(LastBox().style, MB_ICONERROR);
 }
 
 TEST_F(VerifyDigestsTest, Md5RecordsComeBeforeSha1Records) {
@@ -58,7 +46,7 @@ TEST_F(VerifyDigestsTest, Md5RecordsComeBeforeSha1Records) {
   WriteBytes("z.md5", kAbcMd5 + " *abc.txt\n");
   WriteBytes("B.MD5", "0000 *missing\n");
   Verify();
-  const std::u16string text = Report().text;
+  const std::u16string text = LastBox().text;
   const auto sha1_line = text.rfind(u"abc.txt - OK");
   ASSERT_NE(sha1_line, std::u16string::npos);
   EXPECT_LT(text.find(u"missing - "), sha1_line) << "A.MD5 is an md5 file";
@@ -78,7 +66,7 @@ TEST_F(VerifyDigestsTest, HowDigestTextIsCompared) {
                           " *abc.txt\n" +  // 'g' counts as 0
                           kAbcMd5.substr(0, 30) + " *abc.txt\n");  // short
   Verify();
-  EXPECT_EQ(Report().text,
+  EXPECT_EQ(LastBox().text,
             u"abc.txt - OK\r\nabc.txt - " + std::u16string(kMismatchText) +
                 u"\r\nabc.txt - OK\r\nabc.txt - OK\r\nabc.txt - " +
                 kMismatchText + u"\r\n\r\n" + kFailedCaptionText);
@@ -92,7 +80,7 @@ TEST_F(VerifyDigestsTest, NamesThatAreNotFilesHere) {
                           " *sub/in.txt\n" + kAbcMd5 + " *" + absolute + "\n" +
                           kAbcMd5 + " *sub/../abc.txt\n");
   Verify();
-  EXPECT_EQ(Report().text,
+  EXPECT_EQ(LastBox().text,
             u" - " + std::u16string(kUnreadableText) + u"\r\nsub - " +
                 kUnreadableText + u"\r\nsub/in.txt - OK\r\n" + U16(absolute) +
                 u" - OK\r\nsub/../abc.txt - OK\r\n\r\n" + kFailedCaptionText);
@@ -109,8 +97,8 @@ TEST_F(VerifyDigestsTest, MalformedDigestFiles) {
   }
   EXPECT_EQ(desktop_.boxes[0].caption, u"bad1.md5");
   EXPECT_EQ(desktop_.boxes[1].caption, u"bad2.sha1");
-  EXPECT_EQ(Report().text, kNothingToVerifyText);
-  EXPECT_FALSE(Report().has_caption);
+  EXPECT_EQ(LastBox().text, kNothingToVerifyText);
+  EXPECT_FALSE(LastBox().has_caption);
 }
 
 TEST_F(VerifyDigestsTest, RecordsBeforeAMalformedOneAreVerified) {
@@ -119,7 +107,7 @@ TEST_F(VerifyDigestsTest, RecordsBeforeAMalformedOneAreVerified) {
   Verify();
   ASSERT_EQ(desktop_.boxes.size(), 2u);
   EXPECT_EQ(desktop_.boxes[0].caption, u"a.md5");
-  EXPECT_EQ(Report().text,
+  EXPECT_EQ(LastBox().text,
             u"abc.txt - OK\r\n\r\n" + std::u16string(kSucceededCaptionText));
 }
 
@@ -129,14 +117,14 @@ TEST_F(VerifyDigestsTest, FilesWithoutRecordsAndSubdirectoriesAreQuiet) {
   std::filesystem::create_directory("x.md5");
   Verify();
   ASSERT_EQ(desktop_.boxes.size(), 1u);
-  EXPECT_EQ(Report().text, kNothingToVerifyText);
+  EXPECT_EQ(LastBox().text, kNothingToVerifyText);
 }
 
 TEST_F(VerifyDigestsTest, NoDigestFilesAtAll) {
   Verify();
   ASSERT_EQ(desktop_.boxes.size(), 1u);
-  EXPECT_EQ(Report().text, kNothingToVerifyText);
-  EXPECT_EQ(Report().style, MB_ICONERROR);
+  EXPECT_EQ(LastBox().text, kNothingToVerifyText);
+  EXPECT_EQ(LastBox().style, MB_ICONERROR);
 }
 
 }  // namespace

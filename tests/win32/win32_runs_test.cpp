@@ -4,36 +4,22 @@
 
 #include <vector>
 
-#include "create/create_digests.h"
 #include "hash/file_hash.h"
 #include "platform/system_error.h"
-#include "support/scripted_desktop.h"
-#include "support/temp_dir.h"
+#include "support/run_test.h"
 #include "support/texts.h"
-#include "verify/verify_digests.h"
 
 #include <windows.h>
 
 namespace {
 
-class Win32RunsTest : public ::testing::Test {
+class Win32RunsTest : public RunTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(provider_.Acquire()); }
-
-  void Create() {
-    EXPECT_EQ(CreateDigests(desktop_, provider_, CALG_MD5, WideString(u"md5")),
-              0);
-  }
-
   std::u16string TextOf(DWORD code) {
     WideString text;
     EXPECT_TRUE(platform::SystemErrorText(code, &text));
     return std::u16string(text.View());
   }
-
-  TempDirectory dir_;
-  CryptProvider provider_;
-  ScriptedDesktop desktop_;
 };
 
 TEST_F(Win32RunsTest, AFileHeldOpenForWritingStopsCreation) {
@@ -68,10 +54,9 @@ TEST_F(Win32RunsTest, DeviceNamesAreNotHashed) {
     EXPECT_FALSE(HashFile(WideString(name), hash)) << name[0];
   }
   WriteBytes("a.md5", std::string(kEmptyMd5) + " *CON\n");
-  VerifyDigests(desktop_, provider_);
-  EXPECT_EQ(desktop_.boxes.back().text, u"CON - " +
-                                            std::u16string(kUnreadableText) +
-                                            u"\r\n\r\n" + kFailedCaptionText);
+  Verify();
+  EXPECT_EQ(LastText(), u"CON - " + std::u16string(kUnreadableText) +
+                            u"\r\n\r\n" + kFailedCaptionText);
 }
 
 TEST_F(Win32RunsTest, PathsPastMaxPathAreHashedOrRefusedAloud) {
