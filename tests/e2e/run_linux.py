@@ -12,6 +12,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from checks import Checks, files_of  # noqa: E402
 from linux_session import Display, run_at_terminal, run_without_terminal  # noqa: E402
 
 MD5_QUESTION = ("[確認] ハッシュ作成の確認\nカレントディレクトリ上のファイルのMD5ハッシュを作成しますか？\n"
@@ -22,29 +23,6 @@ DONE = "[情報] ハッシュの作成\n作成が終了しました。\n"
 NOTHING = ("[エラー] digestbox\nダイジェストファイル(*.md5/*.sha1)がカレントディレクトリに1つも存在しないため検証できません。\n\n"
            "(検証するのではなく、ダイジェストファイルを新規に作成する場合は\n"
            "SHIFTキー、もしくはSHIFT+CTRLキーを押しながら起動します。)\n")
-
-
-class Checks:
-    def __init__(self):
-        self.passed = self.failed = 0
-
-    def check(self, name, ok, detail=""):
-        print("[%s] %s%s" % ("PASS" if ok else "FAIL", name,
-                             "" if ok else "\n" + str(detail)))
-        if ok:
-            self.passed += 1
-        else:
-            self.failed += 1
-
-
-def files_of(folder):
-    out = {}
-    for name in sorted(os.listdir(folder)):  # undecodable bytes as surrogates
-        path = os.path.join(folder, name)
-        if os.path.isfile(path):
-            with open(path, "rb") as f:
-                out[name] = f.read()
-    return out
 
 
 def main():
@@ -135,8 +113,7 @@ def main():
     finally:
         display.close()
         shutil.rmtree(root, ignore_errors=True)
-    print("%d passed, %d failed" % (checks.passed, checks.failed))
-    return 0 if checks.failed == 0 else 1
+    return checks.summary()
 
 
 if __name__ == "__main__":

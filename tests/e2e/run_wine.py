@@ -11,6 +11,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from checks import Checks, files_of  # noqa: E402
 from linux_session import Display  # noqa: E402
 
 PROGRAM = DRIVER = None
@@ -78,19 +79,10 @@ class Wine:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
-class Runner:
+class Runner(Checks):
     def __init__(self, wine):
+        super().__init__()
         self.wine = wine
-        self.passed = 0
-        self.failed = 0
-
-    def check(self, name, ok, detail=""):
-        print("[%s] %s%s" % ("PASS" if ok else "FAIL", name,
-                             "" if ok else "\n" + detail))
-        if ok:
-            self.passed += 1
-        else:
-            self.failed += 1
 
     def drive(self, folder, keys, answers="-", locale=None):
         transcript = os.path.join(self.wine.root, "transcript.txt")
@@ -110,14 +102,6 @@ class Runner:
         self.check(name, got == expected,
                    "expected:\n  " + "\n  ".join(expected) +
                    "\ngot:\n  " + "\n  ".join(got))
-
-
-def files_of(folder):
-    result = {}
-    for name in sorted(os.listdir(folder)):
-        with open(os.path.join(folder, name), "rb") as f:
-            result[name] = f.read()
-    return result
 
 
 def main():
@@ -223,8 +207,7 @@ def main():
             print("[SKIP] code page 932: no ja_JP.UTF-8 locale here")
     finally:
         wine.close()
-    print("%d passed, %d failed" % (runner.passed, runner.failed))
-    return 0 if runner.failed == 0 else 1
+    return runner.summary()
 
 
 if __name__ == "__main__":
