@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "app/for_each_entry.h"
 #include "app/show_system_error.h"
 #include "digest/digest_record.h"
 #include "hash/file_hash.h"
-#include "platform/directory.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
 
@@ -18,21 +18,15 @@ const char16_t kDoneCaption[] = u"ハッシュの作成";
 // The names of the files to hash, taken before any digest file is written:
 // a directory kept sorted can yield entries created while it is read, and
 // a.txt, a.txt.md5, a.txt.md5.md5, ... would chain without end. Returns
-// false when the enumeration broke off before its end.
+// false when the enumeration did not start or broke off before its end.
 bool ListFiles(platform::Desktop& desktop, std::vector<WideString>* names) {
-  platform::DirectoryScan scan;
-  platform::DirectoryEntry entry;
-  if (!scan.First(WideString(u"*.*"), &entry)) {
-    names->clear();
-    return false;  // nothing to enumerate, and nothing is shown
-  }
-  do {
-    if (entry.kind == platform::EntryKind::kFile) names->push_back(entry.name);
-  } while (scan.Next(&entry));
-  const platform::ErrorCode error = platform::GetLastErrorCode();
-  if (error == platform::kErrorNoMoreFiles) return true;
-  ShowSystemError(desktop, error);
-  return false;
+  return ForEachEntry(desktop, WideString(u"*.*"),
+                      [names](const platform::DirectoryEntry& entry) {
+                        if (entry.kind == platform::EntryKind::kFile) {
+                          names->push_back(entry.name);
+                        }
+                        return true;
+                      });
 }
 
 // Shows the platform's message for the call that just failed.

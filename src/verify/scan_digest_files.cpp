@@ -1,7 +1,7 @@
 #include "verify/scan_digest_files.h"
 
+#include "app/for_each_entry.h"
 #include "app/show_system_error.h"
-#include "platform/directory.h"
 #include "verify/read_whole_file.h"
 
 namespace {
@@ -27,17 +27,9 @@ bool ScanOne(platform::Desktop& desktop, const WideString& name,
 
 void ScanDigestFiles(platform::Desktop& desktop, const WideString& pattern,
                      AlgorithmId algorithm, DigestParser& parser) {
-  platform::DirectoryScan scan;
-  platform::DirectoryEntry entry;
-  if (!scan.First(pattern, &entry)) return;  // no such file: silent
-  do {
-    if (entry.kind != platform::EntryKind::kDirectory &&
-        !ScanOne(desktop, entry.name, algorithm, parser)) {
-      return;
-    }
-  } while (scan.Next(&entry));
-  // A broken enumeration is shown and ends the scan, so no file is read
-  // twice and no record is listed twice.
-  const platform::ErrorCode error = platform::GetLastErrorCode();
-  if (error != platform::kErrorNoMoreFiles) ShowSystemError(desktop, error);
+  // A broken enumeration ends the scan, so no record is listed twice.
+  ForEachEntry(desktop, pattern, [&](const platform::DirectoryEntry& entry) {
+    return entry.kind == platform::EntryKind::kDirectory ||
+           ScanOne(desktop, entry.name, algorithm, parser);
+  });
 }
