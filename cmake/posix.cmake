@@ -11,7 +11,8 @@ add_library(digestbox_platform OBJECT
 add_library(digestbox_crypto OBJECT src/platform/posix/crypto_posix.cpp)
 add_library(digestbox_desktop OBJECT
   src/platform/posix/key_state_posix.cpp
-  src/platform/posix/terminal_desktop.cpp)
+  src/platform/posix/terminal_desktop.cpp
+  src/platform/posix/visible_text.cpp)
 foreach(target digestbox_platform digestbox_crypto digestbox_desktop)
   target_include_directories(${target} PUBLIC src)
 endforeach()

@@ -103,6 +103,28 @@ def main():
         checks.check("coreutils sha1sum -c accepts every SHA-1 file",
                      sha1sum.returncode == 0, sha1sum.stdout + sha1sum.stderr)
 
+        # Names are data anyone can write: none may act on the terminal.
+        hostile = os.path.join(root, "hostile")
+        os.mkdir(hostile)
+        with open(os.path.join(hostile, "a.txt"), "wb") as f:
+            f.write(b"a")
+        zeros = b"0" * 32
+        with open(os.path.join(hostile, "list.md5"), "wb") as f:
+            f.write(zeros + b" *a.txt\n" + zeros + b" *up\x1b[1A\x1b[2Kerase\n")
+        with open(os.path.join(hostile.encode(), b"t\x1b]0;owned\x07\r\n.md5"), "wb") as f:
+            f.write(b"abc odd-length digest\n")
+        boxes, code = run_at_terminal(command, hostile, display, "none")
+        stderr, _ = run_without_terminal(command, hostile)
+        shown = "".join(text for text, _ in boxes)
+        checks.check("hostile names: shown inert and visible at the terminal and on stderr",
+                     len(boxes) == 2 and code == 0 and
+                     all(c not in shown + stderr for c in "\x1b\x07\r") and
+                     "[エラー] t\\x1b]0;owned\\x07\\x0d\\x0a.md5\n" in shown and
+                     "a.txt - ハッシュ値が一致しません。\n"
+                     "up\\x1b[1A\\x1b[2Kerase - ファイルが見つからないか" in shown and
+                     stderr.replace("[Enter] \n", "") == shown.replace("[Enter] ", ""),
+                     (boxes, stderr))
+
         stdin_folder = os.path.join(root, "samples")
         shutil.copytree(os.path.join(os.path.dirname(__file__), "..", "..", "samples"),
                         stdin_folder)

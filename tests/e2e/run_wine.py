@@ -1,10 +1,18 @@
 #!/usr/bin/env python3
-"""Runs the Windows build under Wine on an Xvfb display of its own: the unit
+"""Runs a Windows build under Wine on an Xvfb display of its own: the unit
 suites, then the program itself through box_driver.exe, checking every box it
-shows byte for byte and every file it leaves. Ends with 'N passed, N failed'."""
+shows byte for byte and every file it leaves; then the same for each further
+executable named (a release build), whose transcript must be the same byte
+for byte. Ends with 'N passed, N failed'.
+
+    run_wine.py BUILD [EXE...]
+
+A 32-bit build needs a kernel that runs 32-bit code: where it cannot, the
+run is skipped, and said so."""
 
 import hashlib
 import os
+import pefile
 import shutil
 import subprocess
 import sys
@@ -55,22 +63,44 @@ QUESTION_CAPTION = "ハッシュ作成の確認"
 DONE = box("ハッシュの作成", "information", "ok", "作成が終了しました。")
 
 
+WINE64 = "/usr/lib/wine/wine64"
+
+
+def bits_of(exe):
+    machine = pefile.PE(exe, fast_load=True).FILE_HEADER.Machine
+    return 64 if machine == pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"] else 32
+
+
+def runs_32bit_code():
+    """Some kernels (PVM guests, for one) have no 32-bit user mode."""
+    try:
+        return subprocess.run(["/usr/lib/wine/wine", "--version"],
+                              capture_output=True).returncode == 0
+    except OSError:
+        return False
+
+
 class Wine:
-    def __init__(self):
+    def __init__(self, bits):
         self.root = tempfile.mkdtemp(prefix="digestbox-wine-")
-        self.env = dict(os.environ, WINEDEBUG="-all", WINEARCH="win32",
+        self.env = dict(os.environ, WINEDEBUG="-all",
+                        WINEARCH="win32" if bits == 32 else "win64",
                         WINEPREFIX=os.path.join(self.root, "prefix"),
                         LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        # Debian's wine script prefers the 32-bit loader whenever installed.
+        self.loader = "wine" if bits == 32 else WINE64
+        if bits == 64:
+            self.env["WINELOADER"] = WINE64
         self.display = Display("1280x1024x24")
         self.env["DISPLAY"] = self.display.name
         self.run(["wineserver", "-k"], check=False)
-        self.run(["wineboot", "-i"], check=False)
+        self.run([self.loader, "wineboot", "-i"], check=False)
 
     def run(self, command, check=True, **kwargs):
         return subprocess.run(command, env=self.env, check=check, **kwargs)
 
     def windows_path(self, path):
-        return self.run(["winepath", "-w", path], capture_output=True,
+        return self.run([self.loader, "winepath", "-w", path], capture_output=True,
                         text=True).stdout.strip()
 
     def close(self):
@@ -79,22 +109,40 @@ class Wine:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
+def private_locale(wine, language, charset):
+    """Makes the locale in the prefix's folder and has Wine find it through
+    LOCPATH, so that the system's locale set stays as it is."""
+    folder = os.path.join(wine.root, "locales")
+    if os.path.exists(os.path.join(folder, "%s.%s" % (language, charset), "LC_CTYPE")):
+        return True
+    os.makedirs(folder, exist_ok=True)
+    subprocess.run(["localedef", "-i", language, "-f", charset,
+                    os.path.join(folder, "%s.%s" % (language, charset))],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wine.env["LOCPATH"] = folder
+    return os.path.exists(os.path.join(folder, "%s.%s" % (language, charset), "LC_CTYPE"))
+
+
 class Runner(Checks):
     def __init__(self, wine):
         super().__init__()
         self.wine = wine
+        self.program = PROGRAM
+        self.transcript = []  # every box of every run, in order
 
     def drive(self, folder, keys, answers="-", locale=None):
         transcript = os.path.join(self.wine.root, "transcript.txt")
         env = dict(self.wine.env)
         if locale:
             env.update(LANG=locale, LC_ALL=locale)
-        subprocess.run(["wine", DRIVER, self.wine.windows_path(PROGRAM),
+        subprocess.run([self.wine.loader, DRIVER, self.wine.windows_path(self.program),
                        self.wine.windows_path(folder), keys, answers,
                        self.wine.windows_path(transcript)], env=env,
                       check=True, timeout=180)
         with open(transcript, encoding="utf-8") as f:
-            return f.read().splitlines()
+            lines = f.read().splitlines()
+        self.transcript += lines
+        return lines
 
     def expect(self, name, folder, keys, answers, boxes, exit_code=0):
         expected = [line for b in boxes for line in b] + ["exit: %d" % exit_code]
@@ -107,107 +155,127 @@ class Runner(Checks):
 def main():
     if len(sys.argv) > 1:
         use_build(sys.argv[1])
-    for path in [PROGRAM, DRIVER] + SUITES:
+    programs = [PROGRAM] + [os.path.abspath(p) for p in sys.argv[2:]]
+    for path in programs + [DRIVER] + SUITES:
         if not os.path.exists(path):
             raise SystemExit("missing " + path)
-    wine = Wine()
+    bits = bits_of(PROGRAM)
+    if bits == 32 and not runs_32bit_code():
+        print("[SKIP] %s: this kernel cannot run 32-bit code, so neither can "
+              "wine32; the win64 build runs the same suites" % os.path.dirname(PROGRAM))
+        print("0 passed, 0 failed, 1 skipped")
+        return 0
+    wine = Wine(bits)
     runner = Runner(wine)
     try:
         for suite in SUITES:
-            result = wine.run(["wine", suite], check=False, timeout=600)
+            result = wine.run([wine.loader, suite], check=False, timeout=600)
             runner.check(os.path.basename(suite), result.returncode == 0)
-
-        folder = os.path.join(wine.root, "work")
-        os.mkdir(folder)
-        runner.expect("no key: verification, no question", folder, "none", "-",
-                      [box("Error", "error", "ok", NOTHING)])
-        runner.expect("ctrl alone: verification", folder, "ctrl", "-",
-                      [box("Error", "error", "ok", NOTHING)])
-
-        contents = {"abc.txt": b"abc", "empty": b"", "two words.bin": bytes(range(256)) * 20}
-        for name, data in contents.items():
-            with open(os.path.join(folder, name), "wb") as f:
-                f.write(data)
-        before = files_of(folder)
-        runner.expect("shift, No: the MD5 question, nothing changes", folder,
-                      "shift", "no",
-                      [box(QUESTION_CAPTION, "question", "yes/no", MD5_QUESTION, "no")])
-        runner.check("shift, No: folder untouched", files_of(folder) == before)
-        runner.expect("shift+ctrl, No: the SHA-1 question", folder,
-                      "shift+ctrl", "no",
-                      [box(QUESTION_CAPTION, "question", "yes/no", SHA1_QUESTION, "no")])
-
-        runner.expect("shift, Yes: MD5 digest files and the completion box",
-                      folder, "shift", "yes",
-                      [box(QUESTION_CAPTION, "question", "yes/no", MD5_QUESTION, "yes"),
-                       DONE])
-        after = files_of(folder)
-        want = dict(before)
-        for name, data in contents.items():
-            want[name + ".md5"] = (hashlib.md5(data).hexdigest() + " *" + name +
-                                   "\n").encode()
-        runner.check("shift, Yes: one record per file, byte for byte",
-                     after == want, repr(after))
-
-        lines = "".join(sorted("%s - OK\\r\\n" % name for name in contents))
-        got = runner.drive(folder, "none")
-        report = [l for l in got if l.startswith("text: ")]
-        runner.check("no key after creation: every record OK",
-                     len(report) == 1 and sorted(report[0][6:].split("\\r\\n")[:-2])
-                     == sorted(lines.split("\\r\\n")[:-1]) and
-                     report[0].endswith("\\r\\n\\r\\n" + OK_CAPTION) and
-                     "caption: " + OK_CAPTION in got and "icon: information" in got,
-                     "\n".join(got))
-
-        with open(os.path.join(folder, "abc.txt"), "wb") as f:
-            f.write(b"abd")
-        for name in ("empty.md5", "two words.bin.md5"):
-            os.remove(os.path.join(folder, name))
-        runner.expect("a changed file: mismatch and the failure caption",
-                      folder, "none", "-",
-                      [box(FAILED_CAPTION, "error", "ok",
-                           "abc.txt - " + MISMATCH + "\\r\\n\\r\\n" + FAILED_CAPTION)])
-
-        runner.expect("shift+ctrl, Yes: SHA-1 digest files", folder,
-                      "shift+ctrl", "yes",
-                      [box(QUESTION_CAPTION, "question", "yes/no", SHA1_QUESTION, "yes"),
-                       DONE])
-        with open(os.path.join(folder, "abc.txt.sha1"), "rb") as f:
-            runner.check("shift+ctrl, Yes: 40 digits",
-                         f.read() == (hashlib.sha1(b"abd").hexdigest() +
-                                      " *abc.txt\n").encode())
-
-        bad = os.path.join(wine.root, "bad")
-        os.mkdir(bad)
-        with open(os.path.join(bad, "bad.md5"), "wb") as f:
-            f.write(b"abc *x\n")
-        runner.expect("a malformed digest file: its box, then nothing to verify",
-                      bad, "none", "-",
-                      [box("bad.md5", "error", "ok",
-                           "ファイルのフォーマットが不正であるか解析に失敗しました。"),
-                       box("Error", "error", "ok", NOTHING)])
-
-        japanese = os.path.join(wine.root, "cp932")
-        os.mkdir(japanese)
-        with open(os.path.join(japanese, "日本語.txt"), "wb") as f:
-            f.write(b"abc")
-        if b"ja_JP.utf8" in subprocess.run(["locale", "-a"],
-                                           capture_output=True).stdout:
-            runner.drive(japanese, "shift", "yes", locale="ja_JP.UTF-8")
-            with open(os.path.join(japanese, "日本語.txt.md5"), "rb") as f:
-                written = f.read()
-            runner.check("code page 932: the name is written in Shift_JIS",
-                         written == (hashlib.md5(b"abc").hexdigest() + " *").encode()
-                         + "日本語.txt".encode("cp932") + b"\n", repr(written))
-            got = runner.drive(japanese, "none", locale="ja_JP.UTF-8")
-            runner.check("code page 932: the record verifies",
-                         "text: 日本語.txt - OK\\r\\n\\r\\n" + OK_CAPTION in got,
-                         "\n".join(got))
-        else:
-            print("[SKIP] code page 932: no ja_JP.UTF-8 locale here")
+        transcripts = []
+        for program in programs:
+            print("--- " + program)
+            runner.program = program
+            runner.transcript = []
+            scenario(wine, runner, os.path.join(wine.root, "run%d" % len(transcripts)))
+            transcripts.append(runner.transcript)
+        for program, transcript in zip(programs[1:], transcripts[1:]):
+            runner.check("%s: the same transcript, byte for byte" % program,
+                         transcript == transcripts[0])
     finally:
         wine.close()
     return runner.summary()
+
+
+def scenario(wine, runner, root):
+    """Every box of a program's runs, checked; run in a folder of its own."""
+    os.mkdir(root)
+    folder = os.path.join(root, "work")
+    os.mkdir(folder)
+    runner.expect("no key: verification, no question", folder, "none", "-",
+                  [box("Error", "error", "ok", NOTHING)])
+    runner.expect("ctrl alone: verification", folder, "ctrl", "-",
+                  [box("Error", "error", "ok", NOTHING)])
+
+    contents = {"abc.txt": b"abc", "empty": b"", "two words.bin": bytes(range(256)) * 20}
+    for name, data in contents.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    before = files_of(folder)
+    runner.expect("shift, No: the MD5 question, nothing changes", folder,
+                  "shift", "no",
+                  [box(QUESTION_CAPTION, "question", "yes/no", MD5_QUESTION, "no")])
+    runner.check("shift, No: folder untouched", files_of(folder) == before)
+    runner.expect("shift+ctrl, No: the SHA-1 question", folder,
+                  "shift+ctrl", "no",
+                  [box(QUESTION_CAPTION, "question", "yes/no", SHA1_QUESTION, "no")])
+
+    runner.expect("shift, Yes: MD5 digest files and the completion box",
+                  folder, "shift", "yes",
+                  [box(QUESTION_CAPTION, "question", "yes/no", MD5_QUESTION, "yes"),
+                   DONE])
+    after = files_of(folder)
+    want = dict(before)
+    for name, data in contents.items():
+        want[name + ".md5"] = (hashlib.md5(data).hexdigest() + " *" + name +
+                               "\n").encode()
+    runner.check("shift, Yes: one record per file, byte for byte",
+                 after == want, repr(after))
+
+    lines = "".join(sorted("%s - OK\\r\\n" % name for name in contents))
+    got = runner.drive(folder, "none")
+    report = [l for l in got if l.startswith("text: ")]
+    runner.check("no key after creation: every record OK",
+                 len(report) == 1 and sorted(report[0][6:].split("\\r\\n")[:-2])
+                 == sorted(lines.split("\\r\\n")[:-1]) and
+                 report[0].endswith("\\r\\n\\r\\n" + OK_CAPTION) and
+                 "caption: " + OK_CAPTION in got and "icon: information" in got,
+                 "\n".join(got))
+
+    with open(os.path.join(folder, "abc.txt"), "wb") as f:
+        f.write(b"abd")
+    for name in ("empty.md5", "two words.bin.md5"):
+        os.remove(os.path.join(folder, name))
+    runner.expect("a changed file: mismatch and the failure caption",
+                  folder, "none", "-",
+                  [box(FAILED_CAPTION, "error", "ok",
+                       "abc.txt - " + MISMATCH + "\\r\\n\\r\\n" + FAILED_CAPTION)])
+
+    runner.expect("shift+ctrl, Yes: SHA-1 digest files", folder,
+                  "shift+ctrl", "yes",
+                  [box(QUESTION_CAPTION, "question", "yes/no", SHA1_QUESTION, "yes"),
+                   DONE])
+    with open(os.path.join(folder, "abc.txt.sha1"), "rb") as f:
+        runner.check("shift+ctrl, Yes: 40 digits",
+                     f.read() == (hashlib.sha1(b"abd").hexdigest() +
+                                  " *abc.txt\n").encode())
+
+    bad = os.path.join(root, "bad")
+    os.mkdir(bad)
+    with open(os.path.join(bad, "bad.md5"), "wb") as f:
+        f.write(b"abc *x\n")
+    runner.expect("a malformed digest file: its box, then nothing to verify",
+                  bad, "none", "-",
+                  [box("bad.md5", "error", "ok",
+                       "ファイルのフォーマットが不正であるか解析に失敗しました。"),
+                   box("Error", "error", "ok", NOTHING)])
+
+    japanese = os.path.join(root, "cp932")
+    os.mkdir(japanese)
+    with open(os.path.join(japanese, "日本語.txt"), "wb") as f:
+        f.write(b"abc")
+    if private_locale(wine, "ja_JP", "UTF-8"):
+        runner.drive(japanese, "shift", "yes", locale="ja_JP.UTF-8")
+        with open(os.path.join(japanese, "日本語.txt.md5"), "rb") as f:
+            written = f.read()
+        runner.check("code page 932: the name is written in Shift_JIS",
+                     written == (hashlib.md5(b"abc").hexdigest() + " *").encode()
+                     + "日本語.txt".encode("cp932") + b"\n", repr(written))
+        got = runner.drive(japanese, "none", locale="ja_JP.UTF-8")
+        runner.check("code page 932: the record verifies",
+                     "text: 日本語.txt - OK\\r\\n\\r\\n" + OK_CAPTION in got,
+                     "\n".join(got))
+    else:
+        print("[SKIP] code page 932: no ja_JP.UTF-8 locale here")
 
 
 if __name__ == "__main__":

@@ -18,6 +18,19 @@ TEST(TerminalDesktopTest, BoxShowsIconCaptionAndText) {
       u"[情報] c\nx\n");
 }
 
+TEST(TerminalDesktopTest, NothingInANameActsOnTheTerminal) {
+  // A record name that would move up a line and erase the mismatch above it,
+  // and a digest file's name as the caption of its box.
+  const std::u16string text =
+      u"a - 不一致\r\nup\x1B[1A\x1B[2Kerase\t\r\x7F\x85\u202E\u2066\xDCFF\n"
+      u"\U0001F600";
+  EXPECT_EQ(FormatTerminalBox(WideString(text),
+                              WideString(u"t\x1B]0;x\x07\r\n"), MB_ICONERROR),
+            u"[エラー] t\\x1b]0;x\\x07\\x0d\\x0a\n"
+            u"a - 不一致\nup\\x1b[1A\\x1b[2Kerase\t\\x0d\\x7f\\u0085\\u202e"
+            u"\\u2066\\xff\\x0a\U0001F600\n");
+}
+
 TEST(TerminalDesktopTest, OnlyYesWordsMeanYes) {
   for (const char* yes :
        {"y", "Y", "yes", "YeS", " yes ", "\xE3\x81\xAF\xE3\x81\x84"}) {

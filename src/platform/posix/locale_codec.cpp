@@ -5,7 +5,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace platform {
 namespace posix {
@@ -120,8 +122,16 @@ bool IsLoneSurrogate(std::uint32_t code_point) {
   return code_point >= 0xD800 && code_point <= 0xDFFF;
 }
 
-// iconv for charsets other than UTF-8 and ASCII, one undecodable byte or
-// unencodable character at a time.
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+// A byte no character accounts for: ASCII stands for itself, any other byte
+// becomes its escape.
+void AppendByte(std::u16string* out, unsigned char byte) {
+  out->push_back(byte < 0x80 ? byte
+                             : static_cast<char16_t>(kEscapeBase + byte));
+}
+
+// One iconv descriptor between the locale's charset and UTF-16LE.
 class Converter {
  public:
   Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
@@ -132,75 +142,196 @@ class Converter {
   Converter& operator=(const Converter&) = delete;
   bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
 
-  // Converts as much as it can; returns the number of input bytes used.
+  // Converts up to the first sequence it cannot take, then flushes what the
+  // converter holds back (CP1255, CP1258, BIG5-HKSCS... keep a character
+  // until they see whether the next one combines with it) and returns to
+  // the initial state. Returns the number of input bytes used.
   std::size_t Run(const char* in, std::size_t length, std::string* out) {
+    if (!ok()) return 0;
     char* in_ptr = const_cast<char*>(in);
     std::size_t in_left = length;
-    char buffer[256];
-    for (;;) {
-      char* out_ptr = buffer;
-      std::size_t out_left = sizeof buffer;
-      const std::size_t result =
-          iconv(cd_, &in_ptr, &in_left, &out_ptr, &out_left);
-      out->append(buffer, static_cast<std::size_t>(out_ptr - buffer));
-      if (result != static_cast<std::size_t>(-1)) break;
-      if (errno != E2BIG) break;
+    while (Step(&in_ptr, &in_left, out)) {
     }
-    iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // reset shift state
+    while (Step(nullptr, nullptr, out)) {
+    }
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // after a failed flush
     return length - in_left;
   }
 
  private:
+  // One call of iconv; true when it stopped only for want of output room.
+  bool Step(char** in, std::size_t* in_left, std::string* out) {
+    char buffer[1024];
+    char* out_ptr = buffer;
+    std::size_t out_left = sizeof buffer;
+    const std::size_t result = iconv(cd_, in, in_left, &out_ptr, &out_left);
+    out->append(buffer, static_cast<std::size_t>(out_ptr - buffer));
+    return result == static_cast<std::size_t>(-1) && errno == E2BIG;
+  }
+
   iconv_t cd_;
 };
 
-void DecodeOther(const char* charset, const char* bytes, std::size_t length,
-                 std::u16string* out) {
-  Converter converter("UTF-16LE", charset);
-  std::size_t i = 0;
-  while (i < length) {
-    std::string utf16;
-    std::size_t used = 0;
-    if (converter.ok()) used = converter.Run(bytes + i, length - i, &utf16);
-    for (std::size_t k = 0; k + 1 < utf16.size(); k += 2) {
-      out->push_back(
-          static_cast<char16_t>(static_cast<unsigned char>(utf16[k]) |
-                                static_cast<unsigned char>(utf16[k + 1]) << 8));
-    }
-    i += used;
-    if (i < length) {
-      const auto byte = static_cast<unsigned char>(bytes[i++]);
-      out->push_back(byte < 0x80 ? byte
-                                 : static_cast<char16_t>(kEscapeBase + byte));
-    }
+// Opening a converter costs more than converting a name, so the pair for
+// the locale's charset is kept until the charset changes.
+struct Converters {
+  explicit Converters(const char* charset)
+      : name(charset),
+        decoder("UTF-16LE", charset),
+        encoder(charset, "UTF-16LE") {}
+  std::string name;
+  Converter decoder;
+  Converter encoder;
+};
+
+Converters& ConvertersFor(const char* charset) {
+  static std::unique_ptr<Converters> cached;
+  if (!cached || cached->name != charset) {
+    cached.reset();  // one descriptor pair at a time
+    cached = std::make_unique<Converters>(charset);
+  }
+  return *cached;
+}
+
+void AppendUtf16Le(const std::string& bytes, std::u16string* out) {
+  for (std::size_t k = 0; k + 1 < bytes.size(); k += 2) {
+    out->push_back(
+        static_cast<char16_t>(static_cast<unsigned char>(bytes[k]) |
+                              static_cast<unsigned char>(bytes[k + 1]) << 8));
   }
 }
 
-void EncodeOther(const char* charset, std::u16string_view text,
-                 std::string* out, bool* exact) {
-  Converter converter(charset, "UTF-16LE");
-  ForEachCodePoint(text, [&](std::uint32_t code_point, std::size_t units) {
-    if (IsEscape(static_cast<char16_t>(code_point)) && units == 1) {
-      out->push_back(static_cast<char>(code_point - kEscapeBase));
-      return;
+// A run of text without byte escapes, converted whole; a character the
+// charset lacks, or a lone surrogate, becomes '?'.
+void EncodeRun(Converter& encoder, std::u16string_view run, std::string* out,
+               bool* exact) {
+  std::string utf16;
+  utf16.reserve(run.size() * 2);
+  for (char16_t unit : run) {
+    utf16.push_back(static_cast<char>(unit & 0xFF));
+    utf16.push_back(static_cast<char>(unit >> 8));
+  }
+  std::size_t at = 0;
+  while (at < utf16.size()) {
+    at += encoder.Run(utf16.data() + at, utf16.size() - at, out);
+    if (at >= utf16.size()) break;
+    out->push_back('?');
+    if (exact) *exact = false;
+    const std::size_t unit = at / 2;
+    at += IsHighSurrogate(run[unit]) && unit + 1 < run.size() &&
+                  run[unit + 1] >= 0xDC00 && run[unit + 1] <= 0xDFFF
+              ? 4
+              : 2;
+  }
+}
+
+// Escapes stand for their bytes; the text between them goes through the
+// converter a run at a time, so that it sees each character in context.
+void EncodeOther(Converter& encoder, std::u16string_view text, std::string* out,
+                 bool* exact) {
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (IsHighSurrogate(text[i]) && i + 1 < text.size() &&
+        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;  // a pair, even when its low half looks like an escape
+    } else if (IsEscape(text[i])) {
+      EncodeRun(encoder, text.substr(run, i - run), out, exact);
+      out->push_back(static_cast<char>(text[i] - kEscapeBase));
+      run = i + 1;
     }
-    char utf16[4];
+  }
+  EncodeRun(encoder, text.substr(run), out, exact);
+}
+
+bool EncodesBackTo(Converter& encoder, std::u16string_view text,
+                   const char* bytes, std::size_t length) {
+  std::string again;
+  EncodeOther(encoder, text, &again, nullptr);
+  return again.size() == length && again.compare(0, length, bytes, length) == 0;
+}
+
+// Each stretch the converter accepts is decoded whole; a byte it refuses is
+// carried as itself.
+void DecodeWhole(Converter& decoder, const char* bytes, std::size_t length,
+                 std::u16string* out) {
+  std::size_t i = 0;
+  std::string utf16;
+  while (i < length) {
+    utf16.clear();
+    i += decoder.Run(bytes + i, length - i, &utf16);
+    AppendUtf16Le(utf16, out);
+    if (i < length) AppendByte(out, static_cast<unsigned char>(bytes[i++]));
+  }
+}
+
+// One character at a time, keeping a character only where it encodes back
+// to its own bytes, alone and after the one before; the bytes of any other
+// are carried as escapes. For the rare names that do not survive whole:
+// two byte sequences of one character, or a pair the encoder composes.
+void DecodeByCharacter(Converters& codec, const char* bytes, std::size_t length,
+                       std::u16string* out) {
+  const std::size_t longest = MB_CUR_MAX;
+  std::u16string previous;  // the last character kept, as text
+  std::string previous_bytes;
+  std::size_t i = 0;
+  while (i < length) {
     std::size_t size = 0;
-    std::u16string pair;
-    AppendCodePoint(&pair, code_point);
-    for (char16_t unit : pair) {
-      utf16[size++] = static_cast<char>(unit & 0xFF);
-      utf16[size++] = static_cast<char>(unit >> 8);
+    std::string utf16;
+    for (std::size_t n = 1; n <= longest && n <= length - i; ++n) {
+      utf16.clear();
+      if (codec.decoder.Run(bytes + i, n, &utf16) == n && !utf16.empty()) {
+        size = n;
+        break;
+      }
     }
-    std::string encoded;
-    if (!IsLoneSurrogate(code_point) && converter.ok() &&
-        converter.Run(utf16, size, &encoded) == size) {
-      out->append(encoded);
+    if (size == 0) {
+      AppendByte(out, static_cast<unsigned char>(bytes[i++]));
+      previous.clear();
+      previous_bytes.clear();
+      continue;
+    }
+    std::u16string text;
+    AppendUtf16Le(utf16, &text);
+    const std::string own(bytes + i, size);
+    if (EncodesBackTo(codec.encoder, text, own.data(), size) &&
+        EncodesBackTo(codec.encoder, previous + text,
+                      (previous_bytes + own).data(),
+                      previous_bytes.size() + size)) {
+      out->append(text);
+      previous = text;
+      previous_bytes = own;
     } else {
-      out->push_back('?');
-      if (exact) *exact = false;
+      for (char byte : own) AppendByte(out, static_cast<unsigned char>(byte));
+      previous.clear();
+      previous_bytes.clear();
     }
-  });
+    i += size;
+  }
+}
+
+// Whatever the charset, the text must encode back to the very bytes: a name
+// that does not would open another file, or none.
+void DecodeOther(const char* charset, const char* bytes, std::size_t length,
+                 std::u16string* out) {
+  Converters& codec = ConvertersFor(charset);
+  const std::size_t start = out->size();
+  DecodeWhole(codec.decoder, bytes, length, out);
+  if (EncodesBackTo(codec.encoder, std::u16string_view(*out).substr(start),
+                    bytes, length)) {
+    return;
+  }
+  out->resize(start);
+  DecodeByCharacter(codec, bytes, length, out);
+  if (EncodesBackTo(codec.encoder, std::u16string_view(*out).substr(start),
+                    bytes, length)) {
+    return;
+  }
+  // Last resort, exact in every ASCII-compatible charset: only ASCII is
+  // taken as text.
+  out->resize(start);
+  for (std::size_t i = 0; i < length; ++i) {
+    AppendByte(out, static_cast<unsigned char>(bytes[i]));
+  }
 }
 
 }  // namespace
@@ -215,10 +346,7 @@ std::u16string DecodeLocale(const char* bytes, std::size_t length) {
       DecodeUtf8(p, length, &out);
       break;
     case Charset::kAscii:
-      for (std::size_t i = 0; i < length; ++i) {
-        out.push_back(p[i] < 0x80 ? p[i]
-                                  : static_cast<char16_t>(kEscapeBase + p[i]));
-      }
+      for (std::size_t i = 0; i < length; ++i) AppendByte(&out, p[i]);
       break;
     case Charset::kOther:
       DecodeOther(charset, bytes, length, &out);
@@ -247,7 +375,7 @@ std::string EncodeLocale(std::u16string_view text, bool* exact) {
   const char* charset = nullptr;
   const Charset kind = LocaleCharset(&charset);
   if (kind == Charset::kOther) {
-    EncodeOther(charset, text, &out, exact);
+    EncodeOther(ConvertersFor(charset).encoder, text, &out, exact);
     return out;
   }
   ForEachCodePoint(text, [&](std::uint32_t code_point, std::size_t units) {

@@ -8,6 +8,7 @@
 
 #include "platform/posix/key_state.h"
 #include "platform/posix/locale_codec.h"
+#include "platform/posix/visible_text.h"
 
 namespace platform {
 namespace posix {
@@ -67,17 +68,10 @@ std::u16string FormatTerminalBox(const WideString& text,
   std::u16string box;
   const std::u16string_view icon = IconWord(style);
   if (!icon.empty()) box.append(u"[").append(icon).append(u"] ");
-  box.append(caption.IsAbsent() ? std::u16string_view(kDefaultCaption)
-                                : caption.View());
+  box.append(caption.IsAbsent() ? std::u16string(kDefaultCaption)
+                                : VisibleText(caption.View(), false));
   box.append(u"\n");
-  // CR LF pairs of the texts are the terminal's line ends.
-  for (std::size_t i = 0; i < text.Length(); ++i) {
-    const char16_t unit = text.View()[i];
-    if (unit == u'\r' && i + 1 < text.Length() && text.View()[i + 1] == u'\n') {
-      continue;
-    }
-    box.push_back(unit);
-  }
+  box.append(VisibleText(text.View(), true));
   box.append(u"\n");
   return box;
 }

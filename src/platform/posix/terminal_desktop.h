@@ -20,7 +20,8 @@ class TerminalDesktop : public Desktop {
   KeyState keys_;
 };
 
-// The box as the terminal shows it, in UTF-16, before any answer.
+// The box as the terminal shows it, in UTF-16, before any answer, with its
+// caption and text made visible (VisibleText).
 std::u16string FormatTerminalBox(const WideString& text,
                                  const WideString& caption,
                                  std::uint32_t style);

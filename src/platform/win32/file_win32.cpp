@@ -80,8 +80,19 @@ bool OutputFile::Close() {
 
 void OutputFile::Discard() {
   const PreserveLastError keep;
+  // What was written to may be a device (NUL, COM1) opened under this name.
+  const bool disk = HandleOf(handle_) != INVALID_HANDLE_VALUE &&
+                    ::GetFileType(HandleOf(handle_)) == FILE_TYPE_DISK;
   CloseKeepingError(&handle_);
-  ::DeleteFileW(win32::W(name_));
+  // Only an ordinary file under that very name: a symbolic link or junction
+  // (a reparse point) stays, and so does whatever it points to.
+  const DWORD attributes = ::GetFileAttributesW(win32::W(name_));
+  const DWORD not_plain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE |
+                          FILE_ATTRIBUTE_REPARSE_POINT;
+  if (disk && attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & not_plain) == 0) {
+    ::DeleteFileW(win32::W(name_));
+  }
 }
 
 }  // namespace platform

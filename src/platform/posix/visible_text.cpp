@@ -1,0 +1,61 @@
+#include "platform/posix/visible_text.h"
+
+#include <cstdint>
+
+namespace platform {
+namespace posix {
+namespace {
+
+bool IsBidiControl(char16_t unit) {
+  return unit == 0x061C || unit == 0x200E || unit == 0x200F ||
+         (unit >= 0x202A && unit <= 0x202E) ||
+         (unit >= 0x2066 && unit <= 0x2069);
+}
+
+bool IsHigh(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLow(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+void AppendEscape(std::u16string* out, const char16_t* prefix, unsigned value,
+                  int digits) {
+  static const char16_t kHex[] = u"0123456789abcdef";
+  out->append(prefix);
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) {
+    out->push_back(kHex[(value >> shift) & 0xF]);
+  }
+}
+
+}  // namespace
+
+std::u16string VisibleText(std::u16string_view text, bool line_ends) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    const bool paired =
+        i + 1 < text.size() && ((unit == u'\r' && text[i + 1] == u'\n') ||
+                                (IsHigh(unit) && IsLow(text[i + 1])));
+    if (paired) {
+      if (unit == u'\r') {
+        out.append(line_ends ? u"\n" : u"\\x0d\\x0a");
+      } else {
+        out.append(text.substr(i, 2));
+      }
+      ++i;
+    } else if (unit == u'\t') {
+      out.push_back(unit);
+    } else if (unit < 0x20 || unit == 0x7F) {
+      AppendEscape(&out, u"\\x", unit, 2);
+    } else if (unit >= 0xDC80 && unit <= 0xDCFF) {
+      AppendEscape(&out, u"\\x", unit - 0xDC00u, 2);  // an undecodable byte
+    } else if ((unit >= 0x80 && unit <= 0x9F) || IsBidiControl(unit) ||
+               IsHigh(unit) || IsLow(unit)) {
+      AppendEscape(&out, u"\\u", unit, 4);
+    } else {
+      out.push_back(unit);
+    }
+  }
+  return out;
+}
+
+}  // namespace posix
+}  // namespace platform
