@@ -2,7 +2,7 @@
 # Installs what is missing, builds every target and runs every suite:
 # native unit tests, the same under ASan/UBSan, the Windows build's unit
 # tests and end-to-end runs under Wine, the Linux program end to end (also
-# under valgrind), and the parser fuzzer for a bounded time.
+# under valgrind), its GTK dialogs, and the parser fuzzer for a bounded time.
 set -uo pipefail
 cd "$(dirname "$0")"
 jobs=$(nproc)
@@ -43,6 +43,9 @@ step "linux: unit tests" ctest --preset linux
 step "linux: end to end" timeout 900 python3 tests/e2e/run_linux.py build/linux/digestbox
 step "linux: end to end under valgrind" timeout 1200 \
   python3 tests/e2e/run_linux.py build/linux/digestbox --valgrind
+# Debian's python3, which has gi and pyatspi, on a session bus of its own.
+step "linux: GTK dialogs through the accessibility bus" timeout 900 \
+  dbus-run-session -- /usr/bin/python3 tests/e2e/run_gtk.py build/linux/digestbox
 step "asan: build" build asan
 step "asan: unit tests" ctest --preset asan
 step "fuzz: build" build fuzz

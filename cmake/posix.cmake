@@ -1,3 +1,4 @@
+include(GNUInstallDirs)
 find_package(OpenSSL 3 REQUIRED COMPONENTS Crypto)
 find_package(X11 REQUIRED)
 
@@ -10,14 +11,41 @@ add_library(digestbox_platform OBJECT
   src/platform/posix/system_error_posix.cpp)
 add_library(digestbox_crypto OBJECT src/platform/posix/crypto_posix.cpp)
 add_library(digestbox_desktop OBJECT
+  src/platform/posix/choose_desktop.cpp
+  src/platform/posix/gtk_desktop.cpp
   src/platform/posix/key_state_posix.cpp
+  src/platform/posix/keyboard_desktop.cpp
   src/platform/posix/terminal_desktop.cpp
   src/platform/posix/visible_text.cpp)
 foreach(target digestbox_platform digestbox_crypto digestbox_desktop)
   target_include_directories(${target} PUBLIC src)
 endforeach()
 target_link_libraries(digestbox_crypto PUBLIC OpenSSL::Crypto)
-target_link_libraries(digestbox_desktop PUBLIC X11::X11)
+target_link_libraries(digestbox_desktop PUBLIC X11::X11 ${CMAKE_DL_LIBS})
+# Where an installed program finds the dialog module (a built one looks
+# beside itself first).
+target_compile_definitions(digestbox_desktop PRIVATE
+  DIGESTBOX_MODULE_DIR="${CMAKE_INSTALL_FULL_LIBDIR}/digestbox")
 
 set(DIGESTBOX_ENTRY src/app/main_posix.cpp)
-set(DIGESTBOX_SYSTEM_LIBS OpenSSL::Crypto X11::X11)
+set(DIGESTBOX_SYSTEM_LIBS OpenSSL::Crypto X11::X11 ${CMAKE_DL_LIBS})
+
+# The GTK dialogs, a module of their own so that the program links no GTK.
+# Built where GTK 3's headers are; the program works without it.
+find_package(PkgConfig)
+if(PkgConfig_FOUND AND NOT DIGESTBOX_FUZZ)
+  pkg_check_modules(GTK3 IMPORTED_TARGET gtk+-3.0)
+endif()
+if(GTK3_FOUND)
+  add_library(gtk-dialogs MODULE src/platform/gtk/gtk_dialogs.cpp)
+  set_target_properties(gtk-dialogs PROPERTIES
+    PREFIX ""
+    CXX_VISIBILITY_PRESET hidden
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  target_include_directories(gtk-dialogs PRIVATE src)
+  target_link_libraries(gtk-dialogs PRIVATE PkgConfig::GTK3)
+  install(TARGETS gtk-dialogs
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/digestbox)
+else()
+  message(STATUS "GTK 3 not found: no dialog module")
+endif()

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/posix/key_state.h"
 #include "platform/posix/locale_codec.h"
 #include "platform/posix/visible_text.h"
 
@@ -86,12 +85,6 @@ bool IsYesAnswer(const std::string& line) {
   const std::u16string decoded = DecodeLocale(word.data(), word.size());
   // Also as UTF-8 bytes, for a terminal that does not follow the locale.
   return decoded == u"はい" || word == "\xE3\x81\xAF\xE3\x81\x84";
-}
-
-bool TerminalDesktop::IsKeyDown(int virtual_key) {
-  if (virtual_key == VK_SHIFT) return keys_.IsDown(Modifier::kShift);
-  if (virtual_key == VK_CONTROL) return keys_.IsDown(Modifier::kControl);
-  return false;
 }
 
 int TerminalDesktop::ShowMessageBox(const WideString& text,

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "platform/desktop.h"
-#include "platform/posix/key_state.h"
+#include "platform/posix/keyboard_desktop.h"
 
 namespace platform {
 namespace posix {
@@ -10,14 +9,10 @@ namespace posix {
 // and the text; OK waits for Enter, Yes/No reads one answer. With no
 // terminal the box goes to standard error, OK returns at once and Yes/No
 // answers No.
-class TerminalDesktop : public Desktop {
+class TerminalDesktop : public KeyboardDesktop {
  public:
-  bool IsKeyDown(int virtual_key) override;
   int ShowMessageBox(const WideString& text, const WideString& caption,
                      std::uint32_t style) override;
-
- private:
-  KeyState keys_;
 };
 
 // The box as the terminal shows it, in UTF-16, before any answer, with its

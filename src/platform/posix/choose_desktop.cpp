@@ -1,0 +1,34 @@
+#include "platform/posix/choose_desktop.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/posix/gtk_desktop.h"
+#include "platform/posix/terminal_desktop.h"
+
+namespace platform {
+namespace posix {
+namespace {
+
+bool HasControllingTerminal() {
+  const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (tty < 0) return false;
+  ::close(tty);
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<Desktop> ChooseDesktop() {
+  if (!HasControllingTerminal() && (std::getenv("WAYLAND_DISPLAY") != nullptr ||
+                                    std::getenv("DISPLAY") != nullptr)) {
+    auto dialogs = std::make_unique<GtkDesktop>();
+    if (dialogs->Open()) return dialogs;
+  }
+  return std::make_unique<TerminalDesktop>();
+}
+
+}  // namespace posix
+}  // namespace platform

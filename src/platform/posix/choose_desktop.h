@@ -1,0 +1,16 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/desktop.h"
+
+namespace platform {
+namespace posix {
+
+// Chosen once, before the first box: the terminal's boxes where the program
+// has a controlling terminal; else GTK dialogs where a graphical session is
+// reachable and the dialog module loads; else boxes on standard error.
+std::unique_ptr<Desktop> ChooseDesktop();
+
+}  // namespace posix
+}  // namespace platform

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/posix/keyboard_desktop.h"
+
+namespace platform {
+namespace posix {
+
+// Boxes as GTK dialogs, through a module loaded at run time so that the
+// program runs where GTK is not installed.
+class GtkDesktop : public KeyboardDesktop {
+ public:
+  GtkDesktop() = default;
+  ~GtkDesktop() override;
+  GtkDesktop(const GtkDesktop&) = delete;
+  GtkDesktop& operator=(const GtkDesktop&) = delete;
+
+  // Loads the module, from beside the program or from the installed
+  // library folder, and opens the graphical session. False when either
+  // fails; nothing is then held.
+  bool Open();
+
+  int ShowMessageBox(const WideString& text, const WideString& caption,
+                     std::uint32_t style) override;
+
+ private:
+  void Close();
+
+  void* module_ = nullptr;
+  int (*show_)(const char*, const char*, unsigned) = nullptr;
+};
+
+}  // namespace posix
+}  // namespace platform

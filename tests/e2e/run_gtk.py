@@ -1,0 +1,294 @@
+#!/usr/bin/python3
+"""The Linux program started as from a desktop, with no terminal: its GTK
+dialogs read as a screen reader reads them, through the accessibility bus,
+on an Xvfb display of our own. Each dialog's title (from X11), kind, text and
+buttons are checked, and the buttons pressed through their actions. Ends
+with 'N passed, N failed'.
+
+    dbus-run-session -- /usr/bin/python3 tests/e2e/run_gtk.py build/linux/digestbox
+
+Run it with Debian's python3, which has gi and pyatspi. A screenshot of each
+kind of dialog is saved in the program's folder, under gtk-screenshots/."""
+
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import pyatspi
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from checks import Checks  # noqa: E402
+from linux_session import Display, run_at_terminal  # noqa: E402
+
+NOTHING = ("ダイジェストファイル(*.md5/*.sha1)がカレントディレクトリに1つも存在しないため検証できません。\n\n"
+           "(検証するのではなく、ダイジェストファイルを新規に作成する場合は\n"
+           "SHIFTキー、もしくはSHIFT+CTRLキーを押しながら起動します。)")
+MD5_QUESTION = ("カレントディレクトリ上のファイルのMD5ハッシュを作成しますか？\n"
+                "(SHA1ハッシュを作成する場合はSHIFT+CTRLキーを押しながら起動します。)")
+OK_CAPTION = "検証に成功しました。"
+FAILED_CAPTION = "検証に失敗しました。"
+
+
+class Dialog:
+    """One dialog as the accessibility bus shows it."""
+
+    def __init__(self, alert, title, window):
+        self.alert = alert
+        self.kind = alert.name  # "Error", "Information", "Question"
+        self.title = title
+        self.window = window
+        self.texts = []
+        self.buttons = {}
+        self.default = None
+        self._walk(alert)
+        self.text = "".join(self.texts)
+
+    def _walk(self, node):
+        state = node.getState()
+        if not state.contains(pyatspi.STATE_SHOWING):
+            return
+        role = node.getRole()
+        if role in (pyatspi.ROLE_LABEL, pyatspi.ROLE_TEXT):
+            text = node.queryText()
+            value = text.getText(0, text.characterCount)
+            if value:
+                self.texts.append(value)
+        elif role == pyatspi.ROLE_PUSH_BUTTON:
+            name = node.name.replace("_", "")
+            self.buttons[name] = node
+            if state.contains(pyatspi.STATE_IS_DEFAULT):
+                self.default = name
+        for i in range(node.childCount):
+            self._walk(node.getChildAtIndex(i))
+
+    def press(self, name):
+        self.buttons[name].queryAction().doAction(0)
+
+    def shape(self):
+        return (self.kind, self.title, sorted(self.buttons), self.default)
+
+
+class Session:
+    """Starts the program as a launcher would and reads its dialogs."""
+
+    def __init__(self, program, shots):
+        self.program = program
+        self.shots = shots
+        self.display = Display("1024x768x24")
+        self.env = {k: v for k, v in os.environ.items()
+                    if k not in ("WAYLAND_DISPLAY", "NO_AT_BRIDGE")}
+        self.env.update(DISPLAY=self.display.name, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        self.process = None
+
+    def start(self, folder, keys="none", program=None):
+        self.display.hold(keys)
+        # A session of its own: no controlling terminal, as from a desktop.
+        self.process = subprocess.Popen(
+            [program or self.program], cwd=folder, env=self.env,
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE, start_new_session=True)
+        self.started = time.perf_counter()
+
+    def dialog(self, timeout=30):
+        """The program's showing dialog, polled for; None when it has none."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if self.process.poll() is not None:
+                return None
+            alert = self._alert()
+            if alert is not None:
+                self.display.release()
+                window = self._window()
+                if window:
+                    title = subprocess.run(
+                        ["xdotool", "getwindowname", window], env=self.env,
+                        capture_output=True, text=True).stdout.rstrip("\n")
+                    dialog = Dialog(alert, title, window)
+                    dialog.shown = time.perf_counter() - self.started
+                    return dialog
+            time.sleep(0.1)
+        return None
+
+    def _alert(self):
+        desktop = pyatspi.Registry.getDesktop(0)
+        for i in range(desktop.childCount):
+            app = desktop.getChildAtIndex(i)
+            try:
+                if app is None or app.name != "digestbox":
+                    continue
+                for k in range(app.childCount):
+                    window = app.getChildAtIndex(k)
+                    if (window.getRole() == pyatspi.ROLE_ALERT and
+                            window.getState().contains(pyatspi.STATE_SHOWING)):
+                        return window
+            except Exception:  # an application that went away meanwhile
+                continue
+        return None
+
+    def _window(self):
+        found = subprocess.run(
+            ["xdotool", "search", "--onlyvisible", "--classname", "digestbox"],
+            env=self.env, capture_output=True, text=True).stdout.split()
+        return found[-1] if found else None
+
+    def screenshot(self, dialog, name):
+        os.makedirs(self.shots, exist_ok=True)
+        subprocess.run(["import", "-window", dialog.window,
+                        os.path.join(self.shots, name + ".png")],
+                       env=self.env, capture_output=True)
+
+    def escape(self, dialog):
+        subprocess.run(["xdotool", "windowfocus", "--sync", dialog.window,
+                        "key", "--clearmodifiers", "Escape"], env=self.env)
+
+    def finish(self):
+        """Waits for the program to end: (exit code, standard error)."""
+        try:
+            _, err = self.process.communicate(timeout=60)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            _, err = self.process.communicate()
+        self.display.release()
+        return self.process.returncode, err.decode("utf-8", "replace")
+
+    def close(self):
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        self.display.close()
+
+
+def write(folder, name, data):
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+
+
+def one_box(checks, session, name, folder, shape, text, shot=None, keys="none"):
+    """A run that shows one OK box: checked, pressed, and the run's end."""
+    session.start(folder, keys)
+    dialog = session.dialog()
+    # Records come in directory order, which no test can fix.
+    ok = (dialog is not None and dialog.shape() == shape and
+          sorted(dialog.text.split("\n")) == sorted(text.split("\n")))
+    checks.check(name, ok, dialog and (dialog.shape(), dialog.text[:300]))
+    if dialog is not None:
+        if shot:
+            session.screenshot(dialog, shot)
+        dialog.press("OK")
+    code, err = session.finish()
+    checks.check(name + ": exit 0, nothing on standard error",
+                 code == 0 and err == "", (code, err))
+    return dialog
+
+
+def main():
+    program = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/linux/digestbox")
+    shots = os.path.join(os.path.dirname(program), "gtk-screenshots")
+    checks = Checks()
+    root = tempfile.mkdtemp(prefix="digestbox-gtk-")
+    session = Session(program, shots)
+    try:
+        empty = os.path.join(root, "empty")
+        os.mkdir(empty)
+        one_box(checks, session, "nothing to verify: an error dialog", empty,
+                ("Error", "digestbox", ["OK"], "OK"), NOTHING, "error")
+
+        folder = os.path.join(root, "files")
+        os.mkdir(folder)
+        write(folder, "a.txt", b"abc")
+        write(folder, "b.txt", b"xyz")
+        before = sorted(os.listdir(folder))
+
+        session.start(folder, "shift")
+        question = session.dialog()
+        checks.check("shift: the MD5 question, Yes the default",
+                     question is not None and question.shape() ==
+                     ("Question", "ハッシュ作成の確認", ["No", "Yes"], "Yes") and
+                     question.text == MD5_QUESTION,
+                     question and (question.shape(), question.text))
+        if question is not None:
+            session.screenshot(question, "question")
+            question.press("No")
+        code, err = session.finish()
+        checks.check("shift, No: exit 0, nothing written",
+                     code == 0 and sorted(os.listdir(folder)) == before, (code, err))
+
+        session.start(folder, "shift")
+        question = session.dialog()
+        if question is not None:
+            session.escape(question)
+        code, err = session.finish()
+        checks.check("shift, Escape: answers No, nothing written",
+                     question is not None and code == 0 and
+                     sorted(os.listdir(folder)) == before, (code, err))
+
+        session.start(folder, "shift")
+        question = session.dialog()
+        if question is not None:
+            question.press("Yes")
+        done = session.dialog()
+        checks.check("shift, Yes: then the completion dialog",
+                     done is not None and done.shape() ==
+                     ("Information", "ハッシュの作成", ["OK"], "OK") and
+                     done.text == "作成が終了しました。",
+                     done and (done.shape(), done.text))
+        if done is not None:
+            done.press("OK")
+        code, err = session.finish()
+        with open(os.path.join(folder, "a.txt.md5"), "rb") as f:
+            record = f.read()
+        checks.check("shift, Yes: digest files written, exit 0",
+                     code == 0 and record == hashlib.md5(b"abc").hexdigest().encode()
+                     + b" *a.txt\n" and os.path.exists(os.path.join(folder, "b.txt.md5")),
+                     (code, err, record))
+
+        one_box(checks, session, "verification: success", folder,
+                ("Information", OK_CAPTION, ["OK"], "OK"),
+                "a.txt - OK\nb.txt - OK\n\n" + OK_CAPTION, "information")
+
+        write(folder, "b.txt", b"changed")
+        write(folder, "c.md5", b"0" * 32 + b" *up\x1b[1A\x1b[2Kerase\n")
+        one_box(checks, session, "verification: failure, names shown inert", folder,
+                ("Error", FAILED_CAPTION, ["OK"], "OK"),
+                "a.txt - OK\nb.txt - ハッシュ値が一致しません。\n"
+                "up\\x1b[1A\\x1b[2Kerase - ファイルが見つからないか、読み込みに失敗しました。\n\n"
+                + FAILED_CAPTION)
+
+        for count, shot in ((20000, "long-report"), (100000, None)):
+            many = os.path.join(root, "many%d" % count)
+            os.mkdir(many)
+            write(many, "a", b"")
+            write(many, "a.md5", (hashlib.md5(b"").hexdigest() + " *a\n").encode() * count)
+            dialog = one_box(checks, session, "a report of %d records" % count, many,
+                             ("Information", OK_CAPTION, ["OK"], "OK"),
+                             "a - OK\n" * count + "\n" + OK_CAPTION, shot)
+            if dialog is not None:
+                print("    shown %.2f s after start" % dialog.shown)
+
+        # Without the module, or with one that does not load: standard error.
+        alone = os.path.join(root, "alone")
+        os.mkdir(alone)
+        copy = os.path.join(alone, "digestbox")
+        shutil.copy(program, copy)
+        for case in ("no dialog module", "a dialog module that does not load"):
+            session.start(empty, program=copy)
+            code, err = session.finish()
+            checks.check("%s: the box on standard error, exit 0" % case,
+                         code == 0 and err.startswith("[エラー] digestbox\n"), (code, err))
+            write(alone, "gtk-dialogs.so", b"not a shared object")
+        boxes, code = run_at_terminal([copy], empty)
+        checks.check("no dialog module: the terminal's box",
+                     len(boxes) == 1 and boxes[0][0].startswith("[エラー] digestbox\n")
+                     and code == 0, (boxes, code))
+    finally:
+        session.close()
+        shutil.rmtree(root, ignore_errors=True)
+    return checks.summary()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
