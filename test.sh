@@ -51,12 +51,19 @@ step "asan: unit tests" ctest --preset asan
 step "fuzz: build" build fuzz
 step "fuzz: parser" fuzz
 step "win32: build" build win32
-step "win32: unit tests and end to end under Wine" timeout 1800 \
-  /usr/bin/python3 tests/e2e/run_wine.py build/win32
+step "release: scripts/release.sh" scripts/release.sh
+step "release: the Windows program's resources and the zip" \
+  /usr/bin/python3 tests/release/check_windows_release.py \
+  build/win32-release/digestbox.exe dist/digestbox-*-win32.zip
+step "win32: unit tests and end to end under Wine, test and release builds" \
+  timeout 1800 /usr/bin/python3 tests/e2e/run_wine.py build/win32 \
+  build/win32-release/digestbox.exe
 # The same code as a 64-bit program, which runs where 32-bit code cannot.
 step "win64: build" build win64
-step "win64: unit tests and end to end under Wine" timeout 1800 \
-  /usr/bin/python3 tests/e2e/run_wine.py build/win64
+step "win64: release build" build win64-release
+step "win64: unit tests and end to end under Wine, test and release builds" \
+  timeout 1800 /usr/bin/python3 tests/e2e/run_wine.py build/win64 \
+  build/win64-release/digestbox.exe
 
 echo
 for name in "${failures[@]}"; do echo "failed: $name"; done

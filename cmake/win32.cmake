@@ -19,3 +19,12 @@ set(DIGESTBOX_GUI WIN32)
 
 # Only Windows' own DLLs beside the program: the C++ runtime is linked in.
 add_link_options(-static -static-libgcc -static-libstdc++)
+
+# Manifest, icon and version information, compiled by windres.
+enable_language(RC)
+set(DIGESTBOX_MANIFEST ${CMAKE_BINARY_DIR}/digestbox.manifest)
+configure_file(res/windows/digestbox.manifest.in ${DIGESTBOX_MANIFEST} @ONLY)
+configure_file(res/windows/digestbox.rc.in ${CMAKE_BINARY_DIR}/digestbox.rc @ONLY)
+set(DIGESTBOX_RESOURCES ${CMAKE_BINARY_DIR}/digestbox.rc)
+set_property(SOURCE ${DIGESTBOX_RESOURCES} APPEND PROPERTY OBJECT_DEPENDS
+  ${DIGESTBOX_MANIFEST} ${CMAKE_SOURCE_DIR}/res/windows/digestbox.ico)
