@@ -55,6 +55,8 @@ step "release: scripts/release.sh" scripts/release.sh
 step "release: the Windows program's resources and the zip" \
   /usr/bin/python3 tests/release/check_windows_release.py \
   build/win32-release/digestbox.exe dist/digestbox-*-win32.zip
+step "release: the Debian packages: lintian, install, run, purge" \
+  /usr/bin/python3 tests/release/check_packages.py dist
 step "win32: unit tests and end to end under Wine, test and release builds" \
   timeout 1800 /usr/bin/python3 tests/e2e/run_wine.py build/win32 \
   build/win32-release/digestbox.exe

@@ -5,11 +5,12 @@ set -euo pipefail
 
 run_packages=(cmake make g++ pkg-config libssl-dev libx11-dev)
 test_packages=("${run_packages[@]}" libgtest-dev libgmock-dev googletest
-  clang libclang-rt-14-dev valgrind mingw-w64 wine wine32 xvfb xdotool
+  clang libclang-rt-14-dev valgrind mingw-w64 wine wine32 wine64 xvfb xdotool
   locales python3 coreutils
   libgtk-3-dev at-spi2-core python3-pyatspi dbus-daemon x11-utils
   fonts-ipafont-gothic imagemagick
-  debhelper lintian python3-pefile icoutils librsvg2-bin zip unzip fakeroot)
+  debhelper lintian python3-pefile icoutils librsvg2-bin zip unzip
+  build-essential dpkg-dev pkgconf)
 
 case "${1:-run}" in
   run) wanted=("${run_packages[@]}") ;;

@@ -3,7 +3,10 @@
 # first, so it can run again:
 #   dist/digestbox-<version>-win32.zip  digestbox.exe (the win32-release
 #                                       build), README.txt, LICENSE.txt
-# The version is the one in CMakeLists.txt's project().
+#   dist/digestbox_<version>-1_<arch>.deb      the program, its manual page
+#   dist/digestbox-gtk_<version>-1_<arch>.deb  the GTK dialog module
+# The version is the one in CMakeLists.txt's project(); debian/changelog
+# must name the same.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 version=$(sed -n 's/^project(digestbox VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -11,6 +14,12 @@ version=$(sed -n 's/^project(digestbox VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLis
 jobs=$(nproc)
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
+
+debian_version=$(dpkg-parsechangelog -S Version)
+if [ "${debian_version%-*}" != "$version" ]; then
+  echo "release: debian/changelog has $debian_version, the project $version" >&2
+  exit 1
+fi
 
 rm -rf dist build/win32-release
 mkdir dist
@@ -28,5 +37,18 @@ epoch=$(git log -1 --format=%ct 2>/dev/null || date +%s)
 touch -d "@$epoch" "$stage/win32"/*
 (cd "$stage/win32" && TZ=UTC zip -X -q "$OLDPWD/dist/digestbox-$version-win32.zip" \
   digestbox.exe README.txt LICENSE.txt)
+
+# Debian: built from a copy of the tracked and new files only, so that none
+# of the developer's build folders gets in.
+mkdir "$stage/deb" "$stage/deb/digestbox"
+{ git ls-files -z --cached --others --exclude-standard 2>/dev/null ||
+  find . -path ./build -prune -o -path ./dist -prune -o -path ./.git -prune \
+    -o -type f -print0; } |
+  tar --null -T - -cf - | tar -xf - -C "$stage/deb/digestbox"
+(cd "$stage/deb/digestbox" && dpkg-buildpackage -us -uc -b >"$stage/deb/build.log" 2>&1) || {
+  tail -n 40 "$stage/deb/build.log" >&2
+  exit 1
+}
+cp "$stage/deb"/digestbox_*.deb "$stage/deb"/digestbox-gtk_*.deb dist/
 
 ls -l dist

@@ -1,0 +1,72 @@
+#!/usr/bin/python3
+"""The Debian packages as a user gets them: lintian finds no error and no
+warning, they install, the installed program runs once without a display
+(its box on standard error) and once in a graphical session (one GTK
+dialog), and purging them leaves none of their files. Run as root; ends
+with 'N passed, N failed'.
+
+    check_packages.py DIST"""
+
+import glob
+import os
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from checks import Checks  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PACKAGES = ["digestbox", "digestbox-gtk"]
+
+
+def run(command, **kwargs):
+    return subprocess.run(command, capture_output=True, text=True, **kwargs)
+
+
+def main():
+    dist = sys.argv[1] if len(sys.argv) > 1 else "dist"
+    debs = sorted(glob.glob(os.path.join(dist, "digestbox_*.deb")) +
+                  glob.glob(os.path.join(dist, "digestbox-gtk_*.deb")))
+    checks = Checks()
+    checks.check("two packages", len(debs) == 2, debs)
+    lintian = run(["lintian", "--fail-on", "error,warning", "-I", "--pedantic"] + debs)
+    print(lintian.stdout + lintian.stderr)
+    checks.check("lintian: no error, no warning", lintian.returncode == 0)
+
+    env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+    installed = run(["apt-get", "install", "-y", "-q", "--no-install-recommends"] +
+                    [os.path.abspath(d) for d in debs], env=env)
+    checks.check("both install", installed.returncode == 0, installed.stdout[-2000:] + installed.stderr)
+    try:
+        files = [f for f in run(["dpkg", "-L"] + PACKAGES).stdout.split("\n")
+                 if os.path.isfile(f) or os.path.islink(f)]
+        print("installed files:\n  " + "\n  ".join(files))
+        with tempfile.TemporaryDirectory() as empty:
+            quiet = {k: v for k, v in os.environ.items()
+                     if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+            alone = subprocess.run(["/usr/bin/digestbox"], cwd=empty, env=quiet,
+                                   stdin=subprocess.DEVNULL, capture_output=True,
+                                   start_new_session=True, timeout=60)
+            err = alone.stderr.decode("utf-8", "replace")
+            checks.check("no display: nothing to verify, on standard error, exit 0",
+                         alone.returncode == 0 and err.startswith(
+                             "[エラー] digestbox\nダイジェストファイル(*.md5/*.sha1)が"),
+                         (alone.returncode, err))
+        dialog = subprocess.run(
+            ["dbus-run-session", "--", "/usr/bin/python3",
+             os.path.join(HERE, "..", "e2e", "run_gtk.py"), "/usr/bin/digestbox",
+             "--installed"], capture_output=True, text=True, timeout=300)
+        print("    " + dialog.stdout.rstrip("\n").replace("\n", "\n    "))
+        checks.check("a graphical session: one GTK dialog from the installed module",
+                     dialog.returncode == 0, dialog.stdout[-2000:] + dialog.stderr[-2000:])
+    finally:
+        purged = run(["apt-get", "purge", "-y", "-q"] + PACKAGES, env=env)
+    checks.check("both purge", purged.returncode == 0, purged.stdout + purged.stderr)
+    left = [f for f in files if os.path.lexists(f)]
+    checks.check("purged: none of their files left", not left, left)
+    return checks.summary()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
