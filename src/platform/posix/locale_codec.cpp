@@ -103,13 +103,18 @@ void AppendUtf8(std::string* out, std::uint32_t code_point) {
   }
 }
 
+// Whether a surrogate pair starts at text[i].
+bool StartsPair(std::u16string_view text, std::size_t i) {
+  return text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() &&
+         text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+}
+
 // Walks UTF-16 text by code point; a lone surrogate comes as itself.
 template <typename Visit>
 void ForEachCodePoint(std::u16string_view text, Visit visit) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() &&
-        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+    if (StartsPair(text, i)) {
       visit(0x10000 + ((unit - 0xD800u) << 10) + (text[i + 1] - 0xDC00u), 2);
       ++i;
     } else {
@@ -121,8 +126,6 @@ void ForEachCodePoint(std::u16string_view text, Visit visit) {
 bool IsLoneSurrogate(std::uint32_t code_point) {
   return code_point >= 0xD800 && code_point <= 0xDFFF;
 }
-
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
 // A byte no character accounts for: ASCII stands for itself, any other byte
 // becomes its escape.
@@ -217,11 +220,7 @@ void EncodeRun(Converter& encoder, std::u16string_view run, std::string* out,
     if (at >= utf16.size()) break;
     out->push_back('?');
     if (exact) *exact = false;
-    const std::size_t unit = at / 2;
-    at += IsHighSurrogate(run[unit]) && unit + 1 < run.size() &&
-                  run[unit + 1] >= 0xDC00 && run[unit + 1] <= 0xDFFF
-              ? 4
-              : 2;
+    at += StartsPair(run, at / 2) ? 4 : 2;
   }
 }
 
@@ -231,8 +230,7 @@ void EncodeOther(Converter& encoder, std::u16string_view text, std::string* out,
                  bool* exact) {
   std::size_t run = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (IsHighSurrogate(text[i]) && i + 1 < text.size() &&
-        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+    if (StartsPair(text, i)) {
       ++i;  // a pair, even when its low half looks like an escape
     } else if (IsEscape(text[i])) {
       EncodeRun(encoder, text.substr(run, i - run), out, exact);
@@ -311,27 +309,22 @@ void DecodeByCharacter(Converters& codec, const char* bytes, std::size_t length,
 
 // Whatever the charset, the text must encode back to the very bytes: a name
 // that does not would open another file, or none.
-void DecodeOther(const char* charset, const char* bytes, std::size_t length,
-                 std::u16string* out) {
+std::u16string DecodeOther(const char* charset, const char* bytes,
+                           std::size_t length) {
   Converters& codec = ConvertersFor(charset);
-  const std::size_t start = out->size();
-  DecodeWhole(codec.decoder, bytes, length, out);
-  if (EncodesBackTo(codec.encoder, std::u16string_view(*out).substr(start),
-                    bytes, length)) {
-    return;
-  }
-  out->resize(start);
-  DecodeByCharacter(codec, bytes, length, out);
-  if (EncodesBackTo(codec.encoder, std::u16string_view(*out).substr(start),
-                    bytes, length)) {
-    return;
-  }
+  std::u16string text;
+  DecodeWhole(codec.decoder, bytes, length, &text);
+  if (EncodesBackTo(codec.encoder, text, bytes, length)) return text;
+  text.clear();
+  DecodeByCharacter(codec, bytes, length, &text);
+  if (EncodesBackTo(codec.encoder, text, bytes, length)) return text;
   // Last resort, exact in every ASCII-compatible charset: only ASCII is
   // taken as text.
-  out->resize(start);
+  text.clear();
   for (std::size_t i = 0; i < length; ++i) {
-    AppendByte(out, static_cast<unsigned char>(bytes[i]));
+    AppendByte(&text, static_cast<unsigned char>(bytes[i]));
   }
+  return text;
 }
 
 }  // namespace
@@ -349,8 +342,7 @@ std::u16string DecodeLocale(const char* bytes, std::size_t length) {
       for (std::size_t i = 0; i < length; ++i) AppendByte(&out, p[i]);
       break;
     case Charset::kOther:
-      DecodeOther(charset, bytes, length, &out);
-      break;
+      return DecodeOther(charset, bytes, length);
   }
   return out;
 }

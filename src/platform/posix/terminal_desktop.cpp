@@ -13,8 +13,6 @@ namespace platform {
 namespace posix {
 namespace {
 
-const char16_t kDefaultCaption[] = u"digestbox";
-
 std::u16string_view IconWord(std::uint32_t style) {
   switch (style & 0xF0) {
     case MB_ICONERROR:
@@ -67,8 +65,7 @@ std::u16string FormatTerminalBox(const WideString& text,
   std::u16string box;
   const std::u16string_view icon = IconWord(style);
   if (!icon.empty()) box.append(u"[").append(icon).append(u"] ");
-  box.append(caption.IsAbsent() ? std::u16string(kDefaultCaption)
-                                : VisibleText(caption.View(), false));
+  box.append(VisibleCaption(caption));
   box.append(u"\n");
   box.append(VisibleText(text.View(), true));
   box.append(u"\n");

@@ -57,5 +57,10 @@ std::u16string VisibleText(std::u16string_view text, bool line_ends) {
   return out;
 }
 
+std::u16string VisibleCaption(const WideString& caption) {
+  return caption.IsAbsent() ? std::u16string(u"digestbox")
+                            : VisibleText(caption.View(), false);
+}
+
 }  // namespace posix
 }  // namespace platform

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/wide_string.h"
+
 namespace platform {
 namespace posix {
 
@@ -14,6 +16,9 @@ namespace posix {
 // bidirectional controls and the escapes of undecodable bytes are shown as
 // \x1b, \u202e or the like.
 std::u16string VisibleText(std::u16string_view text, bool line_ends);
+
+// A box's caption as shown, on one line; "digestbox" when it has none.
+std::u16string VisibleCaption(const WideString& caption);
 
 }  // namespace posix
 }  // namespace platform
