@@ -113,15 +113,13 @@ def private_locale(wine, language, charset):
     """Makes the locale in the prefix's folder and has Wine find it through
     LOCPATH, so that the system's locale set stays as it is."""
     folder = os.path.join(wine.root, "locales")
-    if os.path.exists(os.path.join(folder, "%s.%s" % (language, charset), "LC_CTYPE")):
-        return True
-    os.makedirs(folder, exist_ok=True)
-    subprocess.run(["localedef", "-i", language, "-f", charset,
-                    os.path.join(folder, "%s.%s" % (language, charset))],
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    made = os.path.join(folder, "%s.%s" % (language, charset))
+    if not os.path.exists(os.path.join(made, "LC_CTYPE")):
+        os.makedirs(folder, exist_ok=True)
+        subprocess.run(["localedef", "-i", language, "-f", charset, made],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wine.env["LOCPATH"] = folder
-    return os.path.exists(os.path.join(folder, "%s.%s" % (language, charset), "LC_CTYPE"))
-
+    return os.path.exists(os.path.join(made, "LC_CTYPE"))
 
 class Runner(Checks):
     def __init__(self, wine):

@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "platform/gtk/dialog_module.h"
 #include "platform/posix/locale_codec.h"
 #include "platform/posix/visible_text.h"
 

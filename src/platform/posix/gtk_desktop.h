@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/gtk/dialog_module.h"
 #include "platform/posix/keyboard_desktop.h"
 
 namespace platform {
@@ -26,7 +27,7 @@ class GtkDesktop : public KeyboardDesktop {
   void Close();
 
   void* module_ = nullptr;
-  int (*show_)(const char*, const char*, unsigned) = nullptr;
+  DialogsShow show_ = nullptr;
 };
 
 }  // namespace posix
