@@ -100,8 +100,9 @@ class Wine:
         return subprocess.run(command, env=self.env, check=check, **kwargs)
 
     def windows_path(self, path):
-        return self.run([self.loader, "winepath", "-w", path], capture_output=True,
-                        text=True).stdout.strip()
+        # A new prefix maps Z: to the Unix root. Working it out here spares a
+        # winepath process per run, which now and then failed under load.
+        return "Z:" + os.path.abspath(path).replace("/", "\\")
 
     def close(self):
         self.run(["wineserver", "-k"], check=False)
