@@ -22,10 +22,18 @@ foreach(target digestbox_platform digestbox_crypto digestbox_desktop)
 endforeach()
 target_link_libraries(digestbox_crypto PUBLIC OpenSSL::Crypto)
 target_link_libraries(digestbox_desktop PUBLIC X11::X11 ${CMAKE_DL_LIBS})
-# Where an installed program finds the dialog module (a built one looks
-# beside itself first).
+# The one folder the dialog module is loaded from, compiled in: never beside
+# the program or in the current directory, where anyone who made the folder
+# could plant one. The presets run the program from the build tree.
+option(DIGESTBOX_MODULE_IN_BUILD_TREE
+  "Load the dialog module from the build tree instead of the installed libdir" OFF)
+if(DIGESTBOX_MODULE_IN_BUILD_TREE)
+  set(DIGESTBOX_MODULE_DIR ${CMAKE_BINARY_DIR})
+else()
+  set(DIGESTBOX_MODULE_DIR ${CMAKE_INSTALL_FULL_LIBDIR}/digestbox)
+endif()
 target_compile_definitions(digestbox_desktop PRIVATE
-  DIGESTBOX_MODULE_DIR="${CMAKE_INSTALL_FULL_LIBDIR}/digestbox")
+  DIGESTBOX_MODULE_DIR="${DIGESTBOX_MODULE_DIR}")
 
 set(DIGESTBOX_ENTRY src/app/main_posix.cpp)
 set(DIGESTBOX_SYSTEM_LIBS OpenSSL::Crypto X11::X11 ${CMAKE_DL_LIBS})

@@ -1,6 +1,7 @@
 #include "digest/digest_record.h"
 
 #include "platform/code_page.h"
+#include "platform/last_error.h"
 
 WideString DigestExtension(AlgorithmId algorithm) {
   return WideString(algorithm == CALG_SHA1 ? u"sha1" : u"md5");
@@ -17,6 +18,10 @@ bool FormatDigestRecord(const std::uint8_t* digest, std::uint32_t size,
                         const WideString& name, std::string* record) {
   std::string ansi_name;
   if (!platform::WideToAnsi(name, &ansi_name)) return false;
+  if (ansi_name.find_first_of("\r\n") != std::string::npos) {
+    platform::SetLastErrorCode(platform::kErrorInvalidName);
+    return false;
+  }
   static const char kDigits[] = "0123456789abcdef";
   record->clear();
   record->reserve(size * 2 + 2 + ansi_name.size() + 1);

@@ -15,6 +15,7 @@ WideString DigestFileName(const WideString& name, const WideString& extension);
 
 // The whole content of a digest file: the digest in lowercase hex, " *", the
 // name in the system ANSI code page and one line feed. Fails, leaving the
-// reason as the last error, when the name cannot be converted.
+// reason as the last error, when the name cannot be converted or holds a
+// line end, which would spread the record over two lines.
 bool FormatDigestRecord(const std::uint8_t* digest, std::uint32_t size,
                         const WideString& name, std::string* record);

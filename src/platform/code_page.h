@@ -12,7 +12,7 @@ namespace platform {
 WideString AnsiToWide(const char* bytes, std::size_t length);
 
 // UTF-16 to the system ANSI code page. Characters the code page lacks become
-// a close equivalent or its default character. Fails only when the platform
+// its default character, never a look-alike. Fails only when the platform
 // refuses the conversion; the reason is left as the last error.
 bool WideToAnsi(const WideString& text, std::string* bytes);
 

@@ -17,6 +17,7 @@ extern const ErrorCode kErrorDiskFull;
 extern const ErrorCode kErrorFileTooLarge;
 extern const ErrorCode kErrorNotEnoughMemory;
 extern const ErrorCode kErrorNotSupported;
+extern const ErrorCode kErrorInvalidName;
 
 // Keeps the last error across cleanup calls (closing a handle must not
 // replace the code of the call that failed).

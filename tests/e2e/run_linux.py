@@ -13,7 +13,8 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from checks import Checks, files_of  # noqa: E402
-from linux_session import Display, run_at_terminal, run_without_terminal  # noqa: E402
+from linux_session import (Display, plant_module, run_at_terminal,  # noqa: E402
+                           run_without_terminal)
 
 MD5_QUESTION = ("[確認] ハッシュ作成の確認\nカレントディレクトリ上のファイルのMD5ハッシュを作成しますか？\n"
                 "(SHA1ハッシュを作成する場合はSHIFT+CTRLキーを押しながら起動します。)\n")
@@ -124,6 +125,19 @@ def main():
                      "up\\x1b[1A\\x1b[2Kerase - ファイルが見つからないか" in shown and
                      stderr.replace("[Enter] \n", "") == shown.replace("[Enter] ", ""),
                      (boxes, stderr))
+
+        # A downloaded folder with the program copied in, and a module planted
+        # beside it: never loaded, even where a display is named (a dead one).
+        planted = os.path.join(root, "planted")
+        os.mkdir(planted)
+        marker = os.path.join(root, "planted-module-ran")
+        plant_module(planted, marker)
+        shutil.copy(program, planted)
+        copied = [os.path.join(planted, os.path.basename(program))]
+        stderr, code = run_without_terminal(command[:-1] + copied, planted, ":999")
+        checks.check("a module planted beside a copied program is not loaded",
+                     stderr == NOTHING + "[Enter] \n" and code == 0 and
+                     not os.path.exists(marker), (stderr, code))
 
         stdin_folder = os.path.join(root, "samples")
         shutil.copytree(os.path.join(os.path.dirname(__file__), "..", "..", "samples"),

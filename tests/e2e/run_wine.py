@@ -49,6 +49,7 @@ NOTHING = ("ダイジェストファイル(*.md5/*.sha1)がカレントディレ
 OK_CAPTION = "検証に成功しました。"
 FAILED_CAPTION = "検証に失敗しました。"
 MISMATCH = "ハッシュ値が一致しません。"
+UNREADABLE = "ファイルが見つからないか、読み込みに失敗しました。"
 
 
 def box(caption, icon, buttons, text, answer=None):
@@ -129,15 +130,21 @@ class Runner(Checks):
         self.program = PROGRAM
         self.transcript = []  # every box of every run, in order
 
-    def drive(self, folder, keys, answers="-", locale=None):
+    def drive(self, folder, keys, answers="-", locale=None, trace=None):
+        """The run's boxes; with `trace` (a list), Wine's file-system trace
+        of the run is appended to it."""
         transcript = os.path.join(self.wine.root, "transcript.txt")
         env = dict(self.wine.env)
         if locale:
             env.update(LANG=locale, LC_ALL=locale)
-        subprocess.run([self.wine.loader, DRIVER, self.wine.windows_path(self.program),
-                       self.wine.windows_path(folder), keys, answers,
-                       self.wine.windows_path(transcript)], env=env,
-                      check=True, timeout=180)
+        if trace is not None:
+            env["WINEDEBUG"] = "+file"
+        run = subprocess.run([self.wine.loader, DRIVER, self.wine.windows_path(self.program),
+                              self.wine.windows_path(folder), keys, answers,
+                              self.wine.windows_path(transcript)], env=env,
+                             check=True, timeout=180, stderr=subprocess.PIPE)
+        if trace is not None:
+            trace += run.stderr.decode("utf-8", "replace").splitlines()
         with open(transcript, encoding="utf-8") as f:
             lines = f.read().splitlines()
         self.transcript += lines
@@ -257,6 +264,38 @@ def scenario(wine, runner, root):
                   [box("bad.md5", "error", "ok",
                        "ファイルのフォーマットが不正であるか解析に失敗しました。"),
                    box("Error", "error", "ok", NOTHING)])
+
+    # Records from elsewhere naming network places or devices: never opened,
+    # so no credentials go out; each reads as not found.
+    remote = os.path.join(root, "remote")
+    os.mkdir(remote)
+    names = ["\\\\evilhost\\share\\x", "//evilhost/x", "\\/evilhost\\x",
+             "\\\\?\\UNC\\evilhost\\x", "\\??\\UNC\\evilhost\\x",
+             "\\\\.\\evilhost", "\\\\evilhost@SSL\\DavWWWRoot\\x"]
+    with open(os.path.join(remote, "list.md5"), "wb") as f:
+        f.write("".join("%s *%s\n" % ("0" * 32, n) for n in names).encode())
+    trace = []
+    got = runner.drive(remote, "none", trace=trace)
+    report = "".join(n.replace("\\", "\\\\") + " - " + UNREADABLE + "\\r\\n"
+                     for n in names)
+    reached = [line for line in trace if "evilhost" in line]
+    runner.check("network and device names: never opened, each not found",
+                 got == box(FAILED_CAPTION, "error", "ok",
+                            report + "\\r\\n" + FAILED_CAPTION) + ["exit: 0"] and
+                 not reached, "\n".join(got + reached[:10]))
+
+    # Look-alike characters the code page lacks are written as its default
+    # character, never as the letter or separator they resemble.
+    alike = os.path.join(root, "alike")
+    os.mkdir(alike)
+    for name in ("\uff53etup.exe", "\uff3c\uff3cevilhost\uff3cx"):
+        with open(os.path.join(alike, name), "wb") as f:
+            f.write(b"abc")
+    runner.drive(alike, "shift", "yes")
+    records = [open(os.path.join(alike, n + ".md5"), "rb").read()[34:]
+               for n in ("\uff53etup.exe", "\uff3c\uff3cevilhost\uff3cx")]
+    runner.check("look-alike names: written with the default character",
+                 records == [b"?etup.exe\n", b"??evilhost?x\n"], repr(records))
 
     japanese = os.path.join(root, "cp932")
     os.mkdir(japanese)

@@ -23,12 +23,13 @@ TEST(TerminalDesktopTest, NothingInANameActsOnTheTerminal) {
   // and a digest file's name as the caption of its box.
   const std::u16string text =
       u"a - 不一致\r\nup\x1B[1A\x1B[2Kerase\t\r\x7F\x85\u202E\u2066\xDCFF\n"
-      u"\U0001F600";
+      u"\U0001F600ok\u2028fake - OK\u00AD\u200B\u2060\uFEFF\uFFF9\U000E0041";
   EXPECT_EQ(FormatTerminalBox(WideString(text),
                               WideString(u"t\x1B]0;x\x07\r\n"), MB_ICONERROR),
             u"[エラー] t\\x1b]0;x\\x07\\x0d\\x0a\n"
             u"a - 不一致\nup\\x1b[1A\\x1b[2Kerase\t\\x0d\\x7f\\u0085\\u202e"
-            u"\\u2066\\xff\\x0a\U0001F600\n");
+            u"\\u2066\\xff\\x0a\U0001F600ok\\u2028fake - OK\\u00ad\\u200b"
+            u"\\u2060\\ufeff\\ufff9\\U000e0041\n");
 }
 
 TEST(TerminalDesktopTest, OnlyYesWordsMeanYes) {

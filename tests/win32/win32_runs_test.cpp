@@ -59,6 +59,17 @@ TEST_F(Win32RunsTest, DeviceNamesAreNotHashed) {
                             u"\r\n\r\n" + kFailedCaptionText);
 }
 
+TEST_F(Win32RunsTest, ADigestFileReplacesAHardLinkAtItsNameNotItsTarget) {
+  ASSERT_TRUE(CreateDirectoryW(L"keep", nullptr));
+  WriteBytes("keep/shared", "shared");
+  ASSERT_TRUE(CreateHardLinkW(L"c.md5", L"keep\\shared", nullptr));
+  WriteBytes("c", "");
+  Create();
+  EXPECT_EQ(LastText(), kDoneText);
+  EXPECT_EQ(ReadBytes("keep/shared"), "shared");
+  EXPECT_EQ(ReadBytes("c.md5"), std::string(kEmptyMd5) + " *c\n");
+}
+
 TEST_F(Win32RunsTest, PathsPastMaxPathAreHashedOrRefusedAloud) {
   std::vector<std::wstring> levels = {dir_.path().wstring()};
   while (levels.back().size() < 300) {

@@ -25,6 +25,40 @@ void CloseKeepingError(std::intptr_t* handle) {
   *handle = -1;
 }
 
+int CloseFailing(int fd) {
+  const PreserveLastError keep;
+  ::close(fd);
+  return -1;
+}
+
+// Creation writes the digest file's own directory entry and nothing else: a
+// symbolic link there (dangling or not) or a file shared through a hard
+// link is replaced by a new file, never written through. O_NONBLOCK: a FIFO
+// of that name without a reader fails at once instead of holding the run.
+int OpenOwnEntry(const char* path) {
+  const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
+  const int fd = ::open(path, flags);
+  bool replace = false;
+  if (fd >= 0) {
+    struct stat info;
+    if (::fstat(fd, &info) != 0) return CloseFailing(fd);
+    if (!S_ISREG(info.st_mode)) return fd;  // a device or FIFO, as asked
+    if (info.st_nlink == 1) {
+      return ::ftruncate(fd, 0) == 0 ? fd : CloseFailing(fd);
+    }
+    ::close(fd);
+    replace = true;
+  } else if (errno == ELOOP) {
+    replace = true;
+  } else if (errno != ENOENT) {
+    return -1;
+  }
+  // A link, or a name another file shares: a new file in its place. Should
+  // the entry change in between, O_EXCL fails and the run stops.
+  if (replace && ::unlink(path) != 0) return -1;
+  return ::open(path, flags | O_CREAT | O_EXCL, 0666);
+}
+
 }  // namespace
 
 bool InputFile::Open(const WideString& name) {
@@ -78,11 +112,7 @@ OutputFile::~OutputFile() { CloseKeepingError(&handle_); }
 
 bool OutputFile::Create(const WideString& name) {
   CloseKeepingError(&handle_);
-  // O_NONBLOCK: a FIFO of that name without a reader fails at once instead
-  // of holding the run.
-  const int fd = ::open(
-      PathOf(name).c_str(),
-      O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  const int fd = OpenOwnEntry(PathOf(name).c_str());
   if (fd < 0) return false;
   handle_ = fd;
   name_ = name;

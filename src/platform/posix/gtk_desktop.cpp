@@ -1,7 +1,6 @@
 #include "platform/posix/gtk_desktop.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 
 #include <string>
 
@@ -12,21 +11,13 @@ namespace platform {
 namespace posix {
 namespace {
 
-std::string ProgramFolder() {
-  char path[4096];
-  const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return std::string();
-  const std::string program(path, static_cast<std::size_t>(length));
-  return program.substr(0, program.rfind('/') + 1);
-}
-
-// GTK cannot be unloaded once initialised: RTLD_NODELETE keeps it mapped
-// after dlclose, so closing the handle is always safe.
+// Only from the absolute folder compiled in: a program copied into a folder
+// someone else made must not run a module planted beside it. GTK cannot be
+// unloaded once initialised: RTLD_NODELETE keeps it mapped after dlclose,
+// so closing the handle is always safe.
 void* LoadModule() {
-  const int flags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
-  const std::string beside = ProgramFolder() + DIGESTBOX_DIALOGS_MODULE;
-  if (void* module = ::dlopen(beside.c_str(), flags)) return module;
-  return ::dlopen(DIGESTBOX_MODULE_DIR "/" DIGESTBOX_DIALOGS_MODULE, flags);
+  return ::dlopen(DIGESTBOX_MODULE_DIR "/" DIGESTBOX_DIALOGS_MODULE,
+                  RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
 }
 
 }  // namespace

@@ -15,8 +15,8 @@ class GtkDesktop : public KeyboardDesktop {
   GtkDesktop(const GtkDesktop&) = delete;
   GtkDesktop& operator=(const GtkDesktop&) = delete;
 
-  // Loads the module, from beside the program or from the installed
-  // library folder, and opens the graphical session. False when either
+  // Loads the module from the folder compiled into the program and opens
+  // the graphical session. False when either
   // fails; nothing is then held.
   bool Open();
 

@@ -11,6 +11,7 @@ const ErrorCode kErrorDiskFull = ENOSPC;
 const ErrorCode kErrorFileTooLarge = EFBIG;
 const ErrorCode kErrorNotEnoughMemory = ENOMEM;
 const ErrorCode kErrorNotSupported = EOPNOTSUPP;
+const ErrorCode kErrorInvalidName = EILSEQ;
 
 ErrorCode GetLastErrorCode() { return static_cast<ErrorCode>(errno); }
 

@@ -12,6 +12,20 @@ bool IsBidiControl(char16_t unit) {
          (unit >= 0x2066 && unit <= 0x2069);
 }
 
+// Characters that break a line where no line end is, or show nothing at all:
+// either lets a name pass for another or forge a line of the report.
+bool IsInvisible(char16_t unit) {
+  return unit == 0x00AD || unit == 0x180E ||
+         (unit >= 0x200B && unit <= 0x200D) || unit == 0x2028 ||
+         unit == 0x2029 || (unit >= 0x2060 && unit <= 0x2064) ||
+         unit == 0xFEFF || (unit >= 0xFFF9 && unit <= 0xFFFB);
+}
+
+// The tag characters U+E0000-U+E007F, which render as nothing.
+bool IsTag(char16_t high, char16_t low) {
+  return high == 0xDB40 && low >= 0xDC00 && low <= 0xDC7F;
+}
+
 bool IsHigh(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLow(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
@@ -37,6 +51,8 @@ std::u16string VisibleText(std::u16string_view text, bool line_ends) {
     if (paired) {
       if (unit == u'\r') {
         out.append(line_ends ? u"\n" : u"\\x0d\\x0a");
+      } else if (IsTag(unit, text[i + 1])) {
+        AppendEscape(&out, u"\\U", 0xE0000u + (text[i + 1] - 0xDC00u), 8);
       } else {
         out.append(text.substr(i, 2));
       }
@@ -48,7 +64,7 @@ std::u16string VisibleText(std::u16string_view text, bool line_ends) {
     } else if (unit >= 0xDC80 && unit <= 0xDCFF) {
       AppendEscape(&out, u"\\x", unit - 0xDC00u, 2);  // an undecodable byte
     } else if ((unit >= 0x80 && unit <= 0x9F) || IsBidiControl(unit) ||
-               IsHigh(unit) || IsLow(unit)) {
+               IsInvisible(unit) || IsHigh(unit) || IsLow(unit)) {
       AppendEscape(&out, u"\\u", unit, 4);
     } else {
       out.push_back(unit);

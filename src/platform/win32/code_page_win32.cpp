@@ -29,15 +29,18 @@ bool WideToAnsi(const WideString& text, std::string* bytes) {
   }
   const auto* wide = reinterpret_cast<const wchar_t*>(text.CStr());
   const int units = static_cast<int>(text.Length());
-  // Flags 0 and no default character of our own: a character the code page
-  // lacks becomes its close equivalent or the code page's default.
+  // No best fit: a character the code page lacks becomes the code page's
+  // default character, which names no file, never a look-alike (a fullwidth
+  // letter or backslash read back as another file or a network path). UTF-8
+  // has no best fit and takes no such flag.
   const UINT code_page = ::GetACP();
-  const int size = ::WideCharToMultiByte(code_page, 0, wide, units, nullptr, 0,
-                                         nullptr, nullptr);
+  const DWORD flags = code_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const int size = ::WideCharToMultiByte(code_page, flags, wide, units, nullptr,
+                                         0, nullptr, nullptr);
   if (size <= 0) return false;
   bytes->resize(static_cast<std::size_t>(size));
-  return ::WideCharToMultiByte(code_page, 0, wide, units, &(*bytes)[0], size,
-                               nullptr, nullptr) == size;
+  return ::WideCharToMultiByte(code_page, flags, wide, units, &(*bytes)[0],
+                               size, nullptr, nullptr) == size;
 }
 
 }  // namespace platform

@@ -16,10 +16,64 @@ void CloseKeepingError(std::intptr_t* handle) {
   *handle = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
 }
 
+bool IsSeparator(char16_t unit) { return unit == u'\\' || unit == u'/'; }
+
+// A name that reaches past this machine's disks: two leading separators in
+// any mix (UNC, WebDAV, \\?\UNC\, \\.\ devices) or the NT prefix \??\.
+// Opening one would connect to the host and offer the user's credentials.
+// The long form of a drive path, \\?\C:\..., stays local and is allowed.
+bool NamesNetworkOrDevice(std::u16string_view name) {
+  if (name.substr(0, 4) == u"\\??\\") return true;
+  if (name.size() < 2 || !IsSeparator(name[0]) || !IsSeparator(name[1])) {
+    return false;
+  }
+  const bool long_drive_path = name.size() >= 7 &&
+                               name.substr(0, 4) == u"\\\\?\\" &&
+                               ((name[4] >= u'A' && name[4] <= u'Z') ||
+                                (name[4] >= u'a' && name[4] <= u'z')) &&
+                               name[5] == u':' && name[6] == u'\\';
+  return !long_drive_path;
+}
+
+// Creation writes the digest file's own directory entry and nothing else: a
+// symbolic link or junction there, or a file shared through a hard link, is
+// deleted and a new file made in its place, never written through.
+HANDLE OpenOwnEntry(const wchar_t* name) {
+  const DWORD flags = FILE_FLAG_SEQUENTIAL_SCAN;
+  HANDLE file = ::CreateFileW(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(file, &info)) {
+      CloseKeepingError(reinterpret_cast<std::intptr_t*>(&file));
+      return INVALID_HANDLE_VALUE;
+    }
+    const bool own =
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+        info.nNumberOfLinks <= 1;
+    if (own) {
+      if (::SetEndOfFile(file)) return file;  // opened at offset 0
+      CloseKeepingError(reinterpret_cast<std::intptr_t*>(&file));
+      return INVALID_HANDLE_VALUE;
+    }
+    ::CloseHandle(file);
+    if (!::DeleteFileW(name)) return INVALID_HANDLE_VALUE;
+  } else if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
+    return INVALID_HANDLE_VALUE;
+  }
+  // Should the entry reappear in between, CREATE_NEW fails and the run stops.
+  return ::CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, flags,
+                       nullptr);
+}
+
 }  // namespace
 
 bool InputFile::Open(const WideString& name) {
   Close();
+  if (NamesNetworkOrDevice(name.View())) {
+    ::SetLastError(ERROR_BAD_NETPATH);
+    return false;
+  }
   const HANDLE file =
       ::CreateFileW(win32::W(name), GENERIC_READ, FILE_SHARE_READ, nullptr,
                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -54,9 +108,7 @@ OutputFile::~OutputFile() { CloseKeepingError(&handle_); }
 
 bool OutputFile::Create(const WideString& name) {
   CloseKeepingError(&handle_);
-  const HANDLE file =
-      ::CreateFileW(win32::W(name), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  const HANDLE file = OpenOwnEntry(win32::W(name));
   if (file == INVALID_HANDLE_VALUE) return false;
   handle_ = reinterpret_cast<std::intptr_t>(file);
   name_ = name;

@@ -8,6 +8,7 @@ const ErrorCode kErrorDiskFull = ERROR_DISK_FULL;
 const ErrorCode kErrorFileTooLarge = ERROR_FILE_TOO_LARGE;
 const ErrorCode kErrorNotEnoughMemory = ERROR_NOT_ENOUGH_MEMORY;
 const ErrorCode kErrorNotSupported = ERROR_NOT_SUPPORTED;
+const ErrorCode kErrorInvalidName = ERROR_INVALID_NAME;
 
 ErrorCode GetLastErrorCode() { return ::GetLastError(); }
 
