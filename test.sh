@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every target and runs every suite:
-# native unit tests, the same under ASan/UBSan, the Windows build's unit
-# tests and end-to-end runs under Wine, the Linux program end to end (also
-# under valgrind), its GTK dialogs, and the parser fuzzer for a bounded time.
+# clang-format and clang-tidy, native unit tests, the same under ASan/UBSan,
+# the Windows build's unit tests and end-to-end runs under Wine, the Linux
+# program end to end (also under valgrind), its GTK dialogs, and the parser
+# fuzzer for a bounded time.
 set -uo pipefail
 cd "$(dirname "$0")"
 jobs=$(nproc)
@@ -36,16 +37,28 @@ fuzz() {
   return "${PIPESTATUS[0]}"
 }
 
+# clang-format over the sources and suites, clang-tidy (.clang-tidy) over
+# every source of src/ in the linux preset's compile database (the Win32
+# backend needs Windows headers); any finding fails.
+lint() {
+  git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror || return 1
+  grep -o '"file": "[^"]*/src/[^"]*"' build/linux/compile_commands.json |
+    cut -d'"' -f4 | xargs -P"$jobs" -n4 clang-tidy -p build/linux --quiet 2>&1 |
+    grep -v 'warnings generated'
+  [ "${PIPESTATUS[2]}" -eq 0 ]
+}
+
 scripts/install-deps.sh test || exit 1
 
 step "linux: build" build linux
 step "linux: unit tests" ctest --preset linux
-step "linux: end to end" timeout 900 python3 tests/e2e/run_linux.py build/linux/digestbox
+step "lint: clang-format and clang-tidy" lint
+step "linux: end to end" timeout 900 python3 -m tests.e2e.run_linux build/linux/digestbox
 step "linux: end to end under valgrind" timeout 1200 \
-  python3 tests/e2e/run_linux.py build/linux/digestbox --valgrind
+  python3 -m tests.e2e.run_linux build/linux/digestbox --valgrind
 # Debian's python3, which has gi and pyatspi, on a session bus of its own.
 step "linux: GTK dialogs through the accessibility bus" timeout 900 \
-  dbus-run-session -- /usr/bin/python3 tests/e2e/run_gtk.py build/linux/digestbox
+  dbus-run-session -- /usr/bin/python3 -m tests.e2e.run_gtk build/linux/digestbox
 step "asan: build" build asan
 step "asan: unit tests" ctest --preset asan
 step "fuzz: build" build fuzz
@@ -53,18 +66,18 @@ step "fuzz: parser" fuzz
 step "win32: build" build win32
 step "release: scripts/release.sh" scripts/release.sh
 step "release: the Windows program's resources and the zip" \
-  /usr/bin/python3 tests/release/check_windows_release.py \
+  /usr/bin/python3 -m tests.release.check_windows_release \
   build/win32-release/digestbox.exe dist/digestbox-*-win32.zip
 step "release: the Debian packages: lintian, install, run, purge" \
-  /usr/bin/python3 tests/release/check_packages.py dist
+  /usr/bin/python3 -m tests.release.check_packages dist
 step "win32: unit tests and end to end under Wine, test and release builds" \
-  timeout 1800 /usr/bin/python3 tests/e2e/run_wine.py build/win32 \
+  timeout 1800 /usr/bin/python3 -m tests.e2e.run_wine build/win32 \
   build/win32-release/digestbox.exe
 # The same code as a 64-bit program, which runs where 32-bit code cannot.
 step "win64: build" build win64
 step "win64: release build" build win64-release
 step "win64: unit tests and end to end under Wine, test and release builds" \
-  timeout 1800 /usr/bin/python3 tests/e2e/run_wine.py build/win64 \
+  timeout 1800 /usr/bin/python3 -m tests.e2e.run_wine build/win64 \
   build/win64-release/digestbox.exe
 
 echo

@@ -11,12 +11,12 @@ add_library(digestbox_platform OBJECT
   src/platform/posix/system_error_posix.cpp)
 add_library(digestbox_crypto OBJECT src/platform/posix/crypto_posix.cpp)
 add_library(digestbox_desktop OBJECT
-  src/platform/posix/choose_desktop.cpp
-  src/platform/posix/gtk_desktop.cpp
-  src/platform/posix/key_state_posix.cpp
-  src/platform/posix/keyboard_desktop.cpp
-  src/platform/posix/terminal_desktop.cpp
-  src/platform/posix/visible_text.cpp)
+  src/desktop/posix/choose_desktop.cpp
+  src/desktop/posix/gtk_desktop.cpp
+  src/desktop/posix/key_state_posix.cpp
+  src/desktop/posix/keyboard_desktop.cpp
+  src/desktop/posix/terminal_desktop.cpp
+  src/desktop/posix/visible_text.cpp)
 foreach(target digestbox_platform digestbox_crypto digestbox_desktop)
   target_include_directories(${target} PUBLIC src)
 endforeach()
@@ -45,7 +45,7 @@ if(PkgConfig_FOUND AND NOT DIGESTBOX_FUZZ)
   pkg_check_modules(GTK3 IMPORTED_TARGET gtk+-3.0)
 endif()
 if(GTK3_FOUND)
-  add_library(gtk-dialogs MODULE src/platform/gtk/gtk_dialogs.cpp)
+  add_library(gtk-dialogs MODULE src/desktop/gtk/gtk_dialogs.cpp)
   set_target_properties(gtk-dialogs PROPERTIES
     PREFIX ""
     CXX_VISIBILITY_PRESET hidden

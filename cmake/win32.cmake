@@ -8,7 +8,7 @@ add_library(digestbox_platform OBJECT
   src/platform/win32/last_error_win32.cpp
   src/platform/win32/system_error_win32.cpp)
 add_library(digestbox_crypto OBJECT src/platform/win32/crypto_win32.cpp)
-add_library(digestbox_desktop OBJECT src/platform/win32/desktop_win32.cpp)
+add_library(digestbox_desktop OBJECT src/desktop/win32/desktop_win32.cpp)
 foreach(target digestbox_platform digestbox_crypto digestbox_desktop)
   target_include_directories(${target} PUBLIC src)
 endforeach()

@@ -5,7 +5,7 @@ set -euo pipefail
 
 run_packages=(cmake make g++ pkg-config libssl-dev libx11-dev)
 test_packages=("${run_packages[@]}" libgtest-dev libgmock-dev googletest
-  clang libclang-rt-14-dev valgrind mingw-w64 wine wine32 wine64 xvfb xdotool
+  clang clang-format clang-tidy libclang-rt-14-dev valgrind mingw-w64 wine wine32 wine64 xvfb xdotool
   locales python3 coreutils
   libgtk-3-dev at-spi2-core python3-pyatspi dbus-daemon x11-utils
   fonts-ipafont-gothic imagemagick

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "platform/desktop.h"
+#include "desktop/desktop.h"
 
-// The program's logic behind WinMain: acquires the provider, reads SHIFT and
-// CTRL once, asks before creating, runs creation or verification and returns
-// the exit code (1 when no provider could be had, else 0).
+// WinMain's logic, which both process entries call (WinMain on Windows, main
+// on Linux): acquires the provider, reads SHIFT and CTRL once, asks before
+// creating, runs creation or verification and returns the exit code (1 when
+// no provider could be had, else 0).
 int AppMain(platform::Desktop& desktop);

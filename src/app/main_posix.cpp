@@ -1,7 +1,7 @@
 #include <clocale>
 
 #include "app/app_main.h"
-#include "platform/posix/choose_desktop.h"
+#include "desktop/posix/choose_desktop.h"
 
 // The command line is accepted and ignored.
 int main() {

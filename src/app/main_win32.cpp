@@ -1,5 +1,5 @@
 #include "app/app_main.h"
-#include "platform/win32/win32_desktop.h"
+#include "desktop/win32/win32_desktop.h"
 #include "platform/win32/windows_include.h"
 
 // None of the four arguments is read: the program has no command line. The

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/desktop.h"
+#include "desktop/desktop.h"
 #include "platform/last_error.h"
 
 // Shows the platform's text for `code` in an error box with the default

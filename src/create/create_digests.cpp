@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "app/for_each_entry.h"
 #include "app/show_system_error.h"
+#include "common/for_each_entry.h"
 #include "digest/digest_record.h"
 #include "hash/file_hash.h"
 #include "platform/file.h"
@@ -20,13 +20,18 @@ const char16_t kDoneCaption[] = u"ハッシュの作成";
 // a.txt, a.txt.md5, a.txt.md5.md5, ... would chain without end. Returns
 // false when the enumeration did not start or broke off before its end.
 bool ListFiles(platform::Desktop& desktop, std::vector<WideString>* names) {
-  return ForEachEntry(desktop, WideString(u"*.*"),
-                      [names](const platform::DirectoryEntry& entry) {
-                        if (entry.kind == platform::EntryKind::kFile) {
-                          names->push_back(entry.name);
-                        }
-                        return true;
-                      });
+  platform::ErrorCode broken = 0;
+  const bool listed_all = ForEachEntry(
+      WideString(u"*.*"),
+      [names](const platform::DirectoryEntry& entry) {
+        if (entry.kind == platform::EntryKind::kFile) {
+          names->push_back(entry.name);
+        }
+        return true;
+      },
+      &broken);
+  if (broken != 0) ShowSystemError(desktop, broken);
+  return listed_all;
 }
 
 // Shows the platform's message for the call that just failed.

@@ -2,8 +2,8 @@
 
 #include "common/algorithm_id.h"
 #include "common/wide_string.h"
+#include "desktop/desktop.h"
 #include "hash/crypt_provider.h"
-#include "platform/desktop.h"
 
 // Writes "<name>.<extension>" holding one record beside every file of the
 // current directory, stopping at the first failure with the platform's

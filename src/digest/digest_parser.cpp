@@ -3,6 +3,14 @@
 #include <memory>
 #include <new>
 
+namespace {
+
+// Space, tab, carriage return and line feed.
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
+
+}  // namespace
+
 bool DigestParser::Parse(const char* text, AlgorithmId algorithm) {
   const char* p = text;
   while (*p != '\0') {

@@ -3,12 +3,6 @@
 #include "common/algorithm_id.h"
 #include "digest/digest_list.h"
 
-// Space, tab, carriage return and line feed.
-inline bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-inline bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
-
 // Turns digest file text into records of its list.
 class DigestParser {
  public:

@@ -1,7 +1,7 @@
 #include "verify/scan_digest_files.h"
 
-#include "app/for_each_entry.h"
 #include "app/show_system_error.h"
+#include "common/for_each_entry.h"
 #include "verify/read_whole_file.h"
 
 namespace {
@@ -28,8 +28,13 @@ bool ScanOne(platform::Desktop& desktop, const WideString& name,
 void ScanDigestFiles(platform::Desktop& desktop, const WideString& pattern,
                      AlgorithmId algorithm, DigestParser& parser) {
   // A broken enumeration ends the scan, so no record is listed twice.
-  ForEachEntry(desktop, pattern, [&](const platform::DirectoryEntry& entry) {
-    return entry.kind == platform::EntryKind::kDirectory ||
-           ScanOne(desktop, entry.name, algorithm, parser);
-  });
+  platform::ErrorCode broken = 0;
+  ForEachEntry(
+      pattern,
+      [&](const platform::DirectoryEntry& entry) {
+        return entry.kind == platform::EntryKind::kDirectory ||
+               ScanOne(desktop, entry.name, algorithm, parser);
+      },
+      &broken);
+  if (broken != 0) ShowSystemError(desktop, broken);
 }

@@ -2,8 +2,8 @@
 
 #include "common/algorithm_id.h"
 #include "common/wide_string.h"
+#include "desktop/desktop.h"
 #include "digest/digest_parser.h"
-#include "platform/desktop.h"
 
 // Parses every file of the current directory that matches `pattern` into
 // the parser's list, as records of `algorithm`. A malformed file is shown by

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "desktop/desktop.h"
 #include "hash/crypt_provider.h"
-#include "platform/desktop.h"
 
 // Checks every record of the current directory's "*.md5" and "*.sha1" files
 // and shows one report box. Returns 0.

@@ -5,8 +5,8 @@ on an Xvfb display of our own. Each dialog's title (from X11), kind, text and
 buttons are checked, and the buttons pressed through their actions. Ends
 with 'N passed, N failed'.
 
-    dbus-run-session -- /usr/bin/python3 tests/e2e/run_gtk.py build/linux/digestbox
-    ... run_gtk.py /usr/bin/digestbox --installed    (one dialog only)
+    dbus-run-session -- /usr/bin/python3 -m tests.e2e.run_gtk build/linux/digestbox
+    ... -m tests.e2e.run_gtk /usr/bin/digestbox --installed    (one dialog only)
 
 Run it with Debian's python3, which has gi and pyatspi. A screenshot of each
 kind of dialog is saved in the program's folder, under gtk-screenshots/
@@ -22,9 +22,8 @@ import time
 
 import pyatspi
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from checks import Checks  # noqa: E402
-from linux_session import Display, plant_module  # noqa: E402
+from tests.e2e.checks import Checks
+from tests.e2e.linux_session import Display, plant_module
 
 NOTHING = ("ダイジェストファイル(*.md5/*.sha1)がカレントディレクトリに1つも存在しないため検証できません。\n\n"
            "(検証するのではなく、ダイジェストファイルを新規に作成する場合は\n"

@@ -11,10 +11,9 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from checks import Checks, files_of  # noqa: E402
-from linux_session import (Display, plant_module, run_at_terminal,  # noqa: E402
-                           run_without_terminal)
+from tests.e2e.checks import Checks, files_of
+from tests.e2e.linux_session import (Display, plant_module, run_at_terminal,
+                                     run_without_terminal)
 
 MD5_QUESTION = ("[確認] ハッシュ作成の確認\nカレントディレクトリ上のファイルのMD5ハッシュを作成しますか？\n"
                 "(SHA1ハッシュを作成する場合はSHIFT+CTRLキーを押しながら起動します。)\n")

@@ -5,22 +5,18 @@ shows byte for byte and every file it leaves; then the same for each further
 executable named (a release build), whose transcript must be the same byte
 for byte. Ends with 'N passed, N failed'.
 
-    run_wine.py BUILD [EXE...]
+    python3 -m tests.e2e.run_wine BUILD [EXE...]    (from the repository)
 
 A 32-bit build needs a kernel that runs 32-bit code: where it cannot, the
 run is skipped, and said so."""
 
 import hashlib
 import os
-import pefile
-import shutil
 import subprocess
 import sys
-import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from checks import Checks, files_of  # noqa: E402
-from linux_session import Display  # noqa: E402
+from tests.e2e.checks import Checks, files_of
+from tests.e2e.wine import Wine, bits_of, private_locale, runs_32bit_code
 
 PROGRAM = DRIVER = None
 SUITES = []
@@ -63,65 +59,6 @@ def box(caption, icon, buttons, text, answer=None):
 QUESTION_CAPTION = "ハッシュ作成の確認"
 DONE = box("ハッシュの作成", "information", "ok", "作成が終了しました。")
 
-
-WINE64 = "/usr/lib/wine/wine64"
-
-
-def bits_of(exe):
-    machine = pefile.PE(exe, fast_load=True).FILE_HEADER.Machine
-    return 64 if machine == pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"] else 32
-
-
-def runs_32bit_code():
-    """Some kernels (PVM guests, for one) have no 32-bit user mode."""
-    try:
-        return subprocess.run(["/usr/lib/wine/wine", "--version"],
-                              capture_output=True).returncode == 0
-    except OSError:
-        return False
-
-
-class Wine:
-    def __init__(self, bits):
-        self.root = tempfile.mkdtemp(prefix="digestbox-wine-")
-        self.env = dict(os.environ, WINEDEBUG="-all",
-                        WINEARCH="win32" if bits == 32 else "win64",
-                        WINEPREFIX=os.path.join(self.root, "prefix"),
-                        LANG="C.UTF-8", LC_ALL="C.UTF-8")
-        # Debian's wine script prefers the 32-bit loader whenever installed.
-        self.loader = "wine" if bits == 32 else WINE64
-        if bits == 64:
-            self.env["WINELOADER"] = WINE64
-        self.display = Display("1280x1024x24")
-        self.env["DISPLAY"] = self.display.name
-        self.run(["wineserver", "-k"], check=False)
-        self.run([self.loader, "wineboot", "-i"], check=False)
-
-    def run(self, command, check=True, **kwargs):
-        return subprocess.run(command, env=self.env, check=check, **kwargs)
-
-    def windows_path(self, path):
-        # A new prefix maps Z: to the Unix root. Working it out here spares a
-        # winepath process per run, which now and then failed under load.
-        return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-    def close(self):
-        self.run(["wineserver", "-k"], check=False)
-        self.display.close()
-        shutil.rmtree(self.root, ignore_errors=True)
-
-
-def private_locale(wine, language, charset):
-    """Makes the locale in the prefix's folder and has Wine find it through
-    LOCPATH, so that the system's locale set stays as it is."""
-    folder = os.path.join(wine.root, "locales")
-    made = os.path.join(folder, "%s.%s" % (language, charset))
-    if not os.path.exists(os.path.join(made, "LC_CTYPE")):
-        os.makedirs(folder, exist_ok=True)
-        subprocess.run(["localedef", "-i", language, "-f", charset, made],
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wine.env["LOCPATH"] = folder
-    return os.path.exists(os.path.join(made, "LC_CTYPE"))
 
 class Runner(Checks):
     def __init__(self, wine):

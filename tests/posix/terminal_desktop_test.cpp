@@ -1,4 +1,4 @@
-#include "platform/posix/terminal_desktop.h"
+#include "desktop/posix/terminal_desktop.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@ warning, they install, the installed program runs once without a display
 dialog), and purging them leaves none of their files. Run as root; ends
 with 'N passed, N failed'.
 
-    check_packages.py DIST"""
+    python3 -m tests.release.check_packages DIST    (from the repository)"""
 
 import glob
 import os
@@ -13,10 +13,9 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from checks import Checks  # noqa: E402
+from tests.e2e.checks import Checks
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 PACKAGES = ["digestbox", "digestbox-gtk"]
 
 
@@ -54,9 +53,9 @@ def main():
                              "[エラー] digestbox\nダイジェストファイル(*.md5/*.sha1)が"),
                          (alone.returncode, err))
         dialog = subprocess.run(
-            ["dbus-run-session", "--", "/usr/bin/python3",
-             os.path.join(HERE, "..", "e2e", "run_gtk.py"), "/usr/bin/digestbox",
-             "--installed"], capture_output=True, text=True, timeout=300)
+            ["dbus-run-session", "--", "/usr/bin/python3", "-m", "tests.e2e.run_gtk",
+             "/usr/bin/digestbox", "--installed"], cwd=ROOT, capture_output=True,
+            text=True, timeout=300)
         print("    " + dialog.stdout.rstrip("\n").replace("\n", "\n    "))
         checks.check("a graphical session: one GTK dialog from the installed module",
                      dialog.returncode == 0, dialog.stdout[-2000:] + dialog.stderr[-2000:])

@@ -6,7 +6,7 @@ imports only Windows' own DLLs; then, when given, the release zip.
 Debian's tools read it: python3-pefile, and icoutils for the icon.
 Ends with 'N passed, N failed'.
 
-    check_windows_release.py EXE [ZIP]"""
+    python3 -m tests.release.check_windows_release EXE [ZIP]    (from the repository)"""
 
 import os
 import re
@@ -18,8 +18,7 @@ import zipfile
 
 import pefile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from checks import Checks  # noqa: E402
+from tests.e2e.checks import Checks
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 ASM1 = "{urn:schemas-microsoft-com:asm.v1}"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/desktop.h"
+#include "desktop/desktop.h"
 
 // One message box as the program showed it.
 struct RecordedBox {

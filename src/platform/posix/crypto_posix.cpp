@@ -42,72 +42,73 @@ bool Fail(int code) {
 
 }  // namespace
 
-bool AcquireProvider(ProviderHandle* handle) {
-  Provider* provider = new (std::nothrow) Provider;
-  if (provider == nullptr) return Fail(ENOMEM);
-  provider->md5 = EVP_MD_fetch(nullptr, "MD5", nullptr);
-  provider->sha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
-  if (provider->md5 == nullptr || provider->sha1 == nullptr) {
-    delete provider;
+bool AcquireProvider(ProviderHandle* provider) {
+  Provider* fetched = new (std::nothrow) Provider;
+  if (fetched == nullptr) return Fail(ENOMEM);
+  fetched->md5 = EVP_MD_fetch(nullptr, "MD5", nullptr);
+  fetched->sha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
+  if (fetched->md5 == nullptr || fetched->sha1 == nullptr) {
+    delete fetched;
     return Fail(ENOSYS);
   }
-  *handle = reinterpret_cast<ProviderHandle>(provider);
+  *provider = reinterpret_cast<ProviderHandle>(fetched);
   return true;
 }
 
-void ReleaseProvider(ProviderHandle handle) { delete ProviderOf(handle); }
+void ReleaseProvider(ProviderHandle provider) { delete ProviderOf(provider); }
 
-bool CreateHash(ProviderHandle provider_handle, AlgorithmId algorithm,
-                HashHandle* handle) {
-  Provider* provider = ProviderOf(provider_handle);
-  if (provider == nullptr) return Fail(EINVAL);
-  const EVP_MD* md = algorithm == CALG_MD5    ? provider->md5
-                     : algorithm == CALG_SHA1 ? provider->sha1
+bool CreateHash(ProviderHandle provider, AlgorithmId algorithm,
+                HashHandle* hash) {
+  const Provider* fetched = ProviderOf(provider);
+  if (fetched == nullptr) return Fail(EINVAL);
+  const EVP_MD* md = algorithm == CALG_MD5    ? fetched->md5
+                     : algorithm == CALG_SHA1 ? fetched->sha1
                                               : nullptr;
   if (md == nullptr) return Fail(EINVAL);
-  Hash* hash = new (std::nothrow) Hash;
-  if (hash == nullptr) return Fail(ENOMEM);
-  hash->context = EVP_MD_CTX_new();
-  if (hash->context == nullptr ||
-      EVP_DigestInit_ex(hash->context, md, nullptr) != 1) {
-    delete hash;
+  Hash* made = new (std::nothrow) Hash;
+  if (made == nullptr) return Fail(ENOMEM);
+  made->context = EVP_MD_CTX_new();
+  if (made->context == nullptr ||
+      EVP_DigestInit_ex(made->context, md, nullptr) != 1) {
+    delete made;
     return Fail(ENOMEM);
   }
-  hash->size = static_cast<unsigned int>(EVP_MD_get_size(md));
-  *handle = reinterpret_cast<HashHandle>(hash);
+  made->size = static_cast<unsigned int>(EVP_MD_get_size(md));
+  *hash = reinterpret_cast<HashHandle>(made);
   return true;
 }
 
-bool HashData(HashHandle handle, const std::uint8_t* data, std::uint32_t size) {
-  Hash* hash = HashOf(handle);
-  if (hash == nullptr || hash->finished) return Fail(EINVAL);
-  if (EVP_DigestUpdate(hash->context, data, size) != 1) return Fail(EIO);
+bool HashData(HashHandle hash, const std::uint8_t* data, std::uint32_t size) {
+  Hash* state = HashOf(hash);
+  if (state == nullptr || state->finished) return Fail(EINVAL);
+  if (EVP_DigestUpdate(state->context, data, size) != 1) return Fail(EIO);
   return true;
 }
 
-bool GetHashSize(HashHandle handle, std::uint32_t* size) {
-  Hash* hash = HashOf(handle);
-  if (hash == nullptr) return Fail(EINVAL);
-  *size = hash->size;
+bool GetHashSize(HashHandle hash, std::uint32_t* size) {
+  const Hash* state = HashOf(hash);
+  if (state == nullptr) return Fail(EINVAL);
+  *size = state->size;
   return true;
 }
 
-bool GetHashValue(HashHandle handle, std::uint8_t* value, std::uint32_t* size) {
-  Hash* hash = HashOf(handle);
-  if (hash == nullptr) return Fail(EINVAL);
-  if (*size < hash->size) return Fail(EOVERFLOW);  // CryptoAPI: ERROR_MORE_DATA
-  if (!hash->finished) {
+bool GetHashValue(HashHandle hash, std::uint8_t* value, std::uint32_t* size) {
+  Hash* state = HashOf(hash);
+  if (state == nullptr) return Fail(EINVAL);
+  if (*size < state->size)
+    return Fail(EOVERFLOW);  // CryptoAPI: ERROR_MORE_DATA
+  if (!state->finished) {
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(hash->context, hash->value, &length) != 1) {
+    if (EVP_DigestFinal_ex(state->context, state->value, &length) != 1) {
       return Fail(EIO);
     }
-    hash->finished = true;
+    state->finished = true;
   }
-  std::memcpy(value, hash->value, hash->size);
-  *size = hash->size;
+  std::memcpy(value, state->value, state->size);
+  *size = state->size;
   return true;
 }
 
-void DestroyHash(HashHandle handle) { delete HashOf(handle); }
+void DestroyHash(HashHandle hash) { delete HashOf(hash); }
 
 }  // namespace platform

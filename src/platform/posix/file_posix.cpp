@@ -12,7 +12,7 @@
 namespace platform {
 namespace {
 
-constexpr off_t kHintThreshold = 128 * 1024;
+constexpr off_t kHintThreshold = off_t{128} * 1024;
 
 std::string PathOf(const WideString& name) {
   return posix::EncodeLocale(name.View());

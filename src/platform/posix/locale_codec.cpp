@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 
+#include "common/unicode.h"
+
 namespace platform {
 namespace posix {
 namespace {
@@ -22,116 +24,10 @@ Charset LocaleCharset(const char** name) {
   return Charset::kOther;
 }
 
-constexpr char16_t kEscapeBase = 0xDC00;
-
-bool IsEscape(char16_t unit) { return unit >= 0xDC80 && unit <= 0xDCFF; }
-
-void AppendCodePoint(std::u16string* out, std::uint32_t code_point) {
-  if (code_point < 0x10000) {
-    out->push_back(static_cast<char16_t>(code_point));
-  } else {
-    code_point -= 0x10000;
-    out->push_back(static_cast<char16_t>(0xD800 + (code_point >> 10)));
-    out->push_back(static_cast<char16_t>(0xDC00 + (code_point & 0x3FF)));
-  }
-}
-
-// Strict UTF-8: overlong forms, surrogates and values past U+10FFFF are not
-// characters, so their bytes are escaped one by one.
-std::size_t DecodeUtf8Sequence(const unsigned char* p, std::size_t left,
-                               std::uint32_t* code_point) {
-  const unsigned char lead = p[0];
-  std::size_t length;
-  std::uint32_t value;
-  std::uint32_t minimum;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, value = lead & 0x1F, minimum = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, value = lead & 0x0F, minimum = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, value = lead & 0x07, minimum = 0x10000;
-  } else {
-    return 0;
-  }
-  if (left < length) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((p[i] & 0xC0) != 0x80) return 0;
-    value = value << 6 | (p[i] & 0x3F);
-  }
-  if (value < minimum || value > 0x10FFFF ||
-      (value >= 0xD800 && value <= 0xDFFF)) {
-    return 0;
-  }
-  *code_point = value;
-  return length;
-}
-
-void DecodeUtf8(const unsigned char* p, std::size_t length,
-                std::u16string* out) {
-  std::size_t i = 0;
-  while (i < length) {
-    if (p[i] < 0x80) {
-      out->push_back(p[i++]);
-      continue;
-    }
-    std::uint32_t code_point = 0;
-    const std::size_t used = DecodeUtf8Sequence(p + i, length - i, &code_point);
-    if (used == 0) {
-      out->push_back(static_cast<char16_t>(kEscapeBase + p[i++]));
-    } else {
-      AppendCodePoint(out, code_point);
-      i += used;
-    }
-  }
-}
-
-void AppendUtf8(std::string* out, std::uint32_t code_point) {
-  if (code_point < 0x80) {
-    out->push_back(static_cast<char>(code_point));
-  } else if (code_point < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | code_point >> 6));
-    out->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-  } else if (code_point < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | code_point >> 12));
-    out->push_back(static_cast<char>(0x80 | (code_point >> 6 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | code_point >> 18));
-    out->push_back(static_cast<char>(0x80 | (code_point >> 12 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (code_point >> 6 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-  }
-}
-
-// Whether a surrogate pair starts at text[i].
-bool StartsPair(std::u16string_view text, std::size_t i) {
-  return text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() &&
-         text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
-}
-
-// Walks UTF-16 text by code point; a lone surrogate comes as itself.
-template <typename Visit>
-void ForEachCodePoint(std::u16string_view text, Visit visit) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t unit = text[i];
-    if (StartsPair(text, i)) {
-      visit(0x10000 + ((unit - 0xD800u) << 10) + (text[i + 1] - 0xDC00u), 2);
-      ++i;
-    } else {
-      visit(unit, 1);
-    }
-  }
-}
-
-bool IsLoneSurrogate(std::uint32_t code_point) {
-  return code_point >= 0xD800 && code_point <= 0xDFFF;
-}
-
 // A byte no character accounts for: ASCII stands for itself, any other byte
 // becomes its escape.
 void AppendByte(std::u16string* out, unsigned char byte) {
-  out->push_back(byte < 0x80 ? byte
-                             : static_cast<char16_t>(kEscapeBase + byte));
+  out->push_back(byte < 0x80 ? byte : ByteEscape(byte));
 }
 
 // One iconv descriptor between the locale's charset and UTF-16LE.
@@ -232,9 +128,9 @@ void EncodeOther(Converter& encoder, std::u16string_view text, std::string* out,
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (StartsPair(text, i)) {
       ++i;  // a pair, even when its low half looks like an escape
-    } else if (IsEscape(text[i])) {
+    } else if (IsByteEscape(text[i])) {
       EncodeRun(encoder, text.substr(run, i - run), out, exact);
-      out->push_back(static_cast<char>(text[i] - kEscapeBase));
+      out->push_back(static_cast<char>(EscapedByte(text[i])));
       run = i + 1;
     }
   }
@@ -347,19 +243,6 @@ std::u16string DecodeLocale(const char* bytes, std::size_t length) {
   return out;
 }
 
-std::string EncodeUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  ForEachCodePoint(text, [&](std::uint32_t code_point, std::size_t) {
-    if (IsLoneSurrogate(code_point)) {
-      out.append("\xEF\xBF\xBD");  // U+FFFD: UTF-8 has no lone surrogates
-    } else {
-      AppendUtf8(&out, code_point);
-    }
-  });
-  return out;
-}
-
 std::string EncodeLocale(std::u16string_view text, bool* exact) {
   if (exact) *exact = true;
   std::string out;
@@ -371,8 +254,8 @@ std::string EncodeLocale(std::u16string_view text, bool* exact) {
     return out;
   }
   ForEachCodePoint(text, [&](std::uint32_t code_point, std::size_t units) {
-    if (units == 1 && IsEscape(static_cast<char16_t>(code_point))) {
-      out.push_back(static_cast<char>(code_point - kEscapeBase));
+    if (units == 1 && IsByteEscape(static_cast<char16_t>(code_point))) {
+      out.push_back(static_cast<char>(EscapedByte(code_point)));
     } else if (code_point < 0x80 ||
                (kind == Charset::kUtf8 && !IsLoneSurrogate(code_point))) {
       AppendUtf8(&out, code_point);

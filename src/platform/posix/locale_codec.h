@@ -9,15 +9,11 @@ namespace posix {
 
 // The locale's charset stands for both ANSI code pages. File names are bytes,
 // so every byte sequence must survive the trip to UTF-16 and back: a byte the
-// charset cannot decode becomes the lone surrogate U+DC00 + byte (always
-// 0xDC80-0xDCFF), which encodes back to that byte.
+// charset cannot decode travels as its byte escape (common/unicode.h).
 std::u16string DecodeLocale(const char* bytes, std::size_t length);
 
 // Characters the charset lacks become '?' and clear *exact when given.
 std::string EncodeLocale(std::u16string_view text, bool* exact = nullptr);
-
-// UTF-8, for text that the locale's charset cannot show.
-std::string EncodeUtf8(std::u16string_view text);
 
 }  // namespace posix
 }  // namespace platform

@@ -1,4 +1,4 @@
-#include "platform/posix/keyboard_desktop.h"
+#include "desktop/posix/keyboard_desktop.h"
 
 namespace platform {
 namespace posix {

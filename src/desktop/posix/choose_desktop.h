@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "platform/desktop.h"
+#include "desktop/desktop.h"
 
 namespace platform {
 namespace posix {

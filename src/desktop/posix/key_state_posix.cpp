@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/posix/key_state.h"
+#include "desktop/posix/key_state.h"
 
 namespace platform {
 namespace posix {

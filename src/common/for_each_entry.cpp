@@ -1,11 +1,10 @@
-#include "app/for_each_entry.h"
-
-#include "app/show_system_error.h"
-#include "platform/last_error.h"
+#include "common/for_each_entry.h"
 
 bool ForEachEntry(
-    platform::Desktop& desktop, const WideString& pattern,
-    const std::function<bool(const platform::DirectoryEntry&)>& visit) {
+    const WideString& pattern,
+    const std::function<bool(const platform::DirectoryEntry&)>& visit,
+    platform::ErrorCode* broken) {
+  *broken = 0;
   platform::DirectoryScan scan;
   platform::DirectoryEntry entry;
   if (!scan.First(pattern, &entry)) return false;
@@ -14,6 +13,6 @@ bool ForEachEntry(
   } while (scan.Next(&entry));
   const platform::ErrorCode error = platform::GetLastErrorCode();
   if (error == platform::kErrorNoMoreFiles) return true;
-  ShowSystemError(desktop, error);
+  *broken = error;
   return false;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/gtk/dialog_module.h"
-#include "platform/posix/keyboard_desktop.h"
+#include "desktop/gtk/dialog_module.h"
+#include "desktop/posix/keyboard_desktop.h"
 
 namespace platform {
 namespace posix {

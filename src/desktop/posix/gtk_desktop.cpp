@@ -1,11 +1,11 @@
-#include "platform/posix/gtk_desktop.h"
+#include "desktop/posix/gtk_desktop.h"
 
 #include <dlfcn.h>
 
 #include <string>
 
-#include "platform/posix/locale_codec.h"
-#include "platform/posix/visible_text.h"
+#include "common/unicode.h"
+#include "desktop/posix/visible_text.h"
 
 namespace platform {
 namespace posix {

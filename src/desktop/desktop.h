@@ -12,6 +12,8 @@ constexpr std::uint32_t MB_YESNO = 0x04;
 constexpr std::uint32_t MB_ICONERROR = 0x10;
 constexpr std::uint32_t MB_ICONQUESTION = 0x20;
 constexpr std::uint32_t MB_ICONINFORMATION = 0x40;
+constexpr std::uint32_t MB_TYPEMASK = 0x0F;
+constexpr std::uint32_t MB_ICONMASK = 0xF0;
 constexpr int IDOK = 1;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
@@ -20,6 +22,12 @@ constexpr int VK_CONTROL = 0x11;
 #endif
 
 namespace platform {
+
+// A box style's buttons and icon, as MessageBoxW reads them.
+inline bool IsYesNo(std::uint32_t style) {
+  return (style & MB_TYPEMASK) == MB_YESNO;
+}
+inline std::uint32_t IconOf(std::uint32_t style) { return style & MB_ICONMASK; }
 
 // The user's side of the program: key state and modal message boxes. It is
 // an interface so that tests can hold keys, give answers and record boxes.

@@ -1,19 +1,18 @@
-#include "platform/posix/choose_desktop.h"
+#include "desktop/posix/choose_desktop.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
-#include "platform/posix/gtk_desktop.h"
-#include "platform/posix/terminal_desktop.h"
+#include "desktop/posix/gtk_desktop.h"
+#include "desktop/posix/terminal_desktop.h"
 
 namespace platform {
 namespace posix {
 namespace {
 
 bool HasControllingTerminal() {
-  const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  const int tty = OpenTerminal();
   if (tty < 0) return false;
   ::close(tty);
   return true;

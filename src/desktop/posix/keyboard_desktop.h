@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/desktop.h"
-#include "platform/posix/key_state.h"
+#include "desktop/desktop.h"
+#include "desktop/posix/key_state.h"
 
 namespace platform {
 namespace posix {

@@ -1,4 +1,4 @@
-#include "platform/win32/win32_desktop.h"
+#include "desktop/win32/win32_desktop.h"
 #include "platform/win32/windows_include.h"
 
 namespace platform {

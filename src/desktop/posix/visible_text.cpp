@@ -1,6 +1,8 @@
-#include "platform/posix/visible_text.h"
+#include "desktop/posix/visible_text.h"
 
 #include <cstdint>
+
+#include "common/unicode.h"
 
 namespace platform {
 namespace posix {
@@ -26,9 +28,6 @@ bool IsTag(char16_t high, char16_t low) {
   return high == 0xDB40 && low >= 0xDC00 && low <= 0xDC7F;
 }
 
-bool IsHigh(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLow(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
 void AppendEscape(std::u16string* out, const char16_t* prefix, unsigned value,
                   int digits) {
   static const char16_t kHex[] = u"0123456789abcdef";
@@ -46,8 +45,8 @@ std::u16string VisibleText(std::u16string_view text, bool line_ends) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t unit = text[i];
     const bool paired =
-        i + 1 < text.size() && ((unit == u'\r' && text[i + 1] == u'\n') ||
-                                (IsHigh(unit) && IsLow(text[i + 1])));
+        StartsPair(text, i) ||
+        (unit == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n');
     if (paired) {
       if (unit == u'\r') {
         out.append(line_ends ? u"\n" : u"\\x0d\\x0a");
@@ -57,14 +56,13 @@ std::u16string VisibleText(std::u16string_view text, bool line_ends) {
         out.append(text.substr(i, 2));
       }
       ++i;
-    } else if (unit == u'\t') {
-      out.push_back(unit);
-    } else if (unit < 0x20 || unit == 0x7F) {
+    } else if ((unit < 0x20 && unit != u'\t') || unit == 0x7F) {
       AppendEscape(&out, u"\\x", unit, 2);
-    } else if (unit >= 0xDC80 && unit <= 0xDCFF) {
-      AppendEscape(&out, u"\\x", unit - 0xDC00u, 2);  // an undecodable byte
+    } else if (IsByteEscape(unit)) {
+      AppendEscape(&out, u"\\x", EscapedByte(unit), 2);  // an undecodable byte
     } else if ((unit >= 0x80 && unit <= 0x9F) || IsBidiControl(unit) ||
-               IsInvisible(unit) || IsHigh(unit) || IsLow(unit)) {
+               IsInvisible(unit) || IsHighSurrogate(unit) ||
+               IsLowSurrogate(unit)) {
       AppendEscape(&out, u"\\u", unit, 4);
     } else {
       out.push_back(unit);

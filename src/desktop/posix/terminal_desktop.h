@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/posix/keyboard_desktop.h"
+#include "desktop/posix/keyboard_desktop.h"
 
 namespace platform {
 namespace posix {
@@ -14,6 +14,9 @@ class TerminalDesktop : public KeyboardDesktop {
   int ShowMessageBox(const WideString& text, const WideString& caption,
                      std::uint32_t style) override;
 };
+
+// The controlling terminal, for reading and writing; -1 when there is none.
+int OpenTerminal();
 
 // The box as the terminal shows it, in UTF-16, before any answer, with its
 // caption and text made visible (VisibleText).

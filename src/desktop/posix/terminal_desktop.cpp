@@ -1,4 +1,4 @@
-#include "platform/posix/terminal_desktop.h"
+#include "desktop/posix/terminal_desktop.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,15 +6,16 @@
 #include <cerrno>
 #include <string>
 
+#include "common/unicode.h"
+#include "desktop/posix/visible_text.h"
 #include "platform/posix/locale_codec.h"
-#include "platform/posix/visible_text.h"
 
 namespace platform {
 namespace posix {
 namespace {
 
 std::u16string_view IconWord(std::uint32_t style) {
-  switch (style & 0xF0) {
+  switch (platform::IconOf(style)) {
     case MB_ICONERROR:
       return u"エラー";
     case MB_ICONINFORMATION:
@@ -59,6 +60,8 @@ bool ReadLine(int fd, std::string* line) {
 
 }  // namespace
 
+int OpenTerminal() { return ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC); }
+
 std::u16string FormatTerminalBox(const WideString& text,
                                  const WideString& caption,
                                  std::uint32_t style) {
@@ -87,11 +90,11 @@ bool IsYesAnswer(const std::string& line) {
 int TerminalDesktop::ShowMessageBox(const WideString& text,
                                     const WideString& caption,
                                     std::uint32_t style) {
-  const bool yes_no = (style & 0x0F) == MB_YESNO;
+  const bool yes_no = platform::IsYesNo(style);
   std::u16string box = FormatTerminalBox(text, caption, style);
   box.append(yes_no ? u"(y/n) " : u"[Enter] ");
 
-  const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  const int tty = OpenTerminal();
   if (tty < 0) {
     box.append(u"\n");
     WriteAll(STDERR_FILENO, ForTerminal(box));

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "platform/desktop.h"
-#include "platform/gtk/dialog_module.h"
+#include "desktop/desktop.h"
+#include "desktop/gtk/dialog_module.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ struct Kind {
 };
 
 Kind KindOf(unsigned style) {
-  switch (style & 0xF0) {
+  switch (platform::IconOf(style)) {
     case MB_ICONERROR:
       return {GTK_MESSAGE_ERROR, "dialog-error"};
     case MB_ICONQUESTION:
@@ -73,7 +73,7 @@ __attribute__((visibility("default"))) int digestbox_dialogs_init() {
 
 __attribute__((visibility("default"))) int digestbox_dialogs_show(
     const char* title, const char* text, unsigned style) {
-  const bool yes_no = (style & 0x0F) == MB_YESNO;
+  const bool yes_no = platform::IsYesNo(style);
   const bool scrolled = IsLong(text);
   const Kind kind = KindOf(style);
   GtkWidget* dialog = gtk_message_dialog_new(

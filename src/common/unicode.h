@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// UTF-8 and UTF-16 as every platform has them, and the one rule by which a
+// byte that no charset decodes travels through UTF-16 text: as the lone
+// surrogate U+DC00 + byte (always U+DC80-U+DCFF), which encodes back to that
+// very byte. File names are bytes on POSIX, so every one survives the trip.
+constexpr char16_t kByteEscapeBase = 0xDC00;
+
+inline bool IsByteEscape(char16_t unit) {
+  return unit >= 0xDC80 && unit <= 0xDCFF;
+}
+inline char16_t ByteEscape(unsigned char byte) {
+  return static_cast<char16_t>(kByteEscapeBase + byte);
+}
+inline unsigned char EscapedByte(char16_t unit) {
+  return static_cast<unsigned char>(unit - kByteEscapeBase);
+}
+
+inline bool IsHighSurrogate(char16_t unit) {
+  return unit >= 0xD800 && unit <= 0xDBFF;
+}
+inline bool IsLowSurrogate(char16_t unit) {
+  return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+inline bool IsLoneSurrogate(std::uint32_t code_point) {
+  return code_point >= 0xD800 && code_point <= 0xDFFF;
+}
+
+// Whether a surrogate pair starts at text[i].
+inline bool StartsPair(std::u16string_view text, std::size_t i) {
+  return IsHighSurrogate(text[i]) && i + 1 < text.size() &&
+         IsLowSurrogate(text[i + 1]);
+}
+
+// Walks UTF-16 text by code point, telling how many units each took; a lone
+// surrogate comes as itself.
+template <typename Visit>
+void ForEachCodePoint(std::u16string_view text, Visit visit) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (StartsPair(text, i)) {
+      visit(0x10000 + ((unit - 0xD800u) << 10) + (text[i + 1] - 0xDC00u), 2);
+      ++i;
+    } else {
+      visit(unit, 1);
+    }
+  }
+}
+
+void AppendCodePoint(std::u16string* out, std::uint32_t code_point);
+void AppendUtf8(std::string* out, std::uint32_t code_point);
+
+// Strict UTF-8 (no overlong forms, surrogates or values past U+10FFFF); the
+// bytes of anything else become byte escapes one by one.
+void DecodeUtf8(const unsigned char* bytes, std::size_t length,
+                std::u16string* out);
+
+// UTF-8, for text that a locale's charset cannot show; a lone surrogate
+// becomes U+FFFD, since UTF-8 has none.
+std::string EncodeUtf8(std::u16string_view text);
