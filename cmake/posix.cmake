@@ -6,6 +6,7 @@ add_library(digestbox_platform OBJECT
   src/platform/posix/code_page_posix.cpp
   src/platform/posix/directory_posix.cpp
   src/platform/posix/file_posix.cpp
+  src/platform/posix/file_window_posix.cpp
   src/platform/posix/last_error_posix.cpp
   src/platform/posix/locale_codec.cpp
   src/platform/posix/system_error_posix.cpp)

@@ -33,10 +33,11 @@ void FileHash::Destroy() {
 bool HashFile(const WideString& name, FileHash& hash) {
   platform::InputFile file;
   if (!file.Open(name)) return false;
-  std::uint8_t block[4096];
+  std::uint8_t buffer[4096];
   for (;;) {
+    const std::uint8_t* block = nullptr;
     std::uint32_t read = 0;
-    if (!file.Read(block, sizeof block, &read)) return false;
+    if (!file.ReadBlock(buffer, sizeof buffer, &block, &read)) return false;
     if (read == 0) return true;
     if (!hash.AddData(block, read)) return false;
   }

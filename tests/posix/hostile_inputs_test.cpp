@@ -8,7 +8,11 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <string>
 
+#include "hash/file_hash.h"
+#include "platform/file.h"
 #include "support/run_test.h"
 #include "support/texts.h"
 
@@ -40,6 +44,53 @@ TEST_F(HostileInputsTest, AFileSizeLimitStopsCreationWithoutAPartialFile) {
   if (Exists("a.md5")) {
     EXPECT_EQ(ReadBytes("a.md5"), std::string(kEmptyMd5) + " *a\n");
   }
+}
+
+// Large files are hashed from a mapping; one that shrinks under it would
+// raise SIGBUS at the first page past its new end.
+TEST_F(HostileInputsTest, AFileTruncatedWhileHashedFailsWithoutACrash) {
+  WriteBytes("big", std::string(std::size_t{8} << 20, 'x'));
+  platform::InputFile file;
+  ASSERT_TRUE(file.Open(WideString(u"big")));
+  FileHash hash(provider_);
+  ASSERT_TRUE(hash.Create(CALG_MD5));
+  std::uint8_t buffer[4096];
+  const std::uint8_t* block = nullptr;
+  std::uint32_t read = 0;
+  ASSERT_TRUE(file.ReadBlock(buffer, sizeof buffer, &block, &read));
+  ASSERT_TRUE(hash.AddData(block, read));
+  ASSERT_EQ(truncate("big", 0), 0);
+  bool ok = true;
+  while ((ok = file.ReadBlock(buffer, sizeof buffer, &block, &read)) &&
+         read != 0) {
+    ASSERT_TRUE(hash.AddData(block, read));
+  }
+  EXPECT_FALSE(ok) << "reported, not hashed as if whole";
+  EXPECT_EQ(errno, EIO);
+}
+
+TEST_F(HostileInputsTest, AFileThatCannotBeMappedIsReadInstead) {
+  WriteBytes("big", std::string(std::size_t{3} << 20, 'y'));
+  const pid_t child = fork();
+  if (child == 0) {
+    FileHash hash(provider_);
+    const bool created = hash.Create(CALG_MD5);  // allocates: before the limit
+    // No address space left for a window: mmap fails, reads still work.
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line) && line.rfind("VmSize:", 0) != 0) {
+    }
+    const rlim_t in_use = std::stoull(line.substr(7)) * 1024;
+    const rlimit tight = {in_use + 64 * 1024, in_use + 64 * 1024};
+    setrlimit(RLIMIT_AS, &tight);
+    std::uint8_t digest[16];
+    const bool hashed = HashFile(WideString(u"big"), hash) &&
+                        hash.GetValue(digest, sizeof digest);
+    _exit(created && hashed && digest[0] == 0xb8 && digest[15] == 0x5d ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST_F(HostileInputsTest, ADigestFileTooLargeToHoldIsRefusedNotTruncated) {

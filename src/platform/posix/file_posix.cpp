@@ -13,6 +13,9 @@ namespace platform {
 namespace {
 
 constexpr off_t kHintThreshold = off_t{128} * 1024;
+// Past this, blocks are handed out from a mapping (file_window_posix.cpp);
+// below, a few reads cost less than mapping and unmapping.
+constexpr off_t kMapThreshold = off_t{1024} * 1024;
 
 std::string PathOf(const WideString& name) {
   return posix::EncodeLocale(name.View());
@@ -80,6 +83,8 @@ bool InputFile::Open(const WideString& name) {
     return false;
   }
   size_at_open_ = static_cast<std::uint64_t>(info.st_size);
+  mapping_ = info.st_size >= kMapThreshold;
+  window_ = Window();
   // The sequential hint only matters past the kernel's first readahead; a
   // small file is read whole before it could help.
   if (info.st_size > kHintThreshold) {
@@ -106,7 +111,12 @@ bool InputFile::GetSize(std::uint64_t* size) {
   return true;
 }
 
-void InputFile::Close() { CloseKeepingError(&handle_); }
+void InputFile::Close() {
+  const PreserveLastError keep;
+  Unmap();
+  mapping_ = false;
+  CloseKeepingError(&handle_);
+}
 
 OutputFile::~OutputFile() { CloseKeepingError(&handle_); }
 

@@ -95,6 +95,12 @@ bool InputFile::Read(void* buffer, std::uint32_t size, std::uint32_t* read) {
   return ok != FALSE;
 }
 
+bool InputFile::ReadBlock(std::uint8_t* buffer, std::uint32_t size,
+                          const std::uint8_t** block, std::uint32_t* read) {
+  *block = buffer;
+  return Read(buffer, size, read);
+}
+
 bool InputFile::GetSize(std::uint64_t* size) {
   LARGE_INTEGER value;
   if (!::GetFileSizeEx(HandleOf(handle_), &value)) return false;
