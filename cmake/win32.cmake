@@ -8,13 +8,15 @@ add_library(digestbox_platform OBJECT
   src/platform/win32/last_error_win32.cpp
   src/platform/win32/system_error_win32.cpp)
 add_library(digestbox_crypto OBJECT src/platform/win32/crypto_win32.cpp)
-add_library(digestbox_desktop OBJECT src/desktop/win32/desktop_win32.cpp)
+add_library(digestbox_desktop OBJECT
+  src/desktop/win32/desktop_win32.cpp
+  src/desktop/win32/report_box.cpp)
 foreach(target digestbox_platform digestbox_crypto digestbox_desktop)
   target_include_directories(${target} PUBLIC src)
 endforeach()
 
 set(DIGESTBOX_ENTRY src/app/main_win32.cpp)
-set(DIGESTBOX_SYSTEM_LIBS advapi32 user32 kernel32)
+set(DIGESTBOX_SYSTEM_LIBS advapi32 user32 gdi32 kernel32)
 set(DIGESTBOX_GUI WIN32)
 
 # Only Windows' own DLLs beside the program: the C++ runtime is linked in.

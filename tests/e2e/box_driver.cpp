@@ -81,12 +81,14 @@ std::wstring WindowText(HWND window) {
 struct Children {
   std::wstring text;
   HWND icon = nullptr;
+  HWND edit = nullptr;  // the program's own box for a long report
 };
 
 BOOL CALLBACK ReadChild(HWND child, LPARAM param) {
   Children* children = reinterpret_cast<Children*>(param);
   wchar_t name[64] = {};
   GetClassNameW(child, name, 64);
+  if (std::wstring(name) == L"Edit") children->edit = child;
   if (std::wstring(name) != L"Static") return TRUE;
   if (GetWindowLongW(child, GWL_STYLE) & SS_ICON) {
     children->icon = child;
@@ -172,6 +174,37 @@ std::string Buttons(HWND box) {
   return buttons;
 }
 
+bool Inside(const RECT& inner, const RECT& outer) {
+  return inner.left >= outer.left && inner.top >= outer.top &&
+         inner.right <= outer.right && inner.bottom <= outer.bottom;
+}
+
+// Where a long report's box stands, and where it opened its text: whether
+// box and OK button lie within the work area, whether OK is the default,
+// and the lines selected and shown first.
+std::string ReportPlace(HWND box, HWND edit) {
+  MONITORINFO monitor = {};
+  monitor.cbSize = sizeof monitor;
+  GetMonitorInfoW(MonitorFromWindow(box, MONITOR_DEFAULTTOPRIMARY), &monitor);
+  RECT outer, ok;
+  GetWindowRect(box, &outer);
+  HWND button = GetDlgItem(box, IDOK);
+  GetWindowRect(button, &ok);
+  const bool by_default =
+      (GetWindowLongW(button, GWL_STYLE) & BS_DEFPUSHBUTTON) != 0;
+  char place[200];
+  std::snprintf(
+      place, sizeof place,
+      "report: on screen %s, ok on screen %s, ok default %s, "
+      "selected line %ld, first shown line %ld\n",
+      Inside(outer, monitor.rcWork) ? "yes" : "no",
+      Inside(ok, monitor.rcWork) && IsWindowVisible(button) ? "yes" : "no",
+      by_default ? "yes" : "no",
+      static_cast<long>(SendMessageW(edit, EM_LINEFROMCHAR, -1, 0)),
+      static_cast<long>(SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0)));
+  return place;
+}
+
 std::vector<std::string> Split(const std::string& list) {
   std::vector<std::string> items;
   if (list == "-" || list.empty()) return items;
@@ -214,6 +247,7 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
 
+  const DWORD started = GetTickCount();
   std::set<HWND> seen;
   std::size_t next_answer = 0;
   bool keys_held = shift || ctrl;
@@ -238,10 +272,24 @@ int wmain(int argc, wchar_t** argv) {
     Children children;
     EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&children));
     const std::string buttons = Buttons(box);
+    if (children.edit != nullptr) {
+      // An edit control in another process answers only WM_GETTEXT.
+      const auto length = static_cast<std::size_t>(
+          SendMessageW(children.edit, WM_GETTEXTLENGTH, 0, 0));
+      children.text.assign(length + 1, L'\0');
+      SendMessageW(children.edit, WM_GETTEXT, length + 1,
+                   reinterpret_cast<LPARAM>(&children.text[0]));
+      children.text.resize(length);
+    }
     std::fprintf(out, "box\ncaption: %s\nicon: %s\nbuttons: %s\ntext: %s\n",
                  Escaped(WindowText(box)).c_str(),
                  IconOf(children.icon).c_str(), buttons.c_str(),
                  Escaped(children.text).c_str());
+    if (children.edit != nullptr) {
+      std::fputs(ReportPlace(box, children.edit).c_str(), out);
+      std::printf("a report box, shown %lu ms after the start\n",
+                  GetTickCount() - started);
+    }
     int button = IDOK;
     if (buttons == "yes/no") {
       const std::string answer =

@@ -31,6 +31,7 @@ NOTHING = ("ダイジェストファイル(*.md5/*.sha1)がカレントディレ
 MD5_QUESTION = ("カレントディレクトリ上のファイルのMD5ハッシュを作成しますか？\n"
                 "(SHA1ハッシュを作成する場合はSHIFT+CTRLキーを押しながら起動します。)")
 OK_CAPTION = "検証に成功しました。"
+UNREADABLE = "ファイルが見つからないか、読み込みに失敗しました。"
 FAILED_CAPTION = "検証に失敗しました。"
 
 
@@ -42,10 +43,17 @@ class Dialog:
         self.kind = alert.name  # "Error", "Information", "Question"
         self.title = title
         self.window = window
+        self.refresh()
+
+    def refresh(self):
+        """Reads the dialog again: texts, buttons, selection, scrolling."""
         self.texts = []
         self.buttons = {}
         self.default = None
-        self._walk(alert)
+        self.selectable = []  # per label: can its text be selected?
+        self.selected = ""    # what the text view has selected
+        self.selected_shown = False  # whether the selection is in view
+        self._walk(self.alert)
         self.text = "".join(self.texts)
 
     def _walk(self, node):
@@ -58,6 +66,16 @@ class Dialog:
             value = text.getText(0, text.characterCount)
             if value:
                 self.texts.append(value)
+            if role == pyatspi.ROLE_LABEL and value:
+                # A label whose text cannot be selected refuses a selection.
+                self.selectable.append(bool(text.addSelection(0, 1)))
+            if role == pyatspi.ROLE_TEXT and text.getNSelections() > 0:
+                start, end = text.getSelection(0)
+                self.selected = value[start:end]
+                # In view: within the scrolled pane around the text.
+                x, y, w, h = text.getCharacterExtents(start, pyatspi.DESKTOP_COORDS)
+                pane = node.parent.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+                self.selected_shown = pane.y <= y and y + h <= pane.y + pane.height
         elif role == pyatspi.ROLE_PUSH_BUTTON:
             name = node.name.replace("_", "")
             self.buttons[name] = node
@@ -71,6 +89,14 @@ class Dialog:
 
     def shape(self):
         return (self.kind, self.title, sorted(self.buttons), self.default)
+
+    def size(self):
+        """The window's width and height on the screen."""
+        out = subprocess.run(["xdotool", "getwindowgeometry", self.window],
+                             capture_output=True, text=True,
+                             env=dict(os.environ, DISPLAY=self.display)).stdout
+        width, height = out.split("Geometry: ")[1].split()[0].split("x")
+        return int(width), int(height)
 
 
 class Session:
@@ -109,6 +135,7 @@ class Session:
                         ["xdotool", "getwindowname", window], env=self.env,
                         capture_output=True, text=True).stdout.rstrip("\n")
                     dialog = Dialog(alert, title, window)
+                    dialog.display = self.display.name
                     dialog.shown = time.perf_counter() - self.started
                     return dialog
             time.sleep(0.1)
@@ -169,14 +196,24 @@ def write(folder, name, data):
 
 
 def one_box(checks, session, name, folder, shape, text, shot=None, keys="none",
-            program=None):
-    """A run that shows one OK box: checked, pressed, and the run's end."""
+            program=None, checks_open=None):
+    """A run that shows one OK box: checked, pressed, and the run's end.
+    `checks_open(dialog)`, polled for a few seconds while the dialog is
+    open (a view scrolls once laid out), must come true too."""
     session.start(folder, keys, program)
     dialog = session.dialog()
     # Records come in directory order, which no test can fix.
     ok = (dialog is not None and dialog.shape() == shape and
           sorted(dialog.text.split("\n")) == sorted(text.split("\n")))
-    checks.check(name, ok, dialog and (dialog.shape(), dialog.text[:300]))
+    if ok and checks_open:
+        deadline = time.time() + 5
+        while not checks_open(dialog) and time.time() < deadline:
+            time.sleep(0.2)
+            dialog.refresh()
+        ok = checks_open(dialog)
+    checks.check(name, ok, dialog and (dialog.shape(), dialog.text[:300],
+                                       dialog.selectable[:5], dialog.selected,
+                                       dialog.selected_shown))
     if dialog is not None:
         if shot:
             session.screenshot(dialog, shot)
@@ -265,14 +302,33 @@ def main():
                 "up\\x1b[1A\\x1b[2Kerase - ファイルが見つからないか、読み込みに失敗しました。\n\n"
                 + FAILED_CAPTION)
 
-        for count, shot in ((20000, "long-report"), (100000, None)):
+        # A long name wraps within the screen, and the text can be copied.
+        wide = os.path.join(root, "wide")
+        os.mkdir(wide)
+        name = "n" * 227
+        write(wide, name, b"")
+        write(wide, "w.md5", (hashlib.md5(b"").hexdigest() + " *" + name + "\n").encode())
+        dialog = one_box(checks, session, "a 227-character name", wide,
+                         ("Information", OK_CAPTION, ["OK"], "OK"),
+                         name + " - OK\n\n" + OK_CAPTION, "long-name", checks_open=lambda d: (
+                             d.size()[0] <= 1024 and d.size()[1] <= 768 and
+                             d.selectable and all(d.selectable)))
+
+        for count, failing, shot in ((20000, 15000, "long-report"), (100000, 0, None)):
             many = os.path.join(root, "many%d" % count)
             os.mkdir(many)
             write(many, "a", b"")
-            write(many, "a.md5", (hashlib.md5(b"").hexdigest() + " *a\n").encode() * count)
+            names = ["gone" if i == failing else "a" for i in range(1, count + 1)]
+            write(many, "a.md5", "".join("%s *%s\n" % (hashlib.md5(b"").hexdigest(), n)
+                                         for n in names).encode())
+            lines = "".join(n + (" - " + UNREADABLE if n == "gone" else " - OK") + "\n"
+                            for n in names)
+            caption = FAILED_CAPTION if failing else OK_CAPTION
             dialog = one_box(checks, session, "a report of %d records" % count, many,
-                             ("Information", OK_CAPTION, ["OK"], "OK"),
-                             "a - OK\n" * count + "\n" + OK_CAPTION, shot)
+                             ("Error" if failing else "Information", caption, ["OK"], "OK"),
+                             lines + "\n" + caption, shot, checks_open=lambda d: (
+                                 not failing or (d.selected == "gone - " + UNREADABLE and
+                                                 d.selected_shown)))
             if dialog is not None:
                 print("    shown %.2f s after start" % dialog.shown)
 

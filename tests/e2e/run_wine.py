@@ -234,6 +234,30 @@ def scenario(wine, runner, root):
     runner.check("look-alike names: written with the default character",
                  records == [b"?etup.exe\n", b"??evilhost?x\n"], repr(records))
 
+    # Reports too long for a message box: a box of the program's own, on
+    # screen, holding the whole text, opened at the first failing line.
+    for count, failing in ((3000, (1456, 2208)), (20000, (14000,))):
+        long = os.path.join(root, "long%d" % count)
+        os.mkdir(long)
+        open(os.path.join(long, "a"), "wb").close()
+        names = ["gone" if i in failing else "a" for i in range(1, count + 1)]
+        with open(os.path.join(long, "a.md5"), "wb") as f:
+            f.write("".join("%s *%s\n" % (hashlib.md5(b"").hexdigest(), n)
+                            for n in names).encode())
+        text = "".join(n + " - " + (UNREADABLE if n == "gone" else "OK") + "\\r\\n"
+                       for n in names) + "\\r\\n" + FAILED_CAPTION
+        got = runner.drive(long, "none")
+        place = got[5].split(", ") if len(got) == 7 else []
+        first = failing[0] - 1
+        shown_from = int(place[4].split()[-1]) if len(place) == 5 else -1
+        runner.check("a report of %d records: its own box, whole, on screen, "
+                     "at its first failure" % count,
+                     got[:5] == box(FAILED_CAPTION, "error", "ok", text) and
+                     place[:4] == ["report: on screen yes", "ok on screen yes",
+                                   "ok default yes", "selected line %d" % first]
+                     and 0 <= first - shown_from < 100,
+                     "\n".join(line[:300] for line in got))
+
     japanese = os.path.join(root, "cp932")
     os.mkdir(japanese)
     with open(os.path.join(japanese, "日本語.txt"), "wb") as f:

@@ -1,17 +1,13 @@
 // The GTK 3 dialog module: each box as a modal GtkMessageDialog.
 #include <gtk/gtk.h>
 
-#include <cstring>
+#include <string_view>
 
 #include "desktop/desktop.h"
 #include "desktop/gtk/dialog_module.h"
+#include "desktop/report_lines.h"
 
 namespace {
-
-// Past this, the text goes in a scrolled view: a label grows without bound
-// and takes minutes to lay out a report of 100,000 lines.
-constexpr int kMostLabelLines = 15;
-constexpr std::size_t kMostLabelBytes = 1500;
 
 struct Kind {
   GtkMessageType type;
@@ -31,35 +27,147 @@ Kind KindOf(unsigned style) {
   }
 }
 
-bool IsLong(const char* text) {
-  int lines = 1;
-  for (const char* p = text; *p != '\0'; ++p) lines += *p == '\n';
-  return lines > kMostLabelLines || std::strlen(text) > kMostLabelBytes;
-}
-
-// A read-only view that scrolls, sized to fit the screen it is shown on.
-GtkWidget* ScrolledText(const char* text) {
+GdkRectangle WorkArea() {
   GdkRectangle area = {0, 0, 800, 600};
   GdkDisplay* display = gdk_display_get_default();
   GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
   if (monitor == nullptr) monitor = gdk_display_get_monitor(display, 0);
   if (monitor != nullptr) gdk_monitor_get_workarea(monitor, &area);
+  return area;
+}
 
+// Whether the text, laid out as the dialog's label lays it out (its font,
+// wrapped at its width, by character where a name has no break), leaves the
+// dialog within the work area. A label of a long report would also take
+// minutes to lay out, so a text whose lines alone are too many is told
+// without laying it out.
+bool FitsLabel(GtkWidget* dialog, const char* text, const GdkRectangle& area,
+               int width) {
+  const int room = area.height - 200;  // title, icon, buttons, margins
+  PangoLayout* layout = gtk_widget_create_pango_layout(dialog, "M");
+  int line = 0;
+  pango_layout_get_pixel_size(layout, nullptr, &line);
+  std::size_t lines = 1;
+  for (const char* p = text; *p != '\0'; ++p) lines += *p == '\n';
+  bool fits = line > 0 && lines <= static_cast<std::size_t>(room / line);
+  if (fits) {
+    pango_layout_set_text(layout, text, -1);
+    pango_layout_set_width(layout, width * PANGO_SCALE);
+    pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+    int height = 0;
+    pango_layout_get_pixel_size(layout, nullptr, &height);
+    fits = height <= room;
+  }
+  g_object_unref(layout);
+  return fits;
+}
+
+// Brings the first failing line into view once the view is shown. The lines
+// above it are measured a little at a time after that, and each measure can
+// move it, so it is scrolled to again until it stands in view (2 s at most).
+gboolean ScrollToFirstFailure(gpointer data) {
+  GtkTextView* view = GTK_TEXT_VIEW(data);
+  GtkTextBuffer* buffer = gtk_text_view_get_buffer(view);
+  GtkTextMark* mark = gtk_text_buffer_get_mark(buffer, "first-failure");
+  GtkTextIter at;
+  gtk_text_buffer_get_iter_at_mark(buffer, &at, mark);
+  GdkRectangle line, shown;
+  gtk_text_view_get_iter_location(view, &at, &line);
+  gtk_text_view_get_visible_rect(view, &shown);
+  const bool in_view =
+      line.y >= shown.y && line.y + line.height <= shown.y + shown.height;
+  auto* tries = static_cast<int*>(g_object_get_data(G_OBJECT(view), "tries"));
+  if (tries == nullptr) {
+    tries = g_new0(int, 1);
+    g_object_set_data_full(G_OBJECT(view), "tries", tries, g_free);
+  }
+  if (in_view && *tries > 0) return G_SOURCE_REMOVE;
+  gtk_text_view_scroll_to_mark(view, mark, 0.0, TRUE, 0.0, 0.2);
+  return ++*tries < 50 ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+}
+
+// Failing records in bold, in the theme's error colour; the first of them
+// selected and scrolled into view once the lines are laid out.
+void MarkFailures(GtkTextView* view, const char* text) {
+  GtkTextBuffer* buffer = gtk_text_view_get_buffer(view);
+  GdkRGBA red = {0.8, 0.0, 0.0, 1.0};
+  gtk_style_context_lookup_color(gtk_widget_get_style_context(GTK_WIDGET(view)),
+                                 "error_color", &red);
+  GtkTextTag* failing =
+      gtk_text_buffer_create_tag(buffer, nullptr, "weight", PANGO_WEIGHT_BOLD,
+                                 "foreground-rgba", &red, nullptr);
+  int line = 0;
+  int first = -1;
+  ForEachRecordLine(std::string_view(text), std::string_view("\n"),
+                    [&](std::size_t, std::string_view record) {
+                      if (IsFailingRecord(record)) {
+                        GtkTextIter start, end;
+                        gtk_text_buffer_get_iter_at_line(buffer, &start, line);
+                        end = start;
+                        gtk_text_iter_forward_to_line_end(&end);
+                        gtk_text_buffer_apply_tag(buffer, failing, &start,
+                                                  &end);
+                        if (first < 0) {
+                          first = line;
+                          gtk_text_buffer_select_range(buffer, &start, &end);
+                        }
+                      }
+                      ++line;
+                      return true;
+                    });
+  if (first < 0) return;
+  GtkTextIter at;
+  gtk_text_buffer_get_iter_at_line(buffer, &at, first);
+  gtk_text_buffer_create_mark(buffer, "first-failure", &at, TRUE);
+  g_signal_connect(view, "map", G_CALLBACK(+[](GtkWidget* widget, gpointer) {
+                     g_timeout_add(40, ScrollToFirstFailure, widget);
+                   }),
+                   nullptr);
+}
+
+// A read-only view that scrolls, within the work area.
+GtkWidget* ScrolledText(const char* text, const GdkRectangle& area) {
   GtkWidget* view = gtk_text_view_new();
   gtk_text_view_set_editable(GTK_TEXT_VIEW(view), FALSE);
   gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(view), FALSE);
+  gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(view), GTK_WRAP_WORD_CHAR);
   gtk_text_view_set_left_margin(GTK_TEXT_VIEW(view), 6);
   gtk_text_view_set_right_margin(GTK_TEXT_VIEW(view), 6);
   gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), text,
                            -1);
+  MarkFailures(GTK_TEXT_VIEW(view), text);
   GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
   gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scrolled),
                                       GTK_SHADOW_IN);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled),
+                                 GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
   gtk_widget_set_size_request(scrolled, MIN(640, area.width * 3 / 5),
                               MIN(400, area.height / 2));
   gtk_container_add(GTK_CONTAINER(scrolled), view);
   gtk_widget_show_all(scrolled);
   return scrolled;
+}
+
+// The message labels: selectable, so that a failing name can be copied, and
+// wrapped by character where a long name has no break.
+void ShapeLabels(GtkWidget* area, int chars, bool hide) {
+  GList* children = gtk_container_get_children(GTK_CONTAINER(area));
+  for (GList* child = children; child != nullptr; child = child->next) {
+    GtkWidget* widget = GTK_WIDGET(child->data);
+    if (hide) {
+      gtk_widget_hide(widget);
+    } else if (GTK_IS_LABEL(widget)) {
+      gtk_label_set_selectable(GTK_LABEL(widget), TRUE);
+      gtk_label_set_line_wrap_mode(GTK_LABEL(widget), PANGO_WRAP_WORD_CHAR);
+      // No hyphen where a name breaks: it would read as part of the name.
+      PangoAttrList* attributes = pango_attr_list_new();
+      pango_attr_list_insert(attributes, pango_attr_insert_hyphens_new(FALSE));
+      gtk_label_set_attributes(GTK_LABEL(widget), attributes);
+      pango_attr_list_unref(attributes);
+      gtk_label_set_max_width_chars(GTK_LABEL(widget), chars);
+    }
+  }
+  g_list_free(children);
 }
 
 }  // namespace
@@ -74,11 +182,10 @@ __attribute__((visibility("default"))) int digestbox_dialogs_init() {
 __attribute__((visibility("default"))) int digestbox_dialogs_show(
     const char* title, const char* text, unsigned style) {
   const bool yes_no = platform::IsYesNo(style);
-  const bool scrolled = IsLong(text);
   const Kind kind = KindOf(style);
   GtkWidget* dialog = gtk_message_dialog_new(
       nullptr, GTK_DIALOG_MODAL, kind.type,
-      yes_no ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK, "%s", scrolled ? "" : text);
+      yes_no ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK, nullptr);
   gtk_window_set_title(GTK_WINDOW(dialog), title);
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
   if (kind.icon != nullptr) {
@@ -90,15 +197,25 @@ __attribute__((visibility("default"))) int digestbox_dialogs_show(
     gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(dialog), image);
     G_GNUC_END_IGNORE_DEPRECATIONS
   }
-  if (scrolled) {
-    GtkWidget* area =
-        gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog));
-    GList* children = gtk_container_get_children(GTK_CONTAINER(area));
-    for (GList* child = children; child != nullptr; child = child->next) {
-      gtk_widget_hide(GTK_WIDGET(child->data));  // the empty labels
-    }
-    g_list_free(children);
-    gtk_box_pack_start(GTK_BOX(area), ScrolledText(text), TRUE, TRUE, 0);
+  const GdkRectangle area = WorkArea();
+  // The label's width: GtkMessageDialog's 60 characters, less on a small
+  // screen.
+  PangoFontMetrics* metrics = pango_context_get_metrics(
+      gtk_widget_get_pango_context(dialog), nullptr, nullptr);
+  const int char_width = MAX(
+      1, pango_font_metrics_get_approximate_char_width(metrics) / PANGO_SCALE);
+  pango_font_metrics_unref(metrics);
+  const int chars = MIN(60, area.width * 3 / 5 / char_width);
+  const bool fits = FitsLabel(dialog, text, area, chars * char_width);
+  if (fits) {
+    g_object_set(dialog, "text", text, nullptr);
+  }
+  GtkWidget* message =
+      gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog));
+  ShapeLabels(message, chars, !fits);
+  if (!fits) {
+    gtk_box_pack_start(GTK_BOX(message), ScrolledText(text, area), TRUE, TRUE,
+                       0);
   }
   // Yes is the default, as on Windows; set after packing, which can clear it.
   const int first = yes_no ? GTK_RESPONSE_YES : GTK_RESPONSE_OK;

@@ -1,3 +1,4 @@
+#include "desktop/win32/report_box.h"
 #include "desktop/win32/win32_desktop.h"
 #include "platform/win32/windows_include.h"
 
@@ -12,6 +13,11 @@ bool Win32Desktop::IsKeyDown(int virtual_key) {
 int Win32Desktop::ShowMessageBox(const WideString& text,
                                  const WideString& caption,
                                  std::uint32_t style) {
+  // A report of thousands of lines would make a box taller than the
+  // screen, its OK button and failing lines out of reach.
+  if (!IsYesNo(style) && !FitsMessageBox(text)) {
+    return ShowReportBox(text, caption, style);
+  }
   return ::MessageBoxW(nullptr, W(text),
                        caption.IsAbsent() ? nullptr : W(caption), style);
 }

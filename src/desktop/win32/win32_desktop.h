@@ -5,7 +5,8 @@
 namespace platform {
 namespace win32 {
 
-// GetAsyncKeyState and MessageBoxW.
+// GetAsyncKeyState and MessageBoxW, or a box of the program's own for a
+// report too long for it.
 class Win32Desktop : public Desktop {
  public:
   bool IsKeyDown(int virtual_key) override;
