@@ -76,6 +76,9 @@ step "win32: unit tests and end to end under Wine, test and release builds" \
 # The same code as a 64-bit program, which runs where 32-bit code cannot.
 step "win64: build" build win64
 step "win64: release build" build win64-release
+step "release: the Windows installer under Wine: install, run, upgrade, uninstall" \
+  timeout 900 /usr/bin/python3 -m tests.release.check_msi dist/digestbox-*-win32.msi \
+  build/win32-release/digestbox.exe
 step "win64: unit tests and end to end under Wine, test and release builds" \
   timeout 1800 /usr/bin/python3 -m tests.e2e.run_wine build/win64 \
   build/win64-release/digestbox.exe

@@ -39,6 +39,22 @@ target_compile_definitions(digestbox_desktop PRIVATE
 set(DIGESTBOX_ENTRY src/app/main_posix.cpp)
 set(DIGESTBOX_SYSTEM_LIBS OpenSSL::Crypto X11::X11 ${CMAKE_DL_LIBS})
 
+# Entries in the file managers' menus that start digestbox in a folder, and
+# the icon they show.
+set(DIGESTBOX_SHARE ${CMAKE_INSTALL_DATADIR})
+install(FILES res/linux/nautilus-digestbox.py
+  DESTINATION ${DIGESTBOX_SHARE}/nautilus-python/extensions RENAME digestbox.py)
+install(FILES res/linux/nemo-background.nemo_action
+  DESTINATION ${DIGESTBOX_SHARE}/nemo/actions RENAME digestbox.nemo_action)
+install(FILES res/linux/nemo-folder.nemo_action
+  DESTINATION ${DIGESTBOX_SHARE}/nemo/actions RENAME digestbox-folder.nemo_action)
+install(FILES res/linux/file-manager-action.desktop
+  DESTINATION ${DIGESTBOX_SHARE}/file-manager/actions RENAME digestbox.desktop)
+install(FILES res/linux/dolphin-servicemenu.desktop
+  DESTINATION ${DIGESTBOX_SHARE}/kio/servicemenus RENAME digestbox.desktop)
+install(FILES res/digestbox.svg
+  DESTINATION ${DIGESTBOX_SHARE}/icons/hicolor/scalable/apps)
+
 # The GTK dialogs, a module of their own so that the program links no GTK.
 # Built where GTK 3's headers are; the program works without it.
 find_package(PkgConfig)

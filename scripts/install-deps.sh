@@ -9,7 +9,8 @@ test_packages=("${run_packages[@]}" libgtest-dev libgmock-dev googletest
   locales python3 coreutils
   libgtk-3-dev at-spi2-core python3-pyatspi dbus-daemon x11-utils
   fonts-ipafont-gothic imagemagick
-  debhelper lintian python3-pefile icoutils librsvg2-bin zip unzip
+  debhelper lintian python3-pefile icoutils librsvg2-bin zip unzip wixl msitools
+  caja caja-actions desktop-file-utils
   build-essential dpkg-dev pkgconf)
 
 case "${1:-run}" in

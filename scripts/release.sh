@@ -3,6 +3,8 @@
 # first, so it can run again:
 #   dist/digestbox-<version>-win32.zip  digestbox.exe (the win32-release
 #                                       build), README.txt, LICENSE.txt
+#   dist/digestbox-<version>-win32.msi  the same program, installed per user
+#                                       with a folder-background verb (wixl)
 #   dist/digestbox_<version>-1_<arch>.deb      the program, its manual page
 #   dist/digestbox-gtk_<version>-1_<arch>.deb  the GTK dialog module
 # The version is the one in CMakeLists.txt's project(); debian/changelog
@@ -37,6 +39,10 @@ epoch=$(git log -1 --format=%ct 2>/dev/null || date +%s)
 touch -d "@$epoch" "$stage/win32"/*
 (cd "$stage/win32" && TZ=UTC zip -X -q "$OLDPWD/dist/digestbox-$version-win32.zip" \
   digestbox.exe README.txt LICENSE.txt)
+# wixl takes its sources by paths relative to where it runs.
+wixl -a x86 -D Version="$version" -D Exe=build/win32-release/digestbox.exe \
+  -D Icon=res/windows/digestbox.ico -o "dist/digestbox-$version-win32.msi" \
+  res/windows/digestbox.wxs
 
 # Debian: built from a copy of the tracked and new files only, so that none
 # of the developer's build folders gets in.

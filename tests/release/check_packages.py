@@ -2,7 +2,8 @@
 """The Debian packages as a user gets them: lintian finds no error and no
 warning, they install, the installed program runs once without a display
 (its box on standard error) and once in a graphical session (one GTK
-dialog), and purging them leaves none of their files. Run as root; ends
+dialog), its file-manager entries start it in a folder (check_file_manager),
+and purging them leaves none of their files. Run as root; ends
 with 'N passed, N failed'.
 
     python3 -m tests.release.check_packages DIST    (from the repository)"""
@@ -59,6 +60,13 @@ def main():
         print("    " + dialog.stdout.rstrip("\n").replace("\n", "\n    "))
         checks.check("a graphical session: one GTK dialog from the installed module",
                      dialog.returncode == 0, dialog.stdout[-2000:] + dialog.stderr[-2000:])
+        menus = subprocess.run(
+            ["dbus-run-session", "--", "/usr/bin/python3", "-m",
+             "tests.release.check_file_manager"], cwd=ROOT, capture_output=True,
+            text=True, timeout=300)
+        print("    " + menus.stdout.rstrip("\n").replace("\n", "\n    "))
+        checks.check("the file managers' entries start it in the folder",
+                     menus.returncode == 0, menus.stdout[-2000:] + menus.stderr[-2000:])
     finally:
         purged = run(["apt-get", "purge", "-y", "-q"] + PACKAGES, env=env)
     checks.check("both purge", purged.returncode == 0, purged.stdout + purged.stderr)
