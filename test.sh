@@ -59,6 +59,8 @@ step "linux: end to end under valgrind" timeout 1200 \
 # Debian's python3, which has gi and pyatspi, on a session bus of its own.
 step "linux: GTK dialogs through the accessibility bus" timeout 900 \
   dbus-run-session -- /usr/bin/python3 -m tests.e2e.run_gtk build/linux/digestbox
+step "linux: a GNOME Wayland session: keys through the focus probe" timeout 600 \
+  python3 -m tests.e2e.run_wayland build/linux/digestbox
 step "asan: build" build asan
 step "asan: unit tests" ctest --preset asan
 step "fuzz: build" build fuzz

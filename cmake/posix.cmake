@@ -16,6 +16,7 @@ add_library(digestbox_desktop OBJECT
   src/desktop/posix/gtk_desktop.cpp
   src/desktop/posix/key_state_posix.cpp
   src/desktop/posix/keyboard_desktop.cpp
+  src/desktop/posix/module.cpp
   src/desktop/posix/terminal_desktop.cpp
   src/desktop/posix/visible_text.cpp)
 foreach(target digestbox_platform digestbox_crypto digestbox_desktop)
@@ -73,4 +74,39 @@ if(GTK3_FOUND)
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/digestbox)
 else()
   message(STATUS "GTK 3 not found: no dialog module")
+endif()
+
+# The Wayland key probe, a module of its own for the same reason: plain
+# libwayland-client and xkbcommon, with the xdg-shell protocol generated
+# here. Built where their headers are; without it a Wayland session reads
+# no key.
+if(PkgConfig_FOUND AND NOT DIGESTBOX_FUZZ)
+  pkg_check_modules(WAYLAND IMPORTED_TARGET wayland-client xkbcommon)
+  pkg_get_variable(WAYLAND_PROTOCOLS_DIR wayland-protocols pkgdatadir)
+  find_program(WAYLAND_SCANNER wayland-scanner)
+endif()
+if(WAYLAND_FOUND AND WAYLAND_PROTOCOLS_DIR AND WAYLAND_SCANNER)
+  set(xdg_shell ${WAYLAND_PROTOCOLS_DIR}/stable/xdg-shell/xdg-shell.xml)
+  set(xdg_out ${CMAKE_BINARY_DIR}/wayland)
+  add_custom_command(
+    OUTPUT ${xdg_out}/xdg-shell-client-protocol.h ${xdg_out}/xdg-shell-protocol.c
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${xdg_out}
+    COMMAND ${WAYLAND_SCANNER} client-header ${xdg_shell}
+            ${xdg_out}/xdg-shell-client-protocol.h
+    COMMAND ${WAYLAND_SCANNER} private-code ${xdg_shell}
+            ${xdg_out}/xdg-shell-protocol.c
+    DEPENDS ${xdg_shell})
+  add_library(wayland-keys MODULE src/desktop/wayland/wayland_keys.cpp
+    ${xdg_out}/xdg-shell-protocol.c ${xdg_out}/xdg-shell-client-protocol.h)
+  set_target_properties(wayland-keys PROPERTIES
+    PREFIX ""
+    C_VISIBILITY_PRESET hidden
+    CXX_VISIBILITY_PRESET hidden
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  target_include_directories(wayland-keys PRIVATE src ${xdg_out})
+  target_link_libraries(wayland-keys PRIVATE PkgConfig::WAYLAND)
+  install(TARGETS wayland-keys
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/digestbox)
+else()
+  message(STATUS "libwayland-client, xkbcommon or wayland-protocols not found: no Wayland key probe")
 endif()

@@ -11,6 +11,7 @@ test_packages=("${run_packages[@]}" libgtest-dev libgmock-dev googletest
   fonts-ipafont-gothic imagemagick
   debhelper lintian python3-pefile icoutils librsvg2-bin zip unzip wixl msitools
   caja caja-actions desktop-file-utils
+  libwayland-dev libxkbcommon-dev wayland-protocols mutter python3-gi
   build-essential dpkg-dev pkgconf)
 
 case "${1:-run}" in

@@ -99,6 +99,24 @@ class Dialog:
         return int(width), int(height)
 
 
+def find_alert():
+    """The program's showing dialog on the accessibility bus, or None."""
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        app = desktop.getChildAtIndex(i)
+        try:
+            if app is None or app.name != "digestbox":
+                continue
+            for k in range(app.childCount):
+                window = app.getChildAtIndex(k)
+                if (window.getRole() == pyatspi.ROLE_ALERT and
+                        window.getState().contains(pyatspi.STATE_SHOWING)):
+                    return window
+        except Exception:  # an application that went away meanwhile
+            continue
+    return None
+
+
 class Session:
     """Starts the program as a launcher would and reads its dialogs."""
 
@@ -126,7 +144,7 @@ class Session:
         while time.time() < deadline:
             if self.process.poll() is not None:
                 return None
-            alert = self._alert()
+            alert = find_alert()
             if alert is not None:
                 self.display.release()
                 window = self._window()
@@ -139,22 +157,6 @@ class Session:
                     dialog.shown = time.perf_counter() - self.started
                     return dialog
             time.sleep(0.1)
-        return None
-
-    def _alert(self):
-        desktop = pyatspi.Registry.getDesktop(0)
-        for i in range(desktop.childCount):
-            app = desktop.getChildAtIndex(i)
-            try:
-                if app is None or app.name != "digestbox":
-                    continue
-                for k in range(app.childCount):
-                    window = app.getChildAtIndex(k)
-                    if (window.getRole() == pyatspi.ROLE_ALERT and
-                            window.getState().contains(pyatspi.STATE_SHOWING)):
-                        return window
-            except Exception:  # an application that went away meanwhile
-                continue
         return None
 
     def _window(self):

@@ -60,6 +60,13 @@ def main():
         print("    " + dialog.stdout.rstrip("\n").replace("\n", "\n    "))
         checks.check("a graphical session: one GTK dialog from the installed module",
                      dialog.returncode == 0, dialog.stdout[-2000:] + dialog.stderr[-2000:])
+        wayland = subprocess.run(
+            ["/usr/bin/python3", "-m", "tests.e2e.run_wayland", "/usr/bin/digestbox"],
+            cwd=ROOT, capture_output=True, text=True, timeout=600)
+        print("    " + wayland.stdout.rstrip("\n").replace("\n", "\n    "))
+        checks.check("a GNOME Wayland session: keys read through the installed probe",
+                     wayland.returncode == 0 and "skipped" not in wayland.stdout,
+                     wayland.stdout[-2000:] + wayland.stderr[-2000:])
         menus = subprocess.run(
             ["dbus-run-session", "--", "/usr/bin/python3", "-m",
              "tests.release.check_file_manager"], cwd=ROOT, capture_output=True,

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "desktop/posix/gtk_desktop.h"
+#include "desktop/posix/key_state.h"
 #include "desktop/posix/terminal_desktop.h"
 
 namespace platform {
@@ -21,6 +22,8 @@ bool HasControllingTerminal() {
 }  // namespace
 
 std::unique_ptr<Desktop> ChooseDesktop() {
+  // Before GTK starts, which takes longer than the probe itself.
+  ProbeWaylandKeys();
   if (!HasControllingTerminal() && (std::getenv("WAYLAND_DISPLAY") != nullptr ||
                                     std::getenv("DISPLAY") != nullptr)) {
     auto dialogs = std::make_unique<GtkDesktop>();

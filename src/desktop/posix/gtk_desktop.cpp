@@ -5,22 +5,11 @@
 #include <string>
 
 #include "common/unicode.h"
+#include "desktop/posix/module.h"
 #include "desktop/posix/visible_text.h"
 
 namespace platform {
 namespace posix {
-namespace {
-
-// Only from the absolute folder compiled in: a program copied into a folder
-// someone else made must not run a module planted beside it. GTK cannot be
-// unloaded once initialised: RTLD_NODELETE keeps it mapped after dlclose,
-// so closing the handle is always safe.
-void* LoadModule() {
-  return ::dlopen(DIGESTBOX_MODULE_DIR "/" DIGESTBOX_DIALOGS_MODULE,
-                  RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-}
-
-}  // namespace
 
 GtkDesktop::~GtkDesktop() { Close(); }
 
@@ -32,7 +21,7 @@ void GtkDesktop::Close() {
 
 bool GtkDesktop::Open() {
   Close();
-  module_ = LoadModule();
+  module_ = LoadModule(DIGESTBOX_DIALOGS_MODULE);
   if (module_ == nullptr) return false;
   const auto init =
       reinterpret_cast<DialogsInit>(::dlsym(module_, DIGESTBOX_DIALOGS_INIT));

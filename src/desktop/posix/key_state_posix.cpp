@@ -1,6 +1,7 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/input.h>
 #include <sys/ioctl.h>
@@ -11,10 +12,31 @@
 #include <string>
 
 #include "desktop/posix/key_state.h"
+#include "desktop/posix/module.h"
+#include "desktop/wayland/key_probe_module.h"
 
 namespace platform {
 namespace posix {
 namespace {
+
+constexpr int kFocusWaitMs = 300;
+
+bool InWaylandSession() {
+  const char* name = std::getenv("WAYLAND_DISPLAY");
+  return name != nullptr && *name != '\0';
+}
+
+// What the Wayland probe found, for the whole run.
+struct WaylandKeys {
+  bool probed = false;
+  bool shift = false;
+  bool ctrl = false;
+};
+
+WaylandKeys& FoundOnWayland() {
+  static WaylandKeys keys;
+  return keys;
+}
 
 struct KeyPair {
   KeySym x_left, x_right;
@@ -68,11 +90,35 @@ int AskEvdev(const KeyPair& keys) {
 
 }  // namespace
 
+void ProbeWaylandKeys() {
+  WaylandKeys& keys = FoundOnWayland();
+  if (keys.probed || !InWaylandSession()) return;
+  keys.probed = true;
+  void* module = LoadModule(DIGESTBOX_KEY_PROBE_MODULE);
+  if (module == nullptr) return;
+  const auto probe =
+      reinterpret_cast<KeyProbe>(::dlsym(module, DIGESTBOX_KEY_PROBE));
+  int shift = 0;
+  int ctrl = 0;
+  if (probe != nullptr && probe(kFocusWaitMs, &shift, &ctrl) == 1) {
+    keys.shift = shift != 0;
+    keys.ctrl = ctrl != 0;
+  }
+  ::dlclose(module);
+}
+
 KeyState::~KeyState() {
   if (display_ != nullptr) XCloseDisplay(static_cast<Display*>(display_));
 }
 
 bool KeyState::IsDown(Modifier modifier) {
+  // XWayland's keymap is empty unless an X client has the focus: a Wayland
+  // session answers only through the probe.
+  if (InWaylandSession()) {
+    ProbeWaylandKeys();
+    const WaylandKeys& keys = FoundOnWayland();
+    return modifier == Modifier::kShift ? keys.shift : keys.ctrl;
+  }
   if (!display_tried_) {
     display_tried_ = true;
     const char* name = std::getenv("DISPLAY");
