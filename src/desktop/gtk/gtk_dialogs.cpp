@@ -62,11 +62,20 @@ bool FitsLabel(GtkWidget* dialog, const char* text, const GdkRectangle& area,
   return fits;
 }
 
+// The pending scroll of a view to its first failure; removed with the view,
+// which the user may close before it is done.
+struct FirstFailureScroll {
+  guint source = 0;
+  int tries = 0;
+};
+
 // Brings the first failing line into view once the view is shown. The lines
 // above it are measured a little at a time after that, and each measure can
 // move it, so it is scrolled to again until it stands in view (2 s at most).
 gboolean ScrollToFirstFailure(gpointer data) {
   GtkTextView* view = GTK_TEXT_VIEW(data);
+  auto* scroll = static_cast<FirstFailureScroll*>(
+      g_object_get_data(G_OBJECT(view), "first-failure-scroll"));
   GtkTextBuffer* buffer = gtk_text_view_get_buffer(view);
   GtkTextMark* mark = gtk_text_buffer_get_mark(buffer, "first-failure");
   GtkTextIter at;
@@ -76,14 +85,13 @@ gboolean ScrollToFirstFailure(gpointer data) {
   gtk_text_view_get_visible_rect(view, &shown);
   const bool in_view =
       line.y >= shown.y && line.y + line.height <= shown.y + shown.height;
-  auto* tries = static_cast<int*>(g_object_get_data(G_OBJECT(view), "tries"));
-  if (tries == nullptr) {
-    tries = g_new0(int, 1);
-    g_object_set_data_full(G_OBJECT(view), "tries", tries, g_free);
+  if ((in_view && scroll->tries > 0) || scroll->tries >= 50) {
+    scroll->source = 0;
+    return G_SOURCE_REMOVE;
   }
-  if (in_view && *tries > 0) return G_SOURCE_REMOVE;
   gtk_text_view_scroll_to_mark(view, mark, 0.0, TRUE, 0.0, 0.2);
-  return ++*tries < 50 ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+  ++scroll->tries;
+  return G_SOURCE_CONTINUE;
 }
 
 // Failing records in bold, in the theme's error colour; the first of them
@@ -119,10 +127,24 @@ void MarkFailures(GtkTextView* view, const char* text) {
   GtkTextIter at;
   gtk_text_buffer_get_iter_at_line(buffer, &at, first);
   gtk_text_buffer_create_mark(buffer, "first-failure", &at, TRUE);
-  g_signal_connect(view, "map", G_CALLBACK(+[](GtkWidget* widget, gpointer) {
-                     g_timeout_add(40, ScrollToFirstFailure, widget);
+  auto* scroll = new FirstFailureScroll;
+  g_object_set_data_full(
+      G_OBJECT(view), "first-failure-scroll", scroll,
+      +[](gpointer data) { delete static_cast<FirstFailureScroll*>(data); });
+  g_signal_connect(
+      view, "map", G_CALLBACK(+[](GtkWidget* widget, gpointer data) {
+        auto* pending = static_cast<FirstFailureScroll*>(data);
+        if (pending->source == 0) {
+          pending->source = g_timeout_add(40, ScrollToFirstFailure, widget);
+        }
+      }),
+      scroll);
+  g_signal_connect(view, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {
+                     auto* pending = static_cast<FirstFailureScroll*>(data);
+                     if (pending->source != 0) g_source_remove(pending->source);
+                     pending->source = 0;
                    }),
-                   nullptr);
+                   scroll);
 }
 
 // A read-only view that scrolls, within the work area.
