@@ -100,9 +100,7 @@ class Keyboard:
 
 def inside(program, module):
     from tests.e2e.checks import Checks
-    from tests.e2e.run_gtk import MD5_QUESTION, NOTHING, Dialog, find_alert
-    sha1_question = MD5_QUESTION.replace("MD5", "\0").replace("SHA1", "MD5").replace(
-        "\0", "SHA1").replace("SHIFT+CTRLキーを", "SHIFTキーのみ")
+    from tests.e2e.run_gtk import MD5_QUESTION, NOTHING, SHA1_QUESTION, Dialog, find_alert
     checks = Checks()
     runtime = os.environ["XDG_RUNTIME_DIR"]
     system = subprocess.run(["dbus-daemon", "--session", "--fork", "--print-address=1",
@@ -140,7 +138,7 @@ def inside(program, module):
         for keys, kind, title, text in (
                 ("none", "Error", "digestbox", NOTHING), ("ctrl", "Error", "digestbox", NOTHING),
                 ("shift", "Question", question, MD5_QUESTION),
-                ("shift+ctrl", "Question", question, sha1_question)):
+                ("shift+ctrl", "Question", question, SHA1_QUESTION)):
             keyboard.hold(keys)
             run = subprocess.Popen([program], cwd=folder, env=app, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,

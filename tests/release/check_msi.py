@@ -114,7 +114,7 @@ def main():
         runnable, newer = msi, os.path.join(work, "newer.msi")
         bits = 32 if "Intel" in subprocess.run(
             ["msiinfo", "suminfo", msi], capture_output=True, text=True).stdout else 64
-        arch, program = ("x86", exe) if bits == 32 else ("x64", exe)
+        arch, program = "x86" if bits == 32 else "x64", exe
         if bits == 32 and not runs_32bit_code():
             print("    (this kernel runs no 32-bit code: the runs use the package "
                   "built for 64 bits)")

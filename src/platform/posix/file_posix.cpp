@@ -28,9 +28,11 @@ void CloseKeepingError(std::intptr_t* handle) {
   *handle = -1;
 }
 
+// Closes a descriptor that is not kept after all; -1, the failed open's
+// answer.
 int CloseFailing(int fd) {
-  const PreserveLastError keep;
-  ::close(fd);
+  std::intptr_t handle = fd;
+  CloseKeepingError(&handle);
   return -1;
 }
 
