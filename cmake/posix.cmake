@@ -6,9 +6,9 @@ add_library(digestbox_platform OBJECT
   src/platform/posix/code_page_posix.cpp
   src/platform/posix/directory_posix.cpp
   src/platform/posix/file_posix.cpp
-  src/platform/posix/file_window_posix.cpp
   src/platform/posix/last_error_posix.cpp
   src/platform/posix/locale_codec.cpp
+  src/platform/posix/mapped_reader.cpp
   src/platform/posix/system_error_posix.cpp)
 add_library(digestbox_crypto OBJECT src/platform/posix/crypto_posix.cpp)
 add_library(digestbox_desktop OBJECT

@@ -1,6 +1,3 @@
-add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
-                        _WIN32_WINNT=0x0601)
-
 add_library(digestbox_platform OBJECT
   src/platform/win32/code_page_win32.cpp
   src/platform/win32/directory_win32.cpp
@@ -11,16 +8,24 @@ add_library(digestbox_crypto OBJECT src/platform/win32/crypto_win32.cpp)
 add_library(digestbox_desktop OBJECT
   src/desktop/win32/desktop_win32.cpp
   src/desktop/win32/report_box.cpp)
+# The Windows headers as the backend uses them, on the backend and on
+# whatever includes them (the entry, the Windows suites and driver).
+set(DIGESTBOX_WINDOWS_DEFINITIONS UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+    _WIN32_WINNT=0x0601)
 foreach(target digestbox_platform digestbox_crypto digestbox_desktop)
   target_include_directories(${target} PUBLIC src)
+  target_compile_definitions(${target} PUBLIC ${DIGESTBOX_WINDOWS_DEFINITIONS})
 endforeach()
 
 set(DIGESTBOX_ENTRY src/app/main_win32.cpp)
 set(DIGESTBOX_SYSTEM_LIBS advapi32 user32 gdi32 kernel32)
 set(DIGESTBOX_GUI WIN32)
 
-# Only Windows' own DLLs beside the program: the C++ runtime is linked in.
-add_link_options(-static -static-libgcc -static-libstdc++)
+# Only Windows' own DLLs beside each program: the C++ runtime is linked in.
+function(digestbox_windows_program target)
+  target_compile_definitions(${target} PRIVATE ${DIGESTBOX_WINDOWS_DEFINITIONS})
+  target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+endfunction()
 
 # Manifest, icon and version information, compiled by windres.
 enable_language(RC)

@@ -12,7 +12,8 @@ test_packages=("${run_packages[@]}" libgtest-dev libgmock-dev googletest
   debhelper lintian python3-pefile icoutils librsvg2-bin zip unzip wixl msitools
   caja caja-actions desktop-file-utils
   libwayland-dev libxkbcommon-dev wayland-protocols mutter python3-gi
-  build-essential dpkg-dev pkgconf)
+  build-essential dpkg-dev pkgconf
+  pyflakes3 unicode-data osslsigncode hashdeep strace)
 
 case "${1:-run}" in
   run) wanted=("${run_packages[@]}") ;;

@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "app/show_system_error.h"
-#include "common/for_each_entry.h"
 #include "digest/digest_record.h"
 #include "hash/file_hash.h"
 #include "platform/file.h"
+#include "platform/for_each_entry.h"
 #include "platform/last_error.h"
 
 namespace {
@@ -21,7 +21,7 @@ const char16_t kDoneCaption[] = u"ハッシュの作成";
 // false when the enumeration did not start or broke off before its end.
 bool ListFiles(platform::Desktop& desktop, std::vector<WideString>* names) {
   platform::ErrorCode broken = 0;
-  const bool listed_all = ForEachEntry(
+  const bool listed_all = platform::ForEachEntry(
       WideString(u"*.*"),
       [names](const platform::DirectoryEntry& entry) {
         if (entry.kind == platform::EntryKind::kFile) {

@@ -22,7 +22,8 @@ class InputFile {
   // The next block of up to `size` bytes, front to back, for a reader that
   // only looks at it: read into `buffer`, or, where the backend maps large
   // files, a view into the mapping, valid until the next call. *read is 0 at
-  // the end of the file. Not to be mixed with Read.
+  // the end of the file; a file that shrank under the reader fails. Not to
+  // be mixed with Read.
   bool ReadBlock(std::uint8_t* buffer, std::uint32_t size,
                  const std::uint8_t** block, std::uint32_t* read);
   bool GetSize(std::uint64_t* size);
@@ -30,20 +31,11 @@ class InputFile {
   void Close();
 
  private:
-  // For backends that map large files: the part mapped now.
-  struct Window {
-    const std::uint8_t* base = nullptr;
-    std::uint64_t offset = 0;  // of base in the file
-    std::uint32_t length = 0;
-    std::uint32_t used = 0;
-  };
-  bool NextWindow();
-  void Unmap();
-
   std::intptr_t handle_ = -1;
-  std::uint64_t size_at_open_ = 0;  // for backends that learn it on opening
-  bool mapping_ = false;            // blocks come from the window
-  Window window_;
+  std::uint64_t size_at_open_ = 0;
+  // Room for a backend's own reading state (the POSIX backend's mapping),
+  // held in the object so that no file costs an allocation.
+  alignas(std::uint64_t) unsigned char backend_[48] = {};
 };
 
 // A file created for writing with no sharing, replacing any file of the name.

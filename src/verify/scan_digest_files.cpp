@@ -1,7 +1,7 @@
 #include "verify/scan_digest_files.h"
 
 #include "app/show_system_error.h"
-#include "common/for_each_entry.h"
+#include "platform/for_each_entry.h"
 #include "verify/read_whole_file.h"
 
 namespace {
@@ -29,7 +29,7 @@ void ScanDigestFiles(platform::Desktop& desktop, const WideString& pattern,
                      AlgorithmId algorithm, DigestParser& parser) {
   // A broken enumeration ends the scan, so no record is listed twice.
   platform::ErrorCode broken = 0;
-  ForEachEntry(
+  platform::ForEachEntry(
       pattern,
       [&](const platform::DirectoryEntry& entry) {
         return entry.kind == platform::EntryKind::kDirectory ||

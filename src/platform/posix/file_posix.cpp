@@ -3,19 +3,30 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 #include <string>
+#include <type_traits>
 
 #include "platform/file.h"
 #include "platform/last_error.h"
 #include "platform/posix/locale_codec.h"
+#include "platform/posix/mapped_reader.h"
 
 namespace platform {
 namespace {
 
+using posix::MappedReader;
+
 constexpr off_t kHintThreshold = off_t{128} * 1024;
-// Past this, blocks are handed out from a mapping (file_window_posix.cpp);
-// below, a few reads cost less than mapping and unmapping.
-constexpr off_t kMapThreshold = off_t{1024} * 1024;
+
+// The reader lives in the input file's backend storage from Open to Close.
+template <typename Storage>
+MappedReader& ReaderIn(Storage& storage) {
+  static_assert(sizeof(MappedReader) <= sizeof storage &&
+                alignof(MappedReader) <= alignof(std::uint64_t) &&
+                std::is_trivially_destructible_v<MappedReader>);
+  return *std::launder(reinterpret_cast<MappedReader*>(storage));
+}
 
 std::string PathOf(const WideString& name) {
   return posix::EncodeLocale(name.View());
@@ -74,6 +85,7 @@ bool InputFile::Open(const WideString& name) {
                         O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return false;
   handle_ = fd;
+  new (backend_) MappedReader();  // idle, all zero, until Start
   struct stat info;
   if (::fstat(fd, &info) != 0) {
     Close();
@@ -85,8 +97,7 @@ bool InputFile::Open(const WideString& name) {
     return false;
   }
   size_at_open_ = static_cast<std::uint64_t>(info.st_size);
-  mapping_ = info.st_size >= kMapThreshold;
-  window_ = Window();
+  ReaderIn(backend_).Start(fd, size_at_open_);
   // The sequential hint only matters past the kernel's first readahead; a
   // small file is read whole before it could help.
   if (info.st_size > kHintThreshold) {
@@ -113,10 +124,21 @@ bool InputFile::GetSize(std::uint64_t* size) {
   return true;
 }
 
+bool InputFile::ReadBlock(std::uint8_t* buffer, std::uint32_t size,
+                          const std::uint8_t** block, std::uint32_t* read) {
+  MappedReader& mapped = ReaderIn(backend_);
+  if (!mapped.Next(size, block, read)) return false;
+  if (*read != 0) return true;
+  // Past the mapped part (or none): a file that grew, or a small one.
+  *block = buffer;
+  if (!Read(buffer, size, read)) return false;
+  return *read != 0 || mapped.CheckNotShrunk();
+}
+
 void InputFile::Close() {
+  if (handle_ < 0) return;
   const PreserveLastError keep;
-  Unmap();
-  mapping_ = false;
+  ReaderIn(backend_).Stop();
   CloseKeepingError(&handle_);
 }
 

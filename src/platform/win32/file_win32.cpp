@@ -85,6 +85,12 @@ bool InputFile::Open(const WideString& name) {
     ::SetLastError(ERROR_NOT_SUPPORTED);
     return false;
   }
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(file, &size)) {
+    Close();
+    return false;
+  }
+  size_at_open_ = static_cast<std::uint64_t>(size.QuadPart);
   return true;
 }
 
@@ -102,9 +108,7 @@ bool InputFile::ReadBlock(std::uint8_t* buffer, std::uint32_t size,
 }
 
 bool InputFile::GetSize(std::uint64_t* size) {
-  LARGE_INTEGER value;
-  if (!::GetFileSizeEx(HandleOf(handle_), &value)) return false;
-  *size = static_cast<std::uint64_t>(value.QuadPart);
+  *size = size_at_open_;
   return true;
 }
 

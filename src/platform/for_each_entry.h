@@ -6,12 +6,15 @@
 #include "platform/directory.h"
 #include "platform/last_error.h"
 
+namespace platform {
+
 // Hands every entry of the current directory that matches `pattern` to
 // `visit`, in the platform's order, until `visit` returns false. Returns true
 // only when the walk reached the end. A broken enumeration ends the walk, so
 // no entry is visited twice, and leaves its code in *broken for the caller to
 // show; *broken is 0 when nothing matched or `visit` stopped the walk.
-bool ForEachEntry(
-    const WideString& pattern,
-    const std::function<bool(const platform::DirectoryEntry&)>& visit,
-    platform::ErrorCode* broken);
+bool ForEachEntry(const WideString& pattern,
+                  const std::function<bool(const DirectoryEntry&)>& visit,
+                  ErrorCode* broken);
+
+}  // namespace platform
