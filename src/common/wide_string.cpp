@@ -16,8 +16,3 @@ bool WideString::Append(const WideString& text) {
   if (text.IsAbsent()) return true;
   return Append(text.View());
 }
-
-void WideString::Reset() {
-  std::u16string().swap(text_);
-  present_ = false;
-}

@@ -28,8 +28,6 @@ class WideString {
   bool Append(std::u16string_view text);
   bool Append(const WideString& text);
 
-  void Reset();
-
   bool operator==(const WideString& other) const {
     return present_ == other.present_ && text_ == other.text_;
   }

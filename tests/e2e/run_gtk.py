@@ -22,19 +22,16 @@ import time
 
 import pyatspi
 
+from tests import texts
 from tests.e2e.checks import Checks
 from tests.e2e.linux_session import Display, plant_module
+from tests.texts import shown
 
-NOTHING = ("ダイジェストファイル(*.md5/*.sha1)がカレントディレクトリに1つも存在しないため検証できません。\n\n"
-           "(検証するのではなく、ダイジェストファイルを新規に作成する場合は\n"
-           "SHIFTキー、もしくはSHIFT+CTRLキーを押しながら起動します。)")
-MD5_QUESTION = ("カレントディレクトリ上のファイルのMD5ハッシュを作成しますか？\n"
-                "(SHA1ハッシュを作成する場合はSHIFT+CTRLキーを押しながら起動します。)")
-SHA1_QUESTION = ("カレントディレクトリ上のファイルのSHA1ハッシュを作成しますか？\n"
-                 "(MD5ハッシュを作成する場合はSHIFTキーのみ押しながら起動します。)")
-OK_CAPTION = "検証に成功しました。"
-UNREADABLE = "ファイルが見つからないか、読み込みに失敗しました。"
-FAILED_CAPTION = "検証に失敗しました。"
+NOTHING = shown(texts.NOTHING)
+MD5_QUESTION = shown(texts.MD5_QUESTION)
+SHA1_QUESTION = shown(texts.SHA1_QUESTION)
+OK_CAPTION, FAILED_CAPTION = texts.OK_CAPTION, texts.FAILED_CAPTION
+UNREADABLE = texts.UNREADABLE
 
 
 class Dialog:
@@ -228,6 +225,125 @@ def one_box(checks, session, name, folder, shape, text, shot=None, keys="none",
     return dialog
 
 
+def folder_in(root, name):
+    path = os.path.join(root, name)
+    os.mkdir(path)
+    return path
+
+
+def questions_and_creation(checks, session, root):
+    folder = folder_in(root, "files")
+    write(folder, "a.txt", b"abc")
+    write(folder, "b.txt", b"xyz")
+    before = sorted(os.listdir(folder))
+
+    session.start(folder, "shift")
+    question = session.dialog()
+    checks.check("shift: the MD5 question, Yes the default",
+                 question is not None and question.shape() ==
+                 ("Question", texts.QUESTION_CAPTION, ["No", "Yes"], "Yes") and
+                 question.text == MD5_QUESTION,
+                 question and (question.shape(), question.text))
+    if question is not None:
+        session.screenshot(question, "question")
+        question.press("No")
+    code, err = session.finish()
+    checks.check("shift, No: exit 0, nothing written",
+                 code == 0 and sorted(os.listdir(folder)) == before, (code, err))
+
+    session.start(folder, "shift")
+    question = session.dialog()
+    if question is not None:
+        session.escape(question)
+    code, err = session.finish()
+    checks.check("shift, Escape: answers No, nothing written",
+                 question is not None and code == 0 and
+                 sorted(os.listdir(folder)) == before, (code, err))
+
+    session.start(folder, "shift")
+    question = session.dialog()
+    if question is not None:
+        question.press("Yes")
+    done = session.dialog()
+    checks.check("shift, Yes: then the completion dialog",
+                 done is not None and done.shape() ==
+                 ("Information", texts.DONE_CAPTION, ["OK"], "OK") and
+                 done.text == texts.DONE,
+                 done and (done.shape(), done.text))
+    if done is not None:
+        done.press("OK")
+    code, err = session.finish()
+    with open(os.path.join(folder, "a.txt.md5"), "rb") as f:
+        record = f.read()
+    checks.check("shift, Yes: digest files written, exit 0",
+                 code == 0 and record == hashlib.md5(b"abc").hexdigest().encode()
+                 + b" *a.txt\n" and os.path.exists(os.path.join(folder, "b.txt.md5")),
+                 (code, err, record))
+
+
+def verification(checks, session, root):
+    folder = os.path.join(root, "files")
+    one_box(checks, session, "verification: success", folder,
+            ("Information", OK_CAPTION, ["OK"], "OK"),
+            "a.txt - OK\nb.txt - OK\n\n" + OK_CAPTION, "information")
+
+    write(folder, "b.txt", b"changed")
+    write(folder, "c.md5", b"0" * 32 + b" *up\x1b[1A\x1b[2Kerase\n")
+    one_box(checks, session, "verification: failure, names shown inert", folder,
+            ("Error", FAILED_CAPTION, ["OK"], "OK"),
+            "a.txt - OK\nb.txt - %s\nup\\x1b[1A\\x1b[2Kerase - %s\n\n%s"
+            % (texts.MISMATCH, UNREADABLE, FAILED_CAPTION))
+
+
+def long_name(checks, session, root):
+    """A long name wraps within the screen, and the text can be copied."""
+    wide = folder_in(root, "wide")
+    name = "n" * 227
+    write(wide, name, b"")
+    write(wide, "w.md5", (hashlib.md5(b"").hexdigest() + " *" + name + "\n").encode())
+    one_box(checks, session, "a 227-character name", wide,
+            ("Information", OK_CAPTION, ["OK"], "OK"),
+            name + " - OK\n\n" + OK_CAPTION, "long-name", checks_open=lambda d: (
+                d.size()[0] <= 1024 and d.size()[1] <= 768 and
+                d.selectable and all(d.selectable)))
+
+
+def long_reports(checks, session, root):
+    for count, failing, shot in ((20000, 15000, "long-report"), (100000, 0, None)):
+        many = folder_in(root, "many%d" % count)
+        write(many, "a", b"")
+        names = ["gone" if i == failing else "a" for i in range(1, count + 1)]
+        write(many, "a.md5", "".join("%s *%s\n" % (hashlib.md5(b"").hexdigest(), n)
+                                     for n in names).encode())
+        lines = "".join(n + (" - " + UNREADABLE if n == "gone" else " - OK") + "\n"
+                        for n in names)
+        caption = FAILED_CAPTION if failing else OK_CAPTION
+        dialog = one_box(checks, session, "a report of %d records" % count, many,
+                         ("Error" if failing else "Information", caption, ["OK"], "OK"),
+                         lines + "\n" + caption, shot, checks_open=lambda d: (
+                             not failing or (d.selected == "gone - " + UNREADABLE and
+                                             d.selected_shown)))
+        if dialog is not None:
+            print("    shown %.2f s after start" % dialog.shown)
+
+
+def planted_module(checks, session, root):
+    """A copy of the program in a folder that someone else made, with a
+    module planted beside it: the dialog comes from the real module."""
+    planted = folder_in(root, "planted")
+    marker = os.path.join(root, "planted-module-ran")
+    plant_module(planted, marker)
+    shutil.copy(session.program, planted)
+    one_box(checks, session, "a planted module is not loaded", planted,
+            ("Error", "digestbox", ["OK"], "OK"), NOTHING,
+            program=os.path.join(planted, "digestbox"))
+    checks.check("a planted module never ran", not os.path.exists(marker))
+
+
+CASES = [questions_and_creation, verification, long_name, long_reports,
+         planted_module]
+
+
 def main():
     args = [a for a in sys.argv[1:] if not a.startswith("--")]
     installed = "--installed" in sys.argv
@@ -237,116 +353,11 @@ def main():
     root = tempfile.mkdtemp(prefix="digestbox-gtk-")
     session = Session(program, shots)
     try:
-        empty = os.path.join(root, "empty")
-        os.mkdir(empty)
-        one_box(checks, session, "nothing to verify: an error dialog", empty,
-                ("Error", "digestbox", ["OK"], "OK"), NOTHING,
-                None if installed else "error")
-        if installed:
-            return checks.summary()
-
-        folder = os.path.join(root, "files")
-        os.mkdir(folder)
-        write(folder, "a.txt", b"abc")
-        write(folder, "b.txt", b"xyz")
-        before = sorted(os.listdir(folder))
-
-        session.start(folder, "shift")
-        question = session.dialog()
-        checks.check("shift: the MD5 question, Yes the default",
-                     question is not None and question.shape() ==
-                     ("Question", "ハッシュ作成の確認", ["No", "Yes"], "Yes") and
-                     question.text == MD5_QUESTION,
-                     question and (question.shape(), question.text))
-        if question is not None:
-            session.screenshot(question, "question")
-            question.press("No")
-        code, err = session.finish()
-        checks.check("shift, No: exit 0, nothing written",
-                     code == 0 and sorted(os.listdir(folder)) == before, (code, err))
-
-        session.start(folder, "shift")
-        question = session.dialog()
-        if question is not None:
-            session.escape(question)
-        code, err = session.finish()
-        checks.check("shift, Escape: answers No, nothing written",
-                     question is not None and code == 0 and
-                     sorted(os.listdir(folder)) == before, (code, err))
-
-        session.start(folder, "shift")
-        question = session.dialog()
-        if question is not None:
-            question.press("Yes")
-        done = session.dialog()
-        checks.check("shift, Yes: then the completion dialog",
-                     done is not None and done.shape() ==
-                     ("Information", "ハッシュの作成", ["OK"], "OK") and
-                     done.text == "作成が終了しました。",
-                     done and (done.shape(), done.text))
-        if done is not None:
-            done.press("OK")
-        code, err = session.finish()
-        with open(os.path.join(folder, "a.txt.md5"), "rb") as f:
-            record = f.read()
-        checks.check("shift, Yes: digest files written, exit 0",
-                     code == 0 and record == hashlib.md5(b"abc").hexdigest().encode()
-                     + b" *a.txt\n" and os.path.exists(os.path.join(folder, "b.txt.md5")),
-                     (code, err, record))
-
-        one_box(checks, session, "verification: success", folder,
-                ("Information", OK_CAPTION, ["OK"], "OK"),
-                "a.txt - OK\nb.txt - OK\n\n" + OK_CAPTION, "information")
-
-        write(folder, "b.txt", b"changed")
-        write(folder, "c.md5", b"0" * 32 + b" *up\x1b[1A\x1b[2Kerase\n")
-        one_box(checks, session, "verification: failure, names shown inert", folder,
-                ("Error", FAILED_CAPTION, ["OK"], "OK"),
-                "a.txt - OK\nb.txt - ハッシュ値が一致しません。\n"
-                "up\\x1b[1A\\x1b[2Kerase - ファイルが見つからないか、読み込みに失敗しました。\n\n"
-                + FAILED_CAPTION)
-
-        # A long name wraps within the screen, and the text can be copied.
-        wide = os.path.join(root, "wide")
-        os.mkdir(wide)
-        name = "n" * 227
-        write(wide, name, b"")
-        write(wide, "w.md5", (hashlib.md5(b"").hexdigest() + " *" + name + "\n").encode())
-        dialog = one_box(checks, session, "a 227-character name", wide,
-                         ("Information", OK_CAPTION, ["OK"], "OK"),
-                         name + " - OK\n\n" + OK_CAPTION, "long-name", checks_open=lambda d: (
-                             d.size()[0] <= 1024 and d.size()[1] <= 768 and
-                             d.selectable and all(d.selectable)))
-
-        for count, failing, shot in ((20000, 15000, "long-report"), (100000, 0, None)):
-            many = os.path.join(root, "many%d" % count)
-            os.mkdir(many)
-            write(many, "a", b"")
-            names = ["gone" if i == failing else "a" for i in range(1, count + 1)]
-            write(many, "a.md5", "".join("%s *%s\n" % (hashlib.md5(b"").hexdigest(), n)
-                                         for n in names).encode())
-            lines = "".join(n + (" - " + UNREADABLE if n == "gone" else " - OK") + "\n"
-                            for n in names)
-            caption = FAILED_CAPTION if failing else OK_CAPTION
-            dialog = one_box(checks, session, "a report of %d records" % count, many,
-                             ("Error" if failing else "Information", caption, ["OK"], "OK"),
-                             lines + "\n" + caption, shot, checks_open=lambda d: (
-                                 not failing or (d.selected == "gone - " + UNREADABLE and
-                                                 d.selected_shown)))
-            if dialog is not None:
-                print("    shown %.2f s after start" % dialog.shown)
-
-        # A copy of the program in a folder that someone else made, with a
-        # module planted beside it: the dialog comes from the real module.
-        planted = os.path.join(root, "planted")
-        os.mkdir(planted)
-        marker = os.path.join(root, "planted-module-ran")
-        plant_module(planted, marker)
-        shutil.copy(program, planted)
-        one_box(checks, session, "a planted module is not loaded", planted,
-                ("Error", "digestbox", ["OK"], "OK"), NOTHING,
-                program=os.path.join(planted, "digestbox"))
-        checks.check("a planted module never ran", not os.path.exists(marker))
+        one_box(checks, session, "nothing to verify: an error dialog",
+                folder_in(root, "empty"), ("Error", "digestbox", ["OK"], "OK"),
+                NOTHING, None if installed else "error")
+        for case in [] if installed else CASES:
+            case(checks, session, root)
     finally:
         session.close()
         shutil.rmtree(root, ignore_errors=True)

@@ -17,6 +17,10 @@ import sys
 import tempfile
 import time
 
+from tests import texts
+from tests.e2e.checks import skip
+from tests.texts import shown
+
 USER = "digestbox-wayland"
 DISPLAY_NAME = "wl-digestbox"
 KEYCODES = {"shift": [42], "ctrl": [29], "shift+ctrl": [42, 29], "none": []}
@@ -31,14 +35,12 @@ def main():
         module = (subprocess.run(["sh", "-c", "ls /usr/lib/*/digestbox/wayland-keys.so"],
                                  capture_output=True, text=True).stdout.split() or [""])[0]
     if shutil.which("mutter") is None:
-        print("[SKIP] no mutter here\n0 passed, 0 failed, 1 skipped")
-        return 0
+        return skip("no mutter here")
     if subprocess.run(["id", USER], capture_output=True).returncode != 0:
         subprocess.run(["useradd", "--system", "--create-home", USER], check=True)
     if subprocess.run(["runuser", "-u", USER, "--", "test", "-x", program]).returncode:
-        print("[SKIP] %s cannot reach %s (a folder on the way is closed to others)\n"
-              "0 passed, 0 failed, 1 skipped" % (USER, program))
-        return 0
+        return skip("%s cannot reach %s (a folder on the way is closed to others)"
+                    % (USER, program))
     root = tempfile.mkdtemp(prefix="digestbox-wayland-")
     os.chmod(root, 0o755)
     runtime = os.path.join(root, "runtime")
@@ -98,9 +100,45 @@ class Keyboard:
             self.key(self.held.pop(), False)
 
 
+def dialogs_by_keys(checks, keyboard, program, app, folder):
+    """The dialog each key combination brings, answered No or OK."""
+    from tests.e2e.run_gtk import Dialog, find_alert
+    with open(os.path.join(folder, "a.txt"), "wb") as f:
+        f.write(b"abc")
+    question, nothing = texts.QUESTION_CAPTION, shown(texts.NOTHING)
+    for keys, kind, title, text in (
+            ("none", "Error", "digestbox", nothing), ("ctrl", "Error", "digestbox", nothing),
+            ("shift", "Question", question, shown(texts.MD5_QUESTION)),
+            ("shift+ctrl", "Question", question, shown(texts.SHA1_QUESTION))):
+        keyboard.hold(keys)
+        run = subprocess.Popen([program], cwd=folder, env=app, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                               start_new_session=True)
+        dialog = None
+        deadline = time.time() + 30
+        while dialog is None and time.time() < deadline and run.poll() is None:
+            alert = find_alert()
+            dialog = Dialog(alert, None, None) if alert is not None else None
+            time.sleep(0.1)
+        keyboard.release()
+        # On Wayland GTK draws the title itself: the first label.
+        checks.check("%s held: the %s dialog" % (keys, kind),
+                     dialog is not None and dialog.kind == kind and
+                     dialog.texts == [title, text], dialog and (dialog.kind, dialog.texts))
+        if dialog is not None:
+            dialog.press("No" if kind == "Question" else "OK")
+        try:
+            _, err = run.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            run.kill()
+            _, err = run.communicate()
+        checks.check("%s held: exit 0, nothing written" % keys,
+                     run.returncode == 0 and os.listdir(folder) == ["a.txt"],
+                     (run.returncode, err, os.listdir(folder)))
+
+
 def inside(program, module):
     from tests.e2e.checks import Checks
-    from tests.e2e.run_gtk import MD5_QUESTION, NOTHING, SHA1_QUESTION, Dialog, find_alert
     checks = Checks()
     runtime = os.environ["XDG_RUNTIME_DIR"]
     system = subprocess.run(["dbus-daemon", "--session", "--fork", "--print-address=1",
@@ -132,38 +170,7 @@ def inside(program, module):
         print("    the probe answered in %.1f ms" % took)
         checks.check("the probe reads SHIFT held", (focused, shift.value, ctrl.value) == (1, 1, 0))
 
-        with open(os.path.join(folder, "a.txt"), "wb") as f:
-            f.write(b"abc")
-        question = "ハッシュ作成の確認"
-        for keys, kind, title, text in (
-                ("none", "Error", "digestbox", NOTHING), ("ctrl", "Error", "digestbox", NOTHING),
-                ("shift", "Question", question, MD5_QUESTION),
-                ("shift+ctrl", "Question", question, SHA1_QUESTION)):
-            keyboard.hold(keys)
-            run = subprocess.Popen([program], cwd=folder, env=app, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                   start_new_session=True)
-            dialog = None
-            deadline = time.time() + 30
-            while dialog is None and time.time() < deadline and run.poll() is None:
-                alert = find_alert()
-                dialog = Dialog(alert, None, None) if alert is not None else None
-                time.sleep(0.1)
-            keyboard.release()
-            # On Wayland GTK draws the title itself: the first label.
-            checks.check("%s held: the %s dialog" % (keys, kind),
-                         dialog is not None and dialog.kind == kind and
-                         dialog.texts == [title, text], dialog and (dialog.kind, dialog.texts))
-            if dialog is not None:
-                dialog.press("No" if kind == "Question" else "OK")
-            try:
-                _, err = run.communicate(timeout=30)
-            except subprocess.TimeoutExpired:
-                run.kill()
-                _, err = run.communicate()
-            checks.check("%s held: exit 0, nothing written" % keys,
-                         run.returncode == 0 and os.listdir(folder) == ["a.txt"],
-                         (run.returncode, err, os.listdir(folder)))
+        dialogs_by_keys(checks, keyboard, program, app, folder)
     finally:
         mutter.terminate()
         mutter.wait()

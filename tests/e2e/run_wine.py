@@ -15,37 +15,31 @@ import os
 import subprocess
 import sys
 
-from tests.e2e.checks import Checks, files_of
+from tests import texts
+from tests.e2e.checks import Checks, files_of, skip
 from tests.e2e.wine import Wine, bits_of, private_locale, runs_32bit_code
+from tests.texts import escaped
 
-PROGRAM = DRIVER = None
-SUITES = []
+REPOSITORY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 
-
-def use_build(build):
-    """Points the script at a build folder of the win32 preset."""
-    global PROGRAM, DRIVER, SUITES
-    build = os.path.abspath(build)
-    PROGRAM = os.path.join(build, "digestbox.exe")
-    DRIVER = os.path.join(build, "tests", "box_driver.exe")
-    SUITES = [os.path.join(build, "tests", name)
-              for name in ("digestbox_tests.exe", "digestbox_fault_tests.exe")]
+MD5_QUESTION = escaped(texts.MD5_QUESTION)
+SHA1_QUESTION = escaped(texts.SHA1_QUESTION)
+NOTHING = escaped(texts.NOTHING)
+OK_CAPTION, FAILED_CAPTION = texts.OK_CAPTION, texts.FAILED_CAPTION
+MISMATCH, UNREADABLE = texts.MISMATCH, texts.UNREADABLE
+QUESTION_CAPTION = texts.QUESTION_CAPTION
 
 
-use_build(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
-                       "build", "win32"))
+class Build:
+    """A build folder of the win32 or win64 preset: its program, the box
+    driver and the unit suites."""
 
-MD5_QUESTION = ("カレントディレクトリ上のファイルのMD5ハッシュを作成しますか？\\r\\n"
-                "(SHA1ハッシュを作成する場合はSHIFT+CTRLキーを押しながら起動します。)")
-SHA1_QUESTION = ("カレントディレクトリ上のファイルのSHA1ハッシュを作成しますか？\\r\\n"
-                 "(MD5ハッシュを作成する場合はSHIFTキーのみ押しながら起動します。)")
-NOTHING = ("ダイジェストファイル(*.md5/*.sha1)がカレントディレクトリに1つも存在しないため検証できません。"
-           "\\r\\n\\r\\n(検証するのではなく、ダイジェストファイルを新規に作成する場合は\\r\\n"
-           "SHIFTキー、もしくはSHIFT+CTRLキーを押しながら起動します。)")
-OK_CAPTION = "検証に成功しました。"
-FAILED_CAPTION = "検証に失敗しました。"
-MISMATCH = "ハッシュ値が一致しません。"
-UNREADABLE = "ファイルが見つからないか、読み込みに失敗しました。"
+    def __init__(self, folder=os.path.join(REPOSITORY, "build", "win32")):
+        folder = os.path.abspath(folder)
+        self.program = os.path.join(folder, "digestbox.exe")
+        self.driver = os.path.join(folder, "tests", "box_driver.exe")
+        self.suites = [os.path.join(folder, "tests", name) for name in
+                       ("digestbox_tests.exe", "digestbox_fault_tests.exe")]
 
 
 def box(caption, icon, buttons, text, answer=None):
@@ -56,15 +50,17 @@ def box(caption, icon, buttons, text, answer=None):
     return lines
 
 
-QUESTION_CAPTION = "ハッシュ作成の確認"
-DONE = box("ハッシュの作成", "information", "ok", "作成が終了しました。")
+DONE = box(texts.DONE_CAPTION, "information", "ok", texts.DONE)
 
 
 class Runner(Checks):
-    def __init__(self, wine):
+    """Drives one program through the box driver and keeps its transcript."""
+
+    def __init__(self, wine, driver, program):
         super().__init__()
         self.wine = wine
-        self.program = PROGRAM
+        self.driver = driver
+        self.program = program
         self.transcript = []  # every box of every run, in order
 
     def drive(self, folder, keys, answers="-", locale=None, trace=None):
@@ -76,7 +72,8 @@ class Runner(Checks):
             env.update(LANG=locale, LC_ALL=locale)
         if trace is not None:
             env["WINEDEBUG"] = "+file"
-        run = subprocess.run([self.wine.loader, DRIVER, self.wine.windows_path(self.program),
+        run = subprocess.run([self.wine.loader, self.driver,
+                              self.wine.windows_path(self.program),
                               self.wine.windows_path(folder), keys, answers,
                               self.wine.windows_path(transcript)], env=env,
                              check=True, timeout=180, stderr=subprocess.PIPE)
@@ -96,22 +93,20 @@ class Runner(Checks):
 
 
 def main():
-    if len(sys.argv) > 1:
-        use_build(sys.argv[1])
-    programs = [PROGRAM] + [os.path.abspath(p) for p in sys.argv[2:]]
-    for path in programs + [DRIVER] + SUITES:
+    build = Build(*sys.argv[1:2])
+    programs = [build.program] + [os.path.abspath(p) for p in sys.argv[2:]]
+    for path in programs + [build.driver] + build.suites:
         if not os.path.exists(path):
             raise SystemExit("missing " + path)
-    bits = bits_of(PROGRAM)
+    bits = bits_of(build.program)
     if bits == 32 and not runs_32bit_code():
-        print("[SKIP] %s: this kernel cannot run 32-bit code, so neither can "
-              "wine32; the win64 build runs the same suites" % os.path.dirname(PROGRAM))
-        print("0 passed, 0 failed, 1 skipped")
-        return 0
+        return skip("%s: this kernel cannot run 32-bit code, so neither can "
+                    "wine32; the win64 build runs the same suites"
+                    % os.path.dirname(build.program))
     wine = Wine(bits)
-    runner = Runner(wine)
+    runner = Runner(wine, build.driver, build.program)
     try:
-        for suite in SUITES:
+        for suite in build.suites:
             result = wine.run([wine.loader, suite], check=False, timeout=600)
             runner.check(os.path.basename(suite), result.returncode == 0)
         transcripts = []
@@ -119,7 +114,10 @@ def main():
             print("--- " + program)
             runner.program = program
             runner.transcript = []
-            scenario(wine, runner, os.path.join(wine.root, "run%d" % len(transcripts)))
+            root = os.path.join(wine.root, "run%d" % len(transcripts))
+            os.mkdir(root)
+            for case in CASES:
+                case(wine, runner, root)
             transcripts.append(runner.transcript)
         for program, transcript in zip(programs[1:], transcripts[1:]):
             runner.check("%s: the same transcript, byte for byte" % program,
@@ -129,20 +127,31 @@ def main():
     return runner.summary()
 
 
-def scenario(wine, runner, root):
-    """Every box of a program's runs, checked; run in a folder of its own."""
-    os.mkdir(root)
-    folder = os.path.join(root, "work")
-    os.mkdir(folder)
+# The cases each program goes through, in order; each in a folder of its own
+# under `root`.
+
+def folder_in(root, name, files=None):
+    path = os.path.join(root, name)
+    os.mkdir(path)
+    for file_name, data in (files or {}).items():
+        with open(os.path.join(path, file_name), "wb") as f:
+            f.write(data)
+    return path
+
+
+def nothing_to_verify(wine, runner, root):
+    folder = folder_in(root, "work")
     runner.expect("no key: verification, no question", folder, "none", "-",
                   [box("Error", "error", "ok", NOTHING)])
     runner.expect("ctrl alone: verification", folder, "ctrl", "-",
                   [box("Error", "error", "ok", NOTHING)])
 
-    contents = {"abc.txt": b"abc", "empty": b"", "two words.bin": bytes(range(256)) * 20}
-    for name, data in contents.items():
-        with open(os.path.join(folder, name), "wb") as f:
-            f.write(data)
+
+CONTENTS = {"abc.txt": b"abc", "empty": b"", "two words.bin": bytes(range(256)) * 20}
+
+
+def creation_and_verification(wine, runner, root):
+    folder = folder_in(root, "files", CONTENTS)
     before = files_of(folder)
     runner.expect("shift, No: the MD5 question, nothing changes", folder,
                   "shift", "no",
@@ -158,15 +167,15 @@ def scenario(wine, runner, root):
                    DONE])
     after = files_of(folder)
     want = dict(before)
-    for name, data in contents.items():
+    for name, data in CONTENTS.items():
         want[name + ".md5"] = (hashlib.md5(data).hexdigest() + " *" + name +
                                "\n").encode()
     runner.check("shift, Yes: one record per file, byte for byte",
                  after == want, repr(after))
 
-    lines = "".join(sorted("%s - OK\\r\\n" % name for name in contents))
+    lines = "".join(sorted("%s - OK\\r\\n" % name for name in CONTENTS))
     got = runner.drive(folder, "none")
-    report = [l for l in got if l.startswith("text: ")]
+    report = [line for line in got if line.startswith("text: ")]
     runner.check("no key after creation: every record OK",
                  len(report) == 1 and sorted(report[0][6:].split("\\r\\n")[:-2])
                  == sorted(lines.split("\\r\\n")[:-1]) and
@@ -192,25 +201,23 @@ def scenario(wine, runner, root):
                      f.read() == (hashlib.sha1(b"abd").hexdigest() +
                                   " *abc.txt\n").encode())
 
-    bad = os.path.join(root, "bad")
-    os.mkdir(bad)
-    with open(os.path.join(bad, "bad.md5"), "wb") as f:
-        f.write(b"abc *x\n")
+
+def malformed_list(wine, runner, root):
+    bad = folder_in(root, "bad", {"bad.md5": b"abc *x\n"})
     runner.expect("a malformed digest file: its box, then nothing to verify",
                   bad, "none", "-",
-                  [box("bad.md5", "error", "ok",
-                       "ファイルのフォーマットが不正であるか解析に失敗しました。"),
+                  [box("bad.md5", "error", "ok", texts.MALFORMED),
                    box("Error", "error", "ok", NOTHING)])
 
-    # Records from elsewhere naming network places or devices: never opened,
-    # so no credentials go out; each reads as not found.
-    remote = os.path.join(root, "remote")
-    os.mkdir(remote)
+
+def network_names(wine, runner, root):
+    """Records from elsewhere naming network places or devices: never
+    opened, so no credentials go out; each reads as not found."""
     names = ["\\\\evilhost\\share\\x", "//evilhost/x", "\\/evilhost\\x",
              "\\\\?\\UNC\\evilhost\\x", "\\??\\UNC\\evilhost\\x",
              "\\\\.\\evilhost", "\\\\evilhost@SSL\\DavWWWRoot\\x"]
-    with open(os.path.join(remote, "list.md5"), "wb") as f:
-        f.write("".join("%s *%s\n" % ("0" * 32, n) for n in names).encode())
+    remote = folder_in(root, "remote", {"list.md5": "".join(
+        "%s *%s\n" % ("0" * 32, n) for n in names).encode()})
     trace = []
     got = runner.drive(remote, "none", trace=trace)
     report = "".join(n.replace("\\", "\\\\") + " - " + UNREADABLE + "\\r\\n"
@@ -221,29 +228,25 @@ def scenario(wine, runner, root):
                             report + "\\r\\n" + FAILED_CAPTION) + ["exit: 0"] and
                  not reached, "\n".join(got + reached[:10]))
 
-    # Look-alike characters the code page lacks are written as its default
-    # character, never as the letter or separator they resemble.
-    alike = os.path.join(root, "alike")
-    os.mkdir(alike)
-    for name in ("\uff53etup.exe", "\uff3c\uff3cevilhost\uff3cx"):
-        with open(os.path.join(alike, name), "wb") as f:
-            f.write(b"abc")
+
+def look_alike_names(wine, runner, root):
+    """Look-alike characters the code page lacks are written as its default
+    character, never as the letter or separator they resemble."""
+    names = ("\uff53etup.exe", "\uff3c\uff3cevilhost\uff3cx")
+    alike = folder_in(root, "alike", {name: b"abc" for name in names})
     runner.drive(alike, "shift", "yes")
-    records = [open(os.path.join(alike, n + ".md5"), "rb").read()[34:]
-               for n in ("\uff53etup.exe", "\uff3c\uff3cevilhost\uff3cx")]
+    records = [open(os.path.join(alike, n + ".md5"), "rb").read()[34:] for n in names]
     runner.check("look-alike names: written with the default character",
                  records == [b"?etup.exe\n", b"??evilhost?x\n"], repr(records))
 
-    # Reports too long for a message box: a box of the program's own, on
-    # screen, holding the whole text, opened at the first failing line.
+
+def long_reports(wine, runner, root):
+    """Reports too long for a message box: a box of the program's own, on
+    screen, holding the whole text, opened at the first failing line."""
     for count, failing in ((3000, (1456, 2208)), (20000, (14000,))):
-        long = os.path.join(root, "long%d" % count)
-        os.mkdir(long)
-        open(os.path.join(long, "a"), "wb").close()
         names = ["gone" if i in failing else "a" for i in range(1, count + 1)]
-        with open(os.path.join(long, "a.md5"), "wb") as f:
-            f.write("".join("%s *%s\n" % (hashlib.md5(b"").hexdigest(), n)
-                            for n in names).encode())
+        long = folder_in(root, "long%d" % count, {"a": b"", "a.md5": "".join(
+            "%s *%s\n" % (hashlib.md5(b"").hexdigest(), n) for n in names).encode()})
         text = "".join(n + " - " + (UNREADABLE if n == "gone" else "OK") + "\\r\\n"
                        for n in names) + "\\r\\n" + FAILED_CAPTION
         got = runner.drive(long, "none")
@@ -258,23 +261,26 @@ def scenario(wine, runner, root):
                      and 0 <= first - shown_from < 100,
                      "\n".join(line[:300] for line in got))
 
-    japanese = os.path.join(root, "cp932")
-    os.mkdir(japanese)
-    with open(os.path.join(japanese, "日本語.txt"), "wb") as f:
-        f.write(b"abc")
-    if private_locale(wine, "ja_JP", "UTF-8"):
-        runner.drive(japanese, "shift", "yes", locale="ja_JP.UTF-8")
-        with open(os.path.join(japanese, "日本語.txt.md5"), "rb") as f:
-            written = f.read()
-        runner.check("code page 932: the name is written in Shift_JIS",
-                     written == (hashlib.md5(b"abc").hexdigest() + " *").encode()
-                     + "日本語.txt".encode("cp932") + b"\n", repr(written))
-        got = runner.drive(japanese, "none", locale="ja_JP.UTF-8")
-        runner.check("code page 932: the record verifies",
-                     "text: 日本語.txt - OK\\r\\n\\r\\n" + OK_CAPTION in got,
-                     "\n".join(got))
-    else:
+
+def code_page_932(wine, runner, root):
+    japanese = folder_in(root, "cp932", {"日本語.txt": b"abc"})
+    if not private_locale(wine, "ja_JP", "UTF-8"):
         print("[SKIP] code page 932: no ja_JP.UTF-8 locale here")
+        return
+    runner.drive(japanese, "shift", "yes", locale="ja_JP.UTF-8")
+    with open(os.path.join(japanese, "日本語.txt.md5"), "rb") as f:
+        written = f.read()
+    runner.check("code page 932: the name is written in Shift_JIS",
+                 written == (hashlib.md5(b"abc").hexdigest() + " *").encode()
+                 + "日本語.txt".encode("cp932") + b"\n", repr(written))
+    got = runner.drive(japanese, "none", locale="ja_JP.UTF-8")
+    runner.check("code page 932: the record verifies",
+                 "text: 日本語.txt - OK\\r\\n\\r\\n" + OK_CAPTION in got,
+                 "\n".join(got))
+
+
+CASES = [nothing_to_verify, creation_and_verification, malformed_list,
+         network_names, look_alike_names, long_reports, code_page_932]
 
 
 if __name__ == "__main__":

@@ -124,10 +124,9 @@ def main():
             build_msi(arch, version, program, runnable)
         parts = version.split(".")
         build_msi(arch, ".".join(parts[:-1] + [str(int(parts[-1]) + 1)]), program, newer)
-        run_wine.use_build(os.path.join(ROOT, "build", "win64" if arch == "x64" else "win32"))
+        build = run_wine.Build(os.path.join(ROOT, "build", "win64" if arch == "x64" else "win32"))
         installer.msiexec("/i", runnable)
-        runner = run_wine.Runner(wine)
-        runner.program = installer.installed()[0]
+        runner = run_wine.Runner(wine, build.driver, installer.installed()[0])
         empty = os.path.join(work, "empty")
         os.mkdir(empty)
         checks.check("the installed program runs: nothing to verify",

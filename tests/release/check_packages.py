@@ -14,7 +14,9 @@ import subprocess
 import sys
 import tempfile
 
+from tests import texts
 from tests.e2e.checks import Checks
+from tests.texts import shown
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 PACKAGES = ["digestbox", "digestbox-gtk"]
@@ -51,7 +53,7 @@ def main():
             err = alone.stderr.decode("utf-8", "replace")
             checks.check("no display: nothing to verify, on standard error, exit 0",
                          alone.returncode == 0 and err.startswith(
-                             "[エラー] digestbox\nダイジェストファイル(*.md5/*.sha1)が"),
+                             "[エラー] digestbox\n" + shown(texts.NOTHING)),
                          (alone.returncode, err))
         dialog = subprocess.run(
             ["dbus-run-session", "--", "/usr/bin/python3", "-m", "tests.e2e.run_gtk",
