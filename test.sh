@@ -48,10 +48,12 @@ fuzz() {
 # clang-format over the sources and suites, clang-tidy (.clang-tidy) over
 # every source of src/ in the linux preset's compile database (the Win32
 # backend needs Windows headers), pyflakes and a length limit over the
-# Python; any finding fails.
+# Python, and the escape table against the Unicode Character Database; any
+# finding fails.
 lint() {
   git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror || return 1
   python3 -m tests.lint_python || return 1
+  python3 scripts/escape_table.py --check || return 1
   grep -o '"file": "[^"]*/src/[^"]*"' build/linux/compile_commands.json |
     cut -d'"' -f4 | xargs -P"$jobs" -n4 clang-tidy -p build/linux --quiet 2>&1 |
     grep -v 'warnings generated'

@@ -17,8 +17,7 @@ add_library(digestbox_desktop OBJECT
   src/desktop/posix/key_state_posix.cpp
   src/desktop/posix/keyboard_desktop.cpp
   src/desktop/posix/module.cpp
-  src/desktop/posix/terminal_desktop.cpp
-  src/desktop/posix/visible_text.cpp)
+  src/desktop/posix/terminal_desktop.cpp)
 foreach(target digestbox_platform digestbox_crypto digestbox_desktop)
   target_include_directories(${target} PUBLIC src)
 endforeach()

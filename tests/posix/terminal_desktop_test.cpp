@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/visible_text.h"
+
 namespace {
 
 using platform::posix::FormatTerminalBox;
@@ -30,6 +32,22 @@ TEST(TerminalDesktopTest, NothingInANameActsOnTheTerminal) {
             u"a - 不一致\nup\\x1b[1A\\x1b[2Kerase\t\\x0d\\x7f\\u0085\\u202e"
             u"\\u2066\\xff\\x0a\U0001F600ok\\u2028fake - OK\\u00ad\\u200b"
             u"\\u2060\\ufeff\\ufff9\\U000e0041\n");
+}
+
+// Every invisible character the Unicode Character Database names, spaces at
+// a name's edges, and backslashes that would read as escapes: each rendering
+// reads back to one name. Windows keeps its CR LF and shows lone surrogates.
+TEST(TerminalDesktopTest, InvisibleNamesAndLookAlikeEscapesAreShown) {
+  const std::u16string text =
+      u"setup.exe\u034F - OK\r\n\u3000lead\u3000mid\u3000 - OK\r\n"
+      u"a\uFE0F\U000E0100\u3164\U0001D173\u2800\uFFFE\u00A0\r\n"
+      u"\\x41\\u200b\\share\\U - OK";
+  EXPECT_EQ(VisibleText(text, LineEnds::kNewline, true),
+            u"setup.exe\\u034f - OK\n\\u3000lead\u3000mid\\u3000 - OK\n"
+            u"a\\ufe0f\\U000e0100\\u3164\\U0001d173\\u2800\\ufffe\\u00a0\n"
+            u"\\\\x41\\\\u200b\\share\\U - OK");
+  EXPECT_EQ(VisibleText(u"\xDC80\u202E\r\n", LineEnds::kCrLf, false),
+            u"\\udc80\\u202e\r\n");
 }
 
 TEST(TerminalDesktopTest, OnlyYesWordsMeanYes) {

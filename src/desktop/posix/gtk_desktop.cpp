@@ -38,7 +38,7 @@ int GtkDesktop::ShowMessageBox(const WideString& text,
                                const WideString& caption, std::uint32_t style) {
   // The same inert rendering as the terminal's; GTK wants UTF-8.
   const std::string title = EncodeUtf8(VisibleCaption(caption));
-  const std::string body = EncodeUtf8(VisibleText(text.View(), true));
+  const std::string body = EncodeUtf8(VisibleBody(text));
   return show_(title.c_str(), body.c_str(), style);
 }
 

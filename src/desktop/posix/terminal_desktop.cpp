@@ -70,7 +70,7 @@ std::u16string FormatTerminalBox(const WideString& text,
   if (!icon.empty()) box.append(u"[").append(icon).append(u"] ");
   box.append(VisibleCaption(caption));
   box.append(u"\n");
-  box.append(VisibleText(text.View(), true));
+  box.append(VisibleBody(text));
   box.append(u"\n");
   return box;
 }

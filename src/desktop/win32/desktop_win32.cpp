@@ -1,3 +1,4 @@
+#include "common/visible_text.h"
 #include "desktop/win32/report_box.h"
 #include "desktop/win32/win32_desktop.h"
 #include "platform/win32/windows_include.h"
@@ -13,13 +14,20 @@ bool Win32Desktop::IsKeyDown(int virtual_key) {
 int Win32Desktop::ShowMessageBox(const WideString& text,
                                  const WideString& caption,
                                  std::uint32_t style) {
+  // Names shown inert: a bidirectional control or an invisible character
+  // must not make one name pass for another.
+  const WideString shown(VisibleText(text.View(), LineEnds::kCrLf, false));
+  const WideString title =
+      caption.IsAbsent()
+          ? caption
+          : WideString(VisibleText(caption.View(), LineEnds::kEscaped, false));
   // A report of thousands of lines would make a box taller than the
   // screen, its OK button and failing lines out of reach.
-  if (!IsYesNo(style) && !FitsMessageBox(text)) {
-    return ShowReportBox(text, caption, style);
+  if (!IsYesNo(style) && !FitsMessageBox(shown)) {
+    return ShowReportBox(shown, title, style);
   }
-  return ::MessageBoxW(nullptr, W(text),
-                       caption.IsAbsent() ? nullptr : W(caption), style);
+  return ::MessageBoxW(nullptr, W(shown), title.IsAbsent() ? nullptr : W(title),
+                       style);
 }
 
 }  // namespace win32
