@@ -18,6 +18,9 @@ extern const ErrorCode kErrorFileTooLarge;
 extern const ErrorCode kErrorNotEnoughMemory;
 extern const ErrorCode kErrorNotSupported;
 extern const ErrorCode kErrorInvalidName;
+extern const ErrorCode kErrorFileNotFound;
+extern const ErrorCode kErrorPathNotFound;
+extern const ErrorCode kErrorFileExists;
 
 // Keeps the last error across cleanup calls (closing a handle must not
 // replace the code of the call that failed).

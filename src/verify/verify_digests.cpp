@@ -28,11 +28,28 @@ const char16_t kSucceededCaption[] = u"検証に成功しました。";
 
 enum class Check { kOk, kMismatch, kUnreadable, kHashFailed };
 
-// Hashes the entry's file and compares it with the entry's digest text.
-Check CheckEntry(CryptProvider& provider, const DigestEntry& entry) {
+bool IsNotFound(platform::ErrorCode error) {
+  return error == platform::kErrorFileNotFound ||
+         error == platform::kErrorPathNotFound ||
+         error == platform::kErrorInvalidName;
+}
+
+// Hashes the entry's file and compares it with the entry's digest text. A
+// name not found in the code page's reading is opened in its UTF-8 reading,
+// where it has one (a list written elsewhere); *shown is the name opened.
+Check CheckEntry(CryptProvider& provider, const DigestEntry& entry,
+                 const WideString** shown) {
   FileHash hash(provider);
   if (!hash.Create(entry.GetAlgorithm())) return Check::kHashFailed;
-  if (!HashFile(entry.GetName(), hash)) return Check::kUnreadable;
+  *shown = &entry.GetName();
+  if (!HashFile(entry.GetName(), hash)) {
+    const WideString& other = entry.GetOtherName();
+    if (other.IsAbsent() || !IsNotFound(platform::GetLastErrorCode()) ||
+        !HashFile(other, hash)) {
+      return Check::kUnreadable;
+    }
+    *shown = &other;
+  }
   std::uint8_t computed[kMaxDigestSize];
   const std::uint32_t size = hash.GetSize();
   if (!hash.GetValue(computed, size)) return Check::kHashFailed;
@@ -62,13 +79,14 @@ int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider) {
   bool failed = false;
   for (std::size_t slot = 0; slot < list.Count(); ++slot) {
     const std::unique_ptr<DigestEntry> entry = list.Take(slot);
-    const Check check = CheckEntry(provider, *entry);
+    const WideString* name = nullptr;
+    const Check check = CheckEntry(provider, *entry, &name);
     if (check == Check::kHashFailed) {
       // No report: what was gathered so far is dropped with the run.
       ShowSystemError(desktop, platform::GetLastErrorCode());
       return 0;
     }
-    report.Append(entry->GetName());
+    report.Append(*name);
     report.Append(kSeparator);
     switch (check) {
       case Check::kOk:

@@ -7,6 +7,7 @@
 
 #include "common/wide_string.h"
 #include "digest/digest_record.h"
+#include "digest/list_text.h"
 
 namespace {
 
@@ -18,11 +19,13 @@ struct Parsed {
   std::vector<std::unique_ptr<DigestEntry>> entries;
 };
 
-// Text runs to its first zero byte, as the reader stores it.
+// A digest file's bytes, taken as the scan takes them.
 Parsed ParseText(const std::string& text, AlgorithmId algorithm = CALG_MD5) {
   DigestList list;
   DigestParser parser(list);
-  Parsed parsed{parser.Parse(text.c_str(), algorithm), {}};
+  const ListText file(text.data(), text.size());
+  Parsed parsed{
+      parser.Parse(file.Text(), file.Size(), algorithm, file.Encoding()), {}};
   for (std::size_t i = 0; i < list.Count(); ++i) {
     parsed.entries.push_back(list.Take(i));
   }
@@ -31,6 +34,13 @@ Parsed ParseText(const std::string& text, AlgorithmId algorithm = CALG_MD5) {
 
 std::u16string Ascii(const std::string& text) {
   return std::u16string(text.begin(), text.end());
+}
+
+// ASCII text as Notepad saves it in "Unicode": a mark, then UTF-16LE.
+std::string Utf16Le(const std::string& text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char c : text) bytes.append({c, '\0'});
+  return bytes;
 }
 
 TEST(DigestParserTest, TextWithoutRecords) {
@@ -95,9 +105,9 @@ TEST(DigestParserTest, WhatBelongsToTheName) {
       {kMd5 + " *", Ascii(kMd5), u"", true, 1},
       {kMd5 + " trailing  \t\n", Ascii(kMd5), u"trailing  \t", false, 0},
       {kMd5 + "00 long\n", Ascii(kMd5 + "00"), u"long", false, 0},
-      // A zero byte ends the text.
-      {kMd5 + " cut" + std::string(1, '\0') + "rest\n", Ascii(kMd5), u"cut",
-       false, 0},
+      // Notepad's marks: UTF-8, and UTF-16LE ("Unicode").
+      {"\xEF\xBB\xBF" + kMd5 + " *x\r\n", Ascii(kMd5), u"x", false, 1},
+      {Utf16Le(kMd5 + " *x\r\n"), Ascii(kMd5), u"x", false, 1},
   };
   for (const Case& c : cases) {
     const Parsed parsed = ParseText(c.text);
@@ -111,17 +121,22 @@ TEST(DigestParserTest, WhatBelongsToTheName) {
   }
 }
 
-TEST(DigestParserTest, OddTokensAreMalformedAndEarlierRecordsStay) {
+// A zero byte, a UTF-16LE file's odd last byte or an odd token makes the
+// file malformed where it stands: the record it falls in is dropped (a zero
+// must not cut a name short), the ones before stay, none after is read.
+TEST(DigestParserTest, OddTokensAndZeroBytesAreMalformedEarlierRecordsStay) {
+  const std::string zero(1, '\0');
+  for (const std::string& bad :
+       {std::string("abc *second\n"), kMd5 + " *cut" + zero + "rest\n",
+        kMd5 + zero + " *x\n", zero + "\n"}) {
+    const Parsed parsed =
+        ParseText(kMd5 + " *first\n" + bad + kMd5 + " *third\n");
+    EXPECT_FALSE(parsed.ok) << bad;
+    ASSERT_EQ(parsed.entries.size(), 1u) << bad;
+    EXPECT_EQ(parsed.entries[0]->GetName().View(), u"first");
+  }
+  EXPECT_FALSE(ParseText(Utf16Le(kMd5 + " *x\n") + "\n").ok);
   EXPECT_FALSE(ParseText(kMd5.substr(1) + " *x\n").ok);
-  const std::string bom = "\xEF\xBB\xBF";
-  EXPECT_FALSE(ParseText(bom + kMd5 + " *x\n").ok);
-  EXPECT_FALSE(ParseText(bom + kSha1 + " *x\n", CALG_SHA1).ok);
-
-  const Parsed parsed =
-      ParseText(kMd5 + " *first\n" + "abc *second\n" + kMd5 + " *third\n");
-  EXPECT_FALSE(parsed.ok);
-  ASSERT_EQ(parsed.entries.size(), 1u);
-  EXPECT_EQ(parsed.entries[0]->GetName().View(), u"first");
 }
 
 }  // namespace

@@ -288,11 +288,13 @@ def verification(checks, session, root):
             "a.txt - OK\nb.txt - OK\n\n" + OK_CAPTION, "information")
 
     write(folder, "b.txt", b"changed")
-    write(folder, "c.md5", b"0" * 32 + b" *up\x1b[1A\x1b[2Kerase\n")
+    write(folder, "c.md5", b"0" * 32 + b" *up\x1b[1A\x1b[2Kerase\n" +
+          b"0" * 32 + " *setup.exe\u034f\n".encode())
     one_box(checks, session, "verification: failure, names shown inert", folder,
             ("Error", FAILED_CAPTION, ["OK"], "OK"),
-            "a.txt - OK\nb.txt - %s\nup\\x1b[1A\\x1b[2Kerase - %s\n\n%s"
-            % (texts.MISMATCH, UNREADABLE, FAILED_CAPTION))
+            "a.txt - OK\nb.txt - %s\nup\\x1b[1A\\x1b[2Kerase - %s\n"
+            "setup.exe\\u034f - %s\n\n%s"
+            % (texts.MISMATCH, UNREADABLE, UNREADABLE, FAILED_CAPTION))
 
 
 def long_name(checks, session, root):

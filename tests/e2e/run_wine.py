@@ -230,14 +230,14 @@ def network_names(wine, runner, root):
 
 
 def look_alike_names(wine, runner, root):
-    """Look-alike characters the code page lacks are written as its default
-    character, never as the letter or separator they resemble."""
+    """Look-alike characters the code page lacks are written as they are, in
+    UTF-8, never as the letter or separator they resemble."""
     names = ("\uff53etup.exe", "\uff3c\uff3cevilhost\uff3cx")
     alike = folder_in(root, "alike", {name: b"abc" for name in names})
     runner.drive(alike, "shift", "yes")
     records = [open(os.path.join(alike, n + ".md5"), "rb").read()[34:] for n in names]
-    runner.check("look-alike names: written with the default character",
-                 records == [b"?etup.exe\n", b"??evilhost?x\n"], repr(records))
+    runner.check("look-alike names: written as they are, in UTF-8",
+                 records == [(n + "\n").encode() for n in names], repr(records))
 
 
 def long_reports(wine, runner, root):
@@ -279,8 +279,114 @@ def code_page_932(wine, runner, root):
                  "\n".join(got))
 
 
+def report_of(got):
+    """The report box's lines, sorted (records come in directory order)."""
+    text = [line[6:] for line in got if line.startswith("text: ")]
+    return sorted(text[-1].split("\\r\\n")) if text else []
+
+
+NAMES = {"café.txt": b"1", "Łódź.txt": b"2", "\U0001f600.txt": b"3",
+         "日本語.txt": b"4", "plain.txt": b"5"}
+
+
+def names_beyond_the_code_page(wine, runner, root):
+    """A name the code page holds exactly keeps its bytes; any other is
+    written in UTF-8, and every record verifies."""
+    for locale, code_page in (("ja_JP", "cp932"), ("en_US", "cp1252")):
+        if not private_locale(wine, locale, "UTF-8"):
+            print("[SKIP] %s: no %s.UTF-8 locale here" % (code_page, locale))
+            continue
+        folder = folder_in(root, "names-" + code_page, NAMES)
+        runner.drive(folder, "shift", "yes", locale=locale + ".UTF-8")
+        records = {}
+        for name in NAMES:
+            with open(os.path.join(folder, name + ".md5"), "rb") as f:
+                records[name] = f.read()[34:-1]
+        want = {}
+        for name in NAMES:
+            try:
+                want[name] = name.encode(code_page)
+            except UnicodeEncodeError:
+                want[name] = name.encode("utf-8")
+        runner.check("%s: names it holds in it, the others in UTF-8" % code_page,
+                     records == want, repr(records))
+        got = runner.drive(folder, "none", locale=locale + ".UTF-8")
+        runner.check("%s: every record verifies" % code_page,
+                     report_of(got) == sorted(["%s - OK" % n for n in NAMES] +
+                                              ["", OK_CAPTION]), "\n".join(got))
+
+
+def lists_from_elsewhere(wine, runner, root):
+    """Lists written on Linux (UTF-8, with or without Notepad's mark) and in
+    Notepad's "Unicode" verify in code page 932; a zero byte in a list is
+    malformed there, and the record after it is never passed as checked."""
+    if not private_locale(wine, "ja_JP", "UTF-8"):
+        print("[SKIP] lists from elsewhere: no ja_JP.UTF-8 locale here")
+        return
+    record = lambda name, data: "%s *%s\n" % (hashlib.md5(data).hexdigest(), name)
+    folder = folder_in(root, "lists", {
+        "café.txt": b"1", "Łódź.txt": b"2", "日本語.txt": b"3",
+        "linux.md5": record("café.txt", b"1").encode(),
+        "bom.md5": b"\xef\xbb\xbf" + record("Łódź.txt", b"2").encode(),
+        "unicode.md5": b"\xff\xfe" + record("日本語.txt", b"3").replace(
+            "\n", "\r\n").encode("utf-16-le")})
+    got = runner.drive(folder, "none", locale="ja_JP.UTF-8")
+    runner.check("lists in UTF-8, with the mark, and UTF-16LE: every record OK",
+                 report_of(got) == sorted(["café.txt - OK", "Łódź.txt - OK",
+                                           "日本語.txt - OK", "", OK_CAPTION]),
+                 "\n".join(got))
+    zero = folder_in(root, "zero", {"a": b"", "z.md5": (
+        record("a", b"") + record("a", b"x")[:-3]).encode() + b"\0" +
+        record("a", b"").encode()})
+    runner.expect("a zero byte in a list: malformed there, the record before checked",
+                  zero, "none", "-",
+                  [box("z.md5", "error", "ok", texts.MALFORMED),
+                   box(OK_CAPTION, "information", "ok",
+                       "a - OK\\r\\n\\r\\n" + OK_CAPTION)])
+
+
+def short_names(wine, runner, root):
+    """A name that is another file's 8.3 short name: creation never writes
+    through it, and "*.md5" does not take x.md5abc for a digest file."""
+    folder = folder_in(root, "short", {"verylongname.txt.md5x": b"precious",
+                                       "x.md5abc": b"not a list\n"})
+    short = wine.run([wine.loader, "winepath", "-s", wine.windows_path(
+        os.path.join(folder, "verylongname.txt.md5x"))], capture_output=True,
+        text=True, check=False).stdout.strip().split("\\")[-1]
+    alias = short.rsplit(".", 1)[0]
+    runner.expect("x.md5abc is no digest file", folder, "none", "-",
+                  [box("Error", "error", "ok", NOTHING)])
+    with open(os.path.join(folder, alias), "wb") as f:
+        f.write(b"x")
+    got = runner.drive(folder, "shift", "yes")
+    with open(os.path.join(folder, "verylongname.txt.md5x"), "rb") as f:
+        kept = f.read()
+    runner.check("creation does not write %s through the short name %s" % (
+        "verylongname.txt.md5x", short), "~" in alias and kept == b"precious" and
+        "icon: error" in got and not os.path.exists(os.path.join(folder, alias + ".md5")),
+        (short, kept, got))
+
+
+def invisible_names(wine, runner, root):
+    """A record naming a file with an invisible character beside a swapped
+    file of the plain name reads with the character shown."""
+    hidden = "setup.exe\u034f"
+    folder = folder_in(root, "invisible", {
+        "setup.exe": b"swapped", hidden: b"abc", "\u202eexe.txt": b"abc",
+        "list.md5": b"\xef\xbb\xbf" + "".join(
+            "%s *%s\n" % (hashlib.md5(b"abc").hexdigest(), n)
+            for n in (hidden, "\u202eexe.txt")).encode()})
+    got = runner.drive(folder, "none")
+    runner.check("invisible and bidirectional characters are shown as escapes",
+                 report_of(got) == sorted(["setup.exe\\\\u034f - OK",
+                                           "\\\\u202eexe.txt - OK", "", OK_CAPTION]),
+                 "\n".join(got))
+
+
 CASES = [nothing_to_verify, creation_and_verification, malformed_list,
-         network_names, look_alike_names, long_reports, code_page_932]
+         network_names, look_alike_names, long_reports, code_page_932,
+         names_beyond_the_code_page, lists_from_elsewhere, short_names,
+         invisible_names]
 
 
 if __name__ == "__main__":

@@ -6,14 +6,17 @@
 
 #include "digest/digest_parser.h"
 #include "digest/hex_to_bytes.h"
+#include "digest/list_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
-  // The reader stores a zero byte after the data.
-  const std::string text(reinterpret_cast<const char*>(data), size);
+  // Exactly the file's bytes, as the scan hands them over, marks and all.
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  const ListText file(bytes.data(), bytes.size());
   DigestList list;
   DigestParser parser(list);
-  parser.Parse(text.c_str(), size % 2 ? CALG_SHA1 : CALG_MD5);
+  parser.Parse(file.Text(), file.Size(), size % 2 ? CALG_SHA1 : CALG_MD5,
+               file.Encoding());
   for (std::size_t slot = 0; slot < list.Count(); ++slot) {
     const auto entry = list.Take(slot);
     std::uint8_t bytes[64];

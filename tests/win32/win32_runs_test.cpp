@@ -35,16 +35,25 @@ TEST_F(Win32RunsTest, AFileHeldOpenForWritingStopsCreation) {
   EXPECT_FALSE(Exists("held.txt.md5"));
 }
 
-TEST_F(Win32RunsTest, NamesOutsideTheCodePageAreWrittenWithSubstitutes) {
+// A name the code page cannot hold is written in UTF-8 and verifies; where
+// those bytes, read in the code page, name another file, the run stops.
+TEST_F(Win32RunsTest, NamesOutsideTheCodePageAreWrittenInUtf8) {
   if (GetACP() != 1252) GTEST_SKIP() << "expects code page 1252";
-  WriteBytes("\xE6\x97\xA5\xE6\x9C\xAC.txt", "");  // 日本.txt
+  const std::string name = "\xE6\x97\xA5\xE6\x9C\xAC.txt";  // 日本.txt
+  WriteBytes(name, "");
   Create();
-  EXPECT_EQ(ReadBytes("\xE6\x97\xA5\xE6\x9C\xAC.txt.md5"),
-            std::string(kEmptyMd5) + " *??.txt\n");
-  // Verification then looks for the name as written.
-  ScriptedDesktop verifier;
-  VerifyDigests(verifier, provider_);
-  EXPECT_EQ(verifier.boxes.back().caption, kFailedCaptionText);
+  EXPECT_EQ(ReadBytes(name + ".md5"), std::string(kEmptyMd5) + " *" + name +
+                                          "\n");
+  Verify();
+  EXPECT_EQ(LastBox().caption, kSucceededCaptionText);
+
+  // "æ—¥æœ¬.txt": the same bytes read in code page 1252.
+  WriteBytes("\xC3\xA6\xE2\x80\x94\xC2\xA5\xC3\xA6\xC5\x93\xC2\xAC.txt", "");
+  DeleteFileW(L"\u65E5\u672C.txt.md5");
+  desktop_.boxes.clear();
+  Create();
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  EXPECT_EQ(desktop_.boxes[0].text, TextOf(ERROR_FILE_EXISTS));
 }
 
 TEST_F(Win32RunsTest, DeviceNamesAreNotHashed) {

@@ -8,6 +8,14 @@ WideString AnsiToWide(const char* bytes, std::size_t length) {
   return WideString(posix::DecodeLocale(bytes, length));
 }
 
+WideString Utf8ToWide(const char* bytes, std::size_t length) {
+  return AnsiToWide(bytes, length);
+}
+
+WideString OtherReading(const char* /*bytes*/, std::size_t /*length*/) {
+  return WideString::Absent();  // names are bytes: one reading only
+}
+
 bool WideToAnsi(const WideString& text, std::string* bytes) {
   *bytes = posix::EncodeLocale(text.View());
   return true;

@@ -12,6 +12,9 @@ const ErrorCode kErrorFileTooLarge = EFBIG;
 const ErrorCode kErrorNotEnoughMemory = ENOMEM;
 const ErrorCode kErrorNotSupported = EOPNOTSUPP;
 const ErrorCode kErrorInvalidName = EILSEQ;
+const ErrorCode kErrorFileNotFound = ENOENT;
+const ErrorCode kErrorPathNotFound = ENOTDIR;
+const ErrorCode kErrorFileExists = EEXIST;
 
 ErrorCode GetLastErrorCode() { return static_cast<ErrorCode>(errno); }
 

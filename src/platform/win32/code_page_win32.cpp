@@ -4,43 +4,109 @@
 #include "platform/win32/windows_include.h"
 
 namespace platform {
+namespace {
+
+WideString Convert(UINT code_page, DWORD flags, const char* bytes, int size) {
+  // The length first, then a string of exactly that many units.
+  const int units =
+      ::MultiByteToWideChar(code_page, flags, bytes, size, nullptr, 0);
+  if (units <= 0) return WideString::Absent();
+  std::u16string text(static_cast<std::size_t>(units), u'\0');
+  ::MultiByteToWideChar(code_page, flags, bytes, size,
+                        reinterpret_cast<wchar_t*>(&text[0]), units);
+  return WideString(text);
+}
+
+// Strict UTF-8 (no invalid or overlong bytes), absent otherwise.
+WideString FromUtf8(const char* bytes, std::size_t length) {
+  if (length == 0 || length > INT_MAX) return WideString::Absent();
+  return Convert(CP_UTF8, MB_ERR_INVALID_CHARS, bytes,
+                 static_cast<int>(length));
+}
+
+bool HasLoneSurrogate(std::u16string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() &&
+        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ToMultiByte(UINT code_page, DWORD flags, const WideString& text,
+                 std::string* bytes, BOOL* lossy) {
+  const auto* wide = reinterpret_cast<const wchar_t*>(text.CStr());
+  const int units = static_cast<int>(text.Length());
+  const int size = ::WideCharToMultiByte(code_page, flags, wide, units, nullptr,
+                                         0, nullptr, lossy);
+  if (size <= 0) return false;
+  bytes->resize(static_cast<std::size_t>(size));
+  return ::WideCharToMultiByte(code_page, flags, wide, units, &(*bytes)[0],
+                               size, nullptr, lossy) == size;
+}
+
+}  // namespace
 
 WideString AnsiToWide(const char* bytes, std::size_t length) {
   if (length == 0) return WideString::Absent();
   if (length > INT_MAX) throw std::bad_alloc();
-  const int size = static_cast<int>(length);
-  // The length first, then a string of exactly that many units.
-  const int units =
-      ::MultiByteToWideChar(CP_THREAD_ACP, 0, bytes, size, nullptr, 0);
-  std::u16string text(static_cast<std::size_t>(units > 0 ? units : 0), u'\0');
-  if (units > 0) {
-    ::MultiByteToWideChar(CP_THREAD_ACP, 0, bytes, size,
-                          reinterpret_cast<wchar_t*>(&text[0]), units);
+  const WideString text =
+      Convert(CP_THREAD_ACP, 0, bytes, static_cast<int>(length));
+  return text.IsAbsent() ? WideString(u"") : text;
+}
+
+WideString Utf8ToWide(const char* bytes, std::size_t length) {
+  const WideString text = FromUtf8(bytes, length);
+  return text.IsAbsent() ? AnsiToWide(bytes, length) : text;
+}
+
+WideString OtherReading(const char* bytes, std::size_t length) {
+  if (::GetACP() == CP_UTF8) return WideString::Absent();
+  bool non_ascii = false;
+  for (std::size_t i = 0; i < length && !non_ascii; ++i) {
+    non_ascii = (static_cast<unsigned char>(bytes[i]) & 0x80) != 0;
   }
-  return WideString(text);
+  return non_ascii ? FromUtf8(bytes, length) : WideString::Absent();
 }
 
 bool WideToAnsi(const WideString& text, std::string* bytes) {
   bytes->clear();
   if (text.Length() == 0) return true;
-  if (text.Length() > INT_MAX) {
+  if (text.Length() > INT_MAX / 3) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  const auto* wide = reinterpret_cast<const wchar_t*>(text.CStr());
-  const int units = static_cast<int>(text.Length());
-  // No best fit: a character the code page lacks becomes the code page's
-  // default character, which names no file, never a look-alike (a fullwidth
-  // letter or backslash read back as another file or a network path). UTF-8
-  // has no best fit and takes no such flag.
+  // No best fit: a character the code page lacks would become a look-alike
+  // (a fullwidth letter or backslash read back as another file or a network
+  // path). UTF-8 has no best fit and takes no such flag.
   const UINT code_page = ::GetACP();
-  const DWORD flags = code_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
-  const int size = ::WideCharToMultiByte(code_page, flags, wide, units, nullptr,
-                                         0, nullptr, nullptr);
-  if (size <= 0) return false;
-  bytes->resize(static_cast<std::size_t>(size));
-  return ::WideCharToMultiByte(code_page, flags, wide, units, &(*bytes)[0],
-                               size, nullptr, nullptr) == size;
+  if (code_page == CP_UTF8)
+    return ToMultiByte(CP_UTF8, 0, text, bytes, nullptr);
+  BOOL lossy = FALSE;
+  if (!ToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, text, bytes, &lossy)) {
+    return false;
+  }
+  if (!lossy) return true;
+  // UTF-8 holds every name but one with a lone surrogate, which NTFS allows.
+  if (HasLoneSurrogate(text.View())) {
+    ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return false;
+  }
+  if (!ToMultiByte(CP_UTF8, 0, text, bytes, nullptr)) return false;
+  // Read back in the code page, as a verification here reads it first, the
+  // record must not name another file: in code page 932 "café" in UTF-8
+  // reads as "cafﾃｩ".
+  const WideString other = AnsiToWide(bytes->data(), bytes->size());
+  if (other != text &&
+      ::GetFileAttributesW(win32::W(other)) != INVALID_FILE_ATTRIBUTES) {
+    ::SetLastError(ERROR_FILE_EXISTS);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace platform

@@ -1,3 +1,6 @@
+#include <iterator>
+#include <string_view>
+
 #include "platform/file.h"
 #include "platform/last_error.h"
 #include "platform/win32/windows_include.h"
@@ -35,15 +38,42 @@ bool NamesNetworkOrDevice(std::u16string_view name) {
   return !long_drive_path;
 }
 
+std::wstring_view LastComponent(std::wstring_view path) {
+  const std::size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring_view::npos ? path : path.substr(slash + 1);
+}
+
+// Whether the open file is the one of that very name, and not another that
+// the name reaches as its 8.3 short name ("VERY~DLD.md5" for
+// "verylongname.txt.md5x"): the normalized final path spells the long name.
+bool OpenedUnderOwnName(HANDLE file, const wchar_t* name) {
+  wchar_t path[32768];
+  const DWORD length = ::GetFinalPathNameByHandleW(
+      file, path, static_cast<DWORD>(std::size(path)), FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= std::size(path)) return false;
+  const std::wstring_view own = LastComponent(std::wstring_view(path, length));
+  const std::wstring_view asked = LastComponent(name);
+  return ::CompareStringOrdinal(own.data(), static_cast<int>(own.size()),
+                                asked.data(), static_cast<int>(asked.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
 // Creation writes the digest file's own directory entry and nothing else: a
 // symbolic link or junction there, or a file shared through a hard link, is
-// deleted and a new file made in its place, never written through.
+// deleted and a new file made in its place, never written through; another
+// file reached through its short name is left untouched and the run stops.
 HANDLE OpenOwnEntry(const wchar_t* name) {
   const DWORD flags = FILE_FLAG_SEQUENTIAL_SCAN;
-  HANDLE file = ::CreateFileW(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+  const DWORD access = GENERIC_WRITE | DELETE;  // DELETE: see Discard
+  HANDLE file = ::CreateFileW(name, access, 0, nullptr, OPEN_EXISTING,
                               flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     BY_HANDLE_FILE_INFORMATION info;
+    if (!OpenedUnderOwnName(file, name)) {
+      ::CloseHandle(file);
+      ::SetLastError(ERROR_FILE_EXISTS);
+      return INVALID_HANDLE_VALUE;
+    }
     if (!::GetFileInformationByHandle(file, &info)) {
       CloseKeepingError(reinterpret_cast<std::intptr_t*>(&file));
       return INVALID_HANDLE_VALUE;
@@ -62,8 +92,7 @@ HANDLE OpenOwnEntry(const wchar_t* name) {
     return INVALID_HANDLE_VALUE;
   }
   // Should the entry reappear in between, CREATE_NEW fails and the run stops.
-  return ::CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, flags,
-                       nullptr);
+  return ::CreateFileW(name, access, 0, nullptr, CREATE_NEW, flags, nullptr);
 }
 
 }  // namespace
@@ -143,18 +172,15 @@ bool OutputFile::Close() {
 void OutputFile::Discard() {
   const PreserveLastError keep;
   // What was written to may be a device (NUL, COM1) opened under this name.
-  const bool disk = HandleOf(handle_) != INVALID_HANDLE_VALUE &&
-                    ::GetFileType(HandleOf(handle_)) == FILE_TYPE_DISK;
-  CloseKeepingError(&handle_);
-  // Only an ordinary file under that very name: a symbolic link or junction
-  // (a reparse point) stays, and so does whatever it points to.
-  const DWORD attributes = ::GetFileAttributesW(win32::W(name_));
-  const DWORD not_plain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE |
-                          FILE_ATTRIBUTE_REPARSE_POINT;
-  if (disk && attributes != INVALID_FILE_ATTRIBUTES &&
-      (attributes & not_plain) == 0) {
-    ::DeleteFileW(win32::W(name_));
+  // A disk file goes through its own handle, never through a name, which
+  // could reach another file (a short name, an entry changed meanwhile).
+  const HANDLE file = HandleOf(handle_);
+  if (file != INVALID_HANDLE_VALUE && ::GetFileType(file) == FILE_TYPE_DISK) {
+    FILE_DISPOSITION_INFO dispose = {TRUE};
+    ::SetFileInformationByHandle(file, FileDispositionInfo, &dispose,
+                                 sizeof dispose);
   }
+  CloseKeepingError(&handle_);
 }
 
 }  // namespace platform

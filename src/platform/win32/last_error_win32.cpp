@@ -9,6 +9,9 @@ const ErrorCode kErrorFileTooLarge = ERROR_FILE_TOO_LARGE;
 const ErrorCode kErrorNotEnoughMemory = ERROR_NOT_ENOUGH_MEMORY;
 const ErrorCode kErrorNotSupported = ERROR_NOT_SUPPORTED;
 const ErrorCode kErrorInvalidName = ERROR_INVALID_NAME;
+const ErrorCode kErrorFileNotFound = ERROR_FILE_NOT_FOUND;
+const ErrorCode kErrorPathNotFound = ERROR_PATH_NOT_FOUND;
+const ErrorCode kErrorFileExists = ERROR_FILE_EXISTS;
 
 ErrorCode GetLastErrorCode() { return ::GetLastError(); }
 
