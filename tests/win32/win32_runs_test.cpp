@@ -42,8 +42,8 @@ TEST_F(Win32RunsTest, NamesOutsideTheCodePageAreWrittenInUtf8) {
   const std::string name = "\xE6\x97\xA5\xE6\x9C\xAC.txt";  // 日本.txt
   WriteBytes(name, "");
   Create();
-  EXPECT_EQ(ReadBytes(name + ".md5"), std::string(kEmptyMd5) + " *" + name +
-                                          "\n");
+  EXPECT_EQ(ReadBytes(name + ".md5"),
+            std::string(kEmptyMd5) + " *" + name + "\n");
   Verify();
   EXPECT_EQ(LastBox().caption, kSucceededCaptionText);
 
