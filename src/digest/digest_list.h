@@ -19,6 +19,10 @@ class DigestList {
     return std::move(slots_[slot]);
   }
   void Clear() { slots_.clear(); }
+  // Destroys the entries from `count` on.
+  void Truncate(std::size_t count) {
+    if (count < slots_.size()) slots_.resize(count);
+  }
 
  private:
   std::vector<std::unique_ptr<DigestEntry>> slots_;

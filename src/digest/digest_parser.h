@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 #include "common/algorithm_id.h"
 #include "digest/digest_list.h"
@@ -10,7 +12,10 @@ enum class ListEncoding {
   kUtf8,      // a list that said so with a byte-order mark
 };
 
-// Turns digest file text into records of its list.
+// Turns digest file text into records of its list. The text may come in
+// pieces of any size, as a file is read: what a record keeps is bounded
+// (its first 128 digest digits, a name cut at the longest path), so a list
+// costs memory in proportion to its records, never to its size.
 class DigestParser {
  public:
   explicit DigestParser(DigestList& list) : list_(list) {}
@@ -18,12 +23,33 @@ class DigestParser {
   // `text` ends at its first zero byte. Appends one entry per record and
   // returns false at the first malformed one; entries before it stay.
   bool Parse(const char* text, AlgorithmId algorithm);
-  // A file's `size` bytes. A zero byte among them makes the file malformed
-  // there: the record it falls in is dropped, since a zero must not cut a
-  // name short and so name another file.
+  // A file's `size` bytes, whole.
   bool Parse(const char* text, std::size_t size, AlgorithmId algorithm,
              ListEncoding encoding);
 
+  // The same a piece at a time: Begin, Feed each piece in order while it
+  // returns true, then Finish. A zero byte among a file's bytes makes the
+  // file malformed there: the record it falls in is dropped, since a zero
+  // must not cut a name short and so name another file.
+  void Begin(AlgorithmId algorithm, ListEncoding encoding);
+  bool Feed(const char* bytes, std::size_t size);
+  bool Finish();
+
+  // For a file whose reading failed: its records go again.
+  std::size_t Mark() const { return list_.Count(); }
+  void DropFrom(std::size_t mark) { list_.Truncate(mark); }
+
  private:
+  enum class State { kBetween, kToken, kGap, kName, kMalformed };
+  bool Step(char c);
+  bool Emit();
+
   DigestList& list_;
+  AlgorithmId algorithm_ = CALG_MD5;
+  ListEncoding encoding_ = ListEncoding::kCodePage;
+  State state_ = State::kBetween;
+  std::string token_;  // its first kMaxDigits bytes
+  std::uint64_t token_length_ = 0;
+  std::string name_;  // its first kMaxNameBytes bytes
+  std::uint8_t star_ = 0;
 };

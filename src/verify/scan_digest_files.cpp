@@ -1,25 +1,54 @@
 #include "verify/scan_digest_files.h"
 
+#include <vector>
+
 #include "app/show_system_error.h"
-#include "digest/list_text.h"
+#include "digest/list_feed.h"
+#include "platform/file.h"
 #include "platform/for_each_entry.h"
-#include "verify/read_whole_file.h"
+#include "platform/last_error.h"
 
 namespace {
 
 const char16_t kMalformedText[] =
     u"ファイルのフォーマットが不正であるか解析に失敗しました。";
 
-// Returns false when the file could not be read, which ends the scan.
+// Lists are read in pieces and parsed as they come, never held whole: a
+// sparse list of gigabytes of zeros costs one piece and ends at its first
+// byte.
+constexpr std::uint32_t kPieceSize = 64 * 1024;
+
+// Returns false when the file could not be read, which ends the scan; none
+// of its records is kept then.
 bool ScanOne(platform::Desktop& desktop, const WideString& name,
-             AlgorithmId algorithm, DigestParser& parser) {
-  FileContent content;
-  if (!ReadWholeFile(name, &content)) {
+             AlgorithmId algorithm, DigestParser& parser,
+             std::vector<char>& piece) {
+  platform::InputFile file;
+  if (!file.Open(name)) {
     ShowSystemError(desktop, platform::GetLastErrorCode());
     return false;
   }
-  const ListText list(content.Text(), content.size);
-  if (!parser.Parse(list.Text(), list.Size(), algorithm, list.Encoding())) {
+  const std::size_t mark = parser.Mark();
+  ListFeed feed(parser, algorithm);
+  bool well_formed = true;
+  for (;;) {
+    std::uint32_t read = 0;
+    if (!file.Read(piece.data(), kPieceSize, &read)) {
+      const platform::ErrorCode error = platform::GetLastErrorCode();
+      parser.DropFrom(mark);
+      ShowSystemError(desktop, error);
+      return false;
+    }
+    if (read == 0) {
+      well_formed = feed.Finish();
+      break;
+    }
+    if (!feed.Feed(piece.data(), read)) {
+      well_formed = false;  // the rest is never read
+      break;
+    }
+  }
+  if (!well_formed) {
     desktop.ShowMessageBox(WideString(kMalformedText), name, MB_ICONERROR);
   }
   return true;
@@ -46,6 +75,7 @@ bool OwnNameMatches(std::u16string_view name, std::u16string_view pattern) {
 
 void ScanDigestFiles(platform::Desktop& desktop, const WideString& pattern,
                      AlgorithmId algorithm, DigestParser& parser) {
+  std::vector<char> piece(kPieceSize);
   // A broken enumeration ends the scan, so no record is listed twice.
   platform::ErrorCode broken = 0;
   platform::ForEachEntry(
@@ -53,7 +83,7 @@ void ScanDigestFiles(platform::Desktop& desktop, const WideString& pattern,
       [&](const platform::DirectoryEntry& entry) {
         return entry.kind == platform::EntryKind::kDirectory ||
                !OwnNameMatches(entry.name.View(), pattern.View()) ||
-               ScanOne(desktop, entry.name, algorithm, parser);
+               ScanOne(desktop, entry.name, algorithm, parser, piece);
       },
       &broken);
   if (broken != 0) ShowSystemError(desktop, broken);

@@ -7,7 +7,7 @@
 
 #include "common/wide_string.h"
 #include "digest/digest_record.h"
-#include "digest/list_text.h"
+#include "digest/list_feed.h"
 
 namespace {
 
@@ -23,9 +23,18 @@ struct Parsed {
 Parsed ParseText(const std::string& text, AlgorithmId algorithm = CALG_MD5) {
   DigestList list;
   DigestParser parser(list);
-  const ListText file(text.data(), text.size());
-  Parsed parsed{
-      parser.Parse(file.Text(), file.Size(), algorithm, file.Encoding()), {}};
+  ListFeed whole(parser, algorithm);
+  Parsed parsed{whole.Feed(text.data(), text.size()) && whole.Finish(), {}};
+  // The same bytes a piece at a time, as a file is read, make the same list.
+  DigestList list_by_bytes;
+  DigestParser by_bytes(list_by_bytes);
+  ListFeed feed(by_bytes, algorithm);
+  bool ok = true;
+  for (std::size_t i = 0; i < text.size() && ok; ++i) {
+    ok = feed.Feed(&text[i], 1);
+  }
+  EXPECT_EQ(ok && feed.Finish(), parsed.ok) << text;
+  EXPECT_EQ(list_by_bytes.Count(), list.Count()) << text;
   for (std::size_t i = 0; i < list.Count(); ++i) {
     parsed.entries.push_back(list.Take(i));
   }

@@ -163,8 +163,31 @@ def samples(run):
                      boxes)
 
 
+def devices_never_opened(run):
+    """Devices named in a list are never opened for reading: opening one may
+    start a watchdog or rewind a tape. strace tells what was opened."""
+    if shutil.which("strace") is None or "--valgrind" in sys.argv:
+        print("[SKIP] devices never opened: no strace here, or under valgrind")
+        return
+    devices = ["/dev/zero", "/dev/urandom", "/dev/null", "/dev/full"]
+    folder = run.folder("devices")
+    with open(os.path.join(folder, "list.md5"), "w") as f:
+        f.write("".join("%s *%s\n" % ("0" * 32, d) for d in devices))
+    trace = os.path.join(run.root, "strace.txt")
+    stderr, code = run_without_terminal(
+        ["strace", "-f", "-qq", "-e", "trace=open,openat,openat2", "-o", trace]
+        + run.command, folder)
+    with open(trace) as f:
+        opened = [line for line in f if any('"%s"' % d in line for d in devices)
+                  and "O_PATH" not in line]
+    run.checks.check("devices named in a list: never opened for reading",
+                     code == 0 and not opened and
+                     stderr.count(" - " + texts.UNREADABLE) == len(devices),
+                     (opened, stderr))
+
+
 CASES = [no_terminal, questions, creation, verification, hostile_names,
-         planted_module, samples]
+         planted_module, samples, devices_never_opened]
 
 
 def main():

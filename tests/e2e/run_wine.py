@@ -5,13 +5,17 @@ shows byte for byte and every file it leaves; then the same for each further
 executable named (a release build), whose transcript must be the same byte
 for byte. Ends with 'N passed, N failed'.
 
-    python3 -m tests.e2e.run_wine BUILD [EXE...]    (from the repository)
+    python3 -m tests.e2e.run_wine BUILD [EXE...] [--case=NAME...]    (from the repository)
+
+--case runs only the cases named (the functions in CASES), without the unit
+suites.
 
 A 32-bit build needs a kernel that runs 32-bit code: where it cannot, the
 run is skipped, and said so."""
 
 import hashlib
 import os
+import re
 import subprocess
 import sys
 
@@ -93,8 +97,11 @@ class Runner(Checks):
 
 
 def main():
-    build = Build(*sys.argv[1:2])
-    programs = [build.program] + [os.path.abspath(p) for p in sys.argv[2:]]
+    args = [a for a in sys.argv[1:] if not a.startswith("--case=")]
+    only = [a.split("=", 1)[1] for a in sys.argv[1:] if a.startswith("--case=")]
+    cases = [case for case in CASES if not only or case.__name__ in only]
+    build = Build(*args[:1])
+    programs = [build.program] + [os.path.abspath(p) for p in args[1:]]
     for path in programs + [build.driver] + build.suites:
         if not os.path.exists(path):
             raise SystemExit("missing " + path)
@@ -106,7 +113,7 @@ def main():
     wine = Wine(bits)
     runner = Runner(wine, build.driver, build.program)
     try:
-        for suite in build.suites:
+        for suite in [] if only else build.suites:
             result = wine.run([wine.loader, suite], check=False, timeout=600)
             runner.check(os.path.basename(suite), result.returncode == 0)
         transcripts = []
@@ -116,7 +123,7 @@ def main():
             runner.transcript = []
             root = os.path.join(wine.root, "run%d" % len(transcripts))
             os.mkdir(root)
-            for case in CASES:
+            for case in cases:
                 case(wine, runner, root)
             transcripts.append(runner.transcript)
         for program, transcript in zip(programs[1:], transcripts[1:]):
@@ -383,10 +390,31 @@ def invisible_names(wine, runner, root):
                  "\n".join(got))
 
 
+def device_names(wine, runner, root):
+    """Reserved device names in a list are never opened: a +file trace shows
+    no open of any of them, and each reads as not found."""
+    names = ["COM1", "CON.txt", "lpt\u00b9", "nul .md5", "conout$", "AUX:",
+             "sub\\PRN.log"]
+    folder = folder_in(root, "devices", {"list.md5": b"\xef\xbb\xbf" + "".join(
+        "%s *%s\n" % ("0" * 32, n) for n in names).encode()})
+    trace = []
+    got = runner.drive(folder, "none", trace=trace)
+    device = re.compile(r'(?i)(\\\\|L")(com1|con|lpt(\\x?00b9|\u00b9)|nul|conout\$|aux|prn)'
+                        r'([. :"\\]|$)')
+    opened = [line for line in trace if re.search("CreateFile|NtOpenFile", line) and
+              device.search(line)]
+    report = "".join(n.replace("\\", "\\\\") + " - " + UNREADABLE + "\\r\\n"
+                     for n in names)
+    runner.check("reserved device names: never opened, each not found",
+                 got == box(FAILED_CAPTION, "error", "ok",
+                            report + "\\r\\n" + FAILED_CAPTION) + ["exit: 0"] and
+                 not opened, "\n".join(got + opened[:10]))
+
+
 CASES = [nothing_to_verify, creation_and_verification, malformed_list,
          network_names, look_alike_names, long_reports, code_page_932,
          names_beyond_the_code_page, lists_from_elsewhere, short_names,
-         invisible_names]
+         invisible_names, device_names]
 
 
 if __name__ == "__main__":

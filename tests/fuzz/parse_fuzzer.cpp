@@ -6,17 +6,18 @@
 
 #include "digest/digest_parser.h"
 #include "digest/hex_to_bytes.h"
-#include "digest/list_text.h"
+#include "digest/list_feed.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
-  // Exactly the file's bytes, as the scan hands them over, marks and all.
-  const std::string bytes(reinterpret_cast<const char*>(data), size);
-  const ListText file(bytes.data(), bytes.size());
+  // Fed in two pieces, split where the first byte says.
+  const auto* bytes = reinterpret_cast<const char*>(data);
+  const std::size_t split = size == 0 ? 0 : data[0] % (size + 1);
   DigestList list;
   DigestParser parser(list);
-  parser.Parse(file.Text(), file.Size(), size % 2 ? CALG_SHA1 : CALG_MD5,
-               file.Encoding());
+  ListFeed feed(parser, size % 2 ? CALG_SHA1 : CALG_MD5);
+  if (feed.Feed(bytes, split)) feed.Feed(bytes + split, size - split);
+  feed.Finish();
   for (std::size_t slot = 0; slot < list.Count(); ++slot) {
     const auto entry = list.Take(slot);
     std::uint8_t bytes[64];

@@ -1,8 +1,11 @@
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <new>
 #include <string>
 #include <type_traits>
@@ -75,27 +78,79 @@ int OpenOwnEntry(const char* path) {
   return ::open(path, flags | O_CREAT | O_EXCL, 0666);
 }
 
+// configfs keeps its number in the kernel's own headers only.
+constexpr unsigned long kConfigFsMagic = 0x62656570;
+
+// A pseudo file system's files claim sizes they do not have
+// (/proc/self/pagemap yields some 256 GiB) and are no one's data to check.
+bool OnPseudoFileSystem(int fd) {
+  struct statfs info;
+  if (::fstatfs(fd, &info) != 0) return false;
+  switch (static_cast<unsigned long>(info.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case kConfigFsMagic:
+    case EFIVARFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case BPF_FS_MAGIC:
+    case PSTOREFS_MAGIC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Refuses what is not an ordinary file's data, with the reason as errno.
+bool IsRegularData(int fd, struct stat* info) {
+  if (::fstat(fd, info) != 0) return false;
+  if (!S_ISREG(info->st_mode)) {
+    errno =
+        S_ISDIR(info->st_mode) ? EISDIR : static_cast<int>(kErrorNotSupported);
+    return false;
+  }
+  if (OnPseudoFileSystem(fd)) {
+    errno = EIO;
+    return false;
+  }
+  return true;
+}
+
+// Opens a name for reading only when it is an ordinary file on a real file
+// system. Opening a device has effects of its own (a watchdog starts, a tape
+// rewinds, a modem line drops), so the name is first opened with O_PATH,
+// which opens nothing, and that very inode is then reopened for reading
+// through /proc. Without /proc, the name is opened non-blocking, without
+// taking a terminal, only after O_PATH showed an ordinary file, and checked
+// again. Returns the descriptor, or -1 with errno set.
+int OpenRegularFile(const char* path, struct stat* info) {
+  const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  const int probe = ::open(path, O_PATH | O_CLOEXEC);
+  if (probe < 0) return -1;
+  if (!IsRegularData(probe, info)) return CloseFailing(probe);
+  char self[32];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", probe);
+  int fd = ::open(self, flags);
+  const bool no_proc = fd < 0 && errno == ENOENT;
+  if (no_proc) fd = ::open(path, flags);
+  if (fd < 0) return CloseFailing(probe);
+  CloseFailing(probe);
+  if (no_proc && !IsRegularData(fd, info)) return CloseFailing(fd);
+  return fd;
+}
+
 }  // namespace
 
 bool InputFile::Open(const WideString& name) {
   Close();
-  // O_NONBLOCK: a FIFO without a writer must not hold the run; anything but
-  // a regular file is refused right after.
-  const int fd = ::open(PathOf(name).c_str(),
-                        O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  struct stat info;
+  const int fd = OpenRegularFile(PathOf(name).c_str(), &info);
   if (fd < 0) return false;
   handle_ = fd;
   new (backend_) MappedReader();  // idle, all zero, until Start
-  struct stat info;
-  if (::fstat(fd, &info) != 0) {
-    Close();
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    Close();
-    SetLastErrorCode(S_ISDIR(info.st_mode) ? EISDIR : kErrorNotSupported);
-    return false;
-  }
   size_at_open_ = static_cast<std::uint64_t>(info.st_size);
   ReaderIn(backend_).Start(fd, size_at_open_);
   // The sequential hint only matters past the kernel's first readahead; a

@@ -58,6 +58,52 @@ bool OpenedUnderOwnName(HANDLE file, const wchar_t* name) {
                                 TRUE) == CSTR_EQUAL;
 }
 
+char16_t Upper(char16_t unit) {
+  return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 32) : unit;
+}
+
+bool EqualsUpper(std::u16string_view text, std::u16string_view upper) {
+  if (text.size() != upper.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (Upper(text[i]) != upper[i]) return false;
+  }
+  return true;
+}
+
+// A reserved device name opens a device in any folder, whatever follows it
+// (COM1 opens the serial port, CON.txt the console): CON, PRN, AUX, NUL,
+// COM1-9, LPT1-9 and their superscript-digit forms, CONIN$ and CONOUT$, in
+// any case, with any extension and trailing dots or spaces.
+bool NamesReservedDevice(std::u16string_view name) {
+  std::size_t start = name.find_last_of(u"\\/");
+  start = start == std::u16string_view::npos ? 0 : start + 1;
+  if (start == 0 && name.size() >= 2 && name[1] == u':') start = 2;  // C:COM1
+  std::u16string_view base = name.substr(start);
+  base = base.substr(0, base.find_first_of(u".:"));
+  while (!base.empty() && (base.back() == u' ' || base.back() == u'.')) {
+    base.remove_suffix(1);
+  }
+  for (const char16_t* word :
+       {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"}) {
+    if (EqualsUpper(base, word)) return true;
+  }
+  if (base.size() != 4) return false;
+  const char16_t digit = base[3];
+  const bool numbered = (digit >= u'1' && digit <= u'9') ||
+                        digit == u'\u00b9' || digit == u'\u00b2' ||
+                        digit == u'\u00b3';
+  return numbered && (EqualsUpper(base.substr(0, 3), u"COM") ||
+                      EqualsUpper(base.substr(0, 3), u"LPT"));
+}
+
+// Whatever the full path names in the device namespace, \\.\.
+bool ResolvesToDevice(const wchar_t* name) {
+  wchar_t full[MAX_PATH];
+  const DWORD length = ::GetFullPathNameW(name, MAX_PATH, full, nullptr);
+  return length >= 4 && length < MAX_PATH &&
+         std::wstring_view(full, 4) == L"\\\\.\\";
+}
+
 // Creation writes the digest file's own directory entry and nothing else: a
 // symbolic link or junction there, or a file shared through a hard link, is
 // deleted and a new file made in its place, never written through; another
@@ -101,6 +147,11 @@ bool InputFile::Open(const WideString& name) {
   Close();
   if (NamesNetworkOrDevice(name.View())) {
     ::SetLastError(ERROR_BAD_NETPATH);
+    return false;
+  }
+  // Never opened at all: opening some devices has effects of its own.
+  if (NamesReservedDevice(name.View()) || ResolvesToDevice(win32::W(name))) {
+    ::SetLastError(ERROR_NOT_SUPPORTED);
     return false;
   }
   const HANDLE file =
