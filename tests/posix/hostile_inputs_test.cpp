@@ -109,7 +109,10 @@ TEST_F(HostileInputsTest, ABusErrorNotOfAWindowEndsTheProcess) {
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS)
+    // The action there before: by default the signal ends the process; a
+    // sanitizer's handler reports and exits. Either way it does not go on.
+    EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS) ||
+                (WIFEXITED(status) && WEXITSTATUS(status) != 0))
         << (sent ? "sent with kill" : "a fault outside every window");
   }
 }
