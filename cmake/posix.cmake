@@ -5,10 +5,11 @@ find_package(X11 REQUIRED)
 add_library(digestbox_platform OBJECT
   src/platform/posix/code_page_posix.cpp
   src/platform/posix/directory_posix.cpp
+  src/platform/posix/disk_posix.cpp
   src/platform/posix/file_posix.cpp
   src/platform/posix/last_error_posix.cpp
   src/platform/posix/locale_codec.cpp
-  src/platform/posix/mapped_reader.cpp
+  src/platform/posix/chunk_reader.cpp
   src/platform/posix/system_error_posix.cpp)
 add_library(digestbox_crypto OBJECT src/platform/posix/crypto_posix.cpp)
 add_library(digestbox_desktop OBJECT
@@ -22,7 +23,10 @@ foreach(target digestbox_platform digestbox_crypto digestbox_desktop)
   target_include_directories(${target} PUBLIC src)
 endforeach()
 target_link_libraries(digestbox_crypto PUBLIC OpenSSL::Crypto)
-target_link_libraries(digestbox_desktop PUBLIC X11::X11 ${CMAKE_DL_LIBS})
+# libX11 is loaded at run time (only where a display is named); its
+# headers are enough here.
+target_include_directories(digestbox_desktop PRIVATE ${X11_INCLUDE_DIR})
+target_link_libraries(digestbox_desktop PUBLIC ${CMAKE_DL_LIBS})
 # The one folder the dialog module is loaded from, compiled in: never beside
 # the program or in the current directory, where anyone who made the folder
 # could plant one. The presets run the program from the build tree.
@@ -37,7 +41,7 @@ target_compile_definitions(digestbox_desktop PRIVATE
   DIGESTBOX_MODULE_DIR="${DIGESTBOX_MODULE_DIR}")
 
 set(DIGESTBOX_ENTRY src/app/main_posix.cpp)
-set(DIGESTBOX_SYSTEM_LIBS OpenSSL::Crypto X11::X11 ${CMAKE_DL_LIBS})
+set(DIGESTBOX_SYSTEM_LIBS OpenSSL::Crypto ${CMAKE_DL_LIBS})
 
 # Entries in the file managers' menus that start digestbox in a folder, and
 # the icon they show.

@@ -1,6 +1,7 @@
 add_library(digestbox_platform OBJECT
   src/platform/win32/code_page_win32.cpp
   src/platform/win32/directory_win32.cpp
+  src/platform/win32/disk_win32.cpp
   src/platform/win32/file_win32.cpp
   src/platform/win32/last_error_win32.cpp
   src/platform/win32/system_error_win32.cpp)

@@ -14,6 +14,8 @@ class DigestList {
     slots_.push_back(std::move(entry));
   }
   std::size_t Count() const { return slots_.size(); }
+  // The entry in a slot, for a reader ahead of the walk; null once taken.
+  const DigestEntry* At(std::size_t slot) const { return slots_[slot].get(); }
   // Moves the entry out of its slot, which then holds nothing.
   std::unique_ptr<DigestEntry> Take(std::size_t slot) {
     return std::move(slots_[slot]);

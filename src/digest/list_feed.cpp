@@ -54,16 +54,16 @@ bool ListFeed::FeedUtf16Le(const char* bytes, std::size_t size) {
   units.reserve(units.size() + size / 2 + 1);
   std::size_t i = 0;
   if (!odd_.empty() && size > 0) {
-    units.push_back(static_cast<char16_t>(
-        static_cast<unsigned char>(odd_[0]) |
-        (static_cast<unsigned char>(bytes[0]) << 8)));
+    units.push_back(
+        static_cast<char16_t>(static_cast<unsigned char>(odd_[0]) |
+                              (static_cast<unsigned char>(bytes[0]) << 8)));
     odd_.clear();
     i = 1;
   }
   for (; i + 1 < size; i += 2) {
-    units.push_back(static_cast<char16_t>(
-        static_cast<unsigned char>(bytes[i]) |
-        (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    units.push_back(
+        static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                              (static_cast<unsigned char>(bytes[i + 1]) << 8)));
   }
   if (i < size) odd_.assign(1, bytes[i]);
   // A pair split between two pieces is joined in the next one.

@@ -31,10 +31,16 @@ void FileHash::Destroy() {
 }
 
 bool HashFile(const WideString& name, FileHash& hash) {
+  return HashFile(name, hash, nullptr);
+}
+
+bool HashFile(const WideString& name, FileHash& hash,
+              const std::atomic<bool>* stop) {
   platform::InputFile file;
   if (!file.Open(name)) return false;
   std::uint8_t buffer[4096];
   for (;;) {
+    if (stop != nullptr && stop->load(std::memory_order_relaxed)) return false;
     const std::uint8_t* block = nullptr;
     std::uint32_t read = 0;
     if (!file.ReadBlock(buffer, sizeof buffer, &block, &read)) return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "common/algorithm_id.h"
@@ -34,3 +35,7 @@ constexpr std::uint32_t kMaxDigestSize = 64;
 // Only ordinary disk files are hashed. On failure the reason is left as the
 // last error.
 bool HashFile(const WideString& name, FileHash& hash);
+// The same, giving up at the next block once *stop is true (the run that
+// wanted the digest has ended).
+bool HashFile(const WideString& name, FileHash& hash,
+              const std::atomic<bool>* stop);

@@ -15,6 +15,7 @@ enum class EntryKind {
 struct DirectoryEntry {
   WideString name;  // no directory part
   EntryKind kind = EntryKind::kFile;
+  bool link = false;  // a symbolic link or other reparse point
 };
 
 // Enumerates the current directory's entries whose names match a pattern

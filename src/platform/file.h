@@ -20,9 +20,9 @@ class InputFile {
   // Reads up to `size` bytes; *read is 0 at the end of the file.
   bool Read(void* buffer, std::uint32_t size, std::uint32_t* read);
   // The next block of up to `size` bytes, front to back, for a reader that
-  // only looks at it: read into `buffer`, or, where the backend maps large
-  // files, a view into the mapping, valid until the next call. *read is 0 at
-  // the end of the file; a file that shrank under the reader fails. Not to
+  // only looks at it: read into `buffer`, or, where the backend reads large
+  // files in chunks, a view into the chunk, valid until the next call. *read is
+  // 0 at the end of the file; a file that shrank under the reader fails. Not to
   // be mixed with Read.
   bool ReadBlock(std::uint8_t* buffer, std::uint32_t size,
                  const std::uint8_t** block, std::uint32_t* read);
@@ -33,7 +33,7 @@ class InputFile {
  private:
   std::intptr_t handle_ = -1;
   std::uint64_t size_at_open_ = 0;
-  // Room for a backend's own reading state (the POSIX backend's mapping),
+  // Room for a backend's own reading state (the POSIX backend's chunks),
   // held in the object so that no file costs an allocation.
   alignas(std::uint64_t) unsigned char backend_[48] = {};
 };

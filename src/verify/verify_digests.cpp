@@ -7,6 +7,8 @@
 #include "digest/digest_parser.h"
 #include "digest/hex_to_bytes.h"
 #include "hash/file_hash.h"
+#include "hash/hash_ahead.h"
+#include "hash/hash_workers.h"
 #include "verify/scan_digest_files.h"
 
 namespace {
@@ -34,18 +36,26 @@ bool IsNotFound(platform::ErrorCode error) {
          error == platform::kErrorInvalidName;
 }
 
+// One record's check, with the error code of a failure: the last error is
+// per thread, and the record may have been checked on another.
+struct Outcome {
+  Check check = Check::kHashFailed;
+  platform::ErrorCode error = 0;
+  const WideString* shown = nullptr;  // the name opened
+};
+
 // Hashes the entry's file and compares it with the entry's digest text. A
 // name not found in the code page's reading is opened in its UTF-8 reading,
 // where it has one (a list written elsewhere); *shown is the name opened.
 Check CheckEntry(CryptProvider& provider, const DigestEntry& entry,
-                 const WideString** shown) {
+                 const WideString** shown, const std::atomic<bool>& stop) {
   FileHash hash(provider);
   if (!hash.Create(entry.GetAlgorithm())) return Check::kHashFailed;
   *shown = &entry.GetName();
-  if (!HashFile(entry.GetName(), hash)) {
+  if (!HashFile(entry.GetName(), hash, &stop)) {
     const WideString& other = entry.GetOtherName();
     if (other.IsAbsent() || !IsNotFound(platform::GetLastErrorCode()) ||
-        !HashFile(other, hash)) {
+        !HashFile(other, hash, &stop)) {
       return Check::kUnreadable;
     }
     *shown = &other;
@@ -65,6 +75,11 @@ Check CheckEntry(CryptProvider& provider, const DigestEntry& entry,
 }  // namespace
 
 int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider) {
+  return VerifyDigests(desktop, provider, HashWorkers());
+}
+
+int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
+                  unsigned workers) {
   DigestList list;
   DigestParser parser(list);
   ScanDigestFiles(desktop, WideString(u"*.md5"), CALG_MD5, parser);
@@ -77,16 +92,25 @@ int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider) {
 
   WideString report;
   bool failed = false;
+  // Records are checked ahead on the workers and reported in list order.
+  HashAhead<Outcome> ahead(
+      list.Count(), workers,
+      [&](std::size_t slot, Outcome* outcome, const std::atomic<bool>& stop) {
+        outcome->check =
+            CheckEntry(provider, *list.At(slot), &outcome->shown, stop);
+        outcome->error = platform::GetLastErrorCode();
+      },
+      nullptr);
   for (std::size_t slot = 0; slot < list.Count(); ++slot) {
+    const Outcome& outcome = ahead.Take(slot);
     const std::unique_ptr<DigestEntry> entry = list.Take(slot);
-    const WideString* name = nullptr;
-    const Check check = CheckEntry(provider, *entry, &name);
+    const Check check = outcome.check;
     if (check == Check::kHashFailed) {
       // No report: what was gathered so far is dropped with the run.
-      ShowSystemError(desktop, platform::GetLastErrorCode());
+      ShowSystemError(desktop, outcome.error);
       return 0;
     }
-    report.Append(*name);
+    report.Append(*outcome.shown);
     report.Append(kSeparator);
     switch (check) {
       case Check::kOk:

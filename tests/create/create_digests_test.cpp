@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "support/run_test.h"
 #include "support/texts.h"
@@ -19,6 +22,52 @@ class CreateDigestsTest : public RunTest {
     return false;
   }
 };
+
+// Several workers hash ahead, yet the run is one pass: the same digest files
+// (stale digest files rewritten before they are themselves hashed), the same
+// boxes, and a stop at the same file, with nothing written after it. The
+// report of a verification is the same too.
+TEST_F(CreateDigestsTest, SeveralWorkersWriteWhatOnePassWrites) {
+  for (int i = 0; i < 60; ++i) {
+    WriteBytes("f" + std::to_string(i) + ".txt", Pattern(i * 997));
+  }
+  std::filesystem::create_directory("f30.txt.md5");  // no file can go there
+  const std::map<std::string, std::string> before = Snapshot();
+  auto run = [&](unsigned workers) {
+    for (const auto& [name, bytes] : Snapshot()) {
+      if (before.count(name) == 0) std::filesystem::remove(PathOf(name));
+    }
+    for (int i = 0; i < 60; i += 3) {
+      WriteBytes("f" + std::to_string(i) + ".txt.md5", "stale");
+    }
+    ScriptedDesktop desktop;
+    CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"), workers);
+    return std::make_pair(Snapshot(), desktop.boxes);
+  };
+  const auto one_pass = run(1);
+  ASSERT_EQ(one_pass.second.size(), 1u);  // the error, no completion
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    const auto parallel = run(4);
+    EXPECT_EQ(parallel.first, one_pass.first);
+    ASSERT_EQ(parallel.second.size(), 1u);
+    EXPECT_EQ(parallel.second[0].text, one_pass.second[0].text);
+  }
+  std::filesystem::remove("f30.txt.md5");
+  CreateDigests(desktop_, provider_, CALG_MD5, WideString(u"md5"), 4);
+  WriteBytes("f7.txt", "changed");
+  std::filesystem::remove(PathOf("f9.txt"));
+  std::vector<std::u16string> reports;
+  for (unsigned workers : {1u, 4u, 4u}) {
+    ScriptedDesktop desktop;
+    VerifyDigests(desktop, provider_, workers);
+    reports.emplace_back();
+    for (const RecordedBox& box : desktop.boxes) reports.back() += box.text;
+  }
+  EXPECT_NE(reports[0].find(u"f7.txt - " + std::u16string(kMismatchText)),
+            std::u16string::npos);
+  EXPECT_EQ(reports[1], reports[0]);
+  EXPECT_EQ(reports[2], reports[0]);
+}
 
 TEST_F(CreateDigestsTest, OnlySubdirectories) {
   std::filesystem::create_directory("sub");

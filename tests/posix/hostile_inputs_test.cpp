@@ -49,10 +49,9 @@ TEST_F(HostileInputsTest, AFileSizeLimitStopsCreationWithoutAPartialFile) {
   }
 }
 
-// Large files are hashed from a mapping. One that shrinks under it raises
-// SIGBUS at the first page past its new end, or, cut inside its last page,
-// reads as zeros; either way the read fails. Two threads hash at once, each
-// with a window of its own.
+// A file that shrinks under the hash, inside its last page or across pages,
+// ends short of its size at open: the read fails instead of passing for
+// whole. Two threads hash at once, each with a chunk of its own.
 TEST_F(HostileInputsTest, AFileTruncatedWhileHashedFailsWithoutACrash) {
   constexpr std::size_t kSize = std::size_t{8} << 20;
   const std::size_t cuts[] = {0, std::size_t{5} << 20, kSize - 100};
@@ -81,9 +80,9 @@ TEST_F(HostileInputsTest, AFileTruncatedWhileHashedFailsWithoutACrash) {
   }
 }
 
-// A SIGBUS that is not a shrinking file under a window (sent by another
-// process, or a fault elsewhere) ends the program as it ends any program.
-TEST_F(HostileInputsTest, ABusErrorNotOfAWindowEndsTheProcess) {
+// Nothing of the program's swallows a SIGBUS (sent by another process, or a
+// fault): it ends the program as it ends any program.
+TEST_F(HostileInputsTest, ABusErrorEndsTheProcess) {
   WriteBytes("big", std::string(std::size_t{4} << 20, 'x'));
   WriteBytes("page", std::string(4096, 'p'));
   for (const bool sent : {true, false}) {
@@ -113,17 +112,17 @@ TEST_F(HostileInputsTest, ABusErrorNotOfAWindowEndsTheProcess) {
     // sanitizer's handler reports and exits. Either way it does not go on.
     EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS) ||
                 (WIFEXITED(status) && WEXITSTATUS(status) != 0))
-        << (sent ? "sent with kill" : "a fault outside every window");
+        << (sent ? "sent with kill" : "a fault");
   }
 }
 
-TEST_F(HostileInputsTest, AFileThatCannotBeMappedIsReadInstead) {
+// No memory to spare for a chunk: blocks are read one by one.
+TEST_F(HostileInputsTest, AFileIsHashedWithNoMemoryToSpare) {
   WriteBytes("big", std::string(std::size_t{3} << 20, 'y'));
   const pid_t child = fork();
   if (child == 0) {
     FileHash hash(provider_);
     const bool created = hash.Create(CALG_MD5);  // allocates: before the limit
-    // No address space left for a window: mmap fails, reads still work.
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line) && line.rfind("VmSize:", 0) != 0) {

@@ -50,12 +50,46 @@ KeyPair KeysOf(Modifier modifier) {
   return {XK_Control_L, XK_Control_R, KEY_LEFTCTRL, KEY_RIGHTCTRL};
 }
 
+// libX11, loaded only where a display is named: most runs (a terminal, a
+// Wayland session, a server) never need it, and linked in it would cost
+// every run its pages.
+struct X11 {
+  void* library = nullptr;
+  Display* (*open)(const char*) = nullptr;
+  int (*close)(Display*) = nullptr;
+  int (*query_keymap)(Display*, char*) = nullptr;
+  KeyCode (*keycode)(Display*, KeySym) = nullptr;
+};
+
+X11& LoadedX11() {
+  static X11 x11 = [] {
+    X11 loaded;
+    loaded.library = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    if (loaded.library == nullptr) return loaded;
+    loaded.open = reinterpret_cast<Display* (*)(const char*)>(
+        ::dlsym(loaded.library, "XOpenDisplay"));
+    loaded.close = reinterpret_cast<int (*)(Display*)>(
+        ::dlsym(loaded.library, "XCloseDisplay"));
+    loaded.query_keymap = reinterpret_cast<int (*)(Display*, char*)>(
+        ::dlsym(loaded.library, "XQueryKeymap"));
+    loaded.keycode = reinterpret_cast<KeyCode (*)(Display*, KeySym)>(
+        ::dlsym(loaded.library, "XKeysymToKeycode"));
+    if (!loaded.open || !loaded.close || !loaded.query_keymap ||
+        !loaded.keycode) {
+      loaded.open = nullptr;
+    }
+    return loaded;
+  }();
+  return x11;
+}
+
 bool AskX11(Display* display, const KeyPair& keys) {
+  const X11& x11 = LoadedX11();
   char keymap[32];
-  XQueryKeymap(display, keymap);
+  x11.query_keymap(display, keymap);
   bool down = false;
   for (KeySym sym : {keys.x_left, keys.x_right}) {
-    const KeyCode code = XKeysymToKeycode(display, sym);
+    const KeyCode code = x11.keycode(display, sym);
     if (code != 0 && (keymap[code / 8] >> (code % 8) & 1)) down = true;
   }
   return down;
@@ -108,7 +142,7 @@ void ProbeWaylandKeys() {
 }
 
 KeyState::~KeyState() {
-  if (display_ != nullptr) XCloseDisplay(static_cast<Display*>(display_));
+  if (display_ != nullptr) LoadedX11().close(static_cast<Display*>(display_));
 }
 
 bool KeyState::IsDown(Modifier modifier) {
@@ -122,7 +156,9 @@ bool KeyState::IsDown(Modifier modifier) {
   if (!display_tried_) {
     display_tried_ = true;
     const char* name = std::getenv("DISPLAY");
-    if (name != nullptr && *name != '\0') display_ = XOpenDisplay(name);
+    if (name != nullptr && *name != '\0' && LoadedX11().open != nullptr) {
+      display_ = LoadedX11().open(name);
+    }
   }
   const KeyPair keys = KeysOf(modifier);
   if (display_ != nullptr) {

@@ -93,6 +93,7 @@ bool DirectoryScan::Next(DirectoryEntry* entry) {
     if (!Matches(pattern_.View(), name.View())) continue;
     entry->name = std::move(name);
     entry->kind = KindOf(*found);
+    entry->link = found->d_type == DT_LNK || found->d_type == DT_UNKNOWN;
     return true;
   }
 }

@@ -12,23 +12,23 @@
 
 #include "platform/file.h"
 #include "platform/last_error.h"
+#include "platform/posix/chunk_reader.h"
 #include "platform/posix/locale_codec.h"
-#include "platform/posix/mapped_reader.h"
 
 namespace platform {
 namespace {
 
-using posix::MappedReader;
+using posix::ChunkReader;
 
 constexpr off_t kHintThreshold = off_t{128} * 1024;
 
 // The reader lives in the input file's backend storage from Open to Close.
 template <typename Storage>
-MappedReader& ReaderIn(Storage& storage) {
-  static_assert(sizeof(MappedReader) <= sizeof storage &&
-                alignof(MappedReader) <= alignof(std::uint64_t) &&
-                std::is_trivially_destructible_v<MappedReader>);
-  return *std::launder(reinterpret_cast<MappedReader*>(storage));
+ChunkReader& ReaderIn(Storage& storage) {
+  static_assert(sizeof(ChunkReader) <= sizeof storage &&
+                alignof(ChunkReader) <= alignof(std::uint64_t) &&
+                std::is_trivially_destructible_v<ChunkReader>);
+  return *std::launder(reinterpret_cast<ChunkReader*>(storage));
 }
 
 std::string PathOf(const WideString& name) {
@@ -150,8 +150,8 @@ bool InputFile::Open(const WideString& name) {
   const int fd = OpenRegularFile(PathOf(name).c_str(), &info);
   if (fd < 0) return false;
   handle_ = fd;
-  new (backend_) MappedReader();  // idle, all zero, until Start
   size_at_open_ = static_cast<std::uint64_t>(info.st_size);
+  new (backend_) ChunkReader();
   ReaderIn(backend_).Start(fd, size_at_open_);
   // The sequential hint only matters past the kernel's first readahead; a
   // small file is read whole before it could help.
@@ -181,21 +181,10 @@ bool InputFile::GetSize(std::uint64_t* size) {
 
 bool InputFile::ReadBlock(std::uint8_t* buffer, std::uint32_t size,
                           const std::uint8_t** block, std::uint32_t* read) {
-  MappedReader& mapped = ReaderIn(backend_);
-  if (!mapped.Next(size, block, read)) return false;
-  if (*read != 0) return true;
-  // Past the mapped part (or none): a file that grew, or a small one.
-  *block = buffer;
-  if (!Read(buffer, size, read)) return false;
-  return *read != 0 || mapped.CheckNotShrunk();
+  return ReaderIn(backend_).Next(buffer, size, block, read);
 }
 
-void InputFile::Close() {
-  if (handle_ < 0) return;
-  const PreserveLastError keep;
-  ReaderIn(backend_).Stop();
-  CloseKeepingError(&handle_);
-}
+void InputFile::Close() { CloseKeepingError(&handle_); }
 
 OutputFile::~OutputFile() { CloseKeepingError(&handle_); }
 

@@ -14,6 +14,7 @@ void Fill(const WIN32_FIND_DATAW& data, DirectoryEntry* entry) {
   entry->kind = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
                     ? EntryKind::kDirectory
                     : EntryKind::kFile;
+  entry->link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 }  // namespace
