@@ -33,15 +33,24 @@ void ChunkReader::Start(int fd, std::uint64_t size) {
   done_ = 0;
   at_ = 0;
   end_ = 0;
+  at_end_ = false;
 }
 
+// A short read that reaches the size the file had at open is its end: a
+// further read, which would only see what was appended since, costs a system
+// call per file, and a folder may hold many small files.
 bool ChunkReader::ReadSome(std::uint8_t* into, std::uint32_t size,
                            std::uint32_t* read) {
+  if (at_end_) {
+    *read = 0;
+    return true;
+  }
   for (;;) {
     const ssize_t got = ::read(fd_, into, size);
     if (got >= 0) {
       *read = static_cast<std::uint32_t>(got);
       done_ += *read;
+      at_end_ = *read < size && done_ == size_at_open_;
       if (*read != 0 || done_ >= size_at_open_) return true;
       SetLastErrorCode(EIO);  // it shrank: what was read is not the file
       return false;

@@ -28,6 +28,7 @@ class ChunkReader {
   std::uint64_t done_;  // bytes read so far
   std::uint32_t at_;    // the next block's place in the chunk
   std::uint32_t end_;   // the chunk's bytes
+  bool at_end_;         // a short read reached the size at open
 };
 
 }  // namespace platform::posix

@@ -30,6 +30,14 @@ struct Hash {
   ~Hash() { EVP_MD_CTX_free(context); }
 };
 
+// One hash kept per thread for the next file: allocating a digest context
+// per file counts when a folder holds many small files.
+struct SpareHash {
+  Hash* hash = nullptr;
+  ~SpareHash() { delete hash; }
+};
+thread_local SpareHash t_spare;
+
 Provider* ProviderOf(ProviderHandle handle) {
   return reinterpret_cast<Provider*>(handle);
 }
@@ -65,9 +73,12 @@ bool CreateHash(ProviderHandle provider, AlgorithmId algorithm,
                      : algorithm == CALG_SHA1 ? fetched->sha1
                                               : nullptr;
   if (md == nullptr) return Fail(EINVAL);
-  Hash* made = new (std::nothrow) Hash;
+  Hash* made = t_spare.hash;
+  t_spare.hash = nullptr;
+  if (made == nullptr) made = new (std::nothrow) Hash;
   if (made == nullptr) return Fail(ENOMEM);
-  made->context = EVP_MD_CTX_new();
+  made->finished = false;
+  if (made->context == nullptr) made->context = EVP_MD_CTX_new();
   if (made->context == nullptr ||
       EVP_DigestInit_ex(made->context, md, nullptr) != 1) {
     delete made;
@@ -109,6 +120,12 @@ bool GetHashValue(HashHandle hash, std::uint8_t* value, std::uint32_t* size) {
   return true;
 }
 
-void DestroyHash(HashHandle hash) { delete HashOf(hash); }
+void DestroyHash(HashHandle hash) {
+  if (t_spare.hash == nullptr) {
+    t_spare.hash = HashOf(hash);
+  } else {
+    delete HashOf(hash);
+  }
+}
 
 }  // namespace platform

@@ -63,6 +63,27 @@ EntryKind KindOf(const struct dirent& entry) {
   return EntryKind::kOther;
 }
 
+// A quick test on the raw bytes for a pattern "*<ASCII tail>" ("*.md5"):
+// the tail's characters are the same single bytes in every charset a
+// locale has, so a name whose bytes do not end so cannot match, and is not
+// decoded at all. A scan of a folder of many files decodes only its lists.
+bool MayMatch(std::u16string_view pattern, const char* name) {
+  if (pattern.empty() || pattern[0] != u'*') return true;
+  const std::u16string_view tail = pattern.substr(1);
+  for (const char16_t unit : tail) {
+    if (unit == u'*' || unit == u'?' || unit >= 0x80) return true;
+  }
+  if (tail == u".*") return true;
+  const std::size_t length = std::strlen(name);
+  if (length < tail.size()) return false;
+  const char* end = name + length - tail.size();
+  for (std::size_t i = 0; i < tail.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(end[i]);
+    if (FoldCase(byte) != FoldCase(tail[i])) return false;
+  }
+  return true;
+}
+
 DIR* DirOf(std::intptr_t handle) { return reinterpret_cast<DIR*>(handle); }
 
 }  // namespace
@@ -88,6 +109,7 @@ bool DirectoryScan::Next(DirectoryEntry* entry) {
       if (errno == 0) SetLastErrorCode(kErrorNoMoreFiles);
       return false;
     }
+    if (!MayMatch(pattern_.View(), found->d_name)) continue;
     WideString name(
         posix::DecodeLocale(found->d_name, std::strlen(found->d_name)));
     if (!Matches(pattern_.View(), name.View())) continue;

@@ -83,10 +83,8 @@ constexpr unsigned long kConfigFsMagic = 0x62656570;
 
 // A pseudo file system's files claim sizes they do not have
 // (/proc/self/pagemap yields some 256 GiB) and are no one's data to check.
-bool OnPseudoFileSystem(int fd) {
-  struct statfs info;
-  if (::fstatfs(fd, &info) != 0) return false;
-  switch (static_cast<unsigned long>(info.f_type)) {
+bool IsPseudoType(unsigned long type) {
+  switch (type) {
     case PROC_SUPER_MAGIC:
     case SYSFS_MAGIC:
     case DEBUGFS_MAGIC:
@@ -104,6 +102,21 @@ bool OnPseudoFileSystem(int fd) {
   }
 }
 
+// Asked once per device and thread: the files of a folder share one, and a
+// system call per file counts when a folder holds many small files.
+bool OnPseudoFileSystem(int fd, dev_t device) {
+  thread_local dev_t last_device = 0;
+  thread_local bool last_answer = false;
+  thread_local bool asked = false;
+  if (asked && device == last_device) return last_answer;
+  struct statfs info;
+  if (::fstatfs(fd, &info) != 0) return false;
+  asked = true;
+  last_device = device;
+  last_answer = IsPseudoType(static_cast<unsigned long>(info.f_type));
+  return last_answer;
+}
+
 // Refuses what is not an ordinary file's data, with the reason as errno.
 bool IsRegularData(int fd, struct stat* info) {
   if (::fstat(fd, info) != 0) return false;
@@ -112,12 +125,23 @@ bool IsRegularData(int fd, struct stat* info) {
         S_ISDIR(info->st_mode) ? EISDIR : static_cast<int>(kErrorNotSupported);
     return false;
   }
-  if (OnPseudoFileSystem(fd)) {
+  if (OnPseudoFileSystem(fd, info->st_dev)) {
     errno = EIO;
     return false;
   }
   return true;
 }
+
+// /proc/self/fd, held by a thread while it lives.
+struct Descriptors {
+  const int fd = ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  Descriptors() = default;
+  ~Descriptors() {
+    if (fd >= 0) ::close(fd);
+  }
+  Descriptors(const Descriptors&) = delete;
+  Descriptors& operator=(const Descriptors&) = delete;
+};
 
 // Opens a name for reading only when it is an ordinary file on a real file
 // system. Opening a device has effects of its own (a watchdog starts, a tape
@@ -131,10 +155,13 @@ int OpenRegularFile(const char* path, struct stat* info) {
   const int probe = ::open(path, O_PATH | O_CLOEXEC);
   if (probe < 0) return -1;
   if (!IsRegularData(probe, info)) return CloseFailing(probe);
-  char self[32];
-  std::snprintf(self, sizeof self, "/proc/self/fd/%d", probe);
-  int fd = ::open(self, flags);
-  const bool no_proc = fd < 0 && errno == ENOENT;
+  // The folder of the process's descriptors, opened once per thread: one
+  // name to look up per file instead of a path.
+  thread_local const Descriptors descriptors;
+  char number[16];
+  std::snprintf(number, sizeof number, "%d", probe);
+  int fd = descriptors.fd < 0 ? -1 : ::openat(descriptors.fd, number, flags);
+  const bool no_proc = descriptors.fd < 0 || (fd < 0 && errno == ENOENT);
   if (no_proc) fd = ::open(path, flags);
   if (fd < 0) return CloseFailing(probe);
   CloseFailing(probe);
