@@ -86,7 +86,7 @@ step "win32: build" build win32
 step "release: scripts/release.sh" scripts/release.sh
 step "release: the Windows program's resources and the zip" \
   /usr/bin/python3 -m tests.release.check_windows_release \
-  build/win32-release/digestbox.exe dist/digestbox-*-win32.zip
+  build/win32-release/digestbox.exe dist/digestbox-*-win32.zip dist/digestbox-*-win32.msi
 step "release: the Debian packages: lintian, install, run, purge" \
   /usr/bin/python3 -m tests.release.check_packages dist
 step "win32: unit tests and end to end under Wine, test and release builds" \
@@ -95,6 +95,8 @@ step "win32: unit tests and end to end under Wine, test and release builds" \
 # The same code as a 64-bit program, which runs where 32-bit code cannot.
 step "win64: build" build win64
 step "win64: release build" build win64-release
+step "release: the 64-bit program's PE flags" /usr/bin/python3 -m \
+  tests.release.check_windows_release --pe-flags build/win64-release/digestbox.exe
 step "release: the Windows installer under Wine: install, run, upgrade, uninstall" \
   timeout 900 /usr/bin/python3 -m tests.release.check_msi dist/digestbox-*-win32.msi \
   build/win32-release/digestbox.exe

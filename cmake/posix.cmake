@@ -45,16 +45,26 @@ set(DIGESTBOX_SYSTEM_LIBS OpenSSL::Crypto ${CMAKE_DL_LIBS})
 
 # Entries in the file managers' menus that start digestbox in a folder, and
 # the icon they show.
+# They start the program by its installed absolute path: looked up by name
+# after changing into the folder, a relative entry in PATH would run a
+# "digestbox" planted there.
 set(DIGESTBOX_SHARE ${CMAKE_INSTALL_DATADIR})
-install(FILES res/linux/nautilus-digestbox.py
+set(DIGESTBOX_PROGRAM ${CMAKE_INSTALL_FULL_BINDIR}/digestbox)
+foreach(entry nautilus-digestbox.py nemo-background.nemo_action
+    nemo-folder.nemo_action file-manager-action.desktop
+    dolphin-servicemenu.desktop)
+  configure_file(res/linux/${entry} ${CMAKE_BINARY_DIR}/file-manager/${entry} @ONLY)
+endforeach()
+set(entries ${CMAKE_BINARY_DIR}/file-manager)
+install(FILES ${entries}/nautilus-digestbox.py
   DESTINATION ${DIGESTBOX_SHARE}/nautilus-python/extensions RENAME digestbox.py)
-install(FILES res/linux/nemo-background.nemo_action
+install(FILES ${entries}/nemo-background.nemo_action
   DESTINATION ${DIGESTBOX_SHARE}/nemo/actions RENAME digestbox.nemo_action)
-install(FILES res/linux/nemo-folder.nemo_action
+install(FILES ${entries}/nemo-folder.nemo_action
   DESTINATION ${DIGESTBOX_SHARE}/nemo/actions RENAME digestbox-folder.nemo_action)
-install(FILES res/linux/file-manager-action.desktop
+install(FILES ${entries}/file-manager-action.desktop
   DESTINATION ${DIGESTBOX_SHARE}/file-manager/actions RENAME digestbox.desktop)
-install(FILES res/linux/dolphin-servicemenu.desktop
+install(FILES ${entries}/dolphin-servicemenu.desktop
   DESTINATION ${DIGESTBOX_SHARE}/kio/servicemenus RENAME digestbox.desktop)
 install(FILES res/digestbox.svg
   DESTINATION ${DIGESTBOX_SHARE}/icons/hicolor/scalable/apps)

@@ -8,7 +8,9 @@ add_library(digestbox_platform OBJECT
 add_library(digestbox_crypto OBJECT src/platform/win32/crypto_win32.cpp)
 add_library(digestbox_desktop OBJECT
   src/desktop/win32/desktop_win32.cpp
-  src/desktop/win32/report_box.cpp)
+  src/desktop/win32/covering_font.cpp
+  src/desktop/win32/report_box.cpp
+  src/desktop/win32/report_fit.cpp)
 # The Windows headers as the backend uses them, on the backend and on
 # whatever includes them (the entry, the Windows suites and driver).
 set(DIGESTBOX_WINDOWS_DEFINITIONS UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
@@ -23,9 +25,15 @@ set(DIGESTBOX_SYSTEM_LIBS advapi32 user32 gdi32 kernel32)
 set(DIGESTBOX_GUI WIN32)
 
 # Only Windows' own DLLs beside each program: the C++ runtime is linked in.
+# Terminal-server aware (no compatibility shims on a Remote Desktop server),
+# and on 64 bits ASLR with the whole address space.
 function(digestbox_windows_program target)
   target_compile_definitions(${target} PRIVATE ${DIGESTBOX_WINDOWS_DEFINITIONS})
-  target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+  target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++
+    -Wl,--tsaware)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    target_link_options(${target} PRIVATE -Wl,--dynamicbase -Wl,--high-entropy-va)
+  endif()
 endfunction()
 
 # Manifest, icon and version information, compiled by windres.

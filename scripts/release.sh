@@ -8,7 +8,9 @@
 #   dist/digestbox_<version>-1_<arch>.deb      the program, its manual page
 #   dist/digestbox-gtk_<version>-1_<arch>.deb  the GTK dialog module
 # The version is the one in CMakeLists.txt's project(); debian/changelog
-# must name the same.
+# must name the same. With DIGESTBOX_SIGN_P12 and DIGESTBOX_SIGN_PASS set
+# (and optionally DIGESTBOX_SIGN_TIMESTAMP), the program is signed before the
+# zip and the installer take it, and the installer itself after (sign.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 version=$(sed -n 's/^project(digestbox VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -29,6 +31,14 @@ mkdir dist
 # Windows: text for Notepad is UTF-8 with a byte-order mark and CR LF.
 cmake --preset win32-release >/dev/null
 cmake --build --preset win32-release -j"$jobs" >/dev/null
+signing=false
+if [ -n "${DIGESTBOX_SIGN_P12:-}" ] && [ -n "${DIGESTBOX_SIGN_PASS:-}" ]; then
+  signing=true
+  scripts/sign.sh build/win32-release/digestbox.exe
+else
+  echo "release: DIGESTBOX_SIGN_P12 and DIGESTBOX_SIGN_PASS are not set:" \
+    "the Windows program and installer are not signed" >&2
+fi
 mkdir "$stage/win32"
 cp build/win32-release/digestbox.exe "$stage/win32/"
 { printf '\xEF\xBB\xBF'; sed -e "s/@VERSION@/$version/" -e 's/$/\r/' res/windows/readme.txt; } \
@@ -39,10 +49,11 @@ epoch=$(git log -1 --format=%ct 2>/dev/null || date +%s)
 touch -d "@$epoch" "$stage/win32"/*
 (cd "$stage/win32" && TZ=UTC zip -X -q "$OLDPWD/dist/digestbox-$version-win32.zip" \
   digestbox.exe README.txt LICENSE.txt)
-# wixl takes its sources by paths relative to where it runs.
-wixl -a x86 -D Version="$version" -D Exe=build/win32-release/digestbox.exe \
-  -D Icon=res/windows/digestbox.ico -o "dist/digestbox-$version-win32.msi" \
-  res/windows/digestbox.wxs
+scripts/msi.sh x86 "$version" build/win32-release/digestbox.exe \
+  "dist/digestbox-$version-win32.msi"
+if $signing; then
+  scripts/sign.sh "dist/digestbox-$version-win32.msi"
+fi
 
 # Debian: built from a copy of the tracked and new files only, so that none
 # of the developer's build folders gets in.

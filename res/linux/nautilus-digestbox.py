@@ -5,6 +5,11 @@ SHIFT+CTRL (SHA-1) while choosing it to create digest files."""
 
 import subprocess
 
+# The installed program by its absolute path, filled in by CMake: looked up
+# by name after the change of folder, a relative entry in PATH would run a
+# "digestbox" planted in the folder chosen.
+PROGRAM = "@DIGESTBOX_PROGRAM@"
+
 from gi.repository import GObject, Nautilus
 
 
@@ -13,7 +18,7 @@ def _start_in(folder):
     path = location.get_path() if location is not None else None
     if path is None:  # a remote place: digestbox works on local folders
         return
-    subprocess.Popen(["digestbox"], cwd=path, stdin=subprocess.DEVNULL,
+    subprocess.Popen([PROGRAM], cwd=path, stdin=subprocess.DEVNULL,
                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                      start_new_session=True)
 

@@ -205,6 +205,45 @@ std::string ReportPlace(HWND box, HWND edit) {
   return place;
 }
 
+// A long report's box as a message box behaves: the focus on OK, Ctrl+C
+// copying the whole box in MessageBoxW's block form, Space closing it.
+// Returns the line for the transcript and whether the box was closed.
+std::string ReportKeys(HWND box, const std::wstring& text, bool* closed) {
+  GUITHREADINFO gui = {};
+  gui.cbSize = sizeof gui;
+  GetGUIThreadInfo(GetWindowThreadProcessId(box, nullptr), &gui);
+  const bool focus_on_ok = gui.hwndFocus == GetDlgItem(box, IDOK);
+  SetForegroundWindow(box);
+  Sleep(200);
+  Key(VK_CONTROL, true);
+  Key('C', true);
+  Key('C', false);
+  Key(VK_CONTROL, false);
+  Sleep(300);
+  std::wstring copied;
+  if (OpenClipboard(nullptr)) {
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const auto* chars = static_cast<const wchar_t*>(GlobalLock(data));
+    if (chars != nullptr) copied = chars;
+    GlobalUnlock(data);
+    CloseClipboard();
+  }
+  const std::wstring rule = L"---------------------------\r\n";
+  const std::wstring block = rule + WindowText(box) + L"\r\n" + rule + text +
+                             L"\r\n" + rule + L"OK   \r\n" + rule;
+  Key(VK_SPACE, true);
+  Key(VK_SPACE, false);
+  for (int i = 0; i < 30 && IsWindow(box); ++i) Sleep(100);
+  *closed = !IsWindow(box);
+  std::string line = "report keys: focus on ok ";
+  line += focus_on_ok ? "yes" : "no";
+  line += ", ctrl+c copies the box ";
+  line += copied == block ? "yes" : "no";
+  line += ", space closes ";
+  line += *closed ? "yes\n" : "no\n";
+  return line;
+}
+
 std::vector<std::string> Split(const std::string& list) {
   std::vector<std::string> items;
   if (list == "-" || list.empty()) return items;
@@ -285,11 +324,15 @@ int wmain(int argc, wchar_t** argv) {
                  Escaped(WindowText(box)).c_str(),
                  IconOf(children.icon).c_str(), buttons.c_str(),
                  Escaped(children.text).c_str());
+    bool closed = false;
     if (children.edit != nullptr) {
-      std::fputs(ReportPlace(box, children.edit).c_str(), out);
       std::printf("a report box, shown %lu ms after the start\n",
                   GetTickCount() - started);
+      std::fflush(stdout);
+      std::fputs(ReportPlace(box, children.edit).c_str(), out);
+      std::fputs(ReportKeys(box, children.text, &closed).c_str(), out);
     }
+    if (closed) continue;
     int button = IDOK;
     if (buttons == "yes/no") {
       const std::string answer =

@@ -80,7 +80,12 @@ class Runner(Checks):
                               self.wine.windows_path(self.program),
                               self.wine.windows_path(folder), keys, answers,
                               self.wine.windows_path(transcript)], env=env,
-                             check=True, timeout=180, stderr=subprocess.PIPE)
+                             check=True, timeout=300, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE)
+        said = run.stdout.decode("utf-8", "replace")
+        sys.stdout.write(said)
+        shown = re.findall(r"shown (\d+) ms", said)
+        self.shown_ms = int(shown[-1]) if shown else None
         if trace is not None:
             trace += run.stderr.decode("utf-8", "replace").splitlines()
         with open(transcript, encoding="utf-8") as f:
@@ -249,24 +254,48 @@ def look_alike_names(wine, runner, root):
 
 def long_reports(wine, runner, root):
     """Reports too long for a message box: a box of the program's own, on
-    screen, holding the whole text, opened at the first failing line."""
-    for count, failing in ((3000, (1456, 2208)), (20000, (14000,))):
+    screen, holding the whole text, opened at the first failing line, and
+    behaving as a message box: the focus on OK, Ctrl+C copying the whole box,
+    Space closing it. The time a report of failures takes to show is logged
+    beside that of one failure."""
+    shown = {}
+    for count, failing in ((3000, (1456, 2208)), (20000, (14000,)),
+                           (20000, range(1, 20001))):
+        failing = set(failing)
         names = ["gone" if i in failing else "a" for i in range(1, count + 1)]
-        long = folder_in(root, "long%d" % count, {"a": b"", "a.md5": "".join(
+        long = folder_in(root, "long%d-%d" % (count, len(failing)), {"a": b"", "a.md5": "".join(
             "%s *%s\n" % (hashlib.md5(b"").hexdigest(), n) for n in names).encode()})
         text = "".join(n + " - " + (UNREADABLE if n == "gone" else "OK") + "\\r\\n"
                        for n in names) + "\\r\\n" + FAILED_CAPTION
         got = runner.drive(long, "none")
-        place = got[5].split(", ") if len(got) == 7 else []
-        first = failing[0] - 1
+        shown[len(failing)] = runner.shown_ms
+        place = got[5].split(", ") if len(got) == 8 else []
+        first = min(failing) - 1
         shown_from = int(place[4].split()[-1]) if len(place) == 5 else -1
         runner.check("a report of %d records: its own box, whole, on screen, "
                      "at its first failure" % count,
                      got[:5] == box(FAILED_CAPTION, "error", "ok", text) and
                      place[:4] == ["report: on screen yes", "ok on screen yes",
                                    "ok default yes", "selected line %d" % first]
-                     and 0 <= first - shown_from < 100,
-                     "\n".join(line[:300] for line in got))
+                     and 0 <= first - shown_from < 100 and
+                     got[6] == "report keys: focus on ok yes, ctrl+c copies the box "
+                     "yes, space closes yes", "\n".join(line[:300] for line in got))
+    if shown.get(1) and shown.get(20000):
+        print("    20,000 failing lines showed in %.2f x the time of one failure "
+              "(%d ms against %d ms)" % (shown[20000] / shown[1], shown[20000], shown[1]))
+
+
+def unbroken_names(wine, runner, root):
+    """A line that a message box would cut at the screen's edge (a long
+    name without a space) comes in the program's own box, which wraps it."""
+    name = "x" * 600
+    folder = folder_in(root, "unbroken", {"a.md5": ("0" * 32 + " *" + name + "\n").encode()})
+    got = runner.drive(folder, "none")
+    runner.check("a 600-character name: the program's own box",
+                 got[:5] == box(FAILED_CAPTION, "error", "ok", name + " - " + UNREADABLE +
+                                "\\r\\n\\r\\n" + FAILED_CAPTION) and
+                 len(got) == 8 and got[5].startswith("report: on screen yes"),
+                 "\n".join(line[:200] for line in got))
 
 
 def code_page_932(wine, runner, root):
@@ -414,7 +443,7 @@ def device_names(wine, runner, root):
 CASES = [nothing_to_verify, creation_and_verification, malformed_list,
          network_names, look_alike_names, long_reports, code_page_932,
          names_beyond_the_code_page, lists_from_elsewhere, short_names,
-         invisible_names, device_names]
+         invisible_names, device_names, unbroken_names]
 
 
 if __name__ == "__main__":

@@ -115,7 +115,14 @@ def main():
             caja.wait()
         session.close()
 
-    # Every entry's command, expanded and run as its file manager runs it.
+    # Every entry's command, expanded and run as its file manager runs it,
+    # with a relative entry in PATH and a "digestbox" planted in the folder:
+    # the installed program runs, never the planted one.
+    marker = os.path.join(root, "planted-ran")
+    planted = os.path.join(folder, "digestbox")
+    with open(planted, "w") as f:
+        f.write("#!/bin/sh\ntouch %s\n" % shlex.quote(marker))
+    os.chmod(planted, 0o755)
     for path, (group, field) in ENTRIES.items():
         entry = configparser.ConfigParser(interpolation=None, strict=True)
         entry.optionxform = str
@@ -123,11 +130,16 @@ def main():
         command = shlex.split(entry[group]["Exec"].replace(field, shlex.quote(folder)))
         run = subprocess.run(command, cwd="/", stdin=subprocess.DEVNULL,
                              capture_output=True, start_new_session=True, timeout=60,
-                             env={k: v for k, v in os.environ.items()
-                                  if k not in ("DISPLAY", "WAYLAND_DISPLAY")})
-        checks.check("%s: runs digestbox in the folder" % path,
-                     run.returncode == 0 and "a.txt - OK" in run.stderr.decode(),
-                     run.stderr.decode()[-500:])
+                             env=dict({k: v for k, v in os.environ.items()
+                                       if k not in ("DISPLAY", "WAYLAND_DISPLAY")},
+                                      PATH=".:" + os.environ.get("PATH", "")))
+        checks.check("%s: runs the installed digestbox in the folder" % path,
+                     run.returncode == 0 and "a.txt - OK" in run.stderr.decode() and
+                     not os.path.exists(marker), run.stderr.decode()[-500:])
+    os.remove(planted)
+    with open("/usr/share/nautilus-python/extensions/digestbox.py") as f:
+        checks.check("the Nautilus extension starts /usr/bin/digestbox",
+                     'PROGRAM = "/usr/bin/digestbox"' in f.read())
     compiled = subprocess.run(["python3", "-m", "py_compile",
                                "/usr/share/nautilus-python/extensions/digestbox.py"],
                               capture_output=True, text=True,

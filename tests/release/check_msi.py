@@ -29,12 +29,10 @@ UNINSTALL = [root + r"\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 
 
 def build_msi(arch, version, exe, out):
-    # wixl takes sources only by paths relative to where it runs.
-    subprocess.run(["wixl", "-a", arch, "-D", "Version=" + version,
-                    "-D", "Exe=" + os.path.relpath(exe, ROOT),
-                    "-D", "Icon=res/windows/digestbox.ico",
-                    "-o", out, "res/windows/digestbox.wxs"],
-                   cwd=ROOT, check=True, capture_output=True)
+    """As scripts/release.sh builds it."""
+    subprocess.run([os.path.join(ROOT, "scripts", "msi.sh"), arch, version,
+                    os.path.relpath(exe, ROOT), os.path.abspath(out)],
+                   check=True, capture_output=True)
 
 
 def version_of(msi):
@@ -132,6 +130,12 @@ def main():
         checks.check("the installed program runs: nothing to verify",
                      runner.drive(empty, "none") == run_wine.box(
                          "Error", "error", "ok", run_wine.NOTHING) + ["exit: 0"])
+        rebuilt = os.path.join(work, "rebuilt.msi")
+        build_msi(arch, version, program, rebuilt)
+        checks.check("a rebuild of the same version replaces it: one entry",
+                     installer.msiexec("/i", rebuilt) == 0 and
+                     len(installer.entries()) == 1 and len(installer.installed()) == 1,
+                     installer.entries())
         checks.check("a newer package replaces the older one",
                      installer.msiexec("/i", newer) == 0 and len(installer.entries()) == 1
                      and version not in installer.entries()[0], installer.entries())

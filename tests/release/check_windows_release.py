@@ -10,6 +10,7 @@ Ends with 'N passed, N failed'.
 
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -141,6 +142,48 @@ def check_executable(checks, pe, exe):
                  not any(name.startswith(".debug") for name in sections), sections)
 
 
+def check_pe_flags(checks, pe):
+    """Terminal-server aware, and on 64 bits high-entropy ASLR too."""
+    flags = pe.OPTIONAL_HEADER.DllCharacteristics
+    wide = pe.FILE_HEADER.Machine == pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]
+    checks.check("%d-bit: terminal-server aware" % (64 if wide else 32),
+                 flags & 0x8000 != 0, hex(flags))
+    if wide:
+        checks.check("64-bit: high-entropy ASLR", flags & 0x0020 != 0, hex(flags))
+
+
+def check_signing(checks, files):
+    """The release is unsigned without a certificate; with one (a throwaway
+    code-signing certificate made here), scripts/sign.sh signs the program
+    and the installer so that osslsigncode verifies both."""
+    with tempfile.TemporaryDirectory() as work:
+        key, cert, p12 = (os.path.join(work, n) for n in ("key.pem", "cert.pem", "test.p12"))
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                        "-keyout", key, "-out", cert, "-days", "2",
+                        "-subj", "/CN=digestbox test signer",
+                        "-addext", "extendedKeyUsage=codeSigning"],
+                       check=True, capture_output=True)
+        subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", cert,
+                        "-out", p12, "-passout", "pass:not secret"],
+                       check=True, capture_output=True)
+        env = dict(os.environ, DIGESTBOX_SIGN_P12=p12, DIGESTBOX_SIGN_PASS="not secret")
+        for path in files:
+            name = os.path.basename(path)
+            unsigned = subprocess.run(["osslsigncode", "verify", "-in", path],
+                                      capture_output=True, text=True)
+            checks.check("%s: unsigned as built without a certificate" % name,
+                         unsigned.returncode != 0, unsigned.stdout[-300:])
+            copy = os.path.join(work, name)
+            shutil.copy(path, copy)
+            subprocess.run([os.path.join(ROOT, "scripts", "sign.sh"), copy], env=env,
+                           check=True)
+            verified = subprocess.run(["osslsigncode", "verify", "-CAfile", cert,
+                                       "-in", copy], capture_output=True, text=True)
+            checks.check("%s: signed with SHA-256, the signature verifies" % name,
+                         verified.returncode == 0 and "sha256" in verified.stdout.lower(),
+                         verified.stdout[-600:] + verified.stderr[-300:])
+
+
 def check_zip(checks, zip_path, exe, version):
     checks.check("zip named after the version",
                  os.path.basename(zip_path) == "digestbox-%s-win32.zip" % version)
@@ -165,16 +208,23 @@ def check_zip(checks, zip_path, exe, version):
 
 
 def main():
+    if sys.argv[1] == "--pe-flags":
+        checks = Checks()
+        check_pe_flags(checks, pefile.PE(sys.argv[2], fast_load=True))
+        return checks.summary()
     exe = sys.argv[1]
     version = project_version()
     checks = Checks()
     pe = pefile.PE(exe)
     check_executable(checks, pe, exe)
+    check_pe_flags(checks, pe)
     check_manifest(checks, pe, version)
     check_version(checks, pe, version)
     check_icon(checks, exe)
     if len(sys.argv) > 2:
         check_zip(checks, sys.argv[2], exe, version)
+    if len(sys.argv) > 3:
+        check_signing(checks, [exe, sys.argv[3]])
     return checks.summary()
 
 

@@ -1,10 +1,13 @@
 #include "desktop/win32/report_box.h"
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 #include <string_view>
 
 #include "desktop/desktop.h"
 #include "desktop/report_lines.h"
+#include "desktop/win32/message_font.h"
 #include "platform/win32/windows_include.h"
 
 namespace platform {
@@ -14,66 +17,12 @@ namespace {
 constexpr int kEditId = 100;
 constexpr int kIconId = 101;
 
-// The font message boxes use, owned for the time of one box.
-class MessageFont {
- public:
-  MessageFont() {
-    NONCLIENTMETRICSW metrics = {};
-    metrics.cbSize = sizeof metrics;
-    if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics,
-                                &metrics, 0)) {
-      font_ = ::CreateFontIndirectW(&metrics.lfMessageFont);
-    }
-  }
-  ~MessageFont() {
-    if (font_ != nullptr) ::DeleteObject(font_);
-  }
-  MessageFont(const MessageFont&) = delete;
-  MessageFont& operator=(const MessageFont&) = delete;
-  HFONT Get() const {
-    return font_ != nullptr
-               ? font_
-               : static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
-  }
-
- private:
-  HFONT font_ = nullptr;
-};
-
-RECT WorkAreaOf(HMONITOR monitor) {
-  MONITORINFO info = {};
-  info.cbSize = sizeof info;
-  if (!::GetMonitorInfoW(monitor, &info)) {
-    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &info.rcWork, 0);
-  }
-  return info.rcWork;
-}
-
-RECT PrimaryWorkArea() {
-  return WorkAreaOf(::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY));
-}
-
-int Width(const RECT& r) { return r.right - r.left; }
-int Height(const RECT& r) { return r.bottom - r.top; }
-
-// The height of one line of the message font and its average character
-// width, on the screen.
-void FontMetrics(HFONT font, int* line, int* average) {
-  HDC screen = ::GetDC(nullptr);
-  HGDIOBJ old = ::SelectObject(screen, font);
-  TEXTMETRICW metrics = {};
-  ::GetTextMetricsW(screen, &metrics);
-  ::SelectObject(screen, old);
-  ::ReleaseDC(nullptr, screen);
-  *line = metrics.tmHeight + metrics.tmExternalLeading;
-  *average = std::max<int>(1, metrics.tmAveCharWidth);
-}
-
 struct Report {
   const WideString* text;
   const WideString* caption;
   std::uint32_t style;
-  MessageFont font;
+  MessageFont font;       // the box's
+  MessageFont text_font;  // the report's, with its every character
 };
 
 void Layout(HWND box) {
@@ -97,24 +46,69 @@ void Layout(HWND box) {
                Height(client) - margin - button_h, button_w, button_h, TRUE);
 }
 
-// Ctrl+A selects the whole report in every edit control, old ones too.
-LRESULT CALLBACK EditWithSelectAll(HWND edit, UINT message, WPARAM wparam,
-                                   LPARAM lparam) {
+const wchar_t* CaptionOf(const Report& report) {
+  return report.caption->IsAbsent() ? L"Error" : W(*report.caption);
+}
+
+// Puts the whole box on the clipboard in the block form MessageBoxW gives on
+// Ctrl+C: the caption, the text and the button between dashed lines.
+void CopyWholeBox(HWND box) {
+  const auto* report =
+      reinterpret_cast<const Report*>(::GetWindowLongPtrW(box, DWLP_USER));
+  const std::wstring rule = L"---------------------------\r\n";
+  const std::wstring block = rule + CaptionOf(*report) + L"\r\n" + rule +
+                             W(*report->text) + L"\r\n" + rule + L"OK   \r\n" +
+                             rule;
+  const std::size_t bytes = (block.size() + 1) * sizeof(wchar_t);
+  HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
+  if (memory == nullptr) return;
+  void* place = ::GlobalLock(memory);
+  if (place != nullptr) std::memcpy(place, block.c_str(), bytes);
+  ::GlobalUnlock(memory);
+  if (place == nullptr || !::OpenClipboard(box)) {
+    ::GlobalFree(memory);
+    return;
+  }
+  ::EmptyClipboard();
+  if (::SetClipboardData(CF_UNICODETEXT, memory) == nullptr) {
+    ::GlobalFree(memory);
+  }
+  ::CloseClipboard();
+}
+
+// The keys a message box's controls answer that stock controls do not:
+// Ctrl+A selects the whole report in the text (old edit controls lack it);
+// Ctrl+C on OK copies the whole box (inside the text, Ctrl+C copies the
+// selection, as the edit control does).
+LRESULT CALLBACK WithCtrlKeys(HWND control, UINT message, WPARAM wparam,
+                              LPARAM lparam) {
   const auto original =
-      reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(edit, GWLP_USERDATA));
-  const bool ctrl = ::GetKeyState(VK_CONTROL) < 0;
-  if (message == WM_KEYDOWN && wparam == 'A' && ctrl) {
-    ::SendMessageW(edit, EM_SETSEL, 0, -1);
+      reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(control, GWLP_USERDATA));
+  const bool text = ::GetDlgCtrlID(control) == kEditId;
+  const WPARAM key = text ? 'A' : 'C';
+  if (message == WM_KEYDOWN && wparam == key && ::GetKeyState(VK_CONTROL) < 0) {
+    if (text) {
+      ::SendMessageW(control, EM_SETSEL, 0, -1);
+    } else {
+      CopyWholeBox(::GetParent(control));
+    }
     return 0;
   }
-  if (message == WM_CHAR && wparam == 1) return 0;  // Ctrl+A's character
-  return ::CallWindowProcW(original, edit, message, wparam, lparam);
+  if (message == WM_CHAR && wparam == key - 'A' + 1)
+    return 0;  // its Ctrl+ character
+  return ::CallWindowProcW(original, control, message, wparam, lparam);
+}
+
+void GiveCtrlKeys(HWND control) {
+  ::SetWindowLongPtrW(
+      control, GWLP_USERDATA,
+      ::SetWindowLongPtrW(control, GWLP_WNDPROC,
+                          reinterpret_cast<LONG_PTR>(WithCtrlKeys)));
 }
 
 void OpenBox(HWND box, const Report& report) {
   ::SetWindowLongPtrW(box, DWLP_USER, reinterpret_cast<LONG_PTR>(&report));
-  ::SetWindowTextW(box,
-                   report.caption->IsAbsent() ? L"Error" : W(*report.caption));
+  ::SetWindowTextW(box, CaptionOf(report));
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
   const bool error = platform::IconOf(report.style) == MB_ICONERROR;
   HWND icon = ::CreateWindowExW(
@@ -136,14 +130,12 @@ void OpenBox(HWND box, const Report& report) {
       WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 0, 0, 0,
       0, box, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDOK)), instance,
       nullptr);
-  for (HWND child : {edit, ok}) {
-    ::SendMessageW(child, WM_SETFONT,
-                   reinterpret_cast<WPARAM>(report.font.Get()), FALSE);
-  }
-  ::SetWindowLongPtrW(
-      edit, GWLP_USERDATA,
-      ::SetWindowLongPtrW(edit, GWLP_WNDPROC,
-                          reinterpret_cast<LONG_PTR>(EditWithSelectAll)));
+  ::SendMessageW(ok, WM_SETFONT, reinterpret_cast<WPARAM>(report.font.Get()),
+                 FALSE);
+  ::SendMessageW(edit, WM_SETFONT,
+                 reinterpret_cast<WPARAM>(report.text_font.Get()), FALSE);
+  GiveCtrlKeys(edit);
+  GiveCtrlKeys(ok);
   ::SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);  // no 32K limit
   ::SetWindowTextW(edit, W(*report.text));
   ::SendMessageW(box, DM_SETDEFID, IDOK, 0);
@@ -161,7 +153,9 @@ void OpenBox(HWND box, const Report& report) {
                  SWP_NOZORDER);
   Layout(box);
 
-  // Opened at the first failing line, selected; at the top when all is OK.
+  // Opened at the first failing line, selected and shown while the focus is
+  // on OK (ES_NOHIDESEL); at the top when all is OK. The focus on OK, as in
+  // a message box: Enter and Space close it.
   const std::u16string_view text = report.text->View();
   std::size_t offset = 0, length = 0;
   if (FirstFailingRecord(text, std::u16string_view(u"\r\n"), &offset,
@@ -171,7 +165,7 @@ void OpenBox(HWND box, const Report& report) {
   } else {
     ::SendMessageW(edit, EM_SETSEL, 0, 0);
   }
-  ::SetFocus(edit);
+  ::SetFocus(ok);
 }
 
 INT_PTR CALLBACK ReportProc(HWND box, UINT message, WPARAM wparam,
@@ -210,33 +204,6 @@ INT_PTR CALLBACK ReportProc(HWND box, UINT message, WPARAM wparam,
 
 }  // namespace
 
-bool FitsMessageBox(const WideString& text) {
-  const RECT area = PrimaryWorkArea();
-  const MessageFont font;
-  int line = 0, average = 0;
-  FontMetrics(font.Get(), &line, &average);
-  // Above the text: the caption and the frame; below: the button and the
-  // margins around it.
-  const int room = Height(area) - ::GetSystemMetrics(SM_CYCAPTION) -
-                   2 * ::GetSystemMetrics(SM_CYFIXEDFRAME) - 5 * line;
-  // Each line of the text is one line high at least: a long report is told
-  // without laying it out.
-  const std::u16string_view view = text.View();
-  const auto lines =
-      static_cast<std::size_t>(std::count(view.begin(), view.end(), u'\n')) + 1;
-  if (room <= 0 || lines > static_cast<std::size_t>(room / line)) return false;
-  // The widest a message box grows, less its icon and margins.
-  RECT laid = {
-      0, 0, Width(area) * 5 / 8 - ::GetSystemMetrics(SM_CXICON) - 3 * line, 0};
-  HDC screen = ::GetDC(nullptr);
-  HGDIOBJ old = ::SelectObject(screen, font.Get());
-  ::DrawTextW(screen, W(text), static_cast<int>(view.size()), &laid,
-              DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
-  ::SelectObject(screen, old);
-  ::ReleaseDC(nullptr, screen);
-  return Height(laid) <= room;
-}
-
 int ShowReportBox(const WideString& text, const WideString& caption,
                   std::uint32_t style) {
   // An empty template: the controls are made when the box opens.
@@ -248,7 +215,8 @@ int ShowReportBox(const WideString& text, const WideString& caption,
       WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | DS_SETFOREGROUND;
   ::MessageBeep(platform::IconOf(style) == MB_ICONERROR ? MB_ICONERROR
                                                         : MB_ICONINFORMATION);
-  const Report report{&text, &caption, style, {}};
+  Report report{&text, &caption, style, {}, {}};
+  report.text_font.Cover(text.View());
   ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), &empty.dialog, nullptr,
                             ReportProc, reinterpret_cast<LPARAM>(&report));
   return IDOK;
