@@ -52,6 +52,23 @@ void ForEachCodePoint(std::u16string_view text, Visit visit) {
   }
 }
 
+// ASCII letters in lower case, every other unit as it is: names match
+// without regard to letter case the way Windows matches "*.md5".
+inline char16_t FoldAscii(char16_t unit) {
+  return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 32) : unit;
+}
+
+// Whether `text` ends with `suffix`, ASCII letters without regard to case.
+inline bool EndsWithFoldingAscii(std::u16string_view text,
+                                 std::u16string_view suffix) {
+  if (text.size() < suffix.size()) return false;
+  text.remove_prefix(text.size() - suffix.size());
+  for (std::size_t i = 0; i < suffix.size(); ++i) {
+    if (FoldAscii(text[i]) != FoldAscii(suffix[i])) return false;
+  }
+  return true;
+}
+
 void AppendCodePoint(std::u16string* out, std::uint32_t code_point);
 void AppendUtf8(std::string* out, std::uint32_t code_point);
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/show_system_error.h"
+#include "common/unicode.h"
 #include "digest/digest_record.h"
 #include "hash/file_hash.h"
 #include "hash/hash_ahead.h"
@@ -25,20 +26,6 @@ struct File {
   bool in_turn = false;
 };
 
-char16_t Lower(char16_t unit) {
-  return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 32) : unit;
-}
-
-bool EndsWithIgnoringCase(std::u16string_view name,
-                          std::u16string_view suffix) {
-  if (name.size() < suffix.size()) return false;
-  name.remove_prefix(name.size() - suffix.size());
-  for (std::size_t i = 0; i < suffix.size(); ++i) {
-    if (Lower(name[i]) != Lower(suffix[i])) return false;
-  }
-  return true;
-}
-
 // The files to hash, taken before any digest file is written: a directory
 // kept sorted can yield entries created while it is read, and a.txt,
 // a.txt.md5, a.txt.md5.md5, ... would chain without end. Returns false when
@@ -53,7 +40,7 @@ bool ListFiles(platform::Desktop& desktop, const WideString& extension,
         if (entry.kind == platform::EntryKind::kFile) {
           files->push_back(
               {entry.name,
-               entry.link || EndsWithIgnoringCase(entry.name.View(), suffix)});
+               entry.link || EndsWithFoldingAscii(entry.name.View(), suffix)});
         }
         return true;
       },

@@ -20,13 +20,8 @@ bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 }  // namespace
 
 bool DigestParser::Parse(const char* text, AlgorithmId algorithm) {
-  return Parse(text, std::strlen(text), algorithm, ListEncoding::kCodePage);
-}
-
-bool DigestParser::Parse(const char* text, std::size_t size,
-                         AlgorithmId algorithm, ListEncoding encoding) {
-  Begin(algorithm, encoding);
-  return Feed(text, size) && Finish();
+  Begin(algorithm, ListEncoding::kCodePage);
+  return Feed(text, std::strlen(text)) && Finish();
 }
 
 void DigestParser::Begin(AlgorithmId algorithm, ListEncoding encoding) {

@@ -23,9 +23,6 @@ class DigestParser {
   // `text` ends at its first zero byte. Appends one entry per record and
   // returns false at the first malformed one; entries before it stay.
   bool Parse(const char* text, AlgorithmId algorithm);
-  // A file's `size` bytes, whole.
-  bool Parse(const char* text, std::size_t size, AlgorithmId algorithm,
-             ListEncoding encoding);
 
   // The same a piece at a time: Begin, Feed each piece in order while it
   // returns true, then Finish. A zero byte among a file's bytes makes the

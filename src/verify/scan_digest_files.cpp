@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/show_system_error.h"
+#include "common/unicode.h"
 #include "digest/list_feed.h"
 #include "platform/file.h"
 #include "platform/for_each_entry.h"
@@ -54,23 +55,6 @@ bool ScanOne(platform::Desktop& desktop, const WideString& name,
   return true;
 }
 
-char16_t Lower(char16_t unit) {
-  return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 32) : unit;
-}
-
-// Whether the entry's own name ends as the pattern ("*.md5") does, in any
-// letter case. On Windows a pattern also matches short names: "*.md5" finds
-// "x.md5abc" through "X~1.MD5", which is no digest file.
-bool OwnNameMatches(std::u16string_view name, std::u16string_view pattern) {
-  const std::u16string_view suffix = pattern.substr(1);
-  if (name.size() < suffix.size()) return false;
-  const std::u16string_view end = name.substr(name.size() - suffix.size());
-  for (std::size_t i = 0; i < suffix.size(); ++i) {
-    if (Lower(end[i]) != Lower(suffix[i])) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 void ScanDigestFiles(platform::Desktop& desktop, const WideString& pattern,
@@ -82,7 +66,10 @@ void ScanDigestFiles(platform::Desktop& desktop, const WideString& pattern,
       pattern,
       [&](const platform::DirectoryEntry& entry) {
         return entry.kind == platform::EntryKind::kDirectory ||
-               !OwnNameMatches(entry.name.View(), pattern.View()) ||
+               // Only the entry's own name: on Windows "*.md5" also finds
+               // "x.md5abc" through its short name "X~1.MD5".
+               !EndsWithFoldingAscii(entry.name.View(),
+                                     pattern.View().substr(1)) ||
                ScanOne(desktop, entry.name, algorithm, parser, piece);
       },
       &broken);

@@ -121,19 +121,28 @@ TEST_F(HostileInputsTest, AFileIsHashedWithNoMemoryToSpare) {
   WriteBytes("big", std::string(std::size_t{3} << 20, 'y'));
   const pid_t child = fork();
   if (child == 0) {
-    FileHash hash(provider_);
-    const bool created = hash.Create(CALG_MD5);  // allocates: before the limit
+    bool ok = false;
+    // A thread of its own, whose chunk is not allocated yet: the limit comes
+    // after its stack, before it allocates anything (an arena of its own
+    // would hold the chunk).
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line) && line.rfind("VmSize:", 0) != 0) {
     }
     const rlim_t in_use = std::stoull(line.substr(7)) * 1024;
-    const rlimit tight = {in_use + 64 * 1024, in_use + 64 * 1024};
-    setrlimit(RLIMIT_AS, &tight);
-    std::uint8_t digest[16];
-    const bool hashed = HashFile(WideString(u"big"), hash) &&
-                        hash.GetValue(digest, sizeof digest);
-    _exit(created && hashed && digest[0] == 0xb8 && digest[15] == 0x5d ? 0 : 1);
+    std::thread reader([&] {
+      const rlim_t stack = (rlim_t{8} << 20) + (rlim_t{64} << 10);
+      const rlimit tight = {in_use + stack, in_use + stack};
+      setrlimit(RLIMIT_AS, &tight);
+      FileHash hash(provider_);
+      const bool created = hash.Create(CALG_MD5);
+      std::uint8_t digest[16];
+      ok = created && HashFile(WideString(u"big"), hash) &&
+           hash.GetValue(digest, sizeof digest) && digest[0] == 0xb8 &&
+           digest[15] == 0x5d;
+    });
+    reader.join();
+    _exit(ok ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);

@@ -4,16 +4,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/unicode.h"
 #include "platform/directory.h"
 #include "platform/last_error.h"
 #include "platform/posix/locale_codec.h"
 
 namespace platform {
 namespace {
-
-char16_t FoldCase(char16_t unit) {
-  return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 32) : unit;
-}
 
 // Windows wildcard matching: '*' and '?', ASCII letters without regard to
 // case, and a trailing ".*" that also matches a name without any dot.
@@ -29,7 +26,7 @@ bool Matches(std::u16string_view pattern, std::u16string_view name) {
       resume = n;
     } else if (p < pattern.size() &&
                (pattern[p] == u'?' ||
-                FoldCase(pattern[p]) == FoldCase(name[n]))) {
+                FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
       ++p, ++n;
     } else if (star != std::u16string_view::npos) {
       p = star + 1;
@@ -79,7 +76,7 @@ bool MayMatch(std::u16string_view pattern, const char* name) {
   const char* end = name + length - tail.size();
   for (std::size_t i = 0; i < tail.size(); ++i) {
     const auto byte = static_cast<unsigned char>(end[i]);
-    if (FoldCase(byte) != FoldCase(tail[i])) return false;
+    if (FoldAscii(byte) != FoldAscii(tail[i])) return false;
   }
   return true;
 }
