@@ -26,13 +26,11 @@ class InputFile {
   // be mixed with Read.
   bool ReadBlock(std::uint8_t* buffer, std::uint32_t size,
                  const std::uint8_t** block, std::uint32_t* read);
-  bool GetSize(std::uint64_t* size);
   // Keeps the last error.
   void Close();
 
  private:
   std::intptr_t handle_ = -1;
-  std::uint64_t size_at_open_ = 0;
   // Room for a backend's own reading state (the POSIX backend's chunks),
   // held in the object so that no file costs an allocation.
   alignas(std::uint64_t) unsigned char backend_[48] = {};

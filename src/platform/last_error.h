@@ -14,8 +14,6 @@ void SetLastErrorCode(ErrorCode code);
 // Codes the core must name; each backend gives its platform's value.
 extern const ErrorCode kErrorNoMoreFiles;
 extern const ErrorCode kErrorDiskFull;
-extern const ErrorCode kErrorFileTooLarge;
-extern const ErrorCode kErrorNotEnoughMemory;
 extern const ErrorCode kErrorNotSupported;
 extern const ErrorCode kErrorInvalidName;
 extern const ErrorCode kErrorFileNotFound;

@@ -177,9 +177,8 @@ bool InputFile::Open(const WideString& name) {
   const int fd = OpenRegularFile(PathOf(name).c_str(), &info);
   if (fd < 0) return false;
   handle_ = fd;
-  size_at_open_ = static_cast<std::uint64_t>(info.st_size);
   new (backend_) ChunkReader();
-  ReaderIn(backend_).Start(fd, size_at_open_);
+  ReaderIn(backend_).Start(fd, static_cast<std::uint64_t>(info.st_size));
   // The sequential hint only matters past the kernel's first readahead; a
   // small file is read whole before it could help.
   if (info.st_size > kHintThreshold) {
@@ -197,13 +196,6 @@ bool InputFile::Read(void* buffer, std::uint32_t size, std::uint32_t* read) {
     }
     if (errno != EINTR) return false;
   }
-}
-
-bool InputFile::GetSize(std::uint64_t* size) {
-  // Open has just asked the kernel; a second fstat per file is measurable
-  // when a directory holds many small digest files.
-  *size = size_at_open_;
-  return true;
 }
 
 bool InputFile::ReadBlock(std::uint8_t* buffer, std::uint32_t size,

@@ -8,8 +8,6 @@ namespace platform {
 // its errors, so it can stand for the end of an enumeration.
 const ErrorCode kErrorNoMoreFiles = ENODATA;
 const ErrorCode kErrorDiskFull = ENOSPC;
-const ErrorCode kErrorFileTooLarge = EFBIG;
-const ErrorCode kErrorNotEnoughMemory = ENOMEM;
 const ErrorCode kErrorNotSupported = EOPNOTSUPP;
 const ErrorCode kErrorInvalidName = EILSEQ;
 const ErrorCode kErrorFileNotFound = ENOENT;

@@ -165,12 +165,6 @@ bool InputFile::Open(const WideString& name) {
     ::SetLastError(ERROR_NOT_SUPPORTED);
     return false;
   }
-  LARGE_INTEGER size;
-  if (!::GetFileSizeEx(file, &size)) {
-    Close();
-    return false;
-  }
-  size_at_open_ = static_cast<std::uint64_t>(size.QuadPart);
   return true;
 }
 
@@ -185,11 +179,6 @@ bool InputFile::ReadBlock(std::uint8_t* buffer, std::uint32_t size,
                           const std::uint8_t** block, std::uint32_t* read) {
   *block = buffer;
   return Read(buffer, size, read);
-}
-
-bool InputFile::GetSize(std::uint64_t* size) {
-  *size = size_at_open_;
-  return true;
 }
 
 void InputFile::Close() { CloseKeepingError(&handle_); }

@@ -5,8 +5,6 @@ namespace platform {
 
 const ErrorCode kErrorNoMoreFiles = ERROR_NO_MORE_FILES;
 const ErrorCode kErrorDiskFull = ERROR_DISK_FULL;
-const ErrorCode kErrorFileTooLarge = ERROR_FILE_TOO_LARGE;
-const ErrorCode kErrorNotEnoughMemory = ERROR_NOT_ENOUGH_MEMORY;
 const ErrorCode kErrorNotSupported = ERROR_NOT_SUPPORTED;
 const ErrorCode kErrorInvalidName = ERROR_INVALID_NAME;
 const ErrorCode kErrorFileNotFound = ERROR_FILE_NOT_FOUND;
