@@ -1,5 +1,6 @@
 #include "create/create_digests.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -7,8 +8,7 @@
 #include "common/unicode.h"
 #include "digest/digest_record.h"
 #include "hash/file_hash.h"
-#include "hash/hash_ahead.h"
-#include "hash/hash_workers.h"
+#include "pipeline/pipeline.h"
 #include "platform/file.h"
 #include "platform/for_each_entry.h"
 #include "platform/last_error.h"
@@ -58,16 +58,30 @@ struct Digest {
   std::uint8_t value[kMaxDigestSize] = {};
 };
 
-void HashOne(CryptProvider& provider, AlgorithmId algorithm,
-             const WideString& name, Digest* digest,
-             const std::atomic<bool>& stop) {
-  FileHash hash(provider);
-  digest->ok = hash.Create(algorithm) && HashFile(name, hash, &stop);
+// Hashes one file, on a worker ahead of the pass (`stop` given) or in the
+// pass's turn. Ahead, a file reached through a link the listing could not
+// tell, or one that found no descriptor free, is left to the pass.
+pipeline::JobEnd HashOne(CryptProvider& provider, AlgorithmId algorithm,
+                         const WideString& name, HashContext& context,
+                         Digest* digest, const std::atomic<bool>* stop) {
+  FileHash hash(provider, context);
+  Ahead ahead;
+  ahead.stop = stop;
+  ahead.own_name_only = true;
+  Ahead* on_worker = stop != nullptr ? &ahead : nullptr;
+  digest->ok = hash.Create(algorithm) && HashFile(name, hash, on_worker);
   if (digest->ok) {
     digest->size = hash.GetSize();
     digest->ok = hash.GetValue(digest->value, digest->size);
   }
-  if (!digest->ok) digest->error = platform::GetLastErrorCode();
+  if (digest->ok) return pipeline::JobEnd::kDone;
+  digest->error = platform::GetLastErrorCode();
+  if (on_worker == nullptr) return pipeline::JobEnd::kDone;
+  if (stop->load() || ahead.through_link) return pipeline::JobEnd::kToThePass;
+  if (platform::IsOutOfHandles(digest->error)) {
+    return pipeline::JobEnd::kOutOfHandles;
+  }
+  return pipeline::JobEnd::kDone;
 }
 
 // Shows the platform's message for the call that just failed.
@@ -81,8 +95,8 @@ bool Fail(platform::Desktop& desktop) {
 bool WriteDigestFile(platform::Desktop& desktop, const WideString& extension,
                      const WideString& name, const Digest& digest) {
   if (!digest.ok) {
-    platform::SetLastErrorCode(digest.error);
-    return Fail(desktop);
+    ShowSystemError(desktop, digest.error);
+    return false;
   }
   // Converted before the output exists, so a name the code page cannot take
   // never leaves a digest file of digits alone.
@@ -110,24 +124,30 @@ bool WriteDigestFile(platform::Desktop& desktop, const WideString& extension,
 
 int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
                   AlgorithmId algorithm, const WideString& extension) {
-  return CreateDigests(desktop, provider, algorithm, extension, HashWorkers());
+  return CreateDigests(desktop, provider, algorithm, extension,
+                       pipeline::HashThreads());
 }
 
 int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
                   AlgorithmId algorithm, const WideString& extension,
-                  unsigned workers) {
-  std::vector<File> files;
-  const bool listed_all = ListFiles(desktop, extension, &files);
+                  const pipeline::Threads& threads) {
+  // Shared with the workers, one of which may outlive the run in a read.
+  const auto files = std::make_shared<std::vector<File>>();
+  const bool listed_all = ListFiles(desktop, extension, files.get());
   // Files are hashed ahead on the workers, but each digest file is written
   // in turn, and the run stops where a single pass stops: none after it.
-  HashAhead<Digest> ahead(
-      files.size(), workers,
-      [&](std::size_t i, Digest* digest, const std::atomic<bool>& stop) {
-        HashOne(provider, algorithm, files[i].name, digest, stop);
+  HashContext pass_context;
+  pipeline::Pipeline<Digest, HashContext> ahead(
+      files->size(), threads,
+      [files, &provider, algorithm](std::size_t i, HashContext& context,
+                                    Digest* digest,
+                                    const std::atomic<bool>* stop) {
+        return HashOne(provider, algorithm, (*files)[i].name, context, digest,
+                       stop);
       },
-      [&](std::size_t i) { return files[i].in_turn; });
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    if (!WriteDigestFile(desktop, extension, files[i].name, ahead.Take(i))) {
+      [files](std::size_t i) { return (*files)[i].in_turn; }, pass_context);
+  for (std::size_t i = 0; i < files->size(); ++i) {
+    if (!WriteDigestFile(desktop, extension, (*files)[i].name, ahead.Take(i))) {
       return 0;
     }
   }

@@ -31,6 +31,7 @@ inline std::uint32_t IconOf(std::uint32_t style) { return style & MB_ICONMASK; }
 
 // The user's side of the program: key state and modal message boxes. It is
 // an interface so that tests can hold keys, give answers and record boxes.
+// Threads: one thread only, the one that shows the boxes.
 class Desktop {
  public:
   virtual ~Desktop() = default;

@@ -8,9 +8,9 @@ bool CryptProvider::Acquire() {
 }
 
 void CryptProvider::Release() {
-  if (handle_ != 0) {
+  if (handle_ != platform::ProviderHandle::kNone) {
     const platform::PreserveLastError keep;
     platform::ReleaseProvider(handle_);
-    handle_ = 0;
+    handle_ = platform::ProviderHandle::kNone;
   }
 }

@@ -17,5 +17,5 @@ class CryptProvider {
   platform::ProviderHandle Handle() const { return handle_; }
 
  private:
-  platform::ProviderHandle handle_ = 0;
+  platform::ProviderHandle handle_ = platform::ProviderHandle::kNone;
 };

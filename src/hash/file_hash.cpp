@@ -1,11 +1,18 @@
 #include "hash/file_hash.h"
 
+#include "platform/crypto.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
 
+FileHash::FileHash(CryptProvider& provider)
+    : provider_(provider),
+      own_context_(std::make_unique<HashContext>()),
+      context_(own_context_.get()) {}
+
 bool FileHash::Create(AlgorithmId algorithm) {
   Destroy();
-  return platform::CreateHash(provider_.Handle(), algorithm, &handle_);
+  return platform::CreateHash(provider_.Handle(), algorithm,
+                              context_->Platform(), &handle_);
 }
 
 bool FileHash::AddData(const std::uint8_t* data, std::uint32_t size) {
@@ -23,28 +30,121 @@ bool FileHash::GetValue(std::uint8_t* value, std::uint32_t size) {
 }
 
 void FileHash::Destroy() {
-  if (handle_ != 0) {
+  if (handle_ != platform::HashHandle::kNone) {
     const platform::PreserveLastError keep;  // callers report the failure
-    platform::DestroyHash(handle_);
-    handle_ = 0;
+    platform::DestroyHash(handle_, context_->Platform());
+    handle_ = platform::HashHandle::kNone;
   }
 }
+
+namespace {
+
+// Below this, a block or two of reads is the whole file.
+constexpr std::uint64_t kChunkThreshold = std::uint64_t{1} << 20;
+constexpr std::uint32_t kBlockSize = 4096;
+
+bool Stopped(const Ahead* ahead) {
+  return ahead != nullptr && ahead->stop != nullptr &&
+         ahead->stop->load(std::memory_order_relaxed);
+}
+
+// Waits for a read the helper may still be doing into the file and the
+// buffers, however the loop ends.
+class ReadInHand {
+ public:
+  ReadInHand(HashContext& context, ReadAhead* helper)
+      : context_(context), helper_(helper) {}
+  ~ReadInHand() {
+    if (helper_ != nullptr && helper_->Pending()) {
+      std::uint32_t read = 0;
+      platform::ErrorCode error = 0;
+      const platform::PreserveLastError keep;
+      const pipeline::BlockingCall call(context_);
+      helper_->Wait(&read, &error);
+    }
+  }
+  ReadInHand(const ReadInHand&) = delete;
+  ReadInHand& operator=(const ReadInHand&) = delete;
+
+ private:
+  HashContext& context_;
+  ReadAhead* helper_;
+};
+
+// The next read into `buffer`: the one the helper was asked for, or one in
+// line where there is no helper.
+bool NextRead(platform::InputFile& file, ReadAhead* helper,
+              std::uint8_t* buffer, std::uint32_t ask, std::uint32_t* read) {
+  if (helper == nullptr) return file.Read(buffer, ask, read);
+  platform::ErrorCode error = 0;
+  if (helper->Wait(read, &error)) return true;
+  platform::SetLastErrorCode(error);
+  return false;
+}
+
+}  // namespace
 
 bool HashFile(const WideString& name, FileHash& hash) {
   return HashFile(name, hash, nullptr);
 }
 
-bool HashFile(const WideString& name, FileHash& hash,
-              const std::atomic<bool>* stop) {
+bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead) {
+  HashContext& context = hash.Context();
   platform::InputFile file;
-  if (!file.Open(name)) return false;
-  std::uint8_t buffer[4096];
-  for (;;) {
-    if (stop != nullptr && stop->load(std::memory_order_relaxed)) return false;
-    const std::uint8_t* block = nullptr;
+  bool opened = false;
+  {
+    const pipeline::BlockingCall call(context);
+    opened = file.Open(name, context.Platform());
+  }
+  // Once the pass has ended, whatever the job would touch may be gone.
+  if (Stopped(ahead) || !opened) return false;
+  if (ahead != nullptr && ahead->own_name_only && !file.UnderOwnName(name)) {
+    ahead->through_link = true;
+    return false;
+  }
+  const std::uint64_t size = file.SizeAtOpen();
+  std::uint8_t block[kBlockSize];
+  std::uint8_t* buffers[2] = {block, nullptr};
+  std::uint32_t ask = kBlockSize;
+  ReadAhead* helper = nullptr;
+  if (size >= kChunkThreshold) {
+    if (std::uint8_t* chunk = context.Chunk()) {
+      buffers[0] = chunk;
+      ask = HashContext::kChunkSize;
+      helper = context.Helper();
+      const pipeline::Threads* threads = context.RunThreads();
+      buffers[1] =
+          helper != nullptr ? helper->Start(threads->start, ask) : nullptr;
+      if (buffers[1] == nullptr) helper = nullptr;
+    }
+  }
+  const ReadInHand in_hand(context, helper);
+  if (helper != nullptr) helper->Read(file, buffers[0], ask);
+  std::uint64_t done = 0;
+  for (int current = 0;; current ^= 1) {
+    std::uint8_t* buffer = buffers[helper != nullptr ? current : 0];
     std::uint32_t read = 0;
-    if (!file.ReadBlock(buffer, sizeof buffer, &block, &read)) return false;
-    if (read == 0) return true;
-    if (!hash.AddData(block, read)) return false;
+    bool ok = false;
+    {
+      const pipeline::BlockingCall call(context);
+      ok = NextRead(file, helper, buffer, ask, &read);
+    }
+    if (Stopped(ahead) || !ok) return false;
+    if (read == 0) {
+      if (done >= size) return true;
+      platform::SetLastErrorCode(platform::kErrorShortRead);
+      return false;  // it shrank: what was read is not the file
+    }
+    done += read;
+    // A further read, which would only see what was appended since, costs a
+    // system call per file, and a folder may hold many small files.
+    const bool at_end = read < ask && done == size;
+    // The next chunk is read while this one is hashed.
+    if (helper != nullptr && !at_end) {
+      helper->Read(file, buffers[current ^ 1], ask);
+    }
+    if (!hash.AddData(buffer, read)) return false;
+    context.CountBytes(read);
+    if (at_end) return true;
   }
 }

@@ -2,15 +2,21 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "common/algorithm_id.h"
 #include "common/wide_string.h"
 #include "hash/crypt_provider.h"
+#include "hash/hash_context.h"
 
-// One hash object on a borrowed provider, for exactly one file.
+// One hash object on a borrowed provider, for exactly one file, made on one
+// thread's context.
 class FileHash {
  public:
-  explicit FileHash(CryptProvider& provider) : provider_(provider) {}
+  FileHash(CryptProvider& provider, HashContext& context)
+      : provider_(provider), context_(&context) {}
+  // With a context of its own, for a single file off the pipeline.
+  explicit FileHash(CryptProvider& provider);
   ~FileHash() { Destroy(); }
   FileHash(const FileHash&) = delete;
   FileHash& operator=(const FileHash&) = delete;
@@ -23,19 +29,34 @@ class FileHash {
   bool GetValue(std::uint8_t* value, std::uint32_t size);
   void Destroy();
 
+  HashContext& Context() { return *context_; }
+
  private:
   CryptProvider& provider_;
-  platform::HashHandle handle_ = 0;
+  std::unique_ptr<HashContext> own_context_;
+  HashContext* context_;
+  platform::HashHandle handle_ = platform::HashHandle::kNone;
 };
 
 // The largest digest the callers' buffers hold.
 constexpr std::uint32_t kMaxDigestSize = 64;
 
-// Feeds the whole file, front to back in 4096-byte blocks, into `hash`.
-// Only ordinary disk files are hashed. On failure the reason is left as the
-// last error.
+// Feeds the whole file, front to back, into `hash`: small files in 4096-byte
+// blocks, large ones in chunks into the context's buffer. A short read that
+// reaches the size at open ends the file; a file that ends short of that
+// size (it shrank under the reader) fails. Only ordinary disk files are
+// hashed. On failure the reason is left as the last error.
 bool HashFile(const WideString& name, FileHash& hash);
-// The same, giving up at the next block once *stop is true (the run that
-// wanted the digest has ended).
-bool HashFile(const WideString& name, FileHash& hash,
-              const std::atomic<bool>* stop);
+
+// How a file is hashed ahead of the pass, on a worker.
+struct Ahead {
+  // Turns true once the pass no longer wants the digest: the hash gives up
+  // after the call in hand.
+  const std::atomic<bool>* stop = nullptr;
+  // A file reached through a link the listing could not tell is not read
+  // ahead (the pass may write it first); `through_link` says so.
+  bool own_name_only = false;
+  bool through_link = false;
+};
+// The same, ahead of the pass; null: in the pass's turn.
+bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead);

@@ -7,6 +7,8 @@
 
 namespace platform {
 
+// Threads: every conversion may run on any number of threads at once.
+
 // Bytes in the thread's ANSI code page to UTF-16. A run of length 0 gives an
 // absent string. Throws std::bad_alloc when the string cannot be allocated.
 WideString AnsiToWide(const char* bytes, std::size_t length);

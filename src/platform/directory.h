@@ -6,6 +6,9 @@
 
 namespace platform {
 
+// Threads: a scan belongs to one thread at a time; scans on several threads
+// may run at once.
+
 enum class EntryKind {
   kFile,
   kDirectory,

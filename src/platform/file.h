@@ -3,8 +3,12 @@
 #include <cstdint>
 
 #include "common/wide_string.h"
+#include "platform/worker_context.h"
 
 namespace platform {
+
+// Threads: any number of files may be open and used at once, each by one
+// thread at a time with that thread's context.
 
 // A file opened for sequential reading with read sharing. Only ordinary disk
 // files open: directories, devices, pipes and sockets are refused, since
@@ -16,24 +20,22 @@ class InputFile {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  bool Open(const WideString& name);
+  // The context keeps what the next open can reuse.
+  bool Open(const WideString& name, WorkerContext& context);
+  // The file's size when it was opened.
+  std::uint64_t SizeAtOpen() const { return size_at_open_; }
+  // Whether the file opened under `name` is that entry's own, not a file a
+  // link leads to that the directory listing could not tell (a Unix link
+  // under Wine). Where the listing tells every link, always true.
+  bool UnderOwnName(const WideString& name) const;
   // Reads up to `size` bytes; *read is 0 at the end of the file.
   bool Read(void* buffer, std::uint32_t size, std::uint32_t* read);
-  // The next block of up to `size` bytes, front to back, for a reader that
-  // only looks at it: read into `buffer`, or, where the backend reads large
-  // files in chunks, a view into the chunk, valid until the next call. *read is
-  // 0 at the end of the file; a file that shrank under the reader fails. Not to
-  // be mixed with Read.
-  bool ReadBlock(std::uint8_t* buffer, std::uint32_t size,
-                 const std::uint8_t** block, std::uint32_t* read);
   // Keeps the last error.
   void Close();
 
  private:
   std::intptr_t handle_ = -1;
-  // Room for a backend's own reading state (the POSIX backend's chunks),
-  // held in the object so that no file costs an allocation.
-  alignas(std::uint64_t) unsigned char backend_[48] = {};
+  std::uint64_t size_at_open_ = 0;
 };
 
 // A file created for writing with no sharing, replacing any file of the name.

@@ -6,6 +6,7 @@ namespace platform {
 
 // The platform's own error number: GetLastError() on Windows, errno on POSIX.
 // It travels unchanged so that the error box shows the platform's own text.
+// Threads: the last error is each thread's own.
 using ErrorCode = std::uint32_t;
 
 ErrorCode GetLastErrorCode();
@@ -19,6 +20,12 @@ extern const ErrorCode kErrorInvalidName;
 extern const ErrorCode kErrorFileNotFound;
 extern const ErrorCode kErrorPathNotFound;
 extern const ErrorCode kErrorFileExists;
+// A file that ended short of its size at open.
+extern const ErrorCode kErrorShortRead;
+
+// Whether a failed open ran out of descriptors or handles (the process's or
+// the system's), a failure of the moment rather than of the file.
+bool IsOutOfHandles(ErrorCode code);
 
 // Keeps the last error across cleanup calls (closing a handle must not
 // replace the code of the call that failed).

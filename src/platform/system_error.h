@@ -5,6 +5,8 @@
 
 namespace platform {
 
+// Threads: may be called from any thread.
+
 // The platform's own description of an error code; false when it has none.
 bool SystemErrorText(ErrorCode code, WideString* text);
 

@@ -1,5 +1,6 @@
 #include "verify/scan_digest_files.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "app/show_system_error.h"
@@ -20,21 +21,25 @@ const char16_t kMalformedText[] =
 constexpr std::uint32_t kPieceSize = 64 * 1024;
 
 // Returns false when the file could not be read, which ends the scan; none
-// of its records is kept then.
+// of its records is kept then. A list is read up to the size it had when it
+// was opened, as one read of that size would: one that another process
+// keeps appending to is not read for ever.
 bool ScanOne(platform::Desktop& desktop, const WideString& name,
              AlgorithmId algorithm, DigestParser& parser,
-             std::vector<char>& piece) {
+             std::vector<char>& piece, platform::WorkerContext& context) {
   platform::InputFile file;
-  if (!file.Open(name)) {
+  if (!file.Open(name, context)) {
     ShowSystemError(desktop, platform::GetLastErrorCode());
     return false;
   }
   const std::size_t mark = parser.Mark();
   ListFeed feed(parser, algorithm);
   bool well_formed = true;
-  for (;;) {
+  for (std::uint64_t left = file.SizeAtOpen();;) {
     std::uint32_t read = 0;
-    if (!file.Read(piece.data(), kPieceSize, &read)) {
+    const auto ask =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kPieceSize));
+    if (ask > 0 && !file.Read(piece.data(), ask, &read)) {
       const platform::ErrorCode error = platform::GetLastErrorCode();
       parser.DropFrom(mark);
       ShowSystemError(desktop, error);
@@ -44,6 +49,7 @@ bool ScanOne(platform::Desktop& desktop, const WideString& name,
       well_formed = feed.Finish();
       break;
     }
+    left -= read;
     if (!feed.Feed(piece.data(), read)) {
       well_formed = false;  // the rest is never read
       break;
@@ -60,6 +66,7 @@ bool ScanOne(platform::Desktop& desktop, const WideString& name,
 void ScanDigestFiles(platform::Desktop& desktop, const WideString& pattern,
                      AlgorithmId algorithm, DigestParser& parser) {
   std::vector<char> piece(kPieceSize);
+  platform::WorkerContext context;
   // A broken enumeration ends the scan, so no record is listed twice.
   platform::ErrorCode broken = 0;
   platform::ForEachEntry(
@@ -70,7 +77,7 @@ void ScanDigestFiles(platform::Desktop& desktop, const WideString& pattern,
                // "x.md5abc" through its short name "X~1.MD5".
                !EndsWithFoldingAscii(entry.name.View(),
                                      pattern.View().substr(1)) ||
-               ScanOne(desktop, entry.name, algorithm, parser, piece);
+               ScanOne(desktop, entry.name, algorithm, parser, piece, context);
       },
       &broken);
   if (broken != 0) ShowSystemError(desktop, broken);

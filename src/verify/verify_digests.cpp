@@ -1,14 +1,15 @@
 #include "verify/verify_digests.h"
 
 #include <cstring>
+#include <memory>
 
 #include "app/show_system_error.h"
 #include "digest/digest_list.h"
 #include "digest/digest_parser.h"
 #include "digest/hex_to_bytes.h"
 #include "hash/file_hash.h"
-#include "hash/hash_ahead.h"
-#include "hash/hash_workers.h"
+#include "pipeline/pipeline.h"
+#include "platform/last_error.h"
 #include "verify/scan_digest_files.h"
 
 namespace {
@@ -47,15 +48,18 @@ struct Outcome {
 // Hashes the entry's file and compares it with the entry's digest text. A
 // name not found in the code page's reading is opened in its UTF-8 reading,
 // where it has one (a list written elsewhere); *shown is the name opened.
-Check CheckEntry(CryptProvider& provider, const DigestEntry& entry,
-                 const WideString** shown, const std::atomic<bool>& stop) {
-  FileHash hash(provider);
+Check CheckEntry(CryptProvider& provider, HashContext& context,
+                 const DigestEntry& entry, const WideString** shown,
+                 Ahead* ahead) {
+  FileHash hash(provider, context);
   if (!hash.Create(entry.GetAlgorithm())) return Check::kHashFailed;
   *shown = &entry.GetName();
-  if (!HashFile(entry.GetName(), hash, &stop)) {
+  if (!HashFile(entry.GetName(), hash, ahead)) {
     const WideString& other = entry.GetOtherName();
-    if (other.IsAbsent() || !IsNotFound(platform::GetLastErrorCode()) ||
-        !HashFile(other, hash, &stop)) {
+    const bool stopped = ahead != nullptr && ahead->stop->load();
+    if (stopped || other.IsAbsent() ||
+        !IsNotFound(platform::GetLastErrorCode()) ||
+        !HashFile(other, hash, ahead)) {
       return Check::kUnreadable;
     }
     *shown = &other;
@@ -72,15 +76,38 @@ Check CheckEntry(CryptProvider& provider, const DigestEntry& entry,
   return Check::kOk;
 }
 
+// One record's check, on a worker ahead of the pass (`stop` given) or in
+// the pass's turn. Ahead, a record whose file found no descriptor free is
+// left to the pass.
+pipeline::JobEnd CheckOne(CryptProvider& provider, const DigestEntry& entry,
+                          HashContext& context, Outcome* outcome,
+                          const std::atomic<bool>* stop) {
+  Ahead ahead;
+  ahead.stop = stop;
+  Ahead* on_worker = stop != nullptr ? &ahead : nullptr;
+  outcome->check =
+      CheckEntry(provider, context, entry, &outcome->shown, on_worker);
+  outcome->error = platform::GetLastErrorCode();
+  if (on_worker == nullptr || outcome->check != Check::kUnreadable) {
+    return pipeline::JobEnd::kDone;
+  }
+  if (stop->load()) return pipeline::JobEnd::kToThePass;
+  return platform::IsOutOfHandles(outcome->error)
+             ? pipeline::JobEnd::kOutOfHandles
+             : pipeline::JobEnd::kDone;
+}
+
 }  // namespace
 
 int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider) {
-  return VerifyDigests(desktop, provider, HashWorkers());
+  return VerifyDigests(desktop, provider, pipeline::HashThreads());
 }
 
 int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
-                  unsigned workers) {
-  DigestList list;
+                  const pipeline::Threads& threads) {
+  // Shared with the workers, one of which may outlive the run in a read.
+  const auto shared_list = std::make_shared<DigestList>();
+  DigestList& list = *shared_list;
   DigestParser parser(list);
   ScanDigestFiles(desktop, WideString(u"*.md5"), CALG_MD5, parser);
   ScanDigestFiles(desktop, WideString(u"*.sha1"), CALG_SHA1, parser);
@@ -93,14 +120,16 @@ int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
   WideString report;
   bool failed = false;
   // Records are checked ahead on the workers and reported in list order.
-  HashAhead<Outcome> ahead(
-      list.Count(), workers,
-      [&](std::size_t slot, Outcome* outcome, const std::atomic<bool>& stop) {
-        outcome->check =
-            CheckEntry(provider, *list.At(slot), &outcome->shown, stop);
-        outcome->error = platform::GetLastErrorCode();
+  HashContext pass_context;
+  pipeline::Pipeline<Outcome, HashContext> ahead(
+      list.Count(), threads,
+      [shared_list, &provider](std::size_t slot, HashContext& context,
+                               Outcome* outcome,
+                               const std::atomic<bool>* stop) {
+        return CheckOne(provider, *shared_list->At(slot), context, outcome,
+                        stop);
       },
-      nullptr);
+      nullptr, pass_context);
   for (std::size_t slot = 0; slot < list.Count(); ++slot) {
     const Outcome& outcome = ahead.Take(slot);
     const std::unique_ptr<DigestEntry> entry = list.Take(slot);

@@ -2,11 +2,12 @@
 
 #include "desktop/desktop.h"
 #include "hash/crypt_provider.h"
+#include "pipeline/threads.h"
 
 // Checks every record of the current directory's "*.md5" and "*.sha1" files
 // and shows one report box. Returns 0.
 int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider);
-// The same with a given number of hashing threads; the report is that of
-// one pass whatever the number.
+// The same on given hashing threads; the report is that of one pass
+// whatever the number.
 int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
-                  unsigned workers);
+                  const pipeline::Threads& threads);

@@ -22,13 +22,13 @@ int live_hashes = 0;
 
 bool AcquireProvider(ProviderHandle* provider) {
   if (failing_crypto::plan.fail_acquire) return Fail();
-  *provider = 1;
+  *provider = static_cast<ProviderHandle>(1);
   return true;
 }
 
 void ReleaseProvider(ProviderHandle) {}
 
-bool CreateHash(ProviderHandle, AlgorithmId, HashHandle* hash) {
+bool CreateHash(ProviderHandle, AlgorithmId, WorkerContext&, HashHandle* hash) {
   int& left = failing_crypto::plan.creates_before_failure;
   if (left == 0) return Fail();
   if (left > 0) --left;
@@ -51,6 +51,6 @@ bool GetHashValue(HashHandle, std::uint8_t* value, std::uint32_t* size) {
   return true;
 }
 
-void DestroyHash(HashHandle) {}
+void DestroyHash(HashHandle, WorkerContext&) {}
 
 }  // namespace platform

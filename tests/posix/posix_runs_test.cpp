@@ -105,6 +105,31 @@ TEST_F(PosixRunsTest, NamesThatAreNotTextRoundTripInEveryLocale) {
   }
 }
 
+// Every worker converts names at once in a legacy charset, each with
+// converters of its own: creation and verification of the same folder on
+// one thread and on four agree.
+TEST_F(PosixRunsTest, SeveralWorkersInLegacyLocales) {
+  for (const char* locale : {"ja_JP.EUC-JP", "en_US.ISO-8859-1"}) {
+    const LocaleScope scope(locale);
+    ASSERT_TRUE(scope.ok()) << locale;
+    const TempDirectory dir;
+    for (int i = 0; i < 200; ++i) {
+      WriteBytes("\xA4\xA2\xE9" + std::to_string(i), std::to_string(i));
+    }
+    for (const unsigned workers : {4u, 1u}) {
+      ScriptedDesktop creator;
+      CreateDigests(creator, provider_, CALG_SHA1, WideString(u"sha1"),
+                    workers);
+      ASSERT_EQ(creator.boxes.size(), 1u) << locale;
+      EXPECT_EQ(creator.boxes[0].text, kDoneText);
+    }
+    ScriptedDesktop verifier;
+    VerifyDigests(verifier, provider_, 4);
+    ASSERT_EQ(verifier.boxes.size(), 1u);
+    EXPECT_EQ(CountOf(verifier.boxes[0].text, u" - OK\r\n"), 400u) << locale;
+  }
+}
+
 TEST_F(PosixRunsTest, ARecordForALongerNameDoesNotPassForAShorterOne) {
   const LocaleScope scope("he_IL.CP1255");
   ASSERT_TRUE(scope.ok());

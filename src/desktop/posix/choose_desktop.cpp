@@ -22,14 +22,18 @@ bool HasControllingTerminal() {
 }  // namespace
 
 std::unique_ptr<Desktop> ChooseDesktop() {
+  auto dialogs = std::make_unique<GtkDesktop>();
   // Before GTK starts, which takes longer than the probe itself.
-  ProbeWaylandKeys();
-  if (!HasControllingTerminal() && (std::getenv("WAYLAND_DISPLAY") != nullptr ||
-                                    std::getenv("DISPLAY") != nullptr)) {
-    auto dialogs = std::make_unique<GtkDesktop>();
-    if (dialogs->Open()) return dialogs;
+  dialogs->Keys().ProbeWayland();
+  if (!HasControllingTerminal() &&
+      (std::getenv("WAYLAND_DISPLAY") != nullptr ||
+       std::getenv("DISPLAY") != nullptr) &&
+      dialogs->Open()) {
+    return dialogs;
   }
-  return std::make_unique<TerminalDesktop>();
+  auto terminal = std::make_unique<TerminalDesktop>();
+  terminal->AdoptKeys(*dialogs);
+  return terminal;
 }
 
 }  // namespace posix

@@ -26,18 +26,6 @@ bool InWaylandSession() {
   return name != nullptr && *name != '\0';
 }
 
-// What the Wayland probe found, for the whole run.
-struct WaylandKeys {
-  bool probed = false;
-  bool shift = false;
-  bool ctrl = false;
-};
-
-WaylandKeys& FoundOnWayland() {
-  static WaylandKeys keys;
-  return keys;
-}
-
 struct KeyPair {
   KeySym x_left, x_right;
   int evdev_left, evdev_right;
@@ -50,10 +38,12 @@ KeyPair KeysOf(Modifier modifier) {
   return {XK_Control_L, XK_Control_R, KEY_LEFTCTRL, KEY_RIGHTCTRL};
 }
 
+}  // namespace
+
 // libX11, loaded only where a display is named: most runs (a terminal, a
 // Wayland session, a server) never need it, and linked in it would cost
 // every run its pages.
-struct X11 {
+struct KeyState::X11 {
   void* library = nullptr;
   Display* (*open)(const char*) = nullptr;
   int (*close)(Display*) = nullptr;
@@ -61,30 +51,9 @@ struct X11 {
   KeyCode (*keycode)(Display*, KeySym) = nullptr;
 };
 
-X11& LoadedX11() {
-  static X11 x11 = [] {
-    X11 loaded;
-    loaded.library = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
-    if (loaded.library == nullptr) return loaded;
-    loaded.open = reinterpret_cast<Display* (*)(const char*)>(
-        ::dlsym(loaded.library, "XOpenDisplay"));
-    loaded.close = reinterpret_cast<int (*)(Display*)>(
-        ::dlsym(loaded.library, "XCloseDisplay"));
-    loaded.query_keymap = reinterpret_cast<int (*)(Display*, char*)>(
-        ::dlsym(loaded.library, "XQueryKeymap"));
-    loaded.keycode = reinterpret_cast<KeyCode (*)(Display*, KeySym)>(
-        ::dlsym(loaded.library, "XKeysymToKeycode"));
-    if (!loaded.open || !loaded.close || !loaded.query_keymap ||
-        !loaded.keycode) {
-      loaded.open = nullptr;
-    }
-    return loaded;
-  }();
-  return x11;
-}
+namespace {
 
-bool AskX11(Display* display, const KeyPair& keys) {
-  const X11& x11 = LoadedX11();
+bool AskX11(const KeyState::X11& x11, Display* display, const KeyPair& keys) {
   char keymap[32];
   x11.query_keymap(display, keymap);
   bool down = false;
@@ -124,10 +93,9 @@ int AskEvdev(const KeyPair& keys) {
 
 }  // namespace
 
-void ProbeWaylandKeys() {
-  WaylandKeys& keys = FoundOnWayland();
-  if (keys.probed || !InWaylandSession()) return;
-  keys.probed = true;
+void KeyState::ProbeWayland() {
+  if (wayland_probed_ || !InWaylandSession()) return;
+  wayland_probed_ = true;
   void* module = LoadModule(DIGESTBOX_KEY_PROBE_MODULE);
   if (module == nullptr) return;
   const auto probe =
@@ -135,34 +103,51 @@ void ProbeWaylandKeys() {
   int shift = 0;
   int ctrl = 0;
   if (probe != nullptr && probe(kFocusWaitMs, &shift, &ctrl) == 1) {
-    keys.shift = shift != 0;
-    keys.ctrl = ctrl != 0;
+    wayland_shift_ = shift != 0;
+    wayland_ctrl_ = ctrl != 0;
   }
   ::dlclose(module);
 }
 
+// The library stays loaded for the run once asked for: libX11 registers
+// handlers that unloading would leave dangling.
+bool KeyState::LoadX11() {
+  x11_ = new X11;
+  x11_->library = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+  if (x11_->library == nullptr) return false;
+  x11_->open = reinterpret_cast<Display* (*)(const char*)>(
+      ::dlsym(x11_->library, "XOpenDisplay"));
+  x11_->close = reinterpret_cast<int (*)(Display*)>(
+      ::dlsym(x11_->library, "XCloseDisplay"));
+  x11_->query_keymap = reinterpret_cast<int (*)(Display*, char*)>(
+      ::dlsym(x11_->library, "XQueryKeymap"));
+  x11_->keycode = reinterpret_cast<KeyCode (*)(Display*, KeySym)>(
+      ::dlsym(x11_->library, "XKeysymToKeycode"));
+  return x11_->open && x11_->close && x11_->query_keymap && x11_->keycode;
+}
+
 KeyState::~KeyState() {
-  if (display_ != nullptr) LoadedX11().close(static_cast<Display*>(display_));
+  if (display_ != nullptr) x11_->close(static_cast<Display*>(display_));
+  delete x11_;
 }
 
 bool KeyState::IsDown(Modifier modifier) {
   // XWayland's keymap is empty unless an X client has the focus: a Wayland
   // session answers only through the probe.
   if (InWaylandSession()) {
-    ProbeWaylandKeys();
-    const WaylandKeys& keys = FoundOnWayland();
-    return modifier == Modifier::kShift ? keys.shift : keys.ctrl;
+    ProbeWayland();
+    return modifier == Modifier::kShift ? wayland_shift_ : wayland_ctrl_;
   }
   if (!display_tried_) {
     display_tried_ = true;
     const char* name = std::getenv("DISPLAY");
-    if (name != nullptr && *name != '\0' && LoadedX11().open != nullptr) {
-      display_ = LoadedX11().open(name);
+    if (name != nullptr && *name != '\0' && LoadX11()) {
+      display_ = x11_->open(name);
     }
   }
   const KeyPair keys = KeysOf(modifier);
   if (display_ != nullptr) {
-    return AskX11(static_cast<Display*>(display_), keys);
+    return AskX11(*x11_, static_cast<Display*>(display_), keys);
   }
   return AskEvdev(keys) == 1;
 }

@@ -4,8 +4,8 @@ namespace platform {
 namespace posix {
 
 bool KeyboardDesktop::IsKeyDown(int virtual_key) {
-  if (virtual_key == VK_SHIFT) return keys_.IsDown(Modifier::kShift);
-  if (virtual_key == VK_CONTROL) return keys_.IsDown(Modifier::kControl);
+  if (virtual_key == VK_SHIFT) return keys_->IsDown(Modifier::kShift);
+  if (virtual_key == VK_CONTROL) return keys_->IsDown(Modifier::kControl);
   return false;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "desktop/desktop.h"
 #include "desktop/posix/key_state.h"
 
@@ -12,8 +14,12 @@ class KeyboardDesktop : public Desktop {
  public:
   bool IsKeyDown(int virtual_key) override;
 
+  KeyState& Keys() { return *keys_; }
+  // Takes the keys another desktop read (one that could not open).
+  void AdoptKeys(KeyboardDesktop& from) { keys_ = std::move(from.keys_); }
+
  private:
-  KeyState keys_;
+  std::unique_ptr<KeyState> keys_ = std::make_unique<KeyState>();
 };
 
 }  // namespace posix

@@ -6,9 +6,21 @@
 
 #include "platform/crypto.h"
 #include "platform/last_error.h"
+#include "platform/posix/worker_state.h"
 
 namespace platform {
 namespace {
+
+// A finished digest keeps its value, as CryptoAPI answers HP_HASHVAL again.
+struct Hash {
+  EVP_MD_CTX* context = nullptr;
+  unsigned int size = 0;
+  bool finished = false;
+  unsigned char value[EVP_MAX_MD_SIZE];
+  ~Hash() { EVP_MD_CTX_free(context); }
+};
+
+void FreeHash(void* hash) { delete static_cast<Hash*>(hash); }
 
 // The algorithms are fetched once per run: an implicit fetch at every
 // digest start costs more than hashing a small file.
@@ -21,27 +33,12 @@ struct Provider {
   }
 };
 
-// A finished digest keeps its value, as CryptoAPI answers HP_HASHVAL again.
-struct Hash {
-  EVP_MD_CTX* context = nullptr;
-  unsigned int size = 0;
-  bool finished = false;
-  unsigned char value[EVP_MAX_MD_SIZE];
-  ~Hash() { EVP_MD_CTX_free(context); }
-};
-
-// One hash kept per thread for the next file: allocating a digest context
-// per file counts when a folder holds many small files.
-struct SpareHash {
-  Hash* hash = nullptr;
-  ~SpareHash() { delete hash; }
-};
-thread_local SpareHash t_spare;
-
 Provider* ProviderOf(ProviderHandle handle) {
-  return reinterpret_cast<Provider*>(handle);
+  return reinterpret_cast<Provider*>(static_cast<std::uintptr_t>(handle));
 }
-Hash* HashOf(HashHandle handle) { return reinterpret_cast<Hash*>(handle); }
+Hash* HashOf(HashHandle handle) {
+  return reinterpret_cast<Hash*>(static_cast<std::uintptr_t>(handle));
+}
 
 bool Fail(int code) {
   SetLastErrorCode(static_cast<ErrorCode>(code));
@@ -59,22 +56,24 @@ bool AcquireProvider(ProviderHandle* provider) {
     delete fetched;
     return Fail(ENOSYS);
   }
-  *provider = reinterpret_cast<ProviderHandle>(fetched);
+  *provider =
+      static_cast<ProviderHandle>(reinterpret_cast<std::uintptr_t>(fetched));
   return true;
 }
 
 void ReleaseProvider(ProviderHandle provider) { delete ProviderOf(provider); }
 
 bool CreateHash(ProviderHandle provider, AlgorithmId algorithm,
-                HashHandle* hash) {
+                WorkerContext& context, HashHandle* hash) {
   const Provider* fetched = ProviderOf(provider);
   if (fetched == nullptr) return Fail(EINVAL);
   const EVP_MD* md = algorithm == CALG_MD5    ? fetched->md5
                      : algorithm == CALG_SHA1 ? fetched->sha1
                                               : nullptr;
   if (md == nullptr) return Fail(EINVAL);
-  Hash* made = t_spare.hash;
-  t_spare.hash = nullptr;
+  void*& spare = context.Backend().spare_hash;
+  Hash* made = static_cast<Hash*>(spare);
+  spare = nullptr;
   if (made == nullptr) made = new (std::nothrow) Hash;
   if (made == nullptr) return Fail(ENOMEM);
   made->finished = false;
@@ -85,7 +84,7 @@ bool CreateHash(ProviderHandle provider, AlgorithmId algorithm,
     return Fail(ENOMEM);
   }
   made->size = static_cast<unsigned int>(EVP_MD_get_size(md));
-  *hash = reinterpret_cast<HashHandle>(made);
+  *hash = static_cast<HashHandle>(reinterpret_cast<std::uintptr_t>(made));
   return true;
 }
 
@@ -120,9 +119,11 @@ bool GetHashValue(HashHandle hash, std::uint8_t* value, std::uint32_t* size) {
   return true;
 }
 
-void DestroyHash(HashHandle hash) {
-  if (t_spare.hash == nullptr) {
-    t_spare.hash = HashOf(hash);
+void DestroyHash(HashHandle hash, WorkerContext& context) {
+  WorkerContext::State& kept = context.Backend();
+  if (kept.spare_hash == nullptr) {
+    kept.spare_hash = HashOf(hash);
+    kept.free_spare_hash = FreeHash;
   } else {
     delete HashOf(hash);
   }

@@ -1,7 +1,12 @@
+#include <sched.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
+#include <sstream>
+#include <thread>
 
 #include "platform/disk.h"
 #include "platform/posix/rotational.h"
@@ -15,7 +20,78 @@ bool Exists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
+// The smallest limit along `path` and the folders above it up to `root`,
+// each read by `limit_in` (0: none there).
+template <typename LimitIn>
+unsigned SmallestUpTo(const std::string& root, std::string path,
+                      LimitIn limit_in) {
+  unsigned smallest = 0;
+  for (;;) {
+    const unsigned limit = limit_in(root + path);
+    if (limit != 0 && (smallest == 0 || limit < smallest)) smallest = limit;
+    if (path.empty() || path == "/") return smallest;
+    path.erase(path.find_last_of('/'));
+  }
+}
+
+unsigned CpusOf(long long quota, long long period) {
+  if (quota <= 0 || period <= 0) return 0;
+  return static_cast<unsigned>((quota + period - 1) / period);
+}
+
+// cgroup v2: cpu.max holds "max 100000" or "<quota> <period>".
+unsigned V2Limit(const std::string& folder) {
+  std::ifstream file(folder + "/cpu.max");
+  std::string quota;
+  long long period = 0;
+  if (!(file >> quota >> period) || quota == "max") return 0;
+  return CpusOf(std::atoll(quota.c_str()), period);
+}
+
+// cgroup v1: cpu.cfs_quota_us (-1: none) over cpu.cfs_period_us.
+unsigned V1Limit(const std::string& folder) {
+  std::ifstream quota_file(folder + "/cpu.cfs_quota_us");
+  std::ifstream period_file(folder + "/cpu.cfs_period_us");
+  long long quota = 0;
+  long long period = 0;
+  if (!(quota_file >> quota) || !(period_file >> period)) return 0;
+  return CpusOf(quota, period);
+}
+
+unsigned Smaller(unsigned a, unsigned b) {
+  if (a == 0) return b;
+  return b == 0 ? a : std::min(a, b);
+}
+
 }  // namespace
+
+unsigned CgroupCpuLimit(const std::string& cgroups, const std::string& root) {
+  std::istringstream lines(cgroups);
+  std::string line;
+  unsigned limit = 0;
+  while (std::getline(lines, line)) {
+    // hierarchy:controllers:path
+    const std::size_t first = line.find(':');
+    const std::size_t second = line.find(':', first + 1);
+    if (first == std::string::npos || second == std::string::npos) continue;
+    const std::string controllers = line.substr(first + 1, second - first - 1);
+    std::string path = line.substr(second + 1);
+    if (!path.empty() && path.back() == '/') path.pop_back();
+    if (controllers.empty()) {
+      limit = Smaller(limit, SmallestUpTo(root, path, V2Limit));
+      continue;
+    }
+    std::istringstream names(controllers);
+    std::string name;
+    while (std::getline(names, name, ',')) {
+      if (name != "cpu") continue;
+      for (const char* folder : {"/cpu,cpuacct", "/cpu", "/cpuacct,cpu"}) {
+        limit = Smaller(limit, SmallestUpTo(root + folder, path, V1Limit));
+      }
+    }
+  }
+  return limit;
+}
 
 bool IsRotational(const std::string& sysfs, unsigned major, unsigned minor) {
   std::string device = sysfs + "/dev/block/" + std::to_string(major) + ":" +
@@ -31,6 +107,20 @@ bool IsRotational(const std::string& sysfs, unsigned major, unsigned minor) {
 }
 
 }  // namespace posix
+
+unsigned UsableProcessors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  unsigned cpus = std::max(1u, std::thread::hardware_concurrency());
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+    cpus = static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
+  }
+  std::ifstream file("/proc/self/cgroup");
+  std::stringstream cgroups;
+  cgroups << file.rdbuf();
+  const unsigned quota = posix::CgroupCpuLimit(cgroups.str(), "/sys/fs/cgroup");
+  return quota == 0 ? cpus : std::min(cpus, quota);
+}
 
 bool CurrentFolderSeeks() {
   struct stat info;

@@ -6,30 +6,19 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <new>
 #include <string>
-#include <type_traits>
 
 #include "platform/file.h"
 #include "platform/last_error.h"
-#include "platform/posix/chunk_reader.h"
 #include "platform/posix/locale_codec.h"
+#include "platform/posix/worker_state.h"
 
 namespace platform {
 namespace {
 
-using posix::ChunkReader;
+using Context = WorkerContext::State;
 
 constexpr off_t kHintThreshold = off_t{128} * 1024;
-
-// The reader lives in the input file's backend storage from Open to Close.
-template <typename Storage>
-ChunkReader& ReaderIn(Storage& storage) {
-  static_assert(sizeof(ChunkReader) <= sizeof storage &&
-                alignof(ChunkReader) <= alignof(std::uint64_t) &&
-                std::is_trivially_destructible_v<ChunkReader>);
-  return *std::launder(reinterpret_cast<ChunkReader*>(storage));
-}
 
 std::string PathOf(const WideString& name) {
   return posix::EncodeLocale(name.View());
@@ -102,83 +91,102 @@ bool IsPseudoType(unsigned long type) {
   }
 }
 
-// Asked once per device and thread: the files of a folder share one, and a
+// Asked once per device and context: the files of a folder share one, and a
 // system call per file counts when a folder holds many small files.
-bool OnPseudoFileSystem(int fd, dev_t device) {
-  thread_local dev_t last_device = 0;
-  thread_local bool last_answer = false;
-  thread_local bool asked = false;
-  if (asked && device == last_device) return last_answer;
+bool OnPseudoFileSystem(int fd, dev_t device, Context& context) {
+  if (context.device_known && device == context.device) {
+    return context.device_pseudo;
+  }
   struct statfs info;
   if (::fstatfs(fd, &info) != 0) return false;
-  asked = true;
-  last_device = device;
-  last_answer = IsPseudoType(static_cast<unsigned long>(info.f_type));
-  return last_answer;
+  context.device_known = true;
+  context.device = device;
+  context.device_pseudo = IsPseudoType(static_cast<unsigned long>(info.f_type));
+  return context.device_pseudo;
 }
 
 // Refuses what is not an ordinary file's data, with the reason as errno.
-bool IsRegularData(int fd, struct stat* info) {
+bool IsRegularData(int fd, struct stat* info, Context& context) {
   if (::fstat(fd, info) != 0) return false;
   if (!S_ISREG(info->st_mode)) {
     errno =
         S_ISDIR(info->st_mode) ? EISDIR : static_cast<int>(kErrorNotSupported);
     return false;
   }
-  if (OnPseudoFileSystem(fd, info->st_dev)) {
+  if (OnPseudoFileSystem(fd, info->st_dev, context)) {
     errno = EIO;
     return false;
   }
   return true;
 }
 
-// /proc/self/fd, held by a thread while it lives.
-struct Descriptors {
-  const int fd = ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  Descriptors() = default;
-  ~Descriptors() {
-    if (fd >= 0) ::close(fd);
+// /proc/self/fd, opened once per context, and only where it is procfs:
+// anything else mounted over /proc would reopen whatever it names. -1 where
+// there is no such folder to trust.
+int DescriptorsFolder(Context& context) {
+  if (context.descriptors == Context::kUnopened) {
+    context.descriptors =
+        ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    // Out of descriptors for the moment: asked again with the next file.
+    if (context.descriptors < 0 && (errno == EMFILE || errno == ENFILE)) {
+      context.descriptors = Context::kUnopened;
+      return -1;
+    }
+    struct statfs info;
+    if (context.descriptors >= 0 &&
+        (::fstatfs(context.descriptors, &info) != 0 ||
+         info.f_type != PROC_SUPER_MAGIC)) {
+      ::close(context.descriptors);
+      context.descriptors = -1;
+    }
   }
-  Descriptors(const Descriptors&) = delete;
-  Descriptors& operator=(const Descriptors&) = delete;
-};
+  return context.descriptors;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 // Opens a name for reading only when it is an ordinary file on a real file
 // system. Opening a device has effects of its own (a watchdog starts, a tape
 // rewinds, a modem line drops), so the name is first opened with O_PATH,
 // which opens nothing, and that very inode is then reopened for reading
 // through /proc. Without /proc, the name is opened non-blocking, without
-// taking a terminal, only after O_PATH showed an ordinary file, and checked
-// again. Returns the descriptor, or -1 with errno set.
-int OpenRegularFile(const char* path, struct stat* info) {
+// taking a terminal, only after O_PATH showed an ordinary file. Either way
+// the file opened must be the probe's own, or it is refused (the entry
+// changed in between). Returns the descriptor, or -1 with errno set.
+int OpenRegularFile(const char* path, struct stat* info, Context& context) {
   const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   const int probe = ::open(path, O_PATH | O_CLOEXEC);
   if (probe < 0) return -1;
-  if (!IsRegularData(probe, info)) return CloseFailing(probe);
-  // The folder of the process's descriptors, opened once per thread: one
-  // name to look up per file instead of a path.
-  thread_local const Descriptors descriptors;
+  if (!IsRegularData(probe, info, context)) return CloseFailing(probe);
+  const int descriptors = DescriptorsFolder(context);
   char number[16];
   std::snprintf(number, sizeof number, "%d", probe);
-  int fd = descriptors.fd < 0 ? -1 : ::openat(descriptors.fd, number, flags);
-  const bool no_proc = descriptors.fd < 0 || (fd < 0 && errno == ENOENT);
-  if (no_proc) fd = ::open(path, flags);
+  int fd = descriptors < 0 ? -1 : ::openat(descriptors, number, flags);
+  if (descriptors < 0 || (fd < 0 && errno == ENOENT)) fd = ::open(path, flags);
   if (fd < 0) return CloseFailing(probe);
   CloseFailing(probe);
-  if (no_proc && !IsRegularData(fd, info)) return CloseFailing(fd);
+  struct stat opened;
+  if (::fstat(fd, &opened) != 0) return CloseFailing(fd);
+  if (!SameFile(opened, *info) || !S_ISREG(opened.st_mode)) {
+    errno = EAGAIN;  // it changed under the reader: read nothing of it
+    return CloseFailing(fd);
+  }
+  *info = opened;
   return fd;
 }
 
 }  // namespace
 
-bool InputFile::Open(const WideString& name) {
+bool InputFile::Open(const WideString& name, WorkerContext& context) {
   Close();
   struct stat info;
-  const int fd = OpenRegularFile(PathOf(name).c_str(), &info);
+  const int fd =
+      OpenRegularFile(PathOf(name).c_str(), &info, context.Backend());
   if (fd < 0) return false;
   handle_ = fd;
-  new (backend_) ChunkReader();
-  ReaderIn(backend_).Start(fd, static_cast<std::uint64_t>(info.st_size));
+  size_at_open_ = static_cast<std::uint64_t>(info.st_size);
   // The sequential hint only matters past the kernel's first readahead; a
   // small file is read whole before it could help.
   if (info.st_size > kHintThreshold) {
@@ -198,9 +206,8 @@ bool InputFile::Read(void* buffer, std::uint32_t size, std::uint32_t* read) {
   }
 }
 
-bool InputFile::ReadBlock(std::uint8_t* buffer, std::uint32_t size,
-                          const std::uint8_t** block, std::uint32_t* read) {
-  return ReaderIn(backend_).Next(buffer, size, block, read);
+bool InputFile::UnderOwnName(const WideString& /*name*/) const {
+  return true;  // the listing tells links with lstat
 }
 
 void InputFile::Close() { CloseKeepingError(&handle_); }

@@ -13,6 +13,9 @@ const ErrorCode kErrorInvalidName = EILSEQ;
 const ErrorCode kErrorFileNotFound = ENOENT;
 const ErrorCode kErrorPathNotFound = ENOTDIR;
 const ErrorCode kErrorFileExists = EEXIST;
+const ErrorCode kErrorShortRead = EIO;
+
+bool IsOutOfHandles(ErrorCode code) { return code == EMFILE || code == ENFILE; }
 
 ErrorCode GetLastErrorCode() { return static_cast<ErrorCode>(errno); }
 

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "common/unicode.h"
 
@@ -71,26 +70,15 @@ class Converter {
   iconv_t cd_;
 };
 
-// Opening a converter costs more than converting a name, so the pair for
-// the locale's charset is kept until the charset changes.
+// The pair for the locale's charset, opened for each conversion: glibc keeps
+// the charset's tables loaded, so a pair costs well under a microsecond,
+// and a converter shared between threads would need a lock.
 struct Converters {
   explicit Converters(const char* charset)
-      : name(charset),
-        decoder("UTF-16LE", charset),
-        encoder(charset, "UTF-16LE") {}
-  std::string name;
+      : decoder("UTF-16LE", charset), encoder(charset, "UTF-16LE") {}
   Converter decoder;
   Converter encoder;
 };
-
-Converters& ConvertersFor(const char* charset) {
-  static std::unique_ptr<Converters> cached;
-  if (!cached || cached->name != charset) {
-    cached.reset();  // one descriptor pair at a time
-    cached = std::make_unique<Converters>(charset);
-  }
-  return *cached;
-}
 
 void AppendUtf16Le(const std::string& bytes, std::u16string* out) {
   for (std::size_t k = 0; k + 1 < bytes.size(); k += 2) {
@@ -207,7 +195,7 @@ void DecodeByCharacter(Converters& codec, const char* bytes, std::size_t length,
 // that does not would open another file, or none.
 std::u16string DecodeOther(const char* charset, const char* bytes,
                            std::size_t length) {
-  Converters& codec = ConvertersFor(charset);
+  Converters codec(charset);
   std::u16string text;
   DecodeWhole(codec.decoder, bytes, length, &text);
   if (EncodesBackTo(codec.encoder, text, bytes, length)) return text;
@@ -250,7 +238,8 @@ std::string EncodeLocale(std::u16string_view text, bool* exact) {
   const char* charset = nullptr;
   const Charset kind = LocaleCharset(&charset);
   if (kind == Charset::kOther) {
-    EncodeOther(ConvertersFor(charset).encoder, text, &out, exact);
+    Converters codec(charset);
+    EncodeOther(codec.encoder, text, &out, exact);
     return out;
   }
   ForEachCodePoint(text, [&](std::uint32_t code_point, std::size_t units) {

@@ -10,4 +10,10 @@ namespace platform::posix {
 // have no block device of their own), count as unknown: false.
 bool IsRotational(const std::string& sysfs, unsigned major, unsigned minor);
 
+// The CPUs the cgroup CPU quota allows, rounded up, the smallest along the
+// nesting; 0 where no quota is set. `cgroups` is /proc/self/cgroup's text,
+// `root` where the hierarchies are mounted (v2 there, v1 in its cpu
+// folders). Read directly: the input files refuse cgroupfs.
+unsigned CgroupCpuLimit(const std::string& cgroups, const std::string& root);
+
 }  // namespace platform::posix

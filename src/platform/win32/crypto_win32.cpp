@@ -2,6 +2,14 @@
 #include "platform/win32/windows_include.h"
 
 namespace platform {
+namespace {
+
+HCRYPTPROV ProviderOf(ProviderHandle handle) {
+  return static_cast<HCRYPTPROV>(handle);
+}
+HCRYPTHASH HashOf(HashHandle handle) { return static_cast<HCRYPTHASH>(handle); }
+
+}  // namespace
 
 bool AcquireProvider(ProviderHandle* provider) {
   HCRYPTPROV handle = 0;
@@ -10,31 +18,33 @@ bool AcquireProvider(ProviderHandle* provider) {
                               CRYPT_VERIFYCONTEXT)) {
     return false;
   }
-  *provider = handle;
+  *provider = static_cast<ProviderHandle>(handle);
   return true;
 }
 
 void ReleaseProvider(ProviderHandle provider) {
-  ::CryptReleaseContext(provider, 0);
+  ::CryptReleaseContext(ProviderOf(provider), 0);
 }
 
 bool CreateHash(ProviderHandle provider, AlgorithmId algorithm,
-                HashHandle* hash) {
+                WorkerContext& /*context*/, HashHandle* hash) {
   HCRYPTHASH handle = 0;
-  if (!::CryptCreateHash(provider, algorithm, 0, 0, &handle)) return false;
-  *hash = handle;
+  if (!::CryptCreateHash(ProviderOf(provider), algorithm, 0, 0, &handle)) {
+    return false;
+  }
+  *hash = static_cast<HashHandle>(handle);
   return true;
 }
 
 bool HashData(HashHandle hash, const std::uint8_t* data, std::uint32_t size) {
-  return ::CryptHashData(hash, data, size, 0) != FALSE;
+  return ::CryptHashData(HashOf(hash), data, size, 0) != FALSE;
 }
 
 bool GetHashSize(HashHandle hash, std::uint32_t* size) {
   DWORD value = 0;
   DWORD length = sizeof value;
-  if (!::CryptGetHashParam(hash, HP_HASHSIZE, reinterpret_cast<BYTE*>(&value),
-                           &length, 0)) {
+  if (!::CryptGetHashParam(HashOf(hash), HP_HASHSIZE,
+                           reinterpret_cast<BYTE*>(&value), &length, 0)) {
     return false;
   }
   *size = value;
@@ -43,11 +53,14 @@ bool GetHashSize(HashHandle hash, std::uint32_t* size) {
 
 bool GetHashValue(HashHandle hash, std::uint8_t* value, std::uint32_t* size) {
   DWORD length = *size;
-  if (!::CryptGetHashParam(hash, HP_HASHVAL, value, &length, 0)) return false;
+  if (!::CryptGetHashParam(HashOf(hash), HP_HASHVAL, value, &length, 0))
+    return false;
   *size = length;
   return true;
 }
 
-void DestroyHash(HashHandle hash) { ::CryptDestroyHash(hash); }
+void DestroyHash(HashHandle hash, WorkerContext& /*context*/) {
+  ::CryptDestroyHash(HashOf(hash));
+}
 
 }  // namespace platform

@@ -6,6 +6,17 @@
 
 namespace platform {
 
+unsigned UsableProcessors() {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (!::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system)) {
+    return 1;
+  }
+  unsigned cpus = 0;
+  for (; process != 0; process &= process - 1) ++cpus;
+  return cpus == 0 ? 1 : cpus;
+}
+
 bool CurrentFolderSeeks() {
   wchar_t volume[MAX_PATH];
   if (!::GetVolumePathNameW(L".", volume, MAX_PATH)) return false;

@@ -143,7 +143,7 @@ HANDLE OpenOwnEntry(const wchar_t* name) {
 
 }  // namespace
 
-bool InputFile::Open(const WideString& name) {
+bool InputFile::Open(const WideString& name, WorkerContext& /*context*/) {
   Close();
   if (NamesNetworkOrDevice(name.View())) {
     ::SetLastError(ERROR_BAD_NETPATH);
@@ -165,7 +165,19 @@ bool InputFile::Open(const WideString& name) {
     ::SetLastError(ERROR_NOT_SUPPORTED);
     return false;
   }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(file, &info)) {
+    Close();
+    return false;
+  }
+  size_at_open_ = std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
   return true;
+}
+
+// Wine reports no reparse point for a Unix symbolic link; its final path
+// names the file the link leads to.
+bool InputFile::UnderOwnName(const WideString& name) const {
+  return OpenedUnderOwnName(HandleOf(handle_), win32::W(name));
 }
 
 bool InputFile::Read(void* buffer, std::uint32_t size, std::uint32_t* read) {
@@ -173,12 +185,6 @@ bool InputFile::Read(void* buffer, std::uint32_t size, std::uint32_t* read) {
   const BOOL ok = ::ReadFile(HandleOf(handle_), buffer, size, &got, nullptr);
   *read = got;
   return ok != FALSE;
-}
-
-bool InputFile::ReadBlock(std::uint8_t* buffer, std::uint32_t size,
-                          const std::uint8_t** block, std::uint32_t* read) {
-  *block = buffer;
-  return Read(buffer, size, read);
 }
 
 void InputFile::Close() { CloseKeepingError(&handle_); }

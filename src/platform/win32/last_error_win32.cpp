@@ -10,6 +10,11 @@ const ErrorCode kErrorInvalidName = ERROR_INVALID_NAME;
 const ErrorCode kErrorFileNotFound = ERROR_FILE_NOT_FOUND;
 const ErrorCode kErrorPathNotFound = ERROR_PATH_NOT_FOUND;
 const ErrorCode kErrorFileExists = ERROR_FILE_EXISTS;
+const ErrorCode kErrorShortRead = ERROR_HANDLE_EOF;
+
+bool IsOutOfHandles(ErrorCode code) {
+  return code == ERROR_TOO_MANY_OPEN_FILES;
+}
 
 ErrorCode GetLastErrorCode() { return ::GetLastError(); }
 

@@ -1,0 +1,8 @@
+#include "hash/hash_context.h"
+
+#include <new>
+
+std::uint8_t* HashContext::Chunk() {
+  if (!chunk_) chunk_.reset(new (std::nothrow) std::uint8_t[kChunkSize]);
+  return chunk_.get();
+}

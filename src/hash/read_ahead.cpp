@@ -1,0 +1,67 @@
+#include "hash/read_ahead.h"
+
+#include <new>
+
+ReadAhead::~ReadAhead() {
+  if (!started_) return;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    quit_ = true;
+  }
+  asked_.notify_one();
+  helper_.join();
+}
+
+std::uint8_t* ReadAhead::Start(const pipeline::ThreadStarter& start,
+                               std::uint32_t size) {
+  if (started_) return second_.get();
+  if (!second_) second_.reset(new (std::nothrow) std::uint8_t[size]);
+  if (!second_) return nullptr;
+  started_ = start([this] { Serve(); }, &helper_);
+  return started_ ? second_.get() : nullptr;
+}
+
+void ReadAhead::Read(platform::InputFile& file, std::uint8_t* buffer,
+                     std::uint32_t size) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    file_ = &file;
+    buffer_ = buffer;
+    size_ = size;
+    request_ = true;
+    answer_ = false;
+  }
+  pending_ = true;
+  asked_.notify_one();
+}
+
+bool ReadAhead::Wait(std::uint32_t* read, platform::ErrorCode* error) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  answered_.wait(lock, [this] { return answer_; });
+  pending_ = false;
+  *read = read_;
+  *error = error_;
+  return ok_;
+}
+
+void ReadAhead::Serve() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    asked_.wait(lock, [this] { return request_ || quit_; });
+    if (quit_) return;
+    request_ = false;
+    platform::InputFile* file = file_;
+    std::uint8_t* buffer = buffer_;
+    const std::uint32_t size = size_;
+    lock.unlock();
+    std::uint32_t read = 0;
+    const bool ok = file->Read(buffer, size, &read);
+    const platform::ErrorCode error = ok ? 0 : platform::GetLastErrorCode();
+    lock.lock();
+    ok_ = ok;
+    read_ = read;
+    error_ = error;
+    answer_ = true;
+    answered_.notify_one();
+  }
+}

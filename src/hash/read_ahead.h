@@ -1,0 +1,55 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "pipeline/threads.h"
+#include "platform/file.h"
+#include "platform/last_error.h"
+
+// Reads a large file's next chunk on a helper thread while its current one
+// is hashed, so that one file costs about its hashing time. One helper per
+// context, started on first use and kept for the context's life; it only
+// ever reads while its owner waits for that read, so the file and the
+// buffer it reads into outlive the read.
+class ReadAhead {
+ public:
+  ReadAhead() = default;
+  ~ReadAhead();
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // The second buffer, with the helper started; null where either cannot be
+  // had (the file is then read in line).
+  std::uint8_t* Start(const pipeline::ThreadStarter& start, std::uint32_t size);
+  // Asks the helper to read up to `size` bytes of `file` into `buffer`.
+  void Read(platform::InputFile& file, std::uint8_t* buffer,
+            std::uint32_t size);
+  // Waits for that read; on failure *error is the helper's last error.
+  bool Wait(std::uint32_t* read, platform::ErrorCode* error);
+  bool Pending() const { return pending_; }
+
+ private:
+  void Serve();
+
+  std::unique_ptr<std::uint8_t[]> second_;
+  std::thread helper_;
+  bool started_ = false;
+  bool pending_ = false;  // the owner's: a read asked for and not waited for
+  std::mutex mutex_;
+  std::condition_variable asked_;
+  std::condition_variable answered_;
+  // Guarded by the mutex.
+  platform::InputFile* file_ = nullptr;
+  std::uint8_t* buffer_ = nullptr;
+  std::uint32_t size_ = 0;
+  bool request_ = false;
+  bool answer_ = false;
+  bool quit_ = false;
+  bool ok_ = false;
+  std::uint32_t read_ = 0;
+  platform::ErrorCode error_ = 0;
+};

@@ -1,0 +1,266 @@
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "pipeline/job_context.h"
+#include "pipeline/threads.h"
+
+namespace pipeline {
+
+// How a job ended on a worker.
+enum class JobEnd {
+  kDone,          // its result is ready for the pass
+  kToThePass,     // the pass runs it in its turn (a stop, a link, ...)
+  kOutOfHandles,  // the same, and the workers stop and let their
+                  // descriptors go: the rest runs as one pass
+};
+
+// What progress reads while the run goes on; no lock.
+struct Progress {
+  std::atomic<std::uint64_t> bytes_done{0};
+  std::atomic<std::size_t> files_done{0};  // handed over to the pass
+};
+
+// Runs the jobs 0, 1, 2, ... of one pass on worker threads, a bounded number
+// ahead of the pass, and hands their results over strictly in order: the
+// pass sees what one thread would have seen, only sooner.
+//
+// The rules, each plain to check:
+// - A slot belongs to one index from its claim (under the lock) until the
+//   pass has moved past it; an index is claimed only while it is less than
+//   the pass's index plus the window, so its slot is free.
+// - Only the job that computed a result publishes it (the slot's state, an
+//   atomic); the pass waits for its own index only, and is woken only when
+//   it waits.
+// - A job that must run in turn (one the pass itself may write) is never
+//   claimed by a worker; the pass runs it into a result of its own, as it
+//   runs a job a worker left to it, or one not claimed yet.
+// - A stop sets `stop`, which jobs check after each call that may block,
+//   and waits for each worker to end or to be inside such a call; a worker
+//   stuck there is left to the kernel (detached). What a job touches after
+//   such a call (its slot, its context, the job and what it holds) is kept
+//   alive by shared ownership.
+//
+// Context: a JobContext, default-constructible; one per worker, and the
+// pass's own, lent by the run.
+template <typename Result, typename Context>
+class Pipeline {
+ public:
+  // `stop` is null where the job runs on the pass, in its turn; there it
+  // must end with a result (kDone). On a worker, *stop turns true once the
+  // pass no longer wants the result.
+  using Job =
+      std::function<JobEnd(std::size_t index, Context& context, Result* result,
+                           const std::atomic<bool>* stop)>;
+  using InTurn = std::function<bool(std::size_t index)>;
+
+  Pipeline(std::size_t count, const Threads& threads, Job job, InTurn in_turn,
+           Context& pass_context)
+      : shared_(std::make_shared<Shared>(count, threads, std::move(job),
+                                         std::move(in_turn))),
+        pass_context_(pass_context) {
+    pass_context_.CountBytesIn(&shared_->progress.bytes_done);
+    pass_context_.UseThreads(&shared_->threads);
+    const unsigned wanted = threads.workers > 1
+                                ? static_cast<unsigned>(std::min<std::size_t>(
+                                      threads.workers, count))
+                                : 0;
+    for (unsigned i = 0; i < wanted; ++i) {
+      auto worker = std::make_shared<Worker>();
+      worker->context.CountBytesIn(&shared_->progress.bytes_done);
+      worker->context.UseThreads(&shared_->threads);
+      std::shared_ptr<Shared> shared = shared_;
+      // The thread holds both: a worker left in a read outlives the run.
+      std::function<void()> body = [shared, worker] { Work(*shared, *worker); };
+      if (!threads.start(std::move(body), &worker->thread)) break;
+      workers_.push_back(std::move(worker));
+    }
+  }
+  ~Pipeline() { StopWorkers(); }
+  Pipeline(const Pipeline&) = delete;
+  Pipeline& operator=(const Pipeline&) = delete;
+
+  unsigned Workers() const { return static_cast<unsigned>(workers_.size()); }
+  Progress& GetProgress() { return shared_->progress; }
+
+  // The result of job `index`, the next in order; valid until the next call.
+  Result& Take(std::size_t index) {
+    Shared& s = *shared_;
+    s.progress.files_done.store(index, std::memory_order_relaxed);
+    s.taken.store(index);  // the slots before it are free again
+    if (s.workers_waiting.load() > 0) {
+      const std::lock_guard<std::mutex> lock(s.mutex);
+      s.room.notify_all();
+    }
+    if (workers_.empty() || (s.in_turn && s.in_turn(index))) {
+      return RunHere(index);
+    }
+    Slot& slot = s.slots[index % s.window];
+    if (!Published(slot, index)) {
+      std::unique_lock<std::mutex> lock(s.mutex);
+      if (s.next <= index) {
+        s.next = index + 1;  // no worker has it yet: the pass runs it
+        lock.unlock();
+        return RunHere(index);
+      }
+      if (!Published(slot, index)) {
+        s.waiting_for.store(index);
+        s.ready.wait(lock, [&] { return Published(slot, index); });
+        s.waiting_for.store(kNone);
+      }
+    }
+    if (s.out_of_handles.load()) StopWorkers();
+    if (slot.state.load(std::memory_order_acquire) == kDone) return slot.result;
+    return RunHere(index);
+  }
+
+ private:
+  static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+  // Small files take less time to hash than to claim one by one: a worker
+  // claims a few at a time.
+  static constexpr std::size_t kBatch = 8;
+  static constexpr int kClaimed = 0;
+  static constexpr int kDone = 1;
+  static constexpr int kLeft = 2;  // left to the pass
+
+  struct Slot {
+    std::atomic<std::size_t> index{kNone};
+    std::atomic<int> state{kClaimed};
+    Result result{};
+  };
+
+  struct Shared {
+    Shared(std::size_t count_in, const Threads& threads_in, Job job_in,
+           InTurn in_turn_in)
+        : count(count_in),
+          threads(threads_in),
+          window(threads.workers > 1 ? 2 * kBatch * threads.workers : 1),
+          job(std::move(job_in)),
+          in_turn(std::move(in_turn_in)),
+          slots(new Slot[window]) {}
+
+    bool Quit() const { return stop.load() || out_of_handles.load(); }
+
+    const std::size_t count;
+    const Threads threads;
+    const std::size_t window;  // indexes claimed ahead of the pass, at most
+    const Job job;
+    const InTurn in_turn;
+    const std::unique_ptr<Slot[]> slots;
+    std::mutex mutex;
+    std::condition_variable room;       // workers wait for room ahead
+    std::condition_variable ready;      // the pass waits for its index
+    std::size_t next = 0;               // the next index to claim; the mutex's
+    std::atomic<std::size_t> taken{0};  // the index the pass holds
+    std::atomic<std::size_t> waiting_for{kNone};
+    std::atomic<int> workers_waiting{0};
+    std::atomic<bool> stop{false};
+    std::atomic<bool> out_of_handles{false};
+    Progress progress;
+  };
+
+  struct Worker {
+    std::thread thread;
+    Context context;
+    std::atomic<bool> finished{false};
+  };
+
+  static bool Published(const Slot& slot, std::size_t index) {
+    return slot.index.load(std::memory_order_acquire) == index &&
+           slot.state.load(std::memory_order_acquire) != kClaimed;
+  }
+
+  static void Work(Shared& s, Worker& worker) {
+    std::size_t claim[kBatch];
+    for (;;) {
+      std::size_t claimed = 0;
+      {
+        std::unique_lock<std::mutex> lock(s.mutex);
+        s.workers_waiting.fetch_add(1);
+        s.room.wait(lock, [&] {
+          return s.Quit() || s.next >= s.count ||
+                 s.next < s.taken.load() + s.window;
+        });
+        s.workers_waiting.fetch_sub(1);
+        if (s.Quit() || s.next >= s.count) break;
+        const std::size_t end =
+            std::min({s.next + kBatch, s.count, s.taken.load() + s.window});
+        for (std::size_t index = s.next; index < end; ++index) {
+          if (s.in_turn && s.in_turn(index)) continue;  // the pass's
+          Slot& slot = s.slots[index % s.window];
+          slot.state.store(kClaimed, std::memory_order_relaxed);
+          slot.index.store(index, std::memory_order_release);
+          claim[claimed++] = index;
+        }
+        s.next = end;
+      }
+      for (std::size_t k = 0; k < claimed; ++k) {
+        const std::size_t index = claim[k];
+        Slot& slot = s.slots[index % s.window];
+        JobEnd end = JobEnd::kToThePass;
+        if (!s.Quit()) {
+          slot.result = Result{};
+          end = s.job(index, worker.context, &slot.result, &s.stop);
+        }
+        if (end == JobEnd::kOutOfHandles) s.out_of_handles.store(true);
+        slot.state.store(end == JobEnd::kDone ? kDone : kLeft);
+        if (s.waiting_for.load() == index) {
+          const std::lock_guard<std::mutex> lock(s.mutex);
+          s.ready.notify_one();
+        }
+      }
+    }
+    worker.finished.store(true);
+  }
+
+  Result& RunHere(std::size_t index) {
+    pass_result_ = Result{};
+    shared_->job(index, pass_context_, &pass_result_, nullptr);
+    return pass_result_;
+  }
+
+  // Lets every worker go: joined where it ends, left to the kernel where it
+  // is inside a call that may never return. Later jobs run on the pass.
+  void StopWorkers() {
+    if (workers_.empty()) return;
+    Shared& s = *shared_;
+    s.stop.store(true);
+    {
+      const std::lock_guard<std::mutex> lock(s.mutex);
+      s.room.notify_all();
+    }
+    for (const std::shared_ptr<Worker>& worker : workers_) {
+      for (;;) {
+        if (worker->finished.load()) {
+          worker->thread.join();
+          break;
+        }
+        if (worker->context.InBlockingCall().load()) {
+          worker->thread.detach();
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+      }
+    }
+    workers_.clear();  // a joined worker's context, and its descriptors, go
+  }
+
+  const std::shared_ptr<Shared> shared_;
+  std::vector<std::shared_ptr<Worker>> workers_;
+  Context& pass_context_;
+  Result pass_result_{};
+};
+
+}  // namespace pipeline

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <functional>
+#include <thread>
+
+namespace pipeline {
+
+// Starts `body` on *thread; false where no thread could be started (no
+// memory for its stack, a limit on processes).
+using ThreadStarter =
+    std::function<bool(std::function<void()> body, std::thread* thread)>;
+bool StartThread(std::function<void()> body, std::thread* thread);
+
+// How a run hashes: on how many threads at once, whether a large file's
+// next chunk is read on a helper thread while the current one is hashed,
+// and how threads are started (suites give a starter that fails).
+struct Threads {
+  // NOLINTNEXTLINE(google-explicit-constructor): a count reads as one
+  Threads(unsigned count) : workers(count), read_ahead(count > 1) {}
+  unsigned workers;
+  bool read_ahead;
+  ThreadStarter start = StartThread;
+};
+
+// One worker per CPU the process may use (its affinity, and on Linux its
+// cgroup's CPU quota), at most 8, and one where the current folder's disk
+// seeks; reading ahead wherever there is more than one CPU. With one CPU, no
+// thread at all. Decided once per run.
+Threads HashThreads();
+
+}  // namespace pipeline
