@@ -43,7 +43,7 @@ struct Progress {
 //   the pass's index plus the window, so its slot is free.
 // - Only the job that computed a result publishes it (the slot's state, an
 //   atomic); the pass waits for its own index only, and is woken only when
-//   it waits.
+//   it waits (once a claim of short jobs is done, or its own long one).
 // - A job that must run in turn (one the pass itself may write) is never
 //   claimed by a worker; the pass runs it into a result of its own, as it
 //   runs a job a worker left to it, or one not claimed yet.
@@ -100,7 +100,8 @@ class Pipeline {
     Shared& s = *shared_;
     s.progress.files_done.store(index, std::memory_order_relaxed);
     s.taken.store(index);  // the slots before it are free again
-    if (s.workers_waiting.load() > 0) {
+    // Workers wait for room for a claim each: told once there is.
+    if (index % s.room_step == 0 && s.workers_waiting.load() > 0) {
       const std::lock_guard<std::mutex> lock(s.mutex);
       s.room.notify_all();
     }
@@ -117,7 +118,9 @@ class Pipeline {
       }
       if (!Published(slot, index)) {
         s.waiting_for.store(index);
-        s.ready.wait(lock, [&] { return Published(slot, index); });
+        while (!s.ready.wait_for(lock, kRecheck,
+                                 [&] { return Published(slot, index); })) {
+        }
         s.waiting_for.store(kNone);
       }
     }
@@ -131,6 +134,8 @@ class Pipeline {
   // Small files take less time to hash than to claim one by one: a worker
   // claims a few at a time.
   static constexpr std::size_t kBatch = 8;
+  static constexpr std::chrono::microseconds kShortJob{100};
+  static constexpr std::chrono::milliseconds kRecheck{1};
   static constexpr int kClaimed = 0;
   static constexpr int kDone = 1;
   static constexpr int kLeft = 2;  // left to the pass
@@ -147,6 +152,7 @@ class Pipeline {
         : count(count_in),
           threads(threads_in),
           window(threads.workers > 1 ? 2 * kBatch * threads.workers : 1),
+          room_step(std::max<std::size_t>(1, window / 2)),
           job(std::move(job_in)),
           in_turn(std::move(in_turn_in)),
           slots(new Slot[window]) {}
@@ -156,6 +162,8 @@ class Pipeline {
     const std::size_t count;
     const Threads threads;
     const std::size_t window;  // indexes claimed ahead of the pass, at most
+    // Waiting workers go on once this much room is free: a claim for each.
+    const std::size_t room_step;
     const Job job;
     const InTurn in_turn;
     const std::unique_ptr<Slot[]> slots;
@@ -191,7 +199,8 @@ class Pipeline {
         s.workers_waiting.fetch_add(1);
         s.room.wait(lock, [&] {
           return s.Quit() || s.next >= s.count ||
-                 s.next < s.taken.load() + s.window;
+                 s.next + std::min(s.room_step, s.count - s.next) <=
+                     s.taken.load() + s.window;
         });
         s.workers_waiting.fetch_sub(1);
         if (s.Quit() || s.next >= s.count) break;
@@ -210,13 +219,19 @@ class Pipeline {
         const std::size_t index = claim[k];
         Slot& slot = s.slots[index % s.window];
         JobEnd end = JobEnd::kToThePass;
+        const auto began = std::chrono::steady_clock::now();
         if (!s.Quit()) {
           slot.result = Result{};
           end = s.job(index, worker.context, &slot.result, &s.stop);
         }
         if (end == JobEnd::kOutOfHandles) s.out_of_handles.store(true);
         slot.state.store(end == JobEnd::kDone ? kDone : kLeft);
-        if (s.waiting_for.load() == index) {
+        // A pass that waits for a short job's result is woken once for the
+        // claim, not once per job: waking it costs more than hashing a small
+        // file. It looks again by itself every kRecheck.
+        if (s.waiting_for.load() <= index &&
+            (k + 1 == claimed ||
+             std::chrono::steady_clock::now() - began > kShortJob)) {
           const std::lock_guard<std::mutex> lock(s.mutex);
           s.ready.notify_one();
         }
