@@ -37,7 +37,10 @@ bool ListFiles(platform::Desktop& desktop, const WideString& extension,
   const bool listed_all = platform::ForEachEntry(
       WideString(u"*.*"),
       [&](const platform::DirectoryEntry& entry) {
-        if (entry.kind == platform::EntryKind::kFile) {
+        // A digest file on its way to its name (this run's, or one a
+        // killed run left) is nobody's data.
+        if (entry.kind == platform::EntryKind::kFile &&
+            !platform::IsTemporaryName(entry.name.View())) {
           files->push_back(
               {entry.name,
                entry.link || EndsWithFoldingAscii(entry.name.View(), suffix)});
@@ -91,9 +94,11 @@ bool Fail(platform::Desktop& desktop) {
 }
 
 // Writes one file's digest file; shows the platform's message and returns
-// false on the first failure.
+// false on the first failure. *wrote turns true once the folder may hold
+// something new (a digest file, a temporary file).
 bool WriteDigestFile(platform::Desktop& desktop, const WideString& extension,
-                     const WideString& name, const Digest& digest) {
+                     const WideString& name, const Digest& digest,
+                     bool* wrote) {
   if (!digest.ok) {
     ShowSystemError(desktop, digest.error);
     return false;
@@ -106,8 +111,9 @@ bool WriteDigestFile(platform::Desktop& desktop, const WideString& extension,
   }
   platform::OutputFile output;
   if (!output.Create(DigestFileName(name, extension))) return Fail(desktop);
-  // One write: the file holds the whole record, or it is removed and the
-  // error is shown.
+  *wrote = true;
+  // One write, then the whole file takes the name's place; on any failure
+  // the name keeps what it held and the error is shown.
   const auto length = static_cast<std::uint32_t>(record.size());
   std::uint32_t written = 0;
   bool ok = output.Write(record.data(), length, &written);
@@ -115,7 +121,7 @@ bool WriteDigestFile(platform::Desktop& desktop, const WideString& extension,
     platform::SetLastErrorCode(platform::kErrorDiskFull);  // short, yet "done"
     ok = false;
   }
-  if (ok && output.Close()) return true;
+  if (ok && output.Commit()) return true;
   output.Discard();
   return Fail(desktop);
 }
@@ -146,10 +152,20 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
                        stop);
       },
       [files](std::size_t i) { return (*files)[i].in_turn; }, pass_context);
+  bool wrote = false;
   for (std::size_t i = 0; i < files->size(); ++i) {
-    if (!WriteDigestFile(desktop, extension, (*files)[i].name, ahead.Take(i))) {
+    if (!WriteDigestFile(desktop, extension, (*files)[i].name, ahead.Take(i),
+                         &wrote)) {
+      // What was written before the failure is on disk too; the failure's
+      // box has been shown.
+      if (wrote) platform::FlushWrites();
       return 0;
     }
+  }
+  // "Done" means on disk: flushed once, before the box says so.
+  if (wrote && !platform::FlushWrites()) {
+    ShowSystemError(desktop, platform::GetLastErrorCode());
+    return 0;
   }
   if (listed_all) {
     desktop.ShowMessageBox(WideString(kDoneText), WideString(kDoneCaption),

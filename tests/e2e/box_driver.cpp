@@ -3,9 +3,11 @@
 // shows (caption, text, icon, buttons), answers it and writes a UTF-8
 // transcript ending with the exit code.
 //
-//   box_driver.exe PROGRAM FOLDER KEYS ANSWERS TRANSCRIPT
+//   box_driver.exe PROGRAM FOLDER KEYS ANSWERS TRANSCRIPT [KILL_MS]
 //   KEYS: none | shift | ctrl | shift+ctrl
 //   ANSWERS: comma-separated yes/no for the Yes/No boxes, in order ("-": none)
+//   KILL_MS: end the program with TerminateProcess that long after the first
+//   answer, as a crash or a logout would
 #include <windows.h>
 
 #include <cstdio>
@@ -259,10 +261,13 @@ std::vector<std::string> Split(const std::string& list) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: box_driver PROGRAM FOLDER KEYS ANSWERS OUT\n");
+  if (argc != 6 && argc != 7) {
+    std::fprintf(
+        stderr,
+        "usage: box_driver PROGRAM FOLDER KEYS ANSWERS OUT [KILL_MS]\n");
     return 2;
   }
+  const int kill_ms = argc == 7 ? _wtoi(argv[6]) : -1;
   const std::wstring keys = argv[3];
   const std::vector<std::string> answers = Split(Utf8(argv[4]));
   FILE* out = _wfopen(argv[5], L"wb");
@@ -342,6 +347,13 @@ int wmain(int argc, wchar_t** argv) {
     }
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+    if (kill_ms >= 0 && buttons == "yes/no") {
+      Sleep(static_cast<DWORD>(kill_ms));
+      TerminateProcess(process.hProcess, 137);
+      WaitForSingleObject(process.hProcess, INFINITE);
+      std::fprintf(out, "killed\n");
+      break;
+    }
   }
   if (keys_held) {
     if (ctrl) Key(VK_CONTROL, false);

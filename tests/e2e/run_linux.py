@@ -12,6 +12,7 @@ import sys
 import tempfile
 
 from tests import texts
+from tests.e2e import killed_runs
 from tests.e2e.checks import Checks, files_of
 from tests.e2e.linux_session import (Display, plant_module, run_at_terminal,
                                      run_without_terminal)
@@ -37,7 +38,10 @@ class Run:
         return path
 
     def at_terminal(self, folder, keys, answers=None):
-        return run_at_terminal(self.command, folder, self.display, keys, answers or [])
+        return self.at_terminal_command(self.command, folder, keys, answers)
+
+    def at_terminal_command(self, command, folder, keys, answers=None):
+        return run_at_terminal(command, folder, self.display, keys, answers or [])
 
 
 CONTENTS = {"abc.txt": b"abc", "empty": b"", "日本語 name.txt": "日本".encode(),
@@ -204,7 +208,9 @@ def main():
     display = Display()
     try:
         run = Run(program, command, root, display, checks)
-        for case in CASES:
+        # Kills and injected faults need the program itself, not valgrind.
+        cases = CASES + ([] if "--valgrind" in sys.argv else killed_runs.CASES)
+        for case in cases:
             case(run)
     finally:
         display.close()

@@ -67,9 +67,12 @@ class Runner(Checks):
         self.program = program
         self.transcript = []  # every box of every run, in order
 
-    def drive(self, folder, keys, answers="-", locale=None, trace=None):
+    def drive(self, folder, keys, answers="-", locale=None, trace=None,
+              kill_ms=None):
         """The run's boxes; with `trace` (a list), Wine's file-system trace
-        of the run is appended to it."""
+        of the run is appended to it. With `kill_ms`, the program is ended
+        that long after the first answer, and the run is left out of the
+        transcript (where it ended is a matter of timing)."""
         transcript = os.path.join(self.wine.root, "transcript.txt")
         env = dict(self.wine.env)
         if locale:
@@ -79,7 +82,8 @@ class Runner(Checks):
         run = subprocess.run([self.wine.loader, self.driver,
                               self.wine.windows_path(self.program),
                               self.wine.windows_path(folder), keys, answers,
-                              self.wine.windows_path(transcript)], env=env,
+                              self.wine.windows_path(transcript)]
+                             + ([] if kill_ms is None else [str(kill_ms)]), env=env,
                              check=True, timeout=300, stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE)
         said = run.stdout.decode("utf-8", "replace")
@@ -90,7 +94,8 @@ class Runner(Checks):
             trace += run.stderr.decode("utf-8", "replace").splitlines()
         with open(transcript, encoding="utf-8") as f:
             lines = f.read().splitlines()
-        self.transcript += lines
+        if kill_ms is None:
+            self.transcript += lines
         return lines
 
     def expect(self, name, folder, keys, answers, boxes, exit_code=0):
@@ -440,10 +445,44 @@ def device_names(wine, runner, root):
                  not opened, "\n".join(got + opened[:10]))
 
 
+def killed_creation(wine, runner, root):
+    """Creation over a folder whose digest files exist, ended with
+    TerminateProcess at moments spread over the run: every digest file is
+    the old one or the new one, and no temporary file is left."""
+    old = b"0123456789abcdef0123456789abcdef *old\n"
+    files = {}
+    for i in range(1500):
+        data = b"%d" % i
+        files["k%04d.txt" % i] = data
+        files["k%04d.txt.md5" % i] = old
+    folder = folder_in(root, "killed", files)
+    faults = []
+    for kill_ms in (50, 300, 700, 1200, 2000):
+        runner.drive(folder, "shift", "yes", kill_ms=kill_ms)
+        names = os.listdir(folder)
+        strays = [n for n in names if n.startswith(".~digestbox-")]
+        for name, data in files.items():
+            if name.endswith(".md5"):
+                continue
+            with open(os.path.join(folder, name + ".md5"), "rb") as f:
+                held = f.read()
+            new = hashlib.md5(data).hexdigest().encode() + b" *" + name.encode() + b"\n"
+            if held not in (old, new):
+                faults.append((kill_ms, name, held))
+        if strays:
+            faults.append((kill_ms, strays))
+        for name in names:
+            if name.endswith(".md5.md5"):
+                os.remove(os.path.join(folder, name))
+    runner.check("creation ended by TerminateProcess 5 times: every digest "
+                 "file old or new, no temporary file left", not faults,
+                 faults[:5])
+
+
 CASES = [nothing_to_verify, creation_and_verification, malformed_list,
          network_names, look_alike_names, long_reports, code_page_932,
          names_beyond_the_code_page, lists_from_elsewhere, short_names,
-         invisible_names, device_names, unbroken_names]
+         invisible_names, device_names, unbroken_names, killed_creation]
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 // Creation and verification over what only a POSIX directory can hold:
 // FIFOs, sockets, devices, links and names that are not text.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,7 +66,7 @@ TEST_F(PosixRunsTest, ADigestFileReplacesLinksAtItsNameNotTheirTargets) {
     std::uint32_t written = 0;
     ASSERT_TRUE(
         output.Create(WideString(std::u16string(name.begin(), name.end()))));
-    ASSERT_TRUE(output.Write("new\n", 4, &written) && output.Close());
+    ASSERT_TRUE(output.Write("new\n", 4, &written) && output.Commit());
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name)));
     EXPECT_EQ(fs::hard_link_count(name), 1u);
     EXPECT_EQ(ReadBytes(name), "new\n");
@@ -73,6 +74,50 @@ TEST_F(PosixRunsTest, ADigestFileReplacesLinksAtItsNameNotTheirTargets) {
   EXPECT_EQ(ReadBytes("keep/victim"), "precious");
   EXPECT_EQ(ReadBytes("keep/shared"), "shared");
   EXPECT_FALSE(Exists("keep/nowhere"));
+  for (const auto& entry : fs::directory_iterator(".")) {
+    EXPECT_FALSE(platform::IsTemporaryName(U16(entry.path().filename())));
+  }
+}
+
+// Only an ordinary file is ever written: a FIFO with a reader, a device or
+// a socket at a digest file's name stops the run as a folder there does,
+// untouched, and leaves no temporary file; the digest files written before
+// stay, replaced whole, with the folder's default permissions.
+TEST_F(PosixRunsTest, OnlyOrdinaryFilesAreWrittenAndEachWhole) {
+  const mode_t mask = umask(022);
+  WriteBytes("a.txt", "");
+  WriteBytes("a.txt.md5", "an old record\n");
+  chmod("a.txt.md5", 0600);
+  Create();
+  EXPECT_EQ(ReadBytes("a.txt.md5"), std::string(kEmptyMd5) + " *a.txt\n");
+  struct stat made;
+  ASSERT_EQ(stat("a.txt.md5", &made), 0);
+  EXPECT_EQ(made.st_mode & 0777, 0644u);
+  umask(mask);
+  for (const char* name : {"a.txt", "a.txt.md5", "a.txt.md5.md5"}) {
+    fs::remove(name);
+  }
+  WriteBytes("b.txt", "");
+  ASSERT_EQ(mkfifo("b.txt.md5", 0600), 0);
+  const int reader = open("b.txt.md5", O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const int sock = BindUnixSocket("c.md5");
+  ASSERT_GE(sock, 0);
+  WriteBytes("c", "");
+  for (const bool fifo : {true, false}) {
+    if (!fifo) fs::remove("b.txt");
+    ScriptedDesktop desktop;
+    CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"));
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes[0].text, u"Operation not supported");
+  }
+  close(reader);
+  close(sock);
+  EXPECT_EQ(fs::symlink_status("b.txt.md5").type(), fs::file_type::fifo);
+  EXPECT_TRUE(fs::is_socket(fs::symlink_status("c.md5")));
+  for (const auto& entry : fs::directory_iterator(".")) {
+    EXPECT_FALSE(platform::IsTemporaryName(U16(entry.path().filename())));
+  }
 }
 
 TEST_F(PosixRunsTest, NamesThatAreNotTextRoundTripInEveryLocale) {

@@ -79,6 +79,32 @@ TEST_F(Win32RunsTest, ADigestFileReplacesAHardLinkAtItsNameNotItsTarget) {
   EXPECT_EQ(ReadBytes("c.md5"), std::string(kEmptyMd5) + " *c\n");
 }
 
+// A digest file that could not be written in place before (read-only, or
+// held open by another process) still stops the run with the same message,
+// and stays as it was; no temporary file is left, even for a moment.
+TEST_F(Win32RunsTest, ADigestFileThatCannotBeReplacedStopsCreationIntact) {
+  WriteBytes("a", "");
+  WriteBytes("a.md5", "old\n");
+  ASSERT_TRUE(SetFileAttributesW(L"a.md5", FILE_ATTRIBUTE_READONLY));
+  Create();
+  ASSERT_FALSE(desktop_.boxes.empty());
+  EXPECT_EQ(LastText(), TextOf(ERROR_ACCESS_DENIED));
+  ASSERT_TRUE(SetFileAttributesW(L"a.md5", FILE_ATTRIBUTE_NORMAL));
+  const HANDLE held = CreateFileW(L"a.md5", GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  desktop_.boxes.clear();
+  Create();
+  CloseHandle(held);
+  ASSERT_FALSE(desktop_.boxes.empty());
+  EXPECT_EQ(LastText(), TextOf(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(ReadBytes("a.md5"), "old\n");
+  WIN32_FIND_DATAW found;
+  const HANDLE scan = FindFirstFileW(L".~digestbox-*", &found);
+  EXPECT_EQ(scan, INVALID_HANDLE_VALUE) << "a temporary file left";
+  if (scan != INVALID_HANDLE_VALUE) FindClose(scan);
+}
+
 TEST_F(Win32RunsTest, PathsPastMaxPathAreHashedOrRefusedAloud) {
   std::vector<std::wstring> levels = {dir_.path().wstring()};
   while (levels.back().size() < 300) {

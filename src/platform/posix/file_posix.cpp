@@ -39,32 +39,97 @@ int CloseFailing(int fd) {
   return -1;
 }
 
-// Creation writes the digest file's own directory entry and nothing else: a
-// symbolic link there (dangling or not) or a file shared through a hard
-// link is replaced by a new file, never written through. O_NONBLOCK: a FIFO
-// of that name without a reader fails at once instead of holding the run.
-int OpenOwnEntry(const char* path) {
-  const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
-  const int fd = ::open(path, flags);
-  bool replace = false;
-  if (fd >= 0) {
-    struct stat info;
-    if (::fstat(fd, &info) != 0) return CloseFailing(fd);
-    if (!S_ISREG(info.st_mode)) return fd;  // a device or FIFO, as asked
-    if (info.st_nlink == 1) {
-      return ::ftruncate(fd, 0) == 0 ? fd : CloseFailing(fd);
-    }
-    ::close(fd);
-    replace = true;
-  } else if (errno == ELOOP) {
-    replace = true;
-  } else if (errno != ENOENT) {
-    return -1;
+// Whether the name can take a digest file as it stands: a file there must
+// open for writing (read-only, someone else's and busy files stop the run
+// here, as they always have), and only an ordinary file, a link (which is
+// replaced, never written through) or nothing passes. Devices, FIFOs and
+// sockets are never opened: opening some has effects of their own.
+bool CanReplace(const char* path) {
+  struct stat info;
+  if (::fstatat(AT_FDCWD, path, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT;
   }
-  // A link, or a name another file shares: a new file in its place. Should
-  // the entry change in between, O_EXCL fails and the run stops.
-  if (replace && ::unlink(path) != 0) return -1;
-  return ::open(path, flags | O_CREAT | O_EXCL, 0666);
+  if (S_ISLNK(info.st_mode)) return true;
+  if (S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    errno = static_cast<int>(kErrorNotSupported);
+    return false;
+  }
+  const int fd =
+      ::open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+  if (fd < 0) return errno == ELOOP || errno == ENOENT;  // changed meanwhile
+  struct stat opened;
+  const bool regular = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode);
+  CloseFailing(fd);
+  if (!regular) errno = static_cast<int>(kErrorNotSupported);
+  return regular;
+}
+
+// The folder of a path, for the temporary file beside it.
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string InFolder(const std::string& folder, const std::string& name) {
+  return folder == "." ? name : folder + "/" + name;
+}
+
+// Whether /proc/self/fd is procfs, so that a link through it names the
+// descriptor's own file.
+bool TrustedDescriptors() {
+  struct statfs info;
+  return ::statfs("/proc/self/fd", &info) == 0 &&
+         info.f_type == PROC_SUPER_MAGIC;
+}
+
+// Gives the unnamed file `fd` the first free temporary name in `folder`:
+// directly where the process may (AT_EMPTY_PATH), else through /proc.
+bool LinkUnnamed(int fd, const std::string& folder, std::string* named) {
+  char through[32];
+  std::snprintf(through, sizeof through, "/proc/self/fd/%d", fd);
+  const bool proc = TrustedDescriptors();
+  for (std::uint32_t n = 0;; ++n) {
+    *named = InFolder(folder,
+                      TemporaryName(static_cast<std::uint32_t>(::getpid()), n));
+    if (::linkat(fd, "", AT_FDCWD, named->c_str(), AT_EMPTY_PATH) == 0) {
+      return true;
+    }
+    if (errno == ENOENT && proc &&
+        ::linkat(AT_FDCWD, through, AT_FDCWD, named->c_str(),
+                 AT_SYMLINK_FOLLOW) == 0) {
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+}
+
+// A named temporary file, where the folder's file system makes no unnamed
+// ones: the first free name, made by this process alone.
+int CreateNamed(const std::string& folder, std::string* named) {
+  for (std::uint32_t n = 0;; ++n) {
+    *named = InFolder(folder,
+                      TemporaryName(static_cast<std::uint32_t>(::getpid()), n));
+    const int fd =
+        ::open(named->c_str(),
+               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+}
+
+// Removes a temporary name this file was given, only while it still names
+// this very file: a name of that form is never anyone else's to delete.
+void Unlink(int fd, const std::string& named) {
+  struct stat mine;
+  struct stat there;
+  if (::fstat(fd, &mine) == 0 && ::lstat(named.c_str(), &there) == 0 &&
+      mine.st_dev == there.st_dev && mine.st_ino == there.st_ino) {
+    ::unlink(named.c_str());
+  }
 }
 
 // configfs keeps its number in the kernel's own headers only.
@@ -152,9 +217,9 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // rewinds, a modem line drops), so the name is first opened with O_PATH,
 // which opens nothing, and that very inode is then reopened for reading
 // through /proc. Without /proc, the name is opened non-blocking, without
-// taking a terminal, only after O_PATH showed an ordinary file. Either way
-// the file opened must be the probe's own, or it is refused (the entry
-// changed in between). Returns the descriptor, or -1 with errno set.
+// taking a terminal, only after O_PATH showed an ordinary file, and the file
+// opened must be the probe's own, or it is refused (the entry changed in
+// between). Returns the descriptor, or -1 with errno set.
 int OpenRegularFile(const char* path, struct stat* info, Context& context) {
   const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   const int probe = ::open(path, O_PATH | O_CLOEXEC);
@@ -164,9 +229,13 @@ int OpenRegularFile(const char* path, struct stat* info, Context& context) {
   char number[16];
   std::snprintf(number, sizeof number, "%d", probe);
   int fd = descriptors < 0 ? -1 : ::openat(descriptors, number, flags);
-  if (descriptors < 0 || (fd < 0 && errno == ENOENT)) fd = ::open(path, flags);
+  // Through procfs the reopen is of the probe's own inode, by construction;
+  // by path, the entry may have changed since the probe.
+  const bool by_path = descriptors < 0 || (fd < 0 && errno == ENOENT);
+  if (by_path) fd = ::open(path, flags);
   if (fd < 0) return CloseFailing(probe);
   CloseFailing(probe);
+  if (!by_path) return fd;
   struct stat opened;
   if (::fstat(fd, &opened) != 0) return CloseFailing(fd);
   if (!SameFile(opened, *info) || !S_ISREG(opened.st_mode)) {
@@ -212,11 +281,17 @@ bool InputFile::UnderOwnName(const WideString& /*name*/) const {
 
 void InputFile::Close() { CloseKeepingError(&handle_); }
 
-OutputFile::~OutputFile() { CloseKeepingError(&handle_); }
-
 bool OutputFile::Create(const WideString& name) {
-  CloseKeepingError(&handle_);
-  const int fd = OpenOwnEntry(PathOf(name).c_str());
+  Discard();
+  const std::string path = PathOf(name);
+  if (!CanReplace(path.c_str())) return false;
+  const std::string folder = FolderOf(path);
+  // Opened without O_EXCL, so that it can be linked under a name at the end.
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  temporary_.clear();
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    fd = CreateNamed(folder, &temporary_);
+  }
   if (fd < 0) return false;
   handle_ = fd;
   name_ = name;
@@ -242,23 +317,45 @@ bool OutputFile::Write(const void* data, std::uint32_t size,
   return true;
 }
 
-bool OutputFile::Close() {
-  if (handle_ < 0) return true;
+bool OutputFile::Commit() {
+  if (handle_ < 0) return false;
+  // Some file systems report a failed write only at close, which comes
+  // first; a second descriptor keeps the file for its name and its
+  // identity. The name it is linked under lives until the rename, the next
+  // call.
   const int fd = static_cast<int>(handle_);
-  handle_ = -1;
-  return ::close(fd) == 0 || errno == EINTR;
+  handle_ = ::dup(fd);
+  bool ok = handle_ >= 0;
+  ok = (::close(fd) == 0 || errno == EINTR) && ok;
+  const std::string path = PathOf(name_);
+  if (ok && temporary_.empty()) {
+    ok = LinkUnnamed(static_cast<int>(handle_), FolderOf(path), &temporary_);
+    if (!ok) temporary_.clear();
+  }
+  ok = ok && ::rename(temporary_.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    Discard();
+    return false;
+  }
+  temporary_.clear();
+  CloseKeepingError(&handle_);
+  return true;
 }
 
 void OutputFile::Discard() {
+  if (handle_ < 0) return;
   const PreserveLastError keep;
+  if (!temporary_.empty()) Unlink(static_cast<int>(handle_), temporary_);
+  temporary_.clear();
   CloseKeepingError(&handle_);
-  // Only an ordinary file under that very name: a link (to /dev/full, say)
-  // or a device stays as it was.
-  const std::string path = PathOf(name_);
-  struct stat named;
-  if (::lstat(path.c_str(), &named) == 0 && S_ISREG(named.st_mode)) {
-    ::unlink(path.c_str());
-  }
+}
+
+bool FlushWrites() {
+  const int folder = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return false;
+  const bool flushed = ::syncfs(folder) == 0;
+  CloseFailing(folder);
+  return flushed;
 }
 
 }  // namespace platform

@@ -1,5 +1,8 @@
+#include <cstring>
 #include <iterator>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/file.h"
 #include "platform/last_error.h"
@@ -104,41 +107,81 @@ bool ResolvesToDevice(const wchar_t* name) {
          std::wstring_view(full, 4) == L"\\\\.\\";
 }
 
-// Creation writes the digest file's own directory entry and nothing else: a
-// symbolic link or junction there, or a file shared through a hard link, is
-// deleted and a new file made in its place, never written through; another
-// file reached through its short name is left untouched and the run stops.
-HANDLE OpenOwnEntry(const wchar_t* name) {
-  const DWORD flags = FILE_FLAG_SEQUENTIAL_SCAN;
-  const DWORD access = GENERIC_WRITE | DELETE;  // DELETE: see Discard
-  HANDLE file = ::CreateFileW(name, access, 0, nullptr, OPEN_EXISTING,
-                              flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!OpenedUnderOwnName(file, name)) {
-      ::CloseHandle(file);
-      ::SetLastError(ERROR_FILE_EXISTS);
-      return INVALID_HANDLE_VALUE;
-    }
-    if (!::GetFileInformationByHandle(file, &info)) {
-      CloseKeepingError(reinterpret_cast<std::intptr_t*>(&file));
-      return INVALID_HANDLE_VALUE;
-    }
-    const bool own =
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-        info.nNumberOfLinks <= 1;
-    if (own) {
-      if (::SetEndOfFile(file)) return file;  // opened at offset 0
-      CloseKeepingError(reinterpret_cast<std::intptr_t*>(&file));
-      return INVALID_HANDLE_VALUE;
-    }
-    ::CloseHandle(file);
-    if (!::DeleteFileW(name)) return INVALID_HANDLE_VALUE;
-  } else if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
-    return INVALID_HANDLE_VALUE;
+// Whether the name can take a digest file as it stands: a file there must
+// open for writing with no sharing (read-only and busy files stop the run
+// here, as they always have) under its own name, never another file's short
+// name, and be a disk file; a link there is replaced, never written through.
+bool CanReplace(const wchar_t* name) {
+  const HANDLE file = ::CreateFileW(
+      name, GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return ::GetLastError() == ERROR_FILE_NOT_FOUND;
   }
-  // Should the entry reappear in between, CREATE_NEW fails and the run stops.
-  return ::CreateFileW(name, access, 0, nullptr, CREATE_NEW, flags, nullptr);
+  DWORD error = ERROR_SUCCESS;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!OpenedUnderOwnName(file, name)) {
+    error = ERROR_FILE_EXISTS;
+  } else if (!::GetFileInformationByHandle(file, &info)) {
+    error = ::GetLastError();
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    error = ERROR_ACCESS_DENIED;  // what opening a folder for writing gives
+  } else if (::GetFileType(file) != FILE_TYPE_DISK) {
+    error = ERROR_NOT_SUPPORTED;
+  }
+  ::CloseHandle(file);
+  ::SetLastError(error);
+  return error == ERROR_SUCCESS;
+}
+
+std::wstring FolderOf(const wchar_t* name) {
+  const std::wstring_view path(name);
+  const std::size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring_view::npos
+             ? std::wstring()
+             : std::wstring(path.substr(0, slash + 1));
+}
+
+bool SetDeleteOnClose(HANDLE file, bool doomed) {
+  FILE_DISPOSITION_INFO dispose = {};
+  dispose.DeleteFile = doomed ? TRUE : FALSE;
+  return ::SetFileInformationByHandle(file, FileDispositionInfo, &dispose,
+                                      sizeof dispose) != FALSE;
+}
+
+// The temporary file, hidden and deleted on close until it is complete, so
+// that a killed process leaves nothing behind.
+HANDLE CreateTemporary(const std::wstring& folder) {
+  for (std::uint32_t n = 0;; ++n) {
+    const std::string ascii = TemporaryName(::GetCurrentProcessId(), n);
+    const std::wstring name = folder + std::wstring(ascii.begin(), ascii.end());
+    const HANDLE file = ::CreateFileW(
+        name.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      if (SetDeleteOnClose(file, true)) return file;
+      const PreserveLastError keep;
+      ::CloseHandle(file);
+      ::DeleteFileW(name.c_str());  // just made by this process
+      return INVALID_HANDLE_VALUE;
+    }
+    if (::GetLastError() != ERROR_FILE_EXISTS) return INVALID_HANDLE_VALUE;
+  }
+}
+
+// Renames the open file over `name` in one step, replacing what is there.
+bool RenameOver(HANDLE file, const wchar_t* name) {
+  const std::size_t length = std::wcslen(name);
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) +
+                                    length * sizeof(wchar_t));
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(length * sizeof(wchar_t));
+  std::memcpy(rename->FileName, name, length * sizeof(wchar_t));
+  return ::SetFileInformationByHandle(file, FileRenameInfo, rename,
+                                      static_cast<DWORD>(buffer.size())) !=
+         FALSE;
 }
 
 }  // namespace
@@ -189,11 +232,10 @@ bool InputFile::Read(void* buffer, std::uint32_t size, std::uint32_t* read) {
 
 void InputFile::Close() { CloseKeepingError(&handle_); }
 
-OutputFile::~OutputFile() { CloseKeepingError(&handle_); }
-
 bool OutputFile::Create(const WideString& name) {
-  CloseKeepingError(&handle_);
-  const HANDLE file = OpenOwnEntry(win32::W(name));
+  Discard();
+  if (!CanReplace(win32::W(name))) return false;
+  const HANDLE file = CreateTemporary(FolderOf(win32::W(name)));
   if (file == INVALID_HANDLE_VALUE) return false;
   handle_ = reinterpret_cast<std::intptr_t>(file);
   name_ = name;
@@ -208,25 +250,29 @@ bool OutputFile::Write(const void* data, std::uint32_t size,
   return ok != FALSE;
 }
 
-bool OutputFile::Close() {
-  if (HandleOf(handle_) == INVALID_HANDLE_VALUE) return true;
+// Complete: kept on close, renamed over the name, then shown. A rename that
+// fails (a process opened the name meanwhile) marks it for deletion again.
+bool OutputFile::Commit() {
   const HANDLE file = HandleOf(handle_);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  if (!SetDeleteOnClose(file, false) || !RenameOver(file, win32::W(name_))) {
+    const PreserveLastError keep;
+    SetDeleteOnClose(file, true);
+    CloseKeepingError(&handle_);
+    return false;
+  }
+  // The folder's default attributes, as a file made under the name has.
+  FILE_BASIC_INFO basic = {};
+  basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  const bool shown = ::SetFileInformationByHandle(file, FileBasicInfo, &basic,
+                                                  sizeof basic) != FALSE;
   handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
-  return ::CloseHandle(file) != FALSE;
+  return ::CloseHandle(file) != FALSE && shown;
 }
 
-void OutputFile::Discard() {
-  const PreserveLastError keep;
-  // What was written to may be a device (NUL, COM1) opened under this name.
-  // A disk file goes through its own handle, never through a name, which
-  // could reach another file (a short name, an entry changed meanwhile).
-  const HANDLE file = HandleOf(handle_);
-  if (file != INVALID_HANDLE_VALUE && ::GetFileType(file) == FILE_TYPE_DISK) {
-    FILE_DISPOSITION_INFO dispose = {TRUE};
-    ::SetFileInformationByHandle(file, FileDispositionInfo, &dispose,
-                                 sizeof dispose);
-  }
-  CloseKeepingError(&handle_);
-}
+// Still marked for deletion: closing removes it.
+void OutputFile::Discard() { CloseKeepingError(&handle_); }
+
+bool FlushWrites() { return true; }
 
 }  // namespace platform
