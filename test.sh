@@ -84,6 +84,8 @@ step "fuzz: build" build fuzz
 step "fuzz: parser" fuzz
 step "win32: build" build win32
 step "release: scripts/release.sh" scripts/release.sh
+step "release: a second build elsewhere, later: every artifact the same" \
+  scripts/rebuild-check.sh
 step "release: the Windows program's resources and the zip" \
   /usr/bin/python3 -m tests.release.check_windows_release \
   build/win32-release/digestbox.exe dist/digestbox-*-win32.zip dist/digestbox-*-win32.msi
@@ -95,7 +97,7 @@ step "win32: unit tests and end to end under Wine, test and release builds" \
 # The same code as a 64-bit program, which runs where 32-bit code cannot.
 step "win64: build" build win64
 step "win64: release build" build win64-release
-step "release: the 64-bit program's PE flags" /usr/bin/python3 -m \
+step "release: the 64-bit program's PE flags and subsystem" /usr/bin/python3 -m \
   tests.release.check_windows_release --pe-flags build/win64-release/digestbox.exe
 step "release: the Windows installer under Wine: install, run, upgrade, uninstall" \
   timeout 900 /usr/bin/python3 -m tests.release.check_msi dist/digestbox-*-win32.msi \

@@ -27,13 +27,18 @@ set(DIGESTBOX_GUI WIN32)
 
 # Only Windows' own DLLs beside each program: the C++ runtime is linked in.
 # Terminal-server aware (no compatibility shims on a Remote Desktop server),
-# and on 64 bits ASLR with the whole address space.
+# subsystem 6.01 (Windows 7, where the manifest starts); on 32 bits large-
+# address-aware (4 GiB on a 64-bit Windows), on 64 bits ASLR with the whole
+# address space.
 function(digestbox_windows_program target)
   target_compile_definitions(${target} PRIVATE ${DIGESTBOX_WINDOWS_DEFINITIONS})
   target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++
-    -Wl,--tsaware)
+    -Wl,--tsaware -Wl,--major-subsystem-version,6
+    -Wl,--minor-subsystem-version,1)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     target_link_options(${target} PRIVATE -Wl,--dynamicbase -Wl,--high-entropy-va)
+  else()
+    target_link_options(${target} PRIVATE -Wl,--large-address-aware)
   endif()
 endfunction()
 

@@ -13,7 +13,7 @@ test_packages=("${run_packages[@]}" libgtest-dev libgmock-dev googletest
   caja caja-actions desktop-file-utils
   libwayland-dev libxkbcommon-dev wayland-protocols mutter python3-gi
   build-essential dpkg-dev pkgconf
-  pyflakes3 unicode-data osslsigncode hashdeep strace)
+  pyflakes3 unicode-data osslsigncode hashdeep strace diffoscope-minimal linux-perf)
 
 case "${1:-run}" in
   run) wanted=("${run_packages[@]}") ;;

@@ -7,6 +7,11 @@
 #                                       with a folder-background verb (wixl)
 #   dist/digestbox_<version>-1_<arch>.deb      the program, its manual page
 #   dist/digestbox-gtk_<version>-1_<arch>.deb  the GTK dialog module
+#   dist/SHA256SUMS                     every artifact's SHA-256, as
+#                                       sha256sum writes them, after signing
+# The same commit gives the same bytes wherever and whenever it is built
+# (scripts/rebuild-check.sh checks it): times come from SOURCE_DATE_EPOCH,
+# or else the commit's time.
 # The version is the one in CMakeLists.txt's project(); debian/changelog
 # must name the same. With DIGESTBOX_SIGN_P12 and DIGESTBOX_SIGN_PASS set
 # (and optionally DIGESTBOX_SIGN_TIMESTAMP), the program is signed before the
@@ -45,7 +50,7 @@ cp build/win32-release/digestbox.exe "$stage/win32/"
   >"$stage/win32/README.txt"
 sed -e 's/$/\r/' LICENSE >"$stage/win32/LICENSE.txt"
 # The same commit gives the same bytes: fixed times, fixed order, no extras.
-epoch=$(git log -1 --format=%ct 2>/dev/null || date +%s)
+epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
 touch -d "@$epoch" "$stage/win32"/*
 (cd "$stage/win32" && TZ=UTC zip -X -q "$OLDPWD/dist/digestbox-$version-win32.zip" \
   digestbox.exe README.txt LICENSE.txt)
@@ -67,5 +72,8 @@ mkdir "$stage/deb" "$stage/deb/digestbox"
   exit 1
 }
 cp "$stage/deb"/digestbox_*.deb "$stage/deb"/digestbox-gtk_*.deb dist/
+
+# Last, after any signing: what a user checks a download against.
+(cd dist && sha256sum -- * >"$stage/SHA256SUMS") && mv "$stage/SHA256SUMS" dist/
 
 ls -l dist

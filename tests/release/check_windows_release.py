@@ -143,13 +143,23 @@ def check_executable(checks, pe, exe):
 
 
 def check_pe_flags(checks, pe):
-    """Terminal-server aware, and on 64 bits high-entropy ASLR too."""
+    """Terminal-server aware and subsystem 6.01 (Windows 7, as the manifest
+    says); on 32 bits large-address-aware, on 64 bits high-entropy ASLR."""
     flags = pe.OPTIONAL_HEADER.DllCharacteristics
     wide = pe.FILE_HEADER.Machine == pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]
-    checks.check("%d-bit: terminal-server aware" % (64 if wide else 32),
+    bits = 64 if wide else 32
+    checks.check("%d-bit: terminal-server aware" % bits,
                  flags & 0x8000 != 0, hex(flags))
+    subsystem = (pe.OPTIONAL_HEADER.MajorSubsystemVersion,
+                 pe.OPTIONAL_HEADER.MinorSubsystemVersion)
+    checks.check("%d-bit: subsystem version 6.01" % bits, subsystem == (6, 1),
+                 subsystem)
     if wide:
         checks.check("64-bit: high-entropy ASLR", flags & 0x0020 != 0, hex(flags))
+    else:
+        large = pe.FILE_HEADER.Characteristics & 0x0020  # LARGE_ADDRESS_AWARE
+        checks.check("32-bit: large-address-aware", large != 0,
+                     hex(pe.FILE_HEADER.Characteristics))
 
 
 def check_signing(checks, files):
