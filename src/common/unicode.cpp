@@ -4,8 +4,10 @@ namespace {
 
 // The length of the character at p, with its value; 0 when the bytes there
 // are not one.
+// `surrogates`: a surrogate's own three bytes are taken too (WTF-8).
 std::size_t DecodeUtf8Sequence(const unsigned char* p, std::size_t left,
-                               std::uint32_t* code_point) {
+                               std::uint32_t* code_point,
+                               bool surrogates = false) {
   const unsigned char lead = p[0];
   std::size_t length;
   std::uint32_t value;
@@ -24,7 +26,8 @@ std::size_t DecodeUtf8Sequence(const unsigned char* p, std::size_t left,
     if ((p[i] & 0xC0) != 0x80) return 0;
     value = value << 6 | (p[i] & 0x3F);
   }
-  if (value < minimum || value > 0x10FFFF || IsLoneSurrogate(value)) return 0;
+  if (value < minimum || value > 0x10FFFF) return 0;
+  if (IsLoneSurrogate(value) && !surrogates) return 0;
   *code_point = value;
   return length;
 }
@@ -90,4 +93,35 @@ std::string EncodeUtf8(std::u16string_view text) {
     }
   });
   return out;
+}
+
+std::string EncodeWtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  ForEachCodePoint(text, [&](std::uint32_t code_point, std::size_t) {
+    AppendUtf8(&out, code_point);
+  });
+  return out;
+}
+
+bool DecodeWtf8(const char* bytes, std::size_t length, std::u16string* out) {
+  const auto* units = reinterpret_cast<const unsigned char*>(bytes);
+  out->clear();
+  for (std::size_t i = 0; i < length;) {
+    std::uint32_t code_point = units[i];
+    const std::size_t used =
+        units[i] < 0x80
+            ? 1
+            : DecodeUtf8Sequence(units + i, length - i, &code_point, true);
+    if (used == 0) return false;
+    // A pair spelled as two surrogates is no WTF-8: the pair has its own
+    // four bytes.
+    if (IsLowSurrogate(static_cast<char16_t>(code_point)) && used == 3 &&
+        !out->empty() && IsHighSurrogate(out->back())) {
+      return false;
+    }
+    AppendCodePoint(out, code_point);
+    i += used;
+  }
+  return true;
 }

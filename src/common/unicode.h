@@ -80,3 +80,9 @@ void DecodeUtf8(const unsigned char* bytes, std::size_t length,
 // UTF-8, for text that a locale's charset cannot show; a lone surrogate
 // becomes U+FFFD, since UTF-8 has none.
 std::string EncodeUtf8(std::u16string_view text);
+
+// WTF-8: UTF-8 where a lone surrogate keeps its own three bytes, so that a
+// UTF-16 name NTFS allows travels exactly; DecodeWtf8 takes strict UTF-8
+// and such surrogates, and fails on anything else.
+std::string EncodeWtf8(std::u16string_view text);
+bool DecodeWtf8(const char* bytes, std::size_t length, std::u16string* out);

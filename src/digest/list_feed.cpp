@@ -71,14 +71,14 @@ bool ListFeed::FeedUtf16Le(const char* bytes, std::size_t size) {
     pending_.assign(1, units.back());
     units.pop_back();
   }
-  const std::string text = EncodeUtf8(units);
+  const std::string text = EncodeWtf8(units);
   return parser_.Feed(text.data(), text.size());
 }
 
 bool ListFeed::Finish() {
   if (mode_ == Mode::kUndecided && !Decide(true)) return false;
   if (mode_ == Mode::kUtf16Le) {
-    const std::string text = EncodeUtf8(pending_);
+    const std::string text = EncodeWtf8(pending_);
     pending_.clear();
     // A lone last byte is no character: the file is malformed there, as it
     // is at a zero unit.

@@ -9,7 +9,8 @@
 // Hands a digest file's bytes to the parser as they are read. A UTF-8
 // byte-order mark (as Notepad saves) is skipped and marks the names as
 // UTF-8; a UTF-16LE file (Notepad's "Unicode") is converted to UTF-8 on the
-// way. Anything else goes as it stands, names in the code page.
+// way, a lone surrogate kept as its WTF-8 bytes, never replaced. Anything
+// else goes as it stands, names in the code page.
 class ListFeed {
  public:
   ListFeed(DigestParser& parser, AlgorithmId algorithm)

@@ -88,16 +88,18 @@ bool HashFile(const WideString& name, FileHash& hash) {
   return HashFile(name, hash, nullptr);
 }
 
-bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead) {
+bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
+              Opened* opened) {
   HashContext& context = hash.Context();
   platform::InputFile file;
-  bool opened = false;
+  bool open = false;
   {
     const pipeline::BlockingCall call(context);
-    opened = file.Open(name, context.Platform());
+    open = file.Open(name, context.Platform());
   }
   // Once the pass has ended, whatever the job would touch may be gone.
-  if (Stopped(ahead) || !opened) return false;
+  if (Stopped(ahead) || !open) return false;
+  if (opened != nullptr) *opened = {true, file.Identity()};
   if (ahead != nullptr && ahead->own_name_only && !file.UnderOwnName(name)) {
     ahead->through_link = true;
     return false;

@@ -8,6 +8,7 @@
 #include "common/wide_string.h"
 #include "hash/crypt_provider.h"
 #include "hash/hash_context.h"
+#include "platform/file.h"
 
 // One hash object on a borrowed provider, for exactly one file, made on one
 // thread's context.
@@ -58,5 +59,13 @@ struct Ahead {
   bool own_name_only = false;
   bool through_link = false;
 };
-// The same, ahead of the pass; null: in the pass's turn.
-bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead);
+
+// What a hash found of the file: whether the name opened, and as which file.
+struct Opened {
+  bool opened = false;
+  platform::FileId identity;
+};
+// The same, ahead of the pass; null: in the pass's turn. *opened, where
+// given, tells whether the name opened, and which file it is.
+bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
+              Opened* opened = nullptr);

@@ -12,6 +12,15 @@ namespace platform {
 // Threads: any number of files may be open and used at once, each by one
 // thread at a time with that thread's context.
 
+// A file's identity on its machine: the volume or device, and the file on it.
+struct FileId {
+  std::uint64_t volume = 0;
+  std::uint64_t file = 0;
+  bool operator==(const FileId& other) const {
+    return volume == other.volume && file == other.file;
+  }
+};
+
 // A file opened for sequential reading with read sharing. Only ordinary disk
 // files open: directories, devices, pipes and sockets are refused, since
 // reading them could block or never end.
@@ -26,6 +35,9 @@ class InputFile {
   bool Open(const WideString& name, WorkerContext& context);
   // The file's size when it was opened.
   std::uint64_t SizeAtOpen() const { return size_at_open_; }
+  // Which file it is: equal for two names of one file (a link, a hard
+  // link), different for two files.
+  FileId Identity() const { return identity_; }
   // Whether the file opened under `name` is that entry's own, not a file a
   // link leads to that the directory listing could not tell (a Unix link
   // under Wine). Where the listing tells every link, always true.
@@ -38,6 +50,7 @@ class InputFile {
  private:
   std::intptr_t handle_ = -1;
   std::uint64_t size_at_open_ = 0;
+  FileId identity_;
 };
 
 // A digest file, written whole under a temporary name in its folder and

@@ -42,38 +42,90 @@ bool IsNotFound(platform::ErrorCode error) {
 struct Outcome {
   Check check = Check::kHashFailed;
   platform::ErrorCode error = 0;
-  const WideString* shown = nullptr;  // the name opened
+  const WideString* shown = nullptr;  // the reading the line names
+  bool out_of_handles = false;        // an open found no descriptor free
 };
 
-// Hashes the entry's file and compares it with the entry's digest text. A
-// name not found in the code page's reading is opened in its UTF-8 reading,
-// where it has one (a list written elsewhere); *shown is the name opened.
-Check CheckEntry(CryptProvider& provider, HashContext& context,
-                 const DigestEntry& entry, const WideString** shown,
-                 Ahead* ahead) {
+// One reading of a record's name, hashed and compared with its digest.
+struct Reading {
+  Check check = Check::kUnreadable;
+  platform::ErrorCode error = 0;
+  Opened opened;
+};
+
+Reading CheckReading(CryptProvider& provider, HashContext& context,
+                     const DigestEntry& entry, const WideString& name,
+                     Ahead* ahead, Outcome* outcome) {
+  Reading reading;
   FileHash hash(provider, context);
-  if (!hash.Create(entry.GetAlgorithm())) return Check::kHashFailed;
-  *shown = &entry.GetName();
-  if (!HashFile(entry.GetName(), hash, ahead)) {
-    const WideString& other = entry.GetOtherName();
-    const bool stopped = ahead != nullptr && ahead->stop->load();
-    if (stopped || other.IsAbsent() ||
-        !IsNotFound(platform::GetLastErrorCode()) ||
-        !HashFile(other, hash, ahead)) {
-      return Check::kUnreadable;
-    }
-    *shown = &other;
+  if (!hash.Create(entry.GetAlgorithm())) {
+    reading.check = Check::kHashFailed;
+    reading.error = platform::GetLastErrorCode();
+    return reading;
+  }
+  if (!HashFile(name, hash, ahead, &reading.opened)) {
+    reading.error = platform::GetLastErrorCode();
+    if (platform::IsOutOfHandles(reading.error)) outcome->out_of_handles = true;
+    return reading;
   }
   std::uint8_t computed[kMaxDigestSize];
   const std::uint32_t size = hash.GetSize();
-  if (!hash.GetValue(computed, size)) return Check::kHashFailed;
+  if (!hash.GetValue(computed, size)) {
+    reading.check = Check::kHashFailed;
+    reading.error = platform::GetLastErrorCode();
+    return reading;
+  }
   std::uint8_t expected[kMaxDigestSize];
   const std::size_t decoded =
       HexToBytes(entry.GetDigest().CStr(), expected, size);
-  if (decoded != size || std::memcmp(computed, expected, size) != 0) {
-    return Check::kMismatch;
+  const bool same =
+      decoded == size && std::memcmp(computed, expected, size) == 0;
+  reading.check = same ? Check::kOk : Check::kMismatch;
+  return reading;
+}
+
+void Report(const Reading& reading, const WideString& name, Outcome* outcome) {
+  outcome->check = reading.check;
+  outcome->error = reading.error;
+  outcome->shown = &name;
+}
+
+// Hashes the entry's file and compares it with the entry's digest text. A
+// record written elsewhere may mean its name's UTF-8 reading rather than the
+// code page's (where names are UTF-16 and the code page is another):
+// - the code-page reading that does not open (missing, a folder, locked) is
+//   followed by the UTF-8 reading; where neither opens, the line names the
+//   code-page reading if something stands under it, else the UTF-8 one;
+// - where both readings name existing files that are not one file, both
+//   are checked, and the line is OK only when both match: a file planted
+//   under the other reading never vouches for the one the record means.
+void CheckEntry(CryptProvider& provider, HashContext& context,
+                const DigestEntry& entry, Ahead* ahead, Outcome* outcome) {
+  const WideString& name = entry.GetName();
+  const WideString& other = entry.GetOtherName();
+  const Reading first =
+      CheckReading(provider, context, entry, name, ahead, outcome);
+  Report(first, name, outcome);
+  const bool stopped = ahead != nullptr && ahead->stop->load();
+  if (other.IsAbsent() || stopped || first.check == Check::kHashFailed) {
+    return;
   }
-  return Check::kOk;
+  const Reading second =
+      CheckReading(provider, context, entry, other, ahead, outcome);
+  if (!first.opened.opened) {
+    if (second.opened.opened || second.check == Check::kHashFailed ||
+        IsNotFound(first.error)) {
+      Report(second, other, outcome);
+    }
+    return;
+  }
+  const bool ambiguous = second.opened.opened &&
+                         !(second.opened.identity == first.opened.identity);
+  if (!ambiguous) return;
+  if (second.check == Check::kHashFailed ||
+      (first.check == Check::kOk && second.check != Check::kOk)) {
+    Report(second, other, outcome);
+  }
 }
 
 // One record's check, on a worker ahead of the pass (`stop` given) or in
@@ -85,16 +137,11 @@ pipeline::JobEnd CheckOne(CryptProvider& provider, const DigestEntry& entry,
   Ahead ahead;
   ahead.stop = stop;
   Ahead* on_worker = stop != nullptr ? &ahead : nullptr;
-  outcome->check =
-      CheckEntry(provider, context, entry, &outcome->shown, on_worker);
-  outcome->error = platform::GetLastErrorCode();
-  if (on_worker == nullptr || outcome->check != Check::kUnreadable) {
-    return pipeline::JobEnd::kDone;
-  }
+  CheckEntry(provider, context, entry, on_worker, outcome);
+  if (on_worker == nullptr) return pipeline::JobEnd::kDone;
   if (stop->load()) return pipeline::JobEnd::kToThePass;
-  return platform::IsOutOfHandles(outcome->error)
-             ? pipeline::JobEnd::kOutOfHandles
-             : pipeline::JobEnd::kDone;
+  return outcome->out_of_handles ? pipeline::JobEnd::kOutOfHandles
+                                 : pipeline::JobEnd::kDone;
 }
 
 }  // namespace

@@ -386,6 +386,65 @@ def lists_from_elsewhere(wine, runner, root):
                        "a - OK\\r\\n\\r\\n" + OK_CAPTION)])
 
 
+def readings(wine, runner, root):
+    """Code pages 932 and 1252, a list from elsewhere (UTF-8, no mark): a
+    record whose two readings name two files is OK only when both match (a
+    decoy planted under the code-page reading of an "é.txt" record); a
+    folder at the code-page reading does not hide the file; a missing name
+    shows its UTF-8 reading; a lone surrogate from a UTF-16LE list stays
+    itself."""
+    md5 = lambda data: hashlib.md5(data).hexdigest()
+    listed = "%s *é.txt\n%s *ä.txt\n%s *削除された.txt\n" % (
+        md5(b"old"), md5(b"x"), md5(b""))
+    for language, code_page in (("ja_JP", "cp932"), ("en_US", "cp1252")):
+        if not private_locale(wine, language, "UTF-8"):
+            print("[SKIP] readings: no %s.UTF-8 locale here" % language)
+            continue
+        decoy = "é.txt".encode().decode(code_page)  # ﾃｩ.txt, Ã©.txt
+        folder = folder_in(root, "readings-" + code_page, {
+            "é.txt": b"changed", decoy: b"old", "ä.txt": b"x",
+            "a\ufffd.txt": b"decoy", "list.md5": listed.encode(),
+            "unicode.md5": b"\xff\xfe" + ("%s *a\ud800.txt\r\n" % md5(
+                b"decoy")).encode("utf-16-le", "surrogatepass")})
+        os.mkdir(os.path.join(folder, "ä.txt".encode().decode(code_page)))
+        locale = language + ".UTF-8"
+        got = report_of(runner.drive(folder, "none", locale=locale))
+        runner.check("%s: both readings, a folder, a missing name, a lone "
+                     "surrogate" % code_page, got == sorted([
+                         "é.txt - " + texts.MISMATCH, "ä.txt - OK",
+                         "削除された.txt - " + texts.UNREADABLE,
+                         "a\\\\ud800.txt - " + texts.UNREADABLE, "",
+                         FAILED_CAPTION]), "\n".join(got))
+        # One reading only names a file: that file, and the report says so.
+        os.remove(os.path.join(folder, "é.txt"))
+        got = report_of(runner.drive(folder, "none", locale=locale))
+        runner.check("%s: a decoy alone is named for what it is" % code_page,
+                     decoy + " - OK" in got, "\n".join(got))
+
+
+def case_and_links(wine, runner, root):
+    """Wine's folders keep case: a.txt beside A.txt stops creation instead
+    of folding both into one digest file; a Unix link at a digest file's
+    name, which Wine shows as no link, is replaced, never written through."""
+    folder = folder_in(root, "case", {"a.txt": b"1", "A.txt": b"2"})
+    got = runner.drive(folder, "shift", "yes")
+    runner.check("a.txt beside A.txt: creation stops, never done",
+                 "icon: error" in got and not any(texts.DONE in g for g in got),
+                 "\n".join(got))
+    elsewhere = folder_in(root, "elsewhere", {"target": b"precious"})
+    linked = folder_in(root, "linked", {"a.txt": b"abc"})
+    os.symlink(os.path.join(elsewhere, "target"),
+               os.path.join(linked, "a.txt.md5"))
+    got = runner.drive(linked, "shift", "yes")
+    with open(os.path.join(elsewhere, "target"), "rb") as f:
+        kept = f.read()
+    made = os.path.join(linked, "a.txt.md5")
+    runner.check("a Unix link at a digest file's name: replaced, its target kept",
+                 kept == b"precious" and not os.path.islink(made) and
+                 open(made, "rb").read() == ("%s *a.txt\n" % hashlib.md5(
+                     b"abc").hexdigest()).encode(), (kept, got))
+
+
 def short_names(wine, runner, root):
     """A name that is another file's 8.3 short name: creation never writes
     through it, and "*.md5" does not take x.md5abc for a digest file."""
@@ -482,7 +541,8 @@ def killed_creation(wine, runner, root):
 CASES = [nothing_to_verify, creation_and_verification, malformed_list,
          network_names, look_alike_names, long_reports, code_page_932,
          names_beyond_the_code_page, lists_from_elsewhere, short_names,
-         invisible_names, device_names, unbroken_names, killed_creation]
+         invisible_names, device_names, unbroken_names, readings,
+         case_and_links, killed_creation]
 
 
 if __name__ == "__main__":

@@ -2,6 +2,8 @@
 // hangs, and no digest file is left half written.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -136,6 +138,40 @@ TEST_F(HostileInputsTest, AListThatKeepsGrowingIsReadAtItsSizeAtOpen) {
   ASSERT_EQ(desktop_.boxes.size(), 1u);
   EXPECT_EQ(LastText(),
             u"a - OK\r\n\r\n" + std::u16string(kSucceededCaptionText));
+}
+
+// A tmpfs mounted over /proc, holding a file under every descriptor's name
+// in self/fd: the reopen would open that file instead of the one probed.
+// Only procfs is trusted; elsewhere the name is opened by path and must be
+// the file the probe saw.
+TEST_F(HostileInputsTest, AFakeProcOpensNothingOfItsOwn) {
+  WriteBytes("real.txt", "real");
+  WriteBytes("real.txt.md5", std::string(kEmptyMd5) + " *real.txt\n");
+  const pid_t child = fork();
+  if (child == 0) {
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("fake", "/proc", "tmpfs", 0, nullptr) != 0) {
+      _exit(2);  // no mount namespace for this user here
+    }
+    std::filesystem::create_directories("/proc/self/fd");
+    for (int fd = 0; fd < 64; ++fd) {
+      std::ofstream(("/proc/self/fd/" + std::to_string(fd)).c_str());  // empty
+    }
+    ScriptedDesktop desktop;
+    VerifyDigests(desktop, provider_, 1);
+    _exit(desktop.boxes.size() == 1 &&
+                  desktop.boxes[0].text == u"real.txt - " +
+                                               std::u16string(kMismatchText) +
+                                               u"\r\n\r\n" + kFailedCaptionText
+              ? 0
+              : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "unshare is not allowed here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // No memory to spare for a chunk: blocks are read one by one.

@@ -19,18 +19,27 @@ std::wstring DistinctWide(std::u16string_view text) {
   return std::wstring(seen.begin(), seen.end());
 }
 
-bool Covers(HDC screen, HFONT font, const std::wstring& characters) {
+// How many of the characters the font has a glyph for; all of them where
+// the system cannot tell.
+std::size_t CountCovered(HDC screen, HFONT font,
+                         const std::wstring& characters) {
+  if (characters.empty()) return 0;
   HGDIOBJ old = ::SelectObject(screen, font);
   std::vector<WORD> glyphs(characters.size());
   const DWORD done = ::GetGlyphIndicesW(
       screen, characters.c_str(), static_cast<int>(characters.size()),
       glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS);
   ::SelectObject(screen, old);
-  if (done == GDI_ERROR) return true;  // cannot tell: keep the font
+  if (done == GDI_ERROR) return characters.size();  // cannot tell: keep it
+  std::size_t covered = 0;
   for (const WORD glyph : glyphs) {
-    if (glyph == 0xFFFF) return false;
+    if (glyph != 0xFFFF) ++covered;
   }
-  return true;
+  return covered;
+}
+
+bool Covers(HDC screen, HFONT font, const std::wstring& characters) {
+  return CountCovered(screen, font, characters) == characters.size();
 }
 
 int CALLBACK AddFace(const LOGFONTW* font, const TEXTMETRICW* /*metrics*/,
@@ -44,9 +53,11 @@ int CALLBACK AddFace(const LOGFONTW* font, const TEXTMETRICW* /*metrics*/,
 
 }  // namespace
 
-HFONT FontCovering(HFONT base, std::u16string_view text) {
+HFONT FontCovering(HFONT base, std::u16string_view text,
+                   std::u16string_view own) {
   const std::wstring characters = DistinctWide(text);
   if (characters.empty()) return nullptr;
+  const std::wstring required = DistinctWide(own);
   HDC screen = ::GetDC(nullptr);
   HFONT found = nullptr;
   if (!Covers(screen, base, characters)) {
@@ -62,17 +73,27 @@ HFONT FontCovering(HFONT base, std::u16string_view text) {
                           reinterpret_cast<LPARAM>(&faces), 0);
     LOGFONTW like = {};
     ::GetObjectW(base, sizeof like, &like);
+    // The program's own texts must stay readable whatever the names: a face
+    // that has them all, and of those the one with most of the rest.
+    std::size_t best = 0;
     for (const std::wstring& face : faces) {
       if (face.size() >= LF_FACESIZE) continue;
       LOGFONTW candidate = like;
       face.copy(candidate.lfFaceName, face.size());
       candidate.lfFaceName[face.size()] = L'\0';
       HFONT font = ::CreateFontIndirectW(&candidate);
-      if (font != nullptr && Covers(screen, font, characters)) {
+      if (font == nullptr) continue;
+      const std::size_t covered = Covers(screen, font, required)
+                                      ? CountCovered(screen, font, characters)
+                                      : 0;
+      if (covered > best || (found == nullptr && covered > 0)) {
+        if (found != nullptr) ::DeleteObject(found);
         found = font;
-        break;
+        best = covered;
+      } else {
+        ::DeleteObject(font);
       }
-      if (font != nullptr) ::DeleteObject(font);
+      if (best == characters.size()) break;
     }
   }
   ::ReleaseDC(nullptr, screen);

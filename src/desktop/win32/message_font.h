@@ -8,9 +8,11 @@
 namespace platform {
 namespace win32 {
 
-// A font like `base` with glyphs for every character of `text`, or null
-// when `base` has them all or no face has (covering_font.cpp).
-HFONT FontCovering(HFONT base, std::u16string_view text);
+// A font like `base` with glyphs for every character of `text`, or, where
+// no face has them all, for every character of `own` and most of the rest;
+// null when `base` has them all or no face will do (covering_font.cpp).
+HFONT FontCovering(HFONT base, std::u16string_view text,
+                   std::u16string_view own);
 
 // The font message boxes use, owned for the time of one box.
 class MessageFont {
@@ -36,8 +38,10 @@ class MessageFont {
   // Takes a face of the same size that has every character of `text`, where
   // this one lacks some (Japanese in an English system's message font):
   // text drawn through font fallback is slow to lay out, a line at a time.
-  void Cover(std::u16string_view text) {
-    HFONT covering = FontCovering(Get(), text);
+  // Where no face has them all, the one that has every character of `own`
+  // (the program's own texts) and most of the others.
+  void Cover(std::u16string_view text, std::u16string_view own) {
+    HFONT covering = FontCovering(Get(), text, own);
     if (covering == nullptr) return;
     if (font_ != nullptr) ::DeleteObject(font_);
     font_ = covering;

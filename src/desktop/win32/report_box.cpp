@@ -160,12 +160,31 @@ void OpenBox(HWND box, const Report& report) {
   std::size_t offset = 0, length = 0;
   if (FirstFailingRecord(text, std::u16string_view(u"\r\n"), &offset,
                          &length)) {
-    ::SendMessageW(edit, EM_SETSEL, offset, offset + length);
+    // From its end back to its start: the caret, which the view follows,
+    // rests at the line's start, so a line that wraps shows its name.
+    ::SendMessageW(edit, EM_SETSEL, offset + length, offset);
     ::SendMessageW(edit, EM_SCROLLCARET, 0, 0);
   } else {
     ::SendMessageW(edit, EM_SETSEL, 0, 0);
   }
   ::SetFocus(ok);
+}
+
+// The program's own texts in a report: the caption, and each line's
+// result after the last " - " (names come before it).
+std::u16string OwnTexts(std::u16string_view text, std::u16string_view caption) {
+  std::u16string own(caption);
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find(u"\r\n", start);
+    if (end == std::u16string_view::npos) end = text.size();
+    const std::u16string_view line = text.substr(start, end - start);
+    const std::size_t dash = line.rfind(u" - ");
+    if (dash != std::u16string_view::npos) own += line.substr(dash + 3);
+    // A few hundred distinct characters are looked at: the results repeat.
+    if (own.size() > 4096) break;
+    start = end + 2;
+  }
+  return own;
 }
 
 INT_PTR CALLBACK ReportProc(HWND box, UINT message, WPARAM wparam,
@@ -216,7 +235,7 @@ int ShowReportBox(const WideString& text, const WideString& caption,
   ::MessageBeep(platform::IconOf(style) == MB_ICONERROR ? MB_ICONERROR
                                                         : MB_ICONINFORMATION);
   Report report{&text, &caption, style, {}, {}};
-  report.text_font.Cover(text.View());
+  report.text_font.Cover(text.View(), OwnTexts(text.View(), caption.View()));
   ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), &empty.dialog, nullptr,
                             ReportProc, reinterpret_cast<LPARAM>(&report));
   return IDOK;

@@ -256,6 +256,8 @@ bool InputFile::Open(const WideString& name, WorkerContext& context) {
   if (fd < 0) return false;
   handle_ = fd;
   size_at_open_ = static_cast<std::uint64_t>(info.st_size);
+  identity_ = {static_cast<std::uint64_t>(info.st_dev),
+               static_cast<std::uint64_t>(info.st_ino)};
   // The sequential hint only matters past the kernel's first readahead; a
   // small file is read whole before it could help.
   if (info.st_size > kHintThreshold) {

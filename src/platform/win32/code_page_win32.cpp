@@ -1,5 +1,6 @@
 #include <climits>
 
+#include "common/unicode.h"
 #include "platform/code_page.h"
 #include "platform/win32/windows_include.h"
 
@@ -59,9 +60,16 @@ WideString AnsiToWide(const char* bytes, std::size_t length) {
   return text.IsAbsent() ? WideString(u"") : text;
 }
 
+// A lone surrogate from a UTF-16LE list comes as WTF-8, and opens that
+// exact UTF-16 name.
 WideString Utf8ToWide(const char* bytes, std::size_t length) {
   const WideString text = FromUtf8(bytes, length);
-  return text.IsAbsent() ? AnsiToWide(bytes, length) : text;
+  if (!text.IsAbsent()) return text;
+  std::u16string exact;
+  if (length > 0 && DecodeWtf8(bytes, length, &exact)) {
+    return WideString(exact);
+  }
+  return AnsiToWide(bytes, length);
 }
 
 WideString OtherReading(const char* bytes, std::size_t length) {
@@ -80,22 +88,24 @@ bool WideToAnsi(const WideString& text, std::string* bytes) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
+  // No code page holds a lone surrogate, which NTFS allows: UTF-8 would
+  // write U+FFFD, a record for another name.
+  if (HasLoneSurrogate(text.View())) {
+    ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return false;
+  }
   // No best fit: a character the code page lacks would become a look-alike
   // (a fullwidth letter or backslash read back as another file or a network
-  // path). UTF-8 has no best fit and takes no such flag.
+  // path). UTF-8 has no best fit; WC_ERR_INVALID_CHARS is for it alone.
   const UINT code_page = ::GetACP();
-  if (code_page == CP_UTF8)
-    return ToMultiByte(CP_UTF8, 0, text, bytes, nullptr);
+  if (code_page == CP_UTF8) {
+    return ToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, bytes, nullptr);
+  }
   BOOL lossy = FALSE;
   if (!ToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, text, bytes, &lossy)) {
     return false;
   }
   if (!lossy) return true;
-  // UTF-8 holds every name but one with a lone surrogate, which NTFS allows.
-  if (HasLoneSurrogate(text.View())) {
-    ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-    return false;
-  }
   if (!ToMultiByte(CP_UTF8, 0, text, bytes, nullptr)) return false;
   // Read back in the code page, as a verification here reads it first, the
   // record must not name another file: in code page 932 "café" in UTF-8

@@ -61,6 +61,85 @@ bool OpenedUnderOwnName(HANDLE file, const wchar_t* name) {
                                 TRUE) == CSTR_EQUAL;
 }
 
+bool IsWine() {
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr &&
+         ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// FileCaseSensitiveInfo (Windows 10 1803), which older headers lack.
+constexpr int kFileCaseSensitiveInfo = 23;
+constexpr ULONG kCaseSensitiveDir = 0x1;
+
+// Whether the folder tells names apart by case: one marked so on Windows;
+// every folder under Wine, whose folders are Linux folders.
+bool CaseSensitive(HANDLE folder) {
+  if (IsWine()) return true;
+  ULONG flags = 0;
+  return ::GetFileInformationByHandleEx(
+             folder,
+             static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileCaseSensitiveInfo),
+             &flags, sizeof flags) &&
+         (flags & kCaseSensitiveDir) != 0;
+}
+
+bool FinalPath(HANDLE handle, std::wstring* path) {
+  wchar_t buffer[32768];
+  const DWORD length = ::GetFinalPathNameByHandleW(
+      handle, buffer, static_cast<DWORD>(std::size(buffer)),
+      FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= std::size(buffer)) return false;
+  path->assign(buffer, length);
+  return true;
+}
+
+enum class Entry {
+  kOwn,    // the entry of that very name
+  kAlias,  // another entry of the folder: a short name, another case
+  kLink,   // a file in another folder: a link the folder does not show
+};
+
+// Which entry the open file is for `name`: its final path's folder against
+// the final path of the folder `name` is in, and its last component against
+// the name, exactly where the folder keeps case, else ignoring case (so a
+// digest file of "photo.jpg" is still that of "Photo.jpg").
+Entry EntryOpened(HANDLE file, const wchar_t* name) {
+  const std::wstring_view asked(name);
+  const std::size_t slash = asked.find_last_of(L"\\/");
+  const std::wstring folder_name =
+      slash == std::wstring_view::npos
+          ? L"."
+          : std::wstring(asked.substr(0, slash + 1));
+  const HANDLE folder = ::CreateFileW(
+      folder_name.c_str(), FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  std::wstring own;
+  std::wstring folder_path;
+  const bool known = folder != INVALID_HANDLE_VALUE && FinalPath(file, &own) &&
+                     FinalPath(folder, &folder_path);
+  const bool exact = known && CaseSensitive(folder);
+  if (folder != INVALID_HANDLE_VALUE) ::CloseHandle(folder);
+  if (!known) return Entry::kAlias;  // cannot tell: never write through
+  const std::size_t own_slash = own.find_last_of(L'\\');
+  const std::wstring_view own_folder = std::wstring_view(own).substr(
+      0, own_slash == std::wstring::npos ? 0 : own_slash);
+  std::wstring_view expected_folder(folder_path);
+  while (!expected_folder.empty() && expected_folder.back() == L'\\') {
+    expected_folder.remove_suffix(1);
+  }
+  if (own_folder != expected_folder) return Entry::kLink;
+  const std::wstring_view own_name = LastComponent(own);
+  const std::wstring_view asked_name = LastComponent(name);
+  const bool same =
+      exact ? own_name == asked_name
+            : ::CompareStringOrdinal(
+                  own_name.data(), static_cast<int>(own_name.size()),
+                  asked_name.data(), static_cast<int>(asked_name.size()),
+                  TRUE) == CSTR_EQUAL;
+  return same ? Entry::kOwn : Entry::kAlias;
+}
+
 char16_t Upper(char16_t unit) {
   return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 32) : unit;
 }
@@ -120,7 +199,12 @@ bool CanReplace(const wchar_t* name) {
   }
   DWORD error = ERROR_SUCCESS;
   BY_HANDLE_FILE_INFORMATION info;
-  if (!OpenedUnderOwnName(file, name)) {
+  const Entry entry = EntryOpened(file, name);
+  if (entry == Entry::kLink) {
+    ::CloseHandle(file);
+    return true;  // a link the folder does not show as one: replaced too
+  }
+  if (entry == Entry::kAlias) {
     error = ERROR_FILE_EXISTS;
   } else if (!::GetFileInformationByHandle(file, &info)) {
     error = ::GetLastError();
@@ -214,6 +298,8 @@ bool InputFile::Open(const WideString& name, WorkerContext& /*context*/) {
     return false;
   }
   size_at_open_ = std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
+  identity_ = {info.dwVolumeSerialNumber,
+               std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
   return true;
 }
 
