@@ -21,6 +21,9 @@ cd "$(dirname "$0")/.."
 version=$(sed -n 's/^project(digestbox VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || { echo "release: no version in CMakeLists.txt" >&2; exit 1; }
 jobs=$(nproc)
+# Every time in every artifact, the Debian packages' included.
+epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
+export SOURCE_DATE_EPOCH=$epoch
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 
@@ -50,7 +53,6 @@ cp build/win32-release/digestbox.exe "$stage/win32/"
   >"$stage/win32/README.txt"
 sed -e 's/$/\r/' LICENSE >"$stage/win32/LICENSE.txt"
 # The same commit gives the same bytes: fixed times, fixed order, no extras.
-epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
 touch -d "@$epoch" "$stage/win32"/*
 (cd "$stage/win32" && TZ=UTC zip -X -q "$OLDPWD/dist/digestbox-$version-win32.zip" \
   digestbox.exe README.txt LICENSE.txt)
