@@ -131,9 +131,11 @@ class Pipeline {
 
  private:
   static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-  // Small files take less time to hash than to claim one by one: a worker
-  // claims a few at a time.
-  static constexpr std::size_t kBatch = 8;
+  // Small files take less time to hash than to claim and hand over one by
+  // one: a worker whose jobs are short claims more at a time, doubling up
+  // to kBatch, and one whose job was long goes back to one, so that large
+  // files spread over the workers.
+  static constexpr std::size_t kBatch = 32;
   static constexpr std::chrono::microseconds kShortJob{100};
   static constexpr std::chrono::milliseconds kRecheck{1};
   static constexpr int kClaimed = 0;
@@ -192,6 +194,7 @@ class Pipeline {
 
   static void Work(Shared& s, Worker& worker) {
     std::size_t claim[kBatch];
+    std::size_t batch = 1;
     for (;;) {
       std::size_t claimed = 0;
       {
@@ -205,7 +208,7 @@ class Pipeline {
         s.workers_waiting.fetch_sub(1);
         if (s.Quit() || s.next >= s.count) break;
         const std::size_t end =
-            std::min({s.next + kBatch, s.count, s.taken.load() + s.window});
+            std::min({s.next + batch, s.count, s.taken.load() + s.window});
         for (std::size_t index = s.next; index < end; ++index) {
           if (s.in_turn && s.in_turn(index)) continue;  // the pass's
           Slot& slot = s.slots[index % s.window];
@@ -215,6 +218,7 @@ class Pipeline {
         }
         s.next = end;
       }
+      bool short_jobs = true;
       for (std::size_t k = 0; k < claimed; ++k) {
         const std::size_t index = claim[k];
         Slot& slot = s.slots[index % s.window];
@@ -226,16 +230,18 @@ class Pipeline {
         }
         if (end == JobEnd::kOutOfHandles) s.out_of_handles.store(true);
         slot.state.store(end == JobEnd::kDone ? kDone : kLeft);
+        const bool short_job =
+            std::chrono::steady_clock::now() - began <= kShortJob;
+        short_jobs = short_jobs && short_job;
         // A pass that waits for a short job's result is woken once for the
         // claim, not once per job: waking it costs more than hashing a small
         // file. It looks again by itself every kRecheck.
-        if (s.waiting_for.load() <= index &&
-            (k + 1 == claimed ||
-             std::chrono::steady_clock::now() - began > kShortJob)) {
+        if (s.waiting_for.load() <= index && (k + 1 == claimed || !short_job)) {
           const std::lock_guard<std::mutex> lock(s.mutex);
           s.ready.notify_one();
         }
       }
+      batch = short_jobs ? std::min(kBatch, 2 * batch) : 1;
     }
     worker.finished.store(true);
   }
