@@ -8,7 +8,7 @@ for byte. Ends with 'N passed, N failed'.
     python3 -m tests.e2e.run_wine BUILD [EXE...] [--case=NAME...]    (from the repository)
 
 --case runs only the cases named (the functions in CASES), without the unit
-suites.
+suites; --suites runs the unit suites alone.
 
 A 32-bit build needs a kernel that runs 32-bit code: where it cannot, the
 run is skipped, and said so."""
@@ -107,11 +107,14 @@ class Runner(Checks):
 
 
 def main():
-    args = [a for a in sys.argv[1:] if not a.startswith("--case=")]
+    args = [a for a in sys.argv[1:] if not a.startswith("--")]
     only = [a.split("=", 1)[1] for a in sys.argv[1:] if a.startswith("--case=")]
+    suites_alone = "--suites" in sys.argv
     cases = [case for case in CASES if not only or case.__name__ in only]
     build = Build(*args[:1])
     programs = [build.program] + [os.path.abspath(p) for p in args[1:]]
+    if suites_alone:
+        cases, programs = [], []
     for path in programs + [build.driver] + build.suites:
         if not os.path.exists(path):
             raise SystemExit("missing " + path)
