@@ -113,11 +113,7 @@ bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
     if (std::uint8_t* chunk = context.Chunk()) {
       buffers[0] = chunk;
       ask = HashContext::kChunkSize;
-      helper = context.Helper();
-      const pipeline::Threads* threads = context.RunThreads();
-      buffers[1] =
-          helper != nullptr ? helper->Start(threads->start, ask) : nullptr;
-      if (buffers[1] == nullptr) helper = nullptr;
+      helper = context.StartHelper(&buffers[1]);
     }
   }
   const ReadInHand in_hand(context, helper);

@@ -6,3 +6,11 @@ std::uint8_t* HashContext::Chunk() {
   if (!chunk_) chunk_.reset(new (std::nothrow) std::uint8_t[kChunkSize]);
   return chunk_.get();
 }
+
+ReadAhead* HashContext::StartHelper(std::uint8_t** second) {
+  const pipeline::Threads* threads = RunThreads();
+  *second = threads != nullptr && threads->read_ahead
+                ? read_ahead_.Start(threads->start, kChunkSize)
+                : nullptr;
+  return *second != nullptr ? &read_ahead_ : nullptr;
+}

@@ -20,11 +20,9 @@ class HashContext : public pipeline::JobContext {
   // The chunk buffer, allocated on first use; null where no memory could be
   // had (blocks are then read one by one).
   std::uint8_t* Chunk();
-  // The helper that reads ahead, where the run allows one.
-  ReadAhead* Helper() {
-    const pipeline::Threads* threads = RunThreads();
-    return threads != nullptr && threads->read_ahead ? &read_ahead_ : nullptr;
-  }
+  // The helper that reads ahead, started, with its second chunk in
+  // *second; null where the run allows none, or it cannot start.
+  ReadAhead* StartHelper(std::uint8_t** second);
 
  private:
   platform::WorkerContext platform_;

@@ -79,32 +79,49 @@ std::string InFolder(const std::string& folder, const std::string& name) {
   return folder == "." ? name : folder + "/" + name;
 }
 
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool IsProcfs(const struct statfs& info) {
+  return info.f_type == PROC_SUPER_MAGIC;
+}
+
 // Whether /proc/self/fd is procfs, so that a link through it names the
 // descriptor's own file.
 bool TrustedDescriptors() {
   struct statfs info;
-  return ::statfs("/proc/self/fd", &info) == 0 &&
-         info.f_type == PROC_SUPER_MAGIC;
+  return ::statfs("/proc/self/fd", &info) == 0 && IsProcfs(info);
 }
 
 // Gives the unnamed file `fd` the first free temporary name in `folder`:
-// directly where the process may (AT_EMPTY_PATH), else through /proc.
+// directly where the process may (AT_EMPTY_PATH), else through a procfs
+// /proc, asked about only then.
 bool LinkUnnamed(int fd, const std::string& folder, std::string* named) {
   char through[32];
   std::snprintf(through, sizeof through, "/proc/self/fd/%d", fd);
-  const bool proc = TrustedDescriptors();
+  int proc = -1;  // unknown yet
   for (std::uint32_t n = 0;; ++n) {
     *named = InFolder(folder,
                       TemporaryName(static_cast<std::uint32_t>(::getpid()), n));
     if (::linkat(fd, "", AT_FDCWD, named->c_str(), AT_EMPTY_PATH) == 0) {
       return true;
     }
-    if (errno == ENOENT && proc &&
-        ::linkat(AT_FDCWD, through, AT_FDCWD, named->c_str(),
-                 AT_SYMLINK_FOLLOW) == 0) {
-      return true;
+    int error = errno;  // ENOENT: the process may not link that way
+    if (error == ENOENT) {
+      if (proc < 0) proc = TrustedDescriptors() ? 1 : 0;
+      if (proc == 1) {
+        if (::linkat(AT_FDCWD, through, AT_FDCWD, named->c_str(),
+                     AT_SYMLINK_FOLLOW) == 0) {
+          return true;
+        }
+        error = errno;
+      }
     }
-    if (errno != EEXIST) return false;
+    if (error != EEXIST) {
+      errno = error;
+      return false;
+    }
   }
 }
 
@@ -127,7 +144,7 @@ void Unlink(int fd, const std::string& named) {
   struct stat mine;
   struct stat there;
   if (::fstat(fd, &mine) == 0 && ::lstat(named.c_str(), &there) == 0 &&
-      mine.st_dev == there.st_dev && mine.st_ino == there.st_ino) {
+      SameFile(mine, there)) {
     ::unlink(named.c_str());
   }
 }
@@ -199,17 +216,12 @@ int DescriptorsFolder(Context& context) {
     }
     struct statfs info;
     if (context.descriptors >= 0 &&
-        (::fstatfs(context.descriptors, &info) != 0 ||
-         info.f_type != PROC_SUPER_MAGIC)) {
+        (::fstatfs(context.descriptors, &info) != 0 || !IsProcfs(info))) {
       ::close(context.descriptors);
       context.descriptors = -1;
     }
   }
   return context.descriptors;
-}
-
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // Opens a name for reading only when it is an ordinary file on a real file
