@@ -10,6 +10,7 @@ add_library(digestbox_crypto OBJECT src/platform/win32/crypto_win32.cpp)
 add_library(digestbox_desktop OBJECT
   src/desktop/win32/desktop_win32.cpp
   src/desktop/win32/covering_font.cpp
+  src/desktop/win32/progress_dialog.cpp
   src/desktop/win32/report_box.cpp
   src/desktop/win32/report_fit.cpp)
 # The Windows headers as the backend uses them, on the backend and on

@@ -12,6 +12,7 @@
 #include "platform/file.h"
 #include "platform/for_each_entry.h"
 #include "platform/last_error.h"
+#include "progress/pass_run.h"
 
 namespace {
 
@@ -87,43 +88,38 @@ pipeline::JobEnd HashOne(CryptProvider& provider, AlgorithmId algorithm,
   return pipeline::JobEnd::kDone;
 }
 
-// Shows the platform's message for the call that just failed.
-bool Fail(platform::Desktop& desktop) {
-  ShowSystemError(desktop, platform::GetLastErrorCode());
-  return false;
-}
-
-// Writes one file's digest file; shows the platform's message and returns
-// false on the first failure. *wrote turns true once the folder may hold
-// something new (a digest file, a temporary file).
-bool WriteDigestFile(platform::Desktop& desktop, const WideString& extension,
-                     const WideString& name, const Digest& digest,
-                     bool* wrote) {
+// Writes one file's digest file; false on the first failure, with its code
+// in *error. *wrote turns true once the folder may hold something new (a
+// digest file, a temporary file).
+bool WriteDigestFile(const WideString& extension, const WideString& name,
+                     const Digest& digest, bool* wrote,
+                     platform::ErrorCode* error) {
   if (!digest.ok) {
-    ShowSystemError(desktop, digest.error);
+    *error = digest.error;
     return false;
   }
   // Converted before the output exists, so a name the code page cannot take
   // never leaves a digest file of digits alone.
   std::string record;
-  if (!FormatDigestRecord(digest.value, digest.size, name, &record)) {
-    return Fail(desktop);
-  }
+  bool ok = FormatDigestRecord(digest.value, digest.size, name, &record);
   platform::OutputFile output;
-  if (!output.Create(DigestFileName(name, extension))) return Fail(desktop);
-  *wrote = true;
-  // One write, then the whole file takes the name's place; on any failure
-  // the name keeps what it held and the error is shown.
-  const auto length = static_cast<std::uint32_t>(record.size());
-  std::uint32_t written = 0;
-  bool ok = output.Write(record.data(), length, &written);
-  if (ok && written != length) {
-    platform::SetLastErrorCode(platform::kErrorDiskFull);  // short, yet "done"
-    ok = false;
+  ok = ok && output.Create(DigestFileName(name, extension));
+  if (ok) {
+    *wrote = true;
+    // One write, then the whole file takes the name's place; on any failure
+    // the name keeps what it held.
+    const auto length = static_cast<std::uint32_t>(record.size());
+    std::uint32_t written = 0;
+    ok = output.Write(record.data(), length, &written);
+    if (ok && written != length) {
+      platform::SetLastErrorCode(platform::kErrorDiskFull);  // short, yet "done"
+      ok = false;
+    }
+    ok = ok && output.Commit();
+    if (!ok) output.Discard();
   }
-  if (ok && output.Commit()) return true;
-  output.Discard();
-  return Fail(desktop);
+  if (!ok) *error = platform::GetLastErrorCode();
+  return ok;
 }
 
 }  // namespace
@@ -137,6 +133,14 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
 int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
                   AlgorithmId algorithm, const WideString& extension,
                   const pipeline::Threads& threads) {
+  progress::SteadyClock clock;
+  return CreateDigests(desktop, provider, algorithm, extension, threads,
+                       clock);
+}
+
+int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
+                  AlgorithmId algorithm, const WideString& extension,
+                  const pipeline::Threads& threads, progress::Clock& clock) {
   // Shared with the workers, one of which may outlive the run in a read.
   const auto files = std::make_shared<std::vector<File>>();
   const bool listed_all = ListFiles(desktop, extension, files.get());
@@ -152,21 +156,48 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
                        stop);
       },
       [files](std::size_t i) { return (*files)[i].in_turn; }, pass_context);
+  progress::Watch watch;
+  watch.count = files->size();
+  watch.counters = ahead.SharedProgress();
+  watch.name_at = [files](std::size_t i) { return (*files)[i].name; };
+  watch.size_of = [files](std::size_t i, platform::WorkerContext& context,
+                          std::uint64_t* size) {
+    return progress::SizeOfFile((*files)[i].name, context, size);
+  };
+  // What the pass ended with, shown once it is over.
   bool wrote = false;
-  for (std::size_t i = 0; i < files->size(); ++i) {
-    if (!WriteDigestFile(desktop, extension, (*files)[i].name, ahead.Take(i),
-                         &wrote)) {
-      // What was written before the failure is on disk too; the failure's
-      // box has been shown.
-      if (wrote) platform::FlushWrites();
-      return 0;
-    }
-  }
-  // "Done" means on disk: flushed once, before the box says so.
-  if (wrote && !platform::FlushWrites()) {
-    ShowSystemError(desktop, platform::GetLastErrorCode());
+  bool stopped = false;
+  bool failed = false;
+  platform::ErrorCode failure = 0;
+  progress::RunPass(
+      desktop, clock, threads, WideString(kDoneCaption), watch,
+      [&](const std::atomic<bool>& cancel) {
+        pass_context.StopOn(&cancel);
+        for (std::size_t i = 0; i < files->size(); ++i) {
+          const Digest& digest = ahead.Take(i);
+          // Cancelled: the file in hand is not written, as after a failure.
+          if (cancel.load()) {
+            stopped = true;
+            break;
+          }
+          if (!WriteDigestFile(extension, (*files)[i].name, digest, &wrote,
+                               &failure)) {
+            stopped = failed = true;
+            break;
+          }
+        }
+        pass_context.StopOn(nullptr);
+        // What was written is on disk before any box: "done" means on disk.
+        if (wrote && !platform::FlushWrites() && !stopped) {
+          failed = true;
+          failure = platform::GetLastErrorCode();
+        }
+      });
+  if (failed) {
+    ShowSystemError(desktop, failure);
     return 0;
   }
+  if (stopped) return 0;
   if (listed_all) {
     desktop.ShowMessageBox(WideString(kDoneText), WideString(kDoneCaption),
                            MB_ICONINFORMATION);

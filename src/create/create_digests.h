@@ -5,6 +5,7 @@
 #include "desktop/desktop.h"
 #include "hash/crypt_provider.h"
 #include "pipeline/threads.h"
+#include "progress/clock.h"
 
 // Writes "<name>.<extension>" holding one record beside every file of the
 // current directory, stopping at the first failure with the platform's
@@ -17,3 +18,9 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
 int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
                   AlgorithmId algorithm, const WideString& extension,
                   const pipeline::Threads& threads);
+// The same with the run's times from `clock`. A run still hashing 2 s after
+// it began shows its progress; its Cancel stops the run where it stands,
+// with the digest files written so far, and no box.
+int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
+                  AlgorithmId algorithm, const WideString& extension,
+                  const pipeline::Threads& threads, progress::Clock& clock);

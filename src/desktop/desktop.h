@@ -29,8 +29,35 @@ inline bool IsYesNo(std::uint32_t style) {
 }
 inline std::uint32_t IconOf(std::uint32_t style) { return style & MB_ICONMASK; }
 
-// The user's side of the program: key state and modal message boxes. It is
-// an interface so that tests can hold keys, give answers and record boxes.
+// What a long run's progress window shows: its lines in the program's own
+// words (empty where there is nothing to say yet), the name the run waits
+// for as it stands (each desktop makes it visible and cuts it to fit), and
+// how far the run is, from 0 to 1.
+struct ProgressView {
+  WideString files;  // "3 / 10 ファイル"
+  WideString bytes;  // "1.5 / 20.0 MB", once the total is known
+  WideString speed;  // "12.3 MB/秒"
+  WideString left;   // "残り約1分5秒", once there is an estimate
+  WideString name;
+  double fraction = 0;
+};
+
+// The run's side of a progress window. Threads: the desktop's thread only;
+// no call waits on a hash.
+class ProgressFeed {
+ public:
+  virtual ~ProgressFeed() = default;
+  // The view now; false once the run has ended and the window is to close.
+  virtual bool Update(ProgressView* view) = 0;
+  // Waits up to `milliseconds`, less once the run ends.
+  virtual void Wait(std::uint32_t milliseconds) = 0;
+  // The user asked to stop: the run stops where it stands.
+  virtual void Cancel() = 0;
+};
+
+// The user's side of the program: key state, modal message boxes and the
+// progress of long runs. It is an interface so that tests can hold keys,
+// give answers, cancel and record what was shown.
 // Threads: one thread only, the one that shows the boxes.
 class Desktop {
  public:
@@ -43,6 +70,12 @@ class Desktop {
   // caption. Returns the button chosen (IDOK, IDYES, IDNO).
   virtual int ShowMessageBox(const WideString& text, const WideString& caption,
                              std::uint32_t style) = 0;
+
+  // A window with the title, a progress bar, the feed's lines and a Cancel
+  // button (Escape and closing it cancel too), updated from the feed once to
+  // ten times a second until the feed ends it or the user cancels; shown
+  // only for runs that take long. Returns once it is gone.
+  virtual void ShowProgress(const WideString& title, ProgressFeed& feed) = 0;
 };
 
 }  // namespace platform

@@ -24,6 +24,12 @@ class JobContext {
   // How the run starts threads, for helpers of its own; none by default.
   void UseThreads(const Threads* threads) { threads_ = threads; }
   const Threads* RunThreads() const { return threads_; }
+  // The run's own stop, on the pass's context: once *flag turns true (the
+  // user cancelled), a job gives up after the call in hand.
+  void StopOn(const std::atomic<bool>* flag) { stop_ = flag; }
+  bool Stopped() const {
+    return stop_ != nullptr && stop_->load(std::memory_order_relaxed);
+  }
   void CountBytes(std::uint64_t bytes) {
     if (bytes_ != nullptr) bytes_->fetch_add(bytes, std::memory_order_relaxed);
   }
@@ -32,6 +38,7 @@ class JobContext {
   std::atomic<bool> in_blocking_call_{false};
   std::atomic<std::uint64_t>* bytes_ = nullptr;
   const Threads* threads_ = nullptr;
+  const std::atomic<bool>* stop_ = nullptr;
 };
 
 // Marks a call that may never return for the time it runs.

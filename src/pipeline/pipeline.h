@@ -47,6 +47,9 @@ struct Progress {
 // - A job that must run in turn (one the pass itself may write) is never
 //   claimed by a worker; the pass runs it into a result of its own, as it
 //   runs a job a worker left to it, or one not claimed yet.
+// - The pass's context may be stopped (a cancelled run): a pass that
+//   waits then stops the workers, and the results it takes are to be
+//   dropped.
 // - A stop sets `stop`, which jobs check after each call that may block,
 //   and waits for each worker to end or to be inside such a call; a worker
 //   stuck there is left to the kernel (detached). What a job touches after
@@ -94,6 +97,10 @@ class Pipeline {
 
   unsigned Workers() const { return static_cast<unsigned>(workers_.size()); }
   Progress& GetProgress() { return shared_->progress; }
+  // The same, for a reader that may outlast the pipeline by a moment.
+  std::shared_ptr<const Progress> SharedProgress() const {
+    return std::shared_ptr<const Progress>(shared_, &shared_->progress);
+  }
 
   // The result of job `index`, the next in order; valid until the next call.
   Result& Take(std::size_t index) {
@@ -120,6 +127,8 @@ class Pipeline {
         s.waiting_for.store(index);
         while (!s.ready.wait_for(lock, kRecheck,
                                  [&] { return Published(slot, index); })) {
+          // A cancelled run's workers give up their files too.
+          if (pass_context_.Stopped()) s.stop.store(true);
         }
         s.waiting_for.store(kNone);
       }

@@ -10,6 +10,8 @@
 #include "hash/file_hash.h"
 #include "pipeline/pipeline.h"
 #include "platform/last_error.h"
+#include "progress/pass_run.h"
+#include "progress/progress_texts.h"
 #include "verify/scan_digest_files.h"
 
 namespace {
@@ -28,6 +30,9 @@ const char16_t kUnreadable[] =
 const char16_t kLineEnd[] = u"\r\n";
 const char16_t kFailedCaption[] = u"検証に失敗しました。";
 const char16_t kSucceededCaption[] = u"検証に成功しました。";
+const char16_t kProgressTitle[] = u"ハッシュの検証";
+const char16_t kCancelledBefore[] = u"検証を中止しました。残りの";
+const char16_t kCancelledAfter[] = u"件は検証していません。";
 
 enum class Check { kOk, kMismatch, kUnreadable, kHashFailed };
 
@@ -152,7 +157,14 @@ int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider) {
 
 int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
                   const pipeline::Threads& threads) {
-  // Shared with the workers, one of which may outlive the run in a read.
+  progress::SteadyClock clock;
+  return VerifyDigests(desktop, provider, threads, clock);
+}
+
+int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
+                  const pipeline::Threads& threads, progress::Clock& clock) {
+  // Shared with the workers and the progress window, which may outlive the
+  // run in a read.
   const auto shared_list = std::make_shared<DigestList>();
   DigestList& list = *shared_list;
   DigestParser parser(list);
@@ -164,8 +176,6 @@ int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
     return 0;
   }
 
-  WideString report;
-  bool failed = false;
   // Records are checked ahead on the workers and reported in list order.
   HashContext pass_context;
   pipeline::Pipeline<Outcome, HashContext> ahead(
@@ -177,31 +187,72 @@ int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
                         stop);
       },
       nullptr, pass_context);
-  for (std::size_t slot = 0; slot < list.Count(); ++slot) {
-    const Outcome& outcome = ahead.Take(slot);
-    const std::unique_ptr<DigestEntry> entry = list.Take(slot);
-    const Check check = outcome.check;
-    if (check == Check::kHashFailed) {
-      // No report: what was gathered so far is dropped with the run.
-      ShowSystemError(desktop, outcome.error);
-      return 0;
-    }
-    report.Append(*outcome.shown);
-    report.Append(kSeparator);
-    switch (check) {
-      case Check::kOk:
-        report.Append(kOk);
-        break;
-      case Check::kMismatch:
-        report.Append(kMismatch);
-        failed = true;
-        break;
-      default:
-        report.Append(kUnreadable);
-        failed = true;
-        break;
-    }
+  progress::Watch watch;
+  watch.count = list.Count();
+  watch.counters = ahead.SharedProgress();
+  watch.name_at = [shared_list](std::size_t slot) {
+    return shared_list->At(slot)->GetName();
+  };
+  watch.size_of = [shared_list](std::size_t slot,
+                                platform::WorkerContext& context,
+                                std::uint64_t* size) {
+    const DigestEntry& entry = *shared_list->At(slot);
+    return progress::SizeOfFile(entry.GetName(), context, size) ||
+           (!entry.GetOtherName().IsAbsent() &&
+            progress::SizeOfFile(entry.GetOtherName(), context, size));
+  };
+  WideString report;
+  bool failed = false;
+  bool hash_failed = false;
+  platform::ErrorCode error = 0;
+  std::size_t unchecked = 0;
+  progress::RunPass(
+      desktop, clock, threads, WideString(kProgressTitle), watch,
+      [&](const std::atomic<bool>& cancel) {
+        pass_context.StopOn(&cancel);
+        for (std::size_t slot = 0; slot < list.Count(); ++slot) {
+          const Outcome& outcome = ahead.Take(slot);
+          if (cancel.load()) {
+            unchecked = list.Count() - slot;  // the record in hand too
+            break;
+          }
+          const Check check = outcome.check;
+          if (check == Check::kHashFailed) {
+            hash_failed = true;
+            error = outcome.error;
+            break;
+          }
+          report.Append(*outcome.shown);
+          report.Append(kSeparator);
+          switch (check) {
+            case Check::kOk:
+              report.Append(kOk);
+              break;
+            case Check::kMismatch:
+              report.Append(kMismatch);
+              failed = true;
+              break;
+            default:
+              report.Append(kUnreadable);
+              failed = true;
+              break;
+          }
+          report.Append(kLineEnd);
+        }
+        pass_context.StopOn(nullptr);
+      });
+  if (hash_failed) {
+    // No report: what was gathered so far is dropped with the run.
+    ShowSystemError(desktop, error);
+    return 0;
+  }
+  // A cancelled run never reads as a success.
+  if (unchecked > 0) {
+    report.Append(kCancelledBefore);
+    report.Append(progress::Digits(unchecked));
+    report.Append(kCancelledAfter);
     report.Append(kLineEnd);
+    failed = true;
   }
   if (report.IsEmpty()) return 0;
   const WideString caption(failed ? kFailedCaption : kSucceededCaption);

@@ -17,3 +17,19 @@ int ScriptedDesktop::ShowMessageBox(const WideString& text,
   answers_.pop_front();
   return answer;
 }
+
+void ScriptedDesktop::ShowProgress(const WideString& title,
+                                   platform::ProgressFeed& feed) {
+  progress.push_back({std::u16string(title.View()), {}, false});
+  for (int update = 0;; ++update) {
+    if (update == cancel_at_) {
+      feed.Cancel();
+      progress.back().cancelled = true;
+      return;
+    }
+    platform::ProgressView view;
+    if (!feed.Update(&view)) return;
+    progress.back().views.push_back(view);
+    feed.Wait(250);
+  }
+}

@@ -17,8 +17,16 @@ struct RecordedBox {
   std::uint32_t style = 0;
 };
 
+// One progress window as the program showed it: every view it was given.
+struct RecordedProgress {
+  std::u16string title;
+  std::vector<platform::ProgressView> views;
+  bool cancelled = false;
+};
+
 // A desktop for tests: keys held by the test, answers given in turn (No when
-// none is left), every key query and box recorded.
+// none is left), a Cancel before a given update of a progress window, every
+// key query, box and progress view recorded.
 class ScriptedDesktop : public platform::Desktop {
  public:
   void Hold(int virtual_key) { held_.insert(virtual_key); }
@@ -28,15 +36,22 @@ class ScriptedDesktop : public platform::Desktop {
     while_shown_ = std::move(action);
   }
 
+  // Cancels before the window's update `update` (0: before the first).
+  void CancelProgressAt(int update) { cancel_at_ = update; }
+
   bool IsKeyDown(int virtual_key) override;
   int ShowMessageBox(const WideString& text, const WideString& caption,
                      std::uint32_t style) override;
+  void ShowProgress(const WideString& title,
+                    platform::ProgressFeed& feed) override;
 
   std::vector<int> key_queries;
   std::vector<RecordedBox> boxes;
+  std::vector<RecordedProgress> progress;
 
  private:
   std::set<int> held_;
   std::deque<int> answers_;
   std::function<void()> while_shown_;
+  int cancel_at_ = -1;
 };

@@ -17,6 +17,7 @@ void GtkDesktop::Close() {
   if (module_ != nullptr) ::dlclose(module_);
   module_ = nullptr;
   show_ = nullptr;
+  progress_ = nullptr;
 }
 
 bool GtkDesktop::Open() {
@@ -27,6 +28,8 @@ bool GtkDesktop::Open() {
       reinterpret_cast<DialogsInit>(::dlsym(module_, DIGESTBOX_DIALOGS_INIT));
   show_ =
       reinterpret_cast<DialogsShow>(::dlsym(module_, DIGESTBOX_DIALOGS_SHOW));
+  progress_ = reinterpret_cast<DialogsProgress>(
+      ::dlsym(module_, DIGESTBOX_DIALOGS_PROGRESS));
   if (init == nullptr || show_ == nullptr || init() == 0) {
     Close();
     return false;
@@ -40,6 +43,44 @@ int GtkDesktop::ShowMessageBox(const WideString& text,
   const std::string title = EncodeUtf8(VisibleCaption(caption));
   const std::string body = EncodeUtf8(VisibleBody(text));
   return show_(title.c_str(), body.c_str(), style);
+}
+
+namespace {
+
+// The feed's view as the module reads it: UTF-8, the name made visible.
+struct ProgressBridge {
+  ProgressFeed& feed;
+  std::string texts[5];
+};
+
+extern "C" int UpdateProgress(void* data, DialogsProgressView* out) {
+  auto& bridge = *static_cast<ProgressBridge*>(data);
+  ProgressView view;
+  if (!bridge.feed.Update(&view)) return 0;
+  const std::u16string name =
+      VisibleText(view.name.View(), LineEnds::kEscaped, true);
+  bridge.texts[0] = EncodeUtf8(view.files.View());
+  bridge.texts[1] = EncodeUtf8(view.bytes.View());
+  bridge.texts[2] = EncodeUtf8(view.speed.View());
+  bridge.texts[3] = EncodeUtf8(view.left.View());
+  bridge.texts[4] = EncodeUtf8(name);
+  *out = {bridge.texts[0].c_str(), bridge.texts[1].c_str(),
+          bridge.texts[2].c_str(), bridge.texts[3].c_str(),
+          bridge.texts[4].c_str(), view.fraction};
+  return 1;
+}
+
+}  // namespace
+
+void GtkDesktop::ShowProgress(const WideString& title, ProgressFeed& feed) {
+  if (progress_ == nullptr) {
+    ProgressView view;
+    while (feed.Update(&view)) feed.Wait(250);
+    return;
+  }
+  ProgressBridge bridge{feed, {}};
+  const std::string shown = EncodeUtf8(VisibleCaption(title));
+  if (progress_(shown.c_str(), UpdateProgress, &bridge) != 0) feed.Cancel();
 }
 
 }  // namespace posix

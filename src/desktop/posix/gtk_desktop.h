@@ -22,12 +22,14 @@ class GtkDesktop : public KeyboardDesktop {
 
   int ShowMessageBox(const WideString& text, const WideString& caption,
                      std::uint32_t style) override;
+  void ShowProgress(const WideString& title, ProgressFeed& feed) override;
 
  private:
   void Close();
 
   void* module_ = nullptr;
   DialogsShow show_ = nullptr;
+  DialogsProgress progress_ = nullptr;  // null in a module without one
 };
 
 }  // namespace posix

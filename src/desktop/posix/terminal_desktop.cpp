@@ -1,9 +1,12 @@
 #include "desktop/posix/terminal_desktop.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cwchar>
 #include <string>
 
 #include "common/unicode.h"
@@ -58,7 +61,86 @@ bool ReadLine(int fd, std::string* line) {
   }
 }
 
+// Columns a character takes: the locale's answer, else two for the wide
+// scripts.
+int ColumnsOf(char32_t c) {
+  const int width = ::wcwidth(static_cast<wchar_t>(c));
+  if (width >= 0) return width;
+  return c >= 0x2E80 ? 2 : 1;
+}
+
+// Whether Ctrl+C was pressed since the progress line showed. A signal
+// handler can reach nothing but a static; this is the only one.
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void OnInterrupt(int) { interrupted = 1; }
+
+// Ctrl+C cancels while it lives. The handler is installed once (the kernel
+// puts the default action back when it runs), so a second Ctrl+C ends the
+// program at once; a SIGINT the program was started to ignore stays so.
+class InterruptScope {
+ public:
+  InterruptScope() {
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    interrupted = 0;
+    installed_ = ::sigaction(SIGINT, nullptr, &previous_) == 0 &&
+                 previous_.sa_handler != SIG_IGN &&
+                 ::sigaction(SIGINT, &action, nullptr) == 0;
+  }
+  ~InterruptScope() {
+    if (installed_) ::sigaction(SIGINT, &previous_, nullptr);
+  }
+  InterruptScope(const InterruptScope&) = delete;
+  InterruptScope& operator=(const InterruptScope&) = delete;
+
+  bool Pressed() const { return interrupted != 0; }
+
+ private:
+  struct sigaction previous_ = {};
+  bool installed_ = false;
+};
+
+int TerminalColumns(int tty) {
+  struct winsize size = {};
+  if (::ioctl(tty, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+    return size.ws_col;
+  }
+  return 80;
+}
+
 }  // namespace
+
+std::u16string FormatProgressLine(const WideString& title,
+                                  const ProgressView& view, int columns) {
+  std::u16string line = VisibleCaption(title);
+  for (const WideString* part :
+       {&view.files, &view.bytes, &view.speed, &view.left}) {
+    if (!part->IsEmpty()) line.append(u"  ").append(part->View());
+  }
+  if (!view.name.IsEmpty()) {
+    line.append(u"  ").append(VisibleText(view.name.View(),
+                                          LineEnds::kEscaped, true));
+  }
+  int room = columns - 1;
+  std::size_t at = 0;
+  while (at < line.size()) {
+    std::size_t next = at + 1;
+    char32_t c = line[at];
+    if (c >= 0xD800 && c < 0xDC00 && next < line.size() &&
+        line[next] >= 0xDC00 && line[next] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (line[next] - 0xDC00);
+      ++next;
+    }
+    room -= ColumnsOf(c);
+    if (room < 0) break;
+    at = next;
+  }
+  line.resize(at);
+  return line;
+}
 
 int OpenTerminal() { return ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC); }
 
@@ -106,6 +188,30 @@ int TerminalDesktop::ShowMessageBox(const WideString& text,
   ::close(tty);
   if (!yes_no) return IDOK;
   return answered && IsYesAnswer(line) ? IDYES : IDNO;
+}
+
+void TerminalDesktop::ShowProgress(const WideString& title,
+                                   ProgressFeed& feed) {
+  ProgressView view;
+  const int tty = OpenTerminal();
+  if (tty < 0) {
+    // Boxes go to standard error: a log, where redrawn lines are noise.
+    while (feed.Update(&view)) feed.Wait(250);
+    return;
+  }
+  const InterruptScope interrupt;
+  while (feed.Update(&view)) {
+    if (interrupt.Pressed()) {
+      feed.Cancel();
+      break;
+    }
+    const std::u16string line =
+        FormatProgressLine(title, view, TerminalColumns(tty));
+    WriteAll(tty, "\r" + ForTerminal(line) + "\x1b[K");
+    feed.Wait(250);
+  }
+  WriteAll(tty, "\r\x1b[K");
+  ::close(tty);
 }
 
 }  // namespace posix

@@ -13,7 +13,16 @@ class TerminalDesktop : public KeyboardDesktop {
  public:
   int ShowMessageBox(const WideString& text, const WideString& caption,
                      std::uint32_t style) override;
+  // One line on the terminal, redrawn in place and erased at the end; from
+  // its first drawing Ctrl+C cancels, and a second Ctrl+C ends the program
+  // as the signal does. With no terminal nothing is shown.
+  void ShowProgress(const WideString& title, ProgressFeed& feed) override;
 };
+
+// The progress line as the terminal shows it, cut to `columns` (less one,
+// so that the terminal never wraps it).
+std::u16string FormatProgressLine(const WideString& title,
+                                  const ProgressView& view, int columns);
 
 // The controlling terminal, for reading and writing; -1 when there is none.
 int OpenTerminal();

@@ -6,12 +6,13 @@ namespace platform {
 namespace win32 {
 
 // GetAsyncKeyState and MessageBoxW, or a box of the program's own for a
-// report too long for it.
+// report too long for it; progress in a task dialog.
 class Win32Desktop : public Desktop {
  public:
   bool IsKeyDown(int virtual_key) override;
   int ShowMessageBox(const WideString& text, const WideString& caption,
                      std::uint32_t style) override;
+  void ShowProgress(const WideString& title, ProgressFeed& feed) override;
 };
 
 }  // namespace win32

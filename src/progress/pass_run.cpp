@@ -1,0 +1,133 @@
+#include "progress/pass_run.h"
+
+#include <algorithm>
+#include <thread>
+#include <utility>
+
+#include "platform/file.h"
+#include "progress/progress_texts.h"
+
+namespace progress {
+namespace {
+
+// The byte total, gathered once the window shows (quick runs pay nothing).
+struct Sizes {
+  std::atomic<bool> quit{false};
+  std::atomic<bool> known{false};
+  std::atomic<std::uint64_t> total{0};
+};
+
+void StartSizer(const pipeline::Threads& threads, const Watch& watch,
+                const std::shared_ptr<Sizes>& sizes) {
+  if (!watch.size_of) return;
+  std::function<void()> body = [sizes, size_of = watch.size_of,
+                                count = watch.count] {
+    platform::WorkerContext context;
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (sizes->quit.load()) return;
+      std::uint64_t size = 0;
+      if (size_of(i, context, &size)) total += size;
+    }
+    sizes->total.store(total);
+    sizes->known.store(true);
+  };
+  std::thread thread;
+  // It owns what it reads: an open that never returns keeps only itself.
+  if (threads.start(std::move(body), &thread)) thread.detach();
+}
+
+class Feed : public platform::ProgressFeed {
+ public:
+  Feed(Clock& clock, const Watch& watch, Duration start, Latch& ended,
+       std::atomic<bool>& cancel, const Sizes& sizes)
+      : clock_(clock),
+        watch_(watch),
+        start_(start),
+        ended_(ended),
+        cancel_(cancel),
+        sizes_(sizes) {}
+
+  bool Update(platform::ProgressView* view) override {
+    if (ended_.IsSet() || cancel_.load()) return false;
+    const Duration elapsed = clock_.Now() - start_;
+    const std::size_t all = watch_.count;
+    const std::size_t files =
+        std::min(watch_.counters->files_done.load(), all);
+    const std::uint64_t bytes = watch_.counters->bytes_done.load();
+    *view = platform::ProgressView();
+    view->files = FilesText(files, all);
+    view->speed = SpeedText(bytes, elapsed);
+    if (files < all) view->name = watch_.name_at(files);
+    // The share done, and the rest at the rate so far: by bytes where the
+    // total is known, else by files.
+    double done = all == 0 ? 0 : static_cast<double>(files) / all;
+    if (sizes_.known.load() && sizes_.total.load() > 0) {
+      const std::uint64_t total = sizes_.total.load();
+      // Two readings of one record may both be read.
+      const std::uint64_t shown = std::min(bytes, total);
+      view->bytes = BytesText(shown, total);
+      done = static_cast<double>(shown) / static_cast<double>(total);
+    }
+    view->fraction = done;
+    if (elapsed >= kEstimateTime && done > 0 && done < 1) {
+      const double seconds =
+          static_cast<double>(elapsed.count()) / 1000 * (1 - done) / done;
+      view->left = LeftText(static_cast<std::uint64_t>(seconds + 0.999));
+    }
+    return true;
+  }
+
+  void Wait(std::uint32_t milliseconds) override {
+    clock_.Wait(ended_, Duration(milliseconds));
+  }
+
+  void Cancel() override { cancel_.store(true); }
+
+ private:
+  Clock& clock_;
+  const Watch& watch_;
+  const Duration start_;
+  Latch& ended_;
+  std::atomic<bool>& cancel_;
+  const Sizes& sizes_;
+};
+
+}  // namespace
+
+bool SizeOfFile(const WideString& name, platform::WorkerContext& context,
+                std::uint64_t* size) {
+  platform::InputFile file;
+  if (!file.Open(name, context)) return false;
+  *size = file.SizeAtOpen();
+  return true;
+}
+
+void RunPass(platform::Desktop& desktop, Clock& clock,
+             const pipeline::Threads& threads, const WideString& title,
+             const Watch& watch,
+             const std::function<void(const std::atomic<bool>& cancel)>& pass) {
+  std::atomic<bool> cancel{false};
+  Latch ended;
+  const Duration start = clock.Now();
+  std::thread thread;
+  if (!threads.start(
+          [&] {
+            pass(cancel);
+            ended.Set();
+          },
+          &thread)) {
+    pass(cancel);
+    return;
+  }
+  if (!clock.Wait(ended, kQuietTime)) {
+    const auto sizes = std::make_shared<Sizes>();
+    StartSizer(threads, watch, sizes);
+    Feed feed(clock, watch, start, ended, cancel, *sizes);
+    desktop.ShowProgress(title, feed);
+    sizes->quit.store(true);
+  }
+  thread.join();
+}
+
+}  // namespace progress

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "common/wide_string.h"
+#include "desktop/desktop.h"
+#include "pipeline/pipeline.h"
+#include "platform/worker_context.h"
+#include "progress/clock.h"
+
+namespace progress {
+
+// What a progress window reads of a run while its pass goes on.
+struct Watch {
+  std::size_t count = 0;  // the items of the pass: files, or records
+  // Published by the pass and the workers as they go.
+  std::shared_ptr<const pipeline::Progress> counters;
+  // The name of item i, read on the desktop's thread while the pass runs.
+  std::function<WideString(std::size_t)> name_at;
+  // Item i's size, false where it cannot be had; read on a thread of its
+  // own once the window shows, which may outlive the run in an open: what
+  // it reads must be shared-owned.
+  std::function<bool(std::size_t, platform::WorkerContext&, std::uint64_t*)>
+      size_of;
+};
+
+// The size of the file a name opens, for Watch::size_of.
+bool SizeOfFile(const WideString& name, platform::WorkerContext& context,
+                std::uint64_t* size);
+
+// A run that takes this long shows its progress; one that ends sooner shows
+// nothing new.
+constexpr Duration kQuietTime{2000};
+// Time left is told once this much of the run allows an estimate.
+constexpr Duration kEstimateTime{5000};
+
+// Runs `pass` on a thread of its own and, where it is still at work
+// kQuietTime after the call, shows its progress under `title` until it
+// ends. The calling thread, the desktop's, makes every desktop call, so the
+// window answers while a file of any size is hashed; `pass` makes none, and
+// stops where it stands soon after *cancel turns true (the user's Cancel).
+// Where no thread can be had, the pass runs here, without progress.
+void RunPass(platform::Desktop& desktop, Clock& clock,
+             const pipeline::Threads& threads, const WideString& title,
+             const Watch& watch,
+             const std::function<void(const std::atomic<bool>& cancel)>& pass);
+
+}  // namespace progress
