@@ -95,8 +95,9 @@ def _environment(display):
 
 
 def run_at_terminal(command, folder, display=None, keys="none", answers=(),
-                    timeout=600, usage=None):
+                    timeout=600, usage=None, interrupt_on=None):
     """Returns (boxes, exit code): each box is (text shown, answer given).
+    Ctrl+C is typed once the output holds `interrupt_on` (bytes).
     When `usage` is a list, a dict is appended to it: "work", the seconds the
     program ran less the time it waited for answers, and "peak_kib", its
     peak resident memory as the kernel had it at its last box."""
@@ -129,6 +130,9 @@ def run_at_terminal(command, folder, display=None, keys="none", answers=(),
                 if not chunk:
                     break
                 output += chunk
+                if interrupt_on and interrupt_on in output:
+                    os.write(fd, b"\x03")
+                    interrupt_on = None
                 for prompt in PROMPTS:
                     # Only the end is looked at: a report may be megabytes.
                     if output[-64:].replace(b"\r\n", b"\n").endswith(prompt.encode()):

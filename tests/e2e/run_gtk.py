@@ -52,6 +52,7 @@ class Dialog:
         self.selectable = []  # per label: can its text be selected?
         self.selected = ""    # what the text view has selected
         self.selected_shown = False  # whether the selection is in view
+        self.progress = None  # a progress bar's value
         self._walk(self.alert)
         self.text = "".join(self.texts)
 
@@ -75,6 +76,9 @@ class Dialog:
                 x, y, w, h = text.getCharacterExtents(start, pyatspi.DESKTOP_COORDS)
                 pane = node.parent.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
                 self.selected_shown = pane.y <= y and y + h <= pane.y + pane.height
+        elif role == pyatspi.ROLE_PROGRESS_BAR:
+            self.progress = node.queryValue().currentValue
+            self.texts.append("[%s]\n" % node.name)
         elif role == pyatspi.ROLE_PUSH_BUTTON:
             name = node.name.replace("_", "")
             self.buttons[name] = node
@@ -329,6 +333,47 @@ def long_reports(checks, session, root):
             print("    shown %.2f s after start" % dialog.shown)
 
 
+def cancelled(checks, session, root):
+    """A long verification: its progress dialog read and cancelled, then the
+    report of what was checked and the records left."""
+    folder = folder_in(root, "long")
+    write(folder, "a.txt", b"abc")
+    for name in ("big1.bin", "big2.bin"):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.truncate(4 << 30)  # sparse: seconds of hashing, no disk
+    write(folder, "all.md5", b"900150983cd24fb0d6963f7d28e17f72 *a.txt\n" +
+          b"0" * 32 + b" *big1.bin\n" + b"0" * 32 + b" *big2.bin\n")
+    session.start(folder)
+    dialog = session.dialog()
+    if dialog is not None:
+        time.sleep(1)  # an update or two
+        dialog.refresh()
+    checks.check("a long run: a progress dialog with a bar and Cancel",
+                 dialog is not None and dialog.title == "ハッシュの検証" and
+                 sorted(dialog.buttons) == ["Cancel"] and
+                 dialog.progress is not None and "1 / 3 ファイル" in dialog.text and
+                 " MB/秒" in dialog.text,
+                 dialog and (dialog.shape(), dialog.text, dialog.progress))
+    if dialog is None:
+        session.finish()
+        return
+    session.screenshot(dialog, "progress")
+    dialog.press("Cancel")
+    report = session.dialog()
+    checks.check("cancelled: the report so far and the records left",
+                 report is not None and
+                 report.shape() == ("Error", FAILED_CAPTION, ["OK"], "OK") and
+                 report.text == "a.txt - OK\n検証を中止しました。残りの2件は検証"
+                 "していません。\n\n" + FAILED_CAPTION,
+                 report and (report.shape(), report.text))
+    if report is not None:
+        report.press("OK")
+    code, err = session.finish()
+    checks.check("cancelled: exit 0, nothing on standard error",
+                 code == 0 and err == "", (code, err))
+    shutil.rmtree(folder)
+
+
 def planted_module(checks, session, root):
     """A copy of the program in a folder that someone else made, with a
     module planted beside it: the dialog comes from the real module."""
@@ -343,7 +388,7 @@ def planted_module(checks, session, root):
 
 
 CASES = [questions_and_creation, verification, long_name, long_reports,
-         planted_module]
+         cancelled, planted_module]
 
 
 def main():

@@ -190,8 +190,34 @@ def devices_never_opened(run):
                      (opened, stderr))
 
 
+def cancelled_at_terminal(run):
+    """A long verification: its line redrawn in place, Ctrl+C, the report of
+    what was checked, and the records left."""
+    folder = run.folder("long")
+    with open(os.path.join(folder, "a.txt"), "wb") as f:
+        f.write(b"abc")
+    for name in ("big1.bin", "big2.bin"):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.truncate(4 << 30)  # sparse: seconds of hashing, no disk
+    zeros = "ad91fd7bbc5f0ec1d42a15b2cd4e1e3a"  # wrong on purpose: never read
+    with open(os.path.join(folder, "all.md5"), "w") as f:
+        f.write("900150983cd24fb0d6963f7d28e17f72 *a.txt\n"
+                "%s *big1.bin\n%s *big2.bin\n" % (zeros, zeros))
+    boxes, code = run_at_terminal(run.command, folder, run.display, "none",
+                                  interrupt_on="ファイル".encode())
+    shown = boxes[0][0] if len(boxes) == 1 else ""
+    line, _, box = shown.rpartition("\r\x1b[K")
+    expected = ("\n[エラー] %s\na.txt - OK\n検証を中止しました。残りの2件は検証"
+                "していません。\n\n%s\n" % (FAILED_CAPTION, FAILED_CAPTION))
+    run.checks.check("a long run at a terminal: its line, Ctrl+C, the report so far",
+                     line.startswith("\rハッシュの検証  ") and
+                     "1 / 3 ファイル" in line and " MB/秒" in line and
+                     box == expected and code == 0, (line[-300:], box, code))
+    shutil.rmtree(folder)
+
+
 CASES = [no_terminal, questions, creation, verification, hostile_names,
-         planted_module, samples, devices_never_opened]
+         planted_module, samples, devices_never_opened, cancelled_at_terminal]
 
 
 def main():

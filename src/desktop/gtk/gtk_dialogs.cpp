@@ -217,6 +217,8 @@ gboolean Refresh(gpointer data) {
   GtkProgressBar* bar = GTK_PROGRESS_BAR(progress->bar);
   gtk_progress_bar_set_fraction(bar, CLAMP(view.fraction, 0.0, 1.0));
   gtk_progress_bar_set_text(bar, view.files);
+  // A screen reader reads the counts as the bar's name, its value as such.
+  atk_object_set_name(gtk_widget_get_accessible(progress->bar), view.files);
   std::string details;
   for (const char* part : {view.bytes, view.speed, view.left}) {
     if (part == nullptr || *part == '\0') continue;
