@@ -8,7 +8,13 @@
 //   ANSWERS: comma-separated yes/no for the Yes/No boxes, in order ("-": none)
 //   KILL_MS: end the program with TerminateProcess that long after the first
 //   answer, as a crash or a logout would
+//
+// A progress window (a dialog with a progress bar) is left alone, unless
+// BOX_DRIVER_CANCEL_MS is set: then it is read that long after it shows
+// (its texts, the bar's position) and its Cancel pressed.
 #include <windows.h>
+// After <windows.h>, which it builds on.
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -82,6 +88,8 @@ std::wstring WindowText(HWND window) {
 
 struct Children {
   std::wstring text;
+  std::wstring texts;  // every static text, " | " between them
+  HWND bar = nullptr;
   HWND icon = nullptr;
   HWND edit = nullptr;  // the program's own box for a long report
 };
@@ -91,7 +99,13 @@ BOOL CALLBACK ReadChild(HWND child, LPARAM param) {
   wchar_t name[64] = {};
   GetClassNameW(child, name, 64);
   if (std::wstring(name) == L"Edit") children->edit = child;
+  if (std::wstring(name) == PROGRESS_CLASSW) children->bar = child;
   if (std::wstring(name) != L"Static") return TRUE;
+  const std::wstring text = WindowText(child);
+  if (!text.empty()) {
+    if (!children->texts.empty()) children->texts += L" | ";
+    children->texts += text;
+  }
   if (GetWindowLongW(child, GWL_STYLE) & SS_ICON) {
     children->icon = child;
   } else if (children->text.empty()) {
@@ -268,6 +282,8 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   const int kill_ms = argc == 7 ? _wtoi(argv[6]) : -1;
+  const char* cancel = std::getenv("BOX_DRIVER_CANCEL_MS");
+  const int cancel_ms = cancel != nullptr ? std::atoi(cancel) : -1;
   const std::wstring keys = argv[3];
   const std::vector<std::string> answers = Split(Utf8(argv[4]));
   FILE* out = _wfopen(argv[5], L"wb");
@@ -308,13 +324,26 @@ int wmain(int argc, wchar_t** argv) {
     HWND box = finder.found;
     Sleep(300);  // let it paint before its icon is read
     seen.insert(box);
+    Children children;
+    EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&children));
+    if (children.bar != nullptr) {
+      if (cancel_ms < 0) continue;
+      Sleep(static_cast<DWORD>(cancel_ms));
+      children = Children();
+      EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&children));
+      std::fprintf(out, "progress\ncaption: %s\nbuttons: %s\ntext: %s\n"
+                   "bar: %ld\n", Escaped(WindowText(box)).c_str(),
+                   Buttons(box).c_str(), Escaped(children.texts).c_str(),
+                   static_cast<long>(SendMessageW(children.bar, PBM_GETPOS, 0, 0)));
+      PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(box, IDCANCEL)));
+      continue;
+    }
     if (keys_held) {  // read once at start: the first box comes after
       if (ctrl) Key(VK_CONTROL, false);
       if (shift) Key(VK_SHIFT, false);
       keys_held = false;
     }
-    Children children;
-    EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&children));
     const std::string buttons = Buttons(box);
     if (children.edit != nullptr) {
       // An edit control in another process answers only WM_GETTEXT.

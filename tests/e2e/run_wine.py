@@ -16,6 +16,7 @@ run is skipped, and said so."""
 import hashlib
 import os
 import re
+import shutil
 import subprocess
 import sys
 
@@ -68,17 +69,20 @@ class Runner(Checks):
         self.transcript = []  # every box of every run, in order
 
     def drive(self, folder, keys, answers="-", locale=None, trace=None,
-              kill_ms=None):
+              kill_ms=None, cancel_ms=None):
         """The run's boxes; with `trace` (a list), Wine's file-system trace
         of the run is appended to it. With `kill_ms`, the program is ended
         that long after the first answer, and the run is left out of the
-        transcript (where it ended is a matter of timing)."""
+        transcript (where it ended is a matter of timing). With `cancel_ms`,
+        a progress window is read that long after it shows and cancelled."""
         transcript = os.path.join(self.wine.root, "transcript.txt")
         env = dict(self.wine.env)
         if locale:
             env.update(LANG=locale, LC_ALL=locale)
         if trace is not None:
             env["WINEDEBUG"] = "+file"
+        if cancel_ms is not None:
+            env["BOX_DRIVER_CANCEL_MS"] = str(cancel_ms)
         run = subprocess.run([self.wine.loader, self.driver,
                               self.wine.windows_path(self.program),
                               self.wine.windows_path(folder), keys, answers,
@@ -541,11 +545,38 @@ def killed_creation(wine, runner, root):
                  faults[:5])
 
 
+def cancelled_verification(wine, runner, root):
+    """A long verification: the driver finds the task dialog, reads it,
+    presses Cancel and reads the report of what was checked and the
+    records left."""
+    folder = folder_in(root, "long", {"a.txt": b"abc"})
+    for name in ("big1.bin", "big2.bin"):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.truncate(4 << 30)  # sparse: seconds of hashing, no disk
+    with open(os.path.join(folder, "all.md5"), "wb") as f:
+        f.write(b"900150983cd24fb0d6963f7d28e17f72 *a.txt\n" +
+                b"0" * 32 + b" *big1.bin\n" + b"0" * 32 + b" *big2.bin\n")
+    got = runner.drive(folder, "none", cancel_ms=1500)
+    # The counts and speed are a matter of timing: out of the transcript.
+    del runner.transcript[-len(got) + 3:-len(got) + 5]
+    shown = got[3] if len(got) > 4 else ""
+    runner.check("a long run: a task dialog with the counts, a bar and Cancel",
+                 got[:3] == ["progress", "caption: ハッシュの検証", "buttons: cancel"]
+                 and "1 / 3 ファイル" in shown and " MB/秒" in shown and
+                 re.match(r"bar: \d+$", got[4]) is not None, got)
+    expected = box(texts.FAILED_CAPTION, "error", "ok",
+                   "a.txt - OK\\r\\n検証を中止しました。残りの2件は検証していません。"
+                   "\\r\\n\\r\\n" + texts.FAILED_CAPTION) + ["exit: 0"]
+    runner.check("cancelled: the report so far and the records left",
+                 got[5:] == expected, got)
+    shutil.rmtree(folder)
+
+
 CASES = [nothing_to_verify, creation_and_verification, malformed_list,
          network_names, look_alike_names, long_reports, code_page_932,
          names_beyond_the_code_page, lists_from_elsewhere, short_names,
          invisible_names, device_names, unbroken_names, readings,
-         case_and_links, killed_creation]
+         case_and_links, killed_creation, cancelled_verification]
 
 
 if __name__ == "__main__":
