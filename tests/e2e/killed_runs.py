@@ -1,21 +1,101 @@
 """Creation ended at every step of writing a digest file, by a kill or a
-failing system call (strace injects both), and at random moments: every
-digest file is the old one byte for byte or the new one, never empty."""
+failing system call (an interposed libc injects both), and at random
+moments: every digest file is the old one byte for byte or the new one,
+never empty."""
 
 import hashlib
 import os
 import random
 import re
+import subprocess
 
 from tests import texts
 
 OLD = b"0123456789abcdef0123456789abcdef *an older record\n"
 TEMPORARY = re.compile(r"^\.~digestbox-\d+-\d+\.tmp$")
-# The calls of one digest file's writing, as strace names them.
+# The calls of one digest file's writing, by their system calls' names.
 STEPS = ("newfstatat", "openat", "write", "close", "linkat", "dup", "rename",
          "syncfs")
-# One CPU: no thread is started, so the calls come in one order.
+# One CPU: no worker is started, so the pass's calls come in one order.
 ONE_CPU = ["taskset", "-c", "0"]
+# The libc calls behind those system calls, counted and failed on the pass's
+# thread only (strace counts per thread, and cannot tell one thread from
+# another): LD_PRELOAD of this, with STEPS_LOG to list them, or INJECT_CALL,
+# INJECT_NTH and INJECT_FAULT (eio, kill) to fail one.
+SHIM = r"""
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+static int counts[16];
+static int Step(int id, const char* call, const char* path) {
+  if (syscall(SYS_gettid) == getpid()) return 0;
+  const int n = __atomic_add_fetch(&counts[id], 1, __ATOMIC_SEQ_CST);
+  const char* log = getenv("STEPS_LOG");
+  if (log) {
+    char line[600];
+    int size = snprintf(line, sizeof line, "%s %d %s\n", call, n,
+                        path ? path : "");
+    int fd = syscall(SYS_openat, AT_FDCWD, log, O_WRONLY | O_APPEND | O_CREAT, 0644);
+    syscall(SYS_write, fd, line, size);
+    syscall(SYS_close, fd);
+  }
+  const char* inject = getenv("INJECT_CALL");
+  if (!inject || strcmp(inject, call) != 0 || atoi(getenv("INJECT_NTH")) != n)
+    return 0;
+  if (strcmp(getenv("INJECT_FAULT"), "kill") == 0) syscall(SYS_kill, getpid(), SIGKILL);
+  errno = EIO;
+  return 1;
+}
+#define REAL(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
+int open(const char* p, int f, ...) {
+  va_list a; va_start(a, f); mode_t m = va_arg(a, int); va_end(a);
+  return Step(1, "openat", p) ? -1 : REAL(open)(p, f, m);
+}
+int openat(int d, const char* p, int f, ...) {
+  va_list a; va_start(a, f); mode_t m = va_arg(a, int); va_end(a);
+  return Step(1, "openat", p) ? -1 : REAL(openat)(d, p, f, m);
+}
+int fstat(int fd, struct stat* s) { return Step(0, "newfstatat", 0) ? -1 : REAL(fstat)(fd, s); }
+int fstatat(int d, const char* p, struct stat* s, int f) {
+  return Step(0, "newfstatat", p) ? -1 : REAL(fstatat)(d, p, s, f);
+}
+int lstat(const char* p, struct stat* s) { return Step(0, "newfstatat", p) ? -1 : REAL(lstat)(p, s); }
+ssize_t write(int fd, const void* b, size_t n) { return Step(2, "write", 0) ? -1 : REAL(write)(fd, b, n); }
+int close(int fd) { return Step(3, "close", 0) ? -1 : REAL(close)(fd); }
+int linkat(int a, const char* p, int b, const char* q, int f) {
+  return Step(4, "linkat", q) ? -1 : REAL(linkat)(a, p, b, q, f);
+}
+int dup(int fd) { return Step(5, "dup", 0) ? -1 : REAL(dup)(fd); }
+int rename(const char* p, const char* q) { return Step(6, "rename", q) ? -1 : REAL(rename)(p, q); }
+int syncfs(int fd) { return Step(7, "syncfs", 0) ? -1 : REAL(syncfs)(fd); }
+"""
+
+
+def _shim(run):
+    library = os.path.join(run.root, "steps.so")
+    if not os.path.exists(library):
+        source = os.path.join(run.root, "steps.c")
+        with open(source, "w") as f:
+            f.write(SHIM)
+        subprocess.run(["cc", "-shared", "-fPIC", "-O1", "-o", library, source,
+                        "-ldl"], check=True)
+    return library
+
+
+def _with_shim(run, **settings):
+    """The program run on one CPU with the shim and `settings` in its
+    environment."""
+    return ONE_CPU + ["env", "LD_PRELOAD=" + _shim(run)] + [
+        "%s=%s" % item for item in settings.items()] + run.command
 
 
 def _record(name, data):
@@ -50,27 +130,23 @@ def _damage(folder, files):
 
 def _injected_runs(run, folder):
     """(call, occurrence) for each call of the writing of a.txt.md5, from
-    its check to the flush, found by a run traced without faults."""
+    its check to the flush, found by a run without faults."""
     log = os.path.join(run.root, "steps.txt")
-    run.at_terminal_command(
-        ONE_CPU + ["strace", "-qq", "-o", log, "-e", "trace=" + ",".join(STEPS)]
-        + run.command, folder, "shift", ["y"])
-    seen, steps, state = {}, [], "before"
+    run.at_terminal_command(_with_shim(run, STEPS_LOG=log), folder, "shift",
+                            ["y"])
+    steps, state = [], "before"
     with open(log) as f:
         for line in f:
-            call = line.split("(", 1)[0]
-            if call not in STEPS:
-                continue
-            seen[call] = seen.get(call, 0) + 1
-            if state == "before" and line.startswith(
-                    'newfstatat(AT_FDCWD, "a.txt.md5",'):
+            call, nth, path = (line.rstrip("\n").split(" ", 2) + [""])[:3]
+            if state == "before" and call == "newfstatat" and path == "a.txt.md5":
                 state = "writing"
             if state != "before":
-                steps.append((call, seen[call]))
+                steps.append((call, int(nth)))
             if state == "flushed":
                 break
             if call == "syncfs":
                 state = "flushed"  # and the close after it
+    os.remove(log)
     return steps
 
 
@@ -91,23 +167,22 @@ def every_step(run):
 
     reset()
     steps = _injected_runs(run, folder)
-    run.checks.check("strace sees the writing of the digest file",
+    run.checks.check("the shim sees the writing of the digest file",
                      any(call == "rename" for call, _ in steps), steps)
     faults = []
     for call, nth in steps:
-        for fault in ("error=EIO", "signal=KILL"):
+        for fault in ("eio", "kill"):
             reset()
             boxes, _ = run.at_terminal_command(
-                ONE_CPU + ["strace", "-qq", "-o", "/dev/null", "-e", "trace=" + call,
-                 "-e", "inject=%s:%s:when=%d" % (call, fault, nth)]
-                + run.command, folder, "shift", ["y"])
+                _with_shim(run, INJECT_CALL=call, INJECT_NTH=nth,
+                           INJECT_FAULT=fault), folder, "shift", ["y"])
             wrong, strays = _damage(folder, {"a.txt": b"abc"})
             with open(os.path.join(folder, "a.txt.md5"), "rb") as f:
                 held = f.read()
             done = any(texts.DONE in box for box, _ in boxes)
             # Only a whole new file may be called done; a temporary name is
             # left only by a kill at the rename that would have taken it.
-            left = strays and (call, fault) != ("rename", "signal=KILL")
+            left = strays and (call, fault) != ("rename", "kill")
             if wrong or (done and held != new) or left:
                 faults.append((call, nth, fault, wrong, strays, boxes[-1:]))
     run.checks.check("a kill or an error at each of %d steps: old or new, "

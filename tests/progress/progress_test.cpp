@@ -32,7 +32,9 @@ class ProgressTest : public RunTest {
     platform::ForEachEntry(
         WideString(u"*.*"),
         [&](const platform::DirectoryEntry& entry) {
-          names.emplace_back(entry.name.View());
+          if (entry.kind == platform::EntryKind::kFile) {
+            names.emplace_back(entry.name.View());
+          }
           return true;
         },
         &broken);
