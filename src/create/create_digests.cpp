@@ -111,8 +111,8 @@ bool WriteDigestFile(const WideString& extension, const WideString& name,
     const auto length = static_cast<std::uint32_t>(record.size());
     std::uint32_t written = 0;
     ok = output.Write(record.data(), length, &written);
-    if (ok && written != length) {
-      platform::SetLastErrorCode(platform::kErrorDiskFull);  // short, yet "done"
+    if (ok && written != length) {  // short, yet "done"
+      platform::SetLastErrorCode(platform::kErrorDiskFull);
       ok = false;
     }
     ok = ok && output.Commit();
@@ -120,6 +120,41 @@ bool WriteDigestFile(const WideString& extension, const WideString& name,
   }
   if (!ok) *error = platform::GetLastErrorCode();
   return ok;
+}
+
+// What the pass ended with, shown once it is over.
+struct PassEnd {
+  bool wrote = false;
+  bool stopped = false;  // by a failure or the user
+  bool failed = false;
+  platform::ErrorCode failure = 0;
+};
+
+// The pass: each file's digest file written in turn, on the pass's thread.
+void WriteInTurn(pipeline::Pipeline<Digest, HashContext>& ahead,
+                 const std::vector<File>& files, const WideString& extension,
+                 HashContext& pass_context, const std::atomic<bool>& cancel,
+                 PassEnd* end) {
+  pass_context.StopOn(&cancel);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const Digest& digest = ahead.Take(i);
+    // Cancelled: the file in hand is not written, as after a failure.
+    if (cancel.load()) {
+      end->stopped = true;
+      break;
+    }
+    if (!WriteDigestFile(extension, files[i].name, digest, &end->wrote,
+                         &end->failure)) {
+      end->stopped = end->failed = true;
+      break;
+    }
+  }
+  pass_context.StopOn(nullptr);
+  // What was written is on disk before any box: "done" means on disk.
+  if (end->wrote && !platform::FlushWrites() && !end->stopped) {
+    end->failed = true;
+    end->failure = platform::GetLastErrorCode();
+  }
 }
 
 }  // namespace
@@ -134,8 +169,7 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
                   AlgorithmId algorithm, const WideString& extension,
                   const pipeline::Threads& threads) {
   progress::SteadyClock clock;
-  return CreateDigests(desktop, provider, algorithm, extension, threads,
-                       clock);
+  return CreateDigests(desktop, provider, algorithm, extension, threads, clock);
 }
 
 int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
@@ -164,40 +198,17 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
                           std::uint64_t* size) {
     return progress::SizeOfFile((*files)[i].name, context, size);
   };
-  // What the pass ended with, shown once it is over.
-  bool wrote = false;
-  bool stopped = false;
-  bool failed = false;
-  platform::ErrorCode failure = 0;
-  progress::RunPass(
-      desktop, clock, threads, WideString(kDoneCaption), watch,
-      [&](const std::atomic<bool>& cancel) {
-        pass_context.StopOn(&cancel);
-        for (std::size_t i = 0; i < files->size(); ++i) {
-          const Digest& digest = ahead.Take(i);
-          // Cancelled: the file in hand is not written, as after a failure.
-          if (cancel.load()) {
-            stopped = true;
-            break;
-          }
-          if (!WriteDigestFile(extension, (*files)[i].name, digest, &wrote,
-                               &failure)) {
-            stopped = failed = true;
-            break;
-          }
-        }
-        pass_context.StopOn(nullptr);
-        // What was written is on disk before any box: "done" means on disk.
-        if (wrote && !platform::FlushWrites() && !stopped) {
-          failed = true;
-          failure = platform::GetLastErrorCode();
-        }
-      });
-  if (failed) {
-    ShowSystemError(desktop, failure);
+  PassEnd end;
+  progress::RunPass(desktop, clock, threads, WideString(kDoneCaption), watch,
+                    [&](const std::atomic<bool>& cancel) {
+                      WriteInTurn(ahead, *files, extension, pass_context,
+                                  cancel, &end);
+                    });
+  if (end.failed) {
+    ShowSystemError(desktop, end.failure);
     return 0;
   }
-  if (stopped) return 0;
+  if (end.stopped) return 0;
   if (listed_all) {
     desktop.ShowMessageBox(WideString(kDoneText), WideString(kDoneCaption),
                            MB_ICONINFORMATION);

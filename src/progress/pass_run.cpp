@@ -52,8 +52,7 @@ class Feed : public platform::ProgressFeed {
     if (ended_.IsSet() || cancel_.load()) return false;
     const Duration elapsed = clock_.Now() - start_;
     const std::size_t all = watch_.count;
-    const std::size_t files =
-        std::min(watch_.counters->files_done.load(), all);
+    const std::size_t files = std::min(watch_.counters->files_done.load(), all);
     const std::uint64_t bytes = watch_.counters->bytes_done.load();
     *view = platform::ProgressView();
     view->files = FilesText(files, all);
@@ -61,7 +60,8 @@ class Feed : public platform::ProgressFeed {
     if (files < all) view->name = watch_.name_at(files);
     // The share done, and the rest at the rate so far: by bytes where the
     // total is known, else by files.
-    double done = all == 0 ? 0 : static_cast<double>(files) / all;
+    double done =
+        all == 0 ? 0 : static_cast<double>(files) / static_cast<double>(all);
     if (sizes_.known.load() && sizes_.total.load() > 0) {
       const std::uint64_t total = sizes_.total.load();
       // Two readings of one record may both be read.

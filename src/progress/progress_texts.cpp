@@ -33,8 +33,9 @@ WideString BytesText(std::uint64_t done, std::uint64_t all) {
 WideString SpeedText(std::uint64_t bytes, Duration elapsed) {
   const auto milliseconds = static_cast<std::uint64_t>(elapsed.count());
   const std::uint64_t per_second =
-      milliseconds == 0 ? 0 : bytes / milliseconds * 1000 +
-                                  bytes % milliseconds * 1000 / milliseconds;
+      milliseconds == 0 ? 0
+                        : bytes / milliseconds * 1000 +
+                              bytes % milliseconds * 1000 / milliseconds;
   return WideString(Megabytes(per_second) + u" MB/秒");
 }
 

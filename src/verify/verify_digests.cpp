@@ -149,6 +149,52 @@ pipeline::JobEnd CheckOne(CryptProvider& provider, const DigestEntry& entry,
                                  : pipeline::JobEnd::kDone;
 }
 
+// The report as the pass leaves it.
+struct Reported {
+  WideString text;
+  bool failed = false;
+  bool hash_failed = false;  // no report: the error alone is shown
+  platform::ErrorCode error = 0;
+  std::size_t unchecked = 0;  // records a cancel left out
+};
+
+// The pass: each record's line appended in list order, on the pass's thread.
+void ReportInTurn(pipeline::Pipeline<Outcome, HashContext>& ahead,
+                  std::size_t count, HashContext& pass_context,
+                  const std::atomic<bool>& cancel, Reported* report) {
+  pass_context.StopOn(&cancel);
+  for (std::size_t slot = 0; slot < count; ++slot) {
+    const Outcome& outcome = ahead.Take(slot);
+    if (cancel.load()) {
+      report->unchecked = count - slot;  // the record in hand too
+      break;
+    }
+    const Check check = outcome.check;
+    if (check == Check::kHashFailed) {
+      report->hash_failed = true;
+      report->error = outcome.error;
+      break;
+    }
+    report->text.Append(*outcome.shown);
+    report->text.Append(kSeparator);
+    switch (check) {
+      case Check::kOk:
+        report->text.Append(kOk);
+        break;
+      case Check::kMismatch:
+        report->text.Append(kMismatch);
+        report->failed = true;
+        break;
+      default:
+        report->text.Append(kUnreadable);
+        report->failed = true;
+        break;
+    }
+    report->text.Append(kLineEnd);
+  }
+  pass_context.StopOn(nullptr);
+}
+
 }  // namespace
 
 int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider) {
@@ -201,55 +247,23 @@ int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
            (!entry.GetOtherName().IsAbsent() &&
             progress::SizeOfFile(entry.GetOtherName(), context, size));
   };
-  WideString report;
-  bool failed = false;
-  bool hash_failed = false;
-  platform::ErrorCode error = 0;
-  std::size_t unchecked = 0;
-  progress::RunPass(
-      desktop, clock, threads, WideString(kProgressTitle), watch,
-      [&](const std::atomic<bool>& cancel) {
-        pass_context.StopOn(&cancel);
-        for (std::size_t slot = 0; slot < list.Count(); ++slot) {
-          const Outcome& outcome = ahead.Take(slot);
-          if (cancel.load()) {
-            unchecked = list.Count() - slot;  // the record in hand too
-            break;
-          }
-          const Check check = outcome.check;
-          if (check == Check::kHashFailed) {
-            hash_failed = true;
-            error = outcome.error;
-            break;
-          }
-          report.Append(*outcome.shown);
-          report.Append(kSeparator);
-          switch (check) {
-            case Check::kOk:
-              report.Append(kOk);
-              break;
-            case Check::kMismatch:
-              report.Append(kMismatch);
-              failed = true;
-              break;
-            default:
-              report.Append(kUnreadable);
-              failed = true;
-              break;
-          }
-          report.Append(kLineEnd);
-        }
-        pass_context.StopOn(nullptr);
-      });
-  if (hash_failed) {
+  Reported reported;
+  progress::RunPass(desktop, clock, threads, WideString(kProgressTitle), watch,
+                    [&](const std::atomic<bool>& cancel) {
+                      ReportInTurn(ahead, list.Count(), pass_context, cancel,
+                                   &reported);
+                    });
+  WideString& report = reported.text;
+  bool failed = reported.failed;
+  if (reported.hash_failed) {
     // No report: what was gathered so far is dropped with the run.
-    ShowSystemError(desktop, error);
+    ShowSystemError(desktop, reported.error);
     return 0;
   }
   // A cancelled run never reads as a success.
-  if (unchecked > 0) {
+  if (reported.unchecked > 0) {
     report.Append(kCancelledBefore);
-    report.Append(progress::Digits(unchecked));
+    report.Append(progress::Digits(reported.unchecked));
     report.Append(kCancelledAfter);
     report.Append(kLineEnd);
     failed = true;

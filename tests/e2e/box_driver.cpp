@@ -331,10 +331,13 @@ int wmain(int argc, wchar_t** argv) {
       Sleep(static_cast<DWORD>(cancel_ms));
       children = Children();
       EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&children));
-      std::fprintf(out, "progress\ncaption: %s\nbuttons: %s\ntext: %s\n"
-                   "bar: %ld\n", Escaped(WindowText(box)).c_str(),
-                   Buttons(box).c_str(), Escaped(children.texts).c_str(),
-                   static_cast<long>(SendMessageW(children.bar, PBM_GETPOS, 0, 0)));
+      std::fprintf(
+          out,
+          "progress\ncaption: %s\nbuttons: %s\ntext: %s\n"
+          "bar: %ld\n",
+          Escaped(WindowText(box)).c_str(), Buttons(box).c_str(),
+          Escaped(children.texts).c_str(),
+          static_cast<long>(SendMessageW(children.bar, PBM_GETPOS, 0, 0)));
       PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                    reinterpret_cast<LPARAM>(GetDlgItem(box, IDCANCEL)));
       continue;

@@ -49,12 +49,10 @@ class ProgressTest : public RunTest {
 TEST(ProgressTextTest, TheLinesReadAsTheySay) {
   EXPECT_EQ(progress::FilesText(3, 10).View(), u"3 / 10 ファイル");
   // Cut, not rounded: 19.99 MB is not yet 20.0.
-  EXPECT_EQ(progress::BytesText(1250000, 19999999).View(),
-            u"1.2 / 19.9 MB");
+  EXPECT_EQ(progress::BytesText(1250000, 19999999).View(), u"1.2 / 19.9 MB");
   EXPECT_EQ(progress::SpeedText(3000000, progress::Duration(2000)).View(),
             u"1.5 MB/秒");
-  EXPECT_EQ(progress::SpeedText(5, progress::Duration(0)).View(),
-            u"0.0 MB/秒");
+  EXPECT_EQ(progress::SpeedText(5, progress::Duration(0)).View(), u"0.0 MB/秒");
   EXPECT_EQ(progress::LeftText(65).View(), u"残り約1分5秒");
   EXPECT_EQ(progress::LeftText(59).View(), u"残り約59秒");
 }
@@ -68,8 +66,8 @@ TEST_F(ProgressTest, NothingShowsBeforeTwoSeconds) {
   VerifyDigests(desktop_, provider_, 2, clock);
   EXPECT_TRUE(desktop_.progress.empty());
   ASSERT_EQ(desktop_.boxes.size(), 1u);
-  EXPECT_EQ(LastText(), u"a.bin - OK\r\n\r\n" +
-                            std::u16string(kSucceededCaptionText));
+  EXPECT_EQ(LastText(),
+            u"a.bin - OK\r\n\r\n" + std::u16string(kSucceededCaptionText));
 }
 
 // Past 2 s the window shows the counts, the speed, then the byte total and
@@ -96,7 +94,8 @@ TEST_F(ProgressTest, VerificationShowsProgressAndCancels) {
       EXPECT_NE(view.files.View().find(u" / 6 ファイル"), std::u16string::npos);
       EXPECT_EQ(view.speed.View().substr(view.speed.Length() - 5), u" MB/秒");
       EXPECT_TRUE(view.bytes.IsEmpty() ||
-                  view.bytes.View().find(u" / 100.6 MB") != std::u16string::npos);
+                  view.bytes.View().find(u" / 100.6 MB") !=
+                      std::u16string::npos);
       EXPECT_LE(view.fraction, 1.0);
     }
     ASSERT_EQ(desktop.boxes.size(), 1u);
@@ -110,8 +109,8 @@ TEST_F(ProgressTest, VerificationShowsProgressAndCancels) {
       }
       continue;
     }
-    const std::u16string line = kCancelledHead +
-                                progress::Digits(6 - checked) + kCancelledTail;
+    const std::u16string line =
+        kCancelledHead + progress::Digits(6 - checked) + kCancelledTail;
     EXPECT_LT(checked, 6u);
     EXPECT_EQ(report.substr(report.size() - line.size() - 12),
               line + u"\r\n" + kFailedCaptionText);
@@ -138,8 +137,7 @@ TEST_F(ProgressTest, CancelledCreationKeepsWhatItWrote) {
     EXPECT_TRUE(desktop.progress[0].cancelled);
     EXPECT_TRUE(desktop.boxes.empty());
     std::size_t written = 0;
-    while (written < order.size() &&
-           Exists(Utf8(order[written]) + ".md5")) {
+    while (written < order.size() && Exists(Utf8(order[written]) + ".md5")) {
       EXPECT_EQ(ReadBytes(Utf8(order[written]) + ".md5"),
                 std::string(kZerosMd5) + " *" + Utf8(order[written]) + "\n");
       ++written;

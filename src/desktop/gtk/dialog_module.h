@@ -21,7 +21,8 @@ struct DialogsProgressView {
 };
 // Fills *view, whose texts stay valid until the next call; 0 once the run
 // has ended.
-typedef int (*DialogsProgressUpdate)(void* feed, struct DialogsProgressView* view);
+typedef int (*DialogsProgressUpdate)(void* feed,
+                                     struct DialogsProgressView* view);
 // A modal progress dialog, updated a few times a second until `update`
 // ends it (returns 0) or the user cancels (returns 1).
 typedef int (*DialogsProgress)(const char* title, DialogsProgressUpdate update,

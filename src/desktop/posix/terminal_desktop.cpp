@@ -121,8 +121,8 @@ std::u16string FormatProgressLine(const WideString& title,
     if (!part->IsEmpty()) line.append(u"  ").append(part->View());
   }
   if (!view.name.IsEmpty()) {
-    line.append(u"  ").append(VisibleText(view.name.View(),
-                                          LineEnds::kEscaped, true));
+    line.append(u"  ").append(
+        VisibleText(view.name.View(), LineEnds::kEscaped, true));
   }
   int room = columns - 1;
   std::size_t at = 0;
