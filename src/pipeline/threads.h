@@ -25,7 +25,7 @@ struct Threads {
 // One worker per CPU the process may use (its affinity, and on Linux its
 // cgroup's CPU quota), at most 8, and one where the current folder's disk
 // seeks; reading ahead wherever there is more than one CPU. With one CPU, no
-// thread at all. Decided once per run.
+// worker and no helper. Decided once per run.
 Threads HashThreads();
 
 }  // namespace pipeline

@@ -322,10 +322,14 @@ int wmain(int argc, wchar_t** argv) {
     EnumWindows(FindBox, reinterpret_cast<LPARAM>(&finder));
     if (finder.found == nullptr) continue;
     HWND box = finder.found;
-    Sleep(300);  // let it paint before its icon is read
     seen.insert(box);
     Children children;
     EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&children));
+    if (children.bar == nullptr) {
+      Sleep(300);  // let it paint before its icon is read
+      children = Children();
+      EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&children));
+    }
     if (children.bar != nullptr) {
       if (cancel_ms < 0) continue;
       Sleep(static_cast<DWORD>(cancel_ms));

@@ -108,8 +108,7 @@ void Win32Desktop::ShowProgress(const WideString& title, ProgressFeed& feed) {
   TASKDIALOGCONFIG config = {};
   config.cbSize = sizeof(config);
   config.dwFlags = TDF_SHOW_PROGRESS_BAR | TDF_CALLBACK_TIMER |
-                   TDF_ALLOW_DIALOG_CANCELLATION |
-                   TDF_POSITION_RELATIVE_TO_WINDOW;
+                   TDF_ALLOW_DIALOG_CANCELLATION;
   config.dwCommonButtons = TDCBF_CANCEL_BUTTON;
   config.pszWindowTitle = W(caption);
   // Placeholders of the lines' shape, so that the dialog is laid out for
