@@ -194,9 +194,12 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
   watch.count = files->size();
   watch.counters = ahead.SharedProgress();
   watch.name_at = [files](std::size_t i) { return (*files)[i].name; };
+  // Not the files hashed in turn: a digest file held open, even to read its
+  // size, would make the pass's writing of it fail where opens share.
   watch.size_of = [files](std::size_t i, platform::WorkerContext& context,
                           std::uint64_t* size) {
-    return progress::SizeOfFile((*files)[i].name, context, size);
+    return !(*files)[i].in_turn &&
+           progress::SizeOfFile((*files)[i].name, context, size);
   };
   PassEnd end;
   progress::RunPass(desktop, clock, threads, WideString(kDoneCaption), watch,

@@ -3,6 +3,7 @@
 #include <string>
 
 namespace progress {
+
 std::u16string Digits(std::uint64_t value) {
   std::u16string digits;
   do {

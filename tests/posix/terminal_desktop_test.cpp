@@ -50,6 +50,23 @@ TEST(TerminalDesktopTest, InvisibleNamesAndLookAlikeEscapesAreShown) {
             u"\\udc80\\u202e\r\n");
 }
 
+// The progress line never wraps (a wrapped line could not be redrawn in
+// place), and a name's controls are shown, not obeyed.
+TEST(TerminalDesktopTest, ProgressLineFitsTheTerminal) {
+  platform::ProgressView view;
+  view.files = WideString(u"3 / 10 ファイル");
+  view.speed = WideString(u"1.5 MB/秒");
+  view.name = WideString(u"a\x1b[2Kb.txt");
+  const WideString title(u"ハッシュの検証");
+  EXPECT_EQ(platform::posix::FormatProgressLine(title, view, 200),
+            u"ハッシュの検証  3 / 10 ファイル  1.5 MB/秒  a\\x1b[2Kb.txt");
+  // 14 columns of title, 2 of space, then 4 of "3 / ": 20 in all; 21 wide.
+  EXPECT_EQ(platform::posix::FormatProgressLine(title, view, 21),
+            u"ハッシュの検証  3 / ");
+  EXPECT_EQ(platform::posix::FormatProgressLine(title, view, 20),
+            u"ハッシュの検証  3 /");
+}
+
 TEST(TerminalDesktopTest, OnlyYesWordsMeanYes) {
   for (const char* yes :
        {"y", "Y", "yes", "YeS", " yes ", "\xE3\x81\xAF\xE3\x81\x84"}) {
