@@ -51,10 +51,10 @@ struct Progress {
 //   waits then stops the workers, and the results it takes are to be
 //   dropped.
 // - A stop sets `stop`, which jobs check after each call that may block,
-//   and waits for each worker to end or to be inside such a call; a worker
-//   stuck there is left to the kernel (detached). What a job touches after
-//   such a call (its slot, its context, the job and what it holds) is kept
-//   alive by shared ownership.
+//   and waits for each worker to end, or to stay inside such a call beyond
+//   a moment; a worker stuck there is left to the kernel (detached). What a job
+//   touches after such a call (its slot, its context, the job and what it
+//   holds) is kept alive by shared ownership.
 //
 // Context: a JobContext, default-constructible; one per worker, and the
 // pass's own, lent by the run.
@@ -147,6 +147,7 @@ class Pipeline {
   static constexpr std::size_t kBatch = 32;
   static constexpr std::chrono::microseconds kShortJob{100};
   static constexpr std::chrono::milliseconds kRecheck{1};
+  static constexpr std::chrono::milliseconds kPatience{200};
   static constexpr int kClaimed = 0;
   static constexpr int kDone = 1;
   static constexpr int kLeft = 2;  // left to the pass
@@ -271,13 +272,17 @@ class Pipeline {
       const std::lock_guard<std::mutex> lock(s.mutex);
       s.room.notify_all();
     }
+    // A read in hand ends in a moment where the disk answers (a cancel
+    // comes mid-read): only one that outlasts this is left to the kernel.
+    const auto patience = std::chrono::steady_clock::now() + kPatience;
     for (const std::shared_ptr<Worker>& worker : workers_) {
       for (;;) {
         if (worker->finished.load()) {
           worker->thread.join();
           break;
         }
-        if (worker->context.InBlockingCall().load()) {
+        if (worker->context.InBlockingCall().load() &&
+            std::chrono::steady_clock::now() > patience) {
           worker->thread.detach();
           break;
         }

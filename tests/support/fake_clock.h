@@ -5,7 +5,8 @@
 #include "progress/clock.h"
 
 // Time that moves only as the run waits: each wait takes a real millisecond
-// (less once the latch is set) and moves the time on by all it asked for. A
+// (less once the latch is set; Windows' timer makes it up to 16) and moves
+// the time on by all it asked for. A
 // wait that would reach `limit` waits for the latch instead, so time never
 // gets there.
 class FakeClock : public progress::Clock {
