@@ -19,6 +19,8 @@ OK_CAPTION = "検証に成功しました。"
 FAILED_CAPTION = "検証に失敗しました。"
 MISMATCH = "ハッシュ値が一致しません。"
 UNREADABLE = "ファイルが見つからないか、読み込みに失敗しました。"
+VERIFY_TITLE = "ハッシュの検証"
+CANCELLED = "検証を中止しました。残りの%d件は検証していません。"
 
 
 def shown(text):

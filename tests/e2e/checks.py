@@ -2,6 +2,8 @@
 
 import os
 
+from tests import texts
+
 
 class Checks:
     """Prints each check as it goes and counts the outcomes."""
@@ -42,3 +44,19 @@ def files_of(folder):
             with open(path, "rb") as f:
                 out[name] = f.read()
     return out
+
+
+def long_verification(folder):
+    """A verification that runs for seconds: "a.txt", checked at once, then
+    two sparse 4 GiB files (seconds of hashing, no disk) that a cancel
+    leaves unchecked. Returns the lines of the report that a cancel soon
+    after 2 s gives."""
+    with open(os.path.join(folder, "a.txt"), "wb") as f:
+        f.write(b"abc")
+    for name in ("big1.bin", "big2.bin"):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.truncate(4 << 30)
+    with open(os.path.join(folder, "all.md5"), "wb") as f:
+        f.write(b"900150983cd24fb0d6963f7d28e17f72 *a.txt\n" +
+                b"0" * 32 + b" *big1.bin\n" + b"0" * 32 + b" *big2.bin\n")
+    return ["a.txt - OK", texts.CANCELLED % 2, "", texts.FAILED_CAPTION]

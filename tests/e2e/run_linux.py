@@ -13,7 +13,7 @@ import tempfile
 
 from tests import texts
 from tests.e2e import killed_runs
-from tests.e2e.checks import Checks, files_of
+from tests.e2e.checks import Checks, files_of, long_verification
 from tests.e2e.linux_session import (Display, plant_module, run_at_terminal,
                                      run_without_terminal)
 from tests.texts import shown
@@ -194,23 +194,14 @@ def cancelled_at_terminal(run):
     """A long verification: its line redrawn in place, Ctrl+C, the report of
     what was checked, and the records left."""
     folder = run.folder("long")
-    with open(os.path.join(folder, "a.txt"), "wb") as f:
-        f.write(b"abc")
-    for name in ("big1.bin", "big2.bin"):
-        with open(os.path.join(folder, name), "wb") as f:
-            f.truncate(4 << 30)  # sparse: seconds of hashing, no disk
-    zeros = "ad91fd7bbc5f0ec1d42a15b2cd4e1e3a"  # wrong on purpose: never read
-    with open(os.path.join(folder, "all.md5"), "w") as f:
-        f.write("900150983cd24fb0d6963f7d28e17f72 *a.txt\n"
-                "%s *big1.bin\n%s *big2.bin\n" % (zeros, zeros))
+    report = long_verification(folder)
     boxes, code = run_at_terminal(run.command, folder, run.display, "none",
                                   interrupt_on="ファイル".encode())
     shown = boxes[0][0] if len(boxes) == 1 else ""
     line, _, box = shown.rpartition("\r\x1b[K")
-    expected = ("\n[エラー] %s\na.txt - OK\n検証を中止しました。残りの2件は検証"
-                "していません。\n\n%s\n" % (FAILED_CAPTION, FAILED_CAPTION))
+    expected = "\n[エラー] %s\n%s\n" % (FAILED_CAPTION, "\n".join(report))
     run.checks.check("a long run at a terminal: its line, Ctrl+C, the report so far",
-                     line.startswith("\rハッシュの検証  ") and
+                     line.startswith("\r%s  " % texts.VERIFY_TITLE) and
                      "1 / 3 ファイル" in line and " MB/秒" in line and
                      box == expected and code == 0, (line[-300:], box, code))
     shutil.rmtree(folder)
