@@ -74,7 +74,8 @@ class Desktop {
   // A window with the title, a progress bar, the feed's lines and a Cancel
   // button (Escape and closing it cancel too), updated from the feed once to
   // ten times a second until the feed ends it or the user cancels; shown
-  // only for runs that take long. Returns once it is gone.
+  // only for runs that take long. Returns once it is gone; a desktop that
+  // can show none returns at once, and the run goes on unseen.
   virtual void ShowProgress(const WideString& title, ProgressFeed& feed) = 0;
 };
 

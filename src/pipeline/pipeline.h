@@ -96,8 +96,8 @@ class Pipeline {
   Pipeline& operator=(const Pipeline&) = delete;
 
   unsigned Workers() const { return static_cast<unsigned>(workers_.size()); }
-  Progress& GetProgress() { return shared_->progress; }
-  // The same, for a reader that may outlast the pipeline by a moment.
+  // What progress reads, for a reader that may outlast the pipeline by a
+  // moment.
   std::shared_ptr<const Progress> SharedProgress() const {
     return std::shared_ptr<const Progress>(shared_, &shared_->progress);
   }

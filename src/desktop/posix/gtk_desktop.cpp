@@ -73,11 +73,7 @@ extern "C" int UpdateProgress(void* data, DialogsProgressView* out) {
 }  // namespace
 
 void GtkDesktop::ShowProgress(const WideString& title, ProgressFeed& feed) {
-  if (progress_ == nullptr) {
-    ProgressView view;
-    while (feed.Update(&view)) feed.Wait(250);
-    return;
-  }
+  if (progress_ == nullptr) return;
   ProgressBridge bridge{feed, {}};
   const std::string shown = EncodeUtf8(VisibleCaption(title));
   if (progress_(shown.c_str(), UpdateProgress, &bridge) != 0) feed.Cancel();

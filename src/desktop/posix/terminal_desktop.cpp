@@ -125,20 +125,12 @@ std::u16string FormatProgressLine(const WideString& title,
         VisibleText(view.name.View(), LineEnds::kEscaped, true));
   }
   int room = columns - 1;
-  std::size_t at = 0;
-  while (at < line.size()) {
-    std::size_t next = at + 1;
-    char32_t c = line[at];
-    if (c >= 0xD800 && c < 0xDC00 && next < line.size() &&
-        line[next] >= 0xDC00 && line[next] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (line[next] - 0xDC00);
-      ++next;
-    }
+  std::size_t fits = 0;
+  ForEachCodePoint(line, [&](std::uint32_t c, std::size_t units) {
     room -= ColumnsOf(c);
-    if (room < 0) break;
-    at = next;
-  }
-  line.resize(at);
+    if (room >= 0) fits += units;
+  });
+  line.resize(fits);
   return line;
 }
 
@@ -192,14 +184,11 @@ int TerminalDesktop::ShowMessageBox(const WideString& text,
 
 void TerminalDesktop::ShowProgress(const WideString& title,
                                    ProgressFeed& feed) {
-  ProgressView view;
   const int tty = OpenTerminal();
-  if (tty < 0) {
-    // Boxes go to standard error: a log, where redrawn lines are noise.
-    while (feed.Update(&view)) feed.Wait(250);
-    return;
-  }
+  // Boxes go to standard error: a log, where redrawn lines are noise.
+  if (tty < 0) return;
   const InterruptScope interrupt;
+  ProgressView view;
   while (feed.Update(&view)) {
     if (interrupt.Pressed()) {
       feed.Cancel();

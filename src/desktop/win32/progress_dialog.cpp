@@ -2,6 +2,7 @@
 // asks for).
 #include <string>
 
+#include "common/unicode.h"
 #include "common/visible_text.h"
 #include "desktop/win32/win32_desktop.h"
 #include "platform/win32/windows_include.h"
@@ -32,8 +33,8 @@ std::u16string CutName(std::u16string name) {
   std::size_t head = half;
   std::size_t tail = name.size() - half;
   // Never between the halves of a surrogate pair.
-  if (name[head] >= 0xDC00 && name[head] < 0xE000) --head;
-  if (name[tail] >= 0xDC00 && name[tail] < 0xE000) ++tail;
+  if (IsLowSurrogate(name[head])) --head;
+  if (IsLowSurrogate(name[tail])) ++tail;
   return name.substr(0, head) + u"\u2026" + name.substr(tail);
 }
 
@@ -118,10 +119,7 @@ void Win32Desktop::ShowProgress(const WideString& title, ProgressFeed& feed) {
   config.pfCallback = OnEvent;
   config.lpCallbackData = reinterpret_cast<LONG_PTR>(&shown);
   config.cxWidth = 260;
-  if (show == nullptr || FAILED(show(&config, nullptr, nullptr, nullptr))) {
-    ProgressView view;
-    while (feed.Update(&view)) feed.Wait(250);
-  }
+  if (show != nullptr) show(&config, nullptr, nullptr, nullptr);
   if (controls != nullptr) ::FreeLibrary(controls);
 }
 

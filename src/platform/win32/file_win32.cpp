@@ -46,19 +46,37 @@ std::wstring_view LastComponent(std::wstring_view path) {
   return slash == std::wstring_view::npos ? path : path.substr(slash + 1);
 }
 
+// The folder part of a name, with its separator; empty for a bare name.
+std::wstring FolderOf(const wchar_t* name) {
+  const std::wstring_view path(name);
+  const std::size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring_view::npos
+             ? std::wstring()
+             : std::wstring(path.substr(0, slash + 1));
+}
+
+bool FinalPath(HANDLE handle, std::wstring* path) {
+  wchar_t buffer[32768];
+  const DWORD length = ::GetFinalPathNameByHandleW(
+      handle, buffer, static_cast<DWORD>(std::size(buffer)),
+      FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= std::size(buffer)) return false;
+  path->assign(buffer, length);
+  return true;
+}
+
+bool SameIgnoringCase(std::wstring_view a, std::wstring_view b) {
+  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
 // Whether the open file is the one of that very name, and not another that
 // the name reaches as its 8.3 short name ("VERY~DLD.md5" for
 // "verylongname.txt.md5x"): the normalized final path spells the long name.
 bool OpenedUnderOwnName(HANDLE file, const wchar_t* name) {
-  wchar_t path[32768];
-  const DWORD length = ::GetFinalPathNameByHandleW(
-      file, path, static_cast<DWORD>(std::size(path)), FILE_NAME_NORMALIZED);
-  if (length == 0 || length >= std::size(path)) return false;
-  const std::wstring_view own = LastComponent(std::wstring_view(path, length));
-  const std::wstring_view asked = LastComponent(name);
-  return ::CompareStringOrdinal(own.data(), static_cast<int>(own.size()),
-                                asked.data(), static_cast<int>(asked.size()),
-                                TRUE) == CSTR_EQUAL;
+  std::wstring path;
+  return FinalPath(file, &path) &&
+         SameIgnoringCase(LastComponent(path), LastComponent(name));
 }
 
 bool IsWine() {
@@ -83,16 +101,6 @@ bool CaseSensitive(HANDLE folder) {
          (flags & kCaseSensitiveDir) != 0;
 }
 
-bool FinalPath(HANDLE handle, std::wstring* path) {
-  wchar_t buffer[32768];
-  const DWORD length = ::GetFinalPathNameByHandleW(
-      handle, buffer, static_cast<DWORD>(std::size(buffer)),
-      FILE_NAME_NORMALIZED);
-  if (length == 0 || length >= std::size(buffer)) return false;
-  path->assign(buffer, length);
-  return true;
-}
-
 enum class Entry {
   kOwn,    // the entry of that very name
   kAlias,  // another entry of the folder: a short name, another case
@@ -104,12 +112,8 @@ enum class Entry {
 // the name, exactly where the folder keeps case, else ignoring case (so a
 // digest file of "photo.jpg" is still that of "Photo.jpg").
 Entry EntryOpened(HANDLE file, const wchar_t* name) {
-  const std::wstring_view asked(name);
-  const std::size_t slash = asked.find_last_of(L"\\/");
-  const std::wstring folder_name =
-      slash == std::wstring_view::npos
-          ? L"."
-          : std::wstring(asked.substr(0, slash + 1));
+  std::wstring folder_name = FolderOf(name);
+  if (folder_name.empty()) folder_name = L".";
   const HANDLE folder = ::CreateFileW(
       folder_name.c_str(), FILE_READ_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -132,11 +136,7 @@ Entry EntryOpened(HANDLE file, const wchar_t* name) {
   const std::wstring_view own_name = LastComponent(own);
   const std::wstring_view asked_name = LastComponent(name);
   const bool same =
-      exact ? own_name == asked_name
-            : ::CompareStringOrdinal(
-                  own_name.data(), static_cast<int>(own_name.size()),
-                  asked_name.data(), static_cast<int>(asked_name.size()),
-                  TRUE) == CSTR_EQUAL;
+      exact ? own_name == asked_name : SameIgnoringCase(own_name, asked_name);
   return same ? Entry::kOwn : Entry::kAlias;
 }
 
@@ -216,14 +216,6 @@ bool CanReplace(const wchar_t* name) {
   ::CloseHandle(file);
   ::SetLastError(error);
   return error == ERROR_SUCCESS;
-}
-
-std::wstring FolderOf(const wchar_t* name) {
-  const std::wstring_view path(name);
-  const std::size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring_view::npos
-             ? std::wstring()
-             : std::wstring(path.substr(0, slash + 1));
 }
 
 bool SetDeleteOnClose(HANDLE file, bool doomed) {
