@@ -9,6 +9,7 @@
 #include "support/fake_clock.h"
 #include "support/run_test.h"
 #include "support/texts.h"
+#include "support/utf.h"
 
 namespace {
 
@@ -39,10 +40,6 @@ class ProgressTest : public RunTest {
         },
         &broken);
     return names;
-  }
-
-  static std::string Utf8(const std::u16string& text) {
-    return std::string(text.begin(), text.end());  // ASCII names only
   }
 };
 
@@ -135,7 +132,7 @@ TEST_F(ProgressTest, CancelledCreationKeepsWhatItWrote) {
   const std::vector<std::u16string> order = Listing();
   for (const int cancel_at : {0, 2, 5}) {
     for (const std::u16string& name : order) {
-      std::filesystem::remove(PathOf(Utf8(name) + ".md5"));
+      std::filesystem::remove(PathOf(U8(name) + ".md5"));
     }
     ScriptedDesktop desktop;
     desktop.CancelProgressAt(cancel_at);
@@ -146,14 +143,14 @@ TEST_F(ProgressTest, CancelledCreationKeepsWhatItWrote) {
     EXPECT_TRUE(desktop.progress[0].cancelled);
     EXPECT_TRUE(desktop.boxes.empty());
     std::size_t written = 0;
-    while (written < order.size() && Exists(Utf8(order[written]) + ".md5")) {
-      EXPECT_EQ(ReadBytes(Utf8(order[written]) + ".md5"),
-                std::string(kZerosMd5) + " *" + Utf8(order[written]) + "\n");
+    while (written < order.size() && Exists(U8(order[written]) + ".md5")) {
+      EXPECT_EQ(ReadBytes(U8(order[written]) + ".md5"),
+                std::string(kZerosMd5) + " *" + U8(order[written]) + "\n");
       ++written;
     }
     EXPECT_LT(written, order.size());
     for (std::size_t i = written; i < order.size(); ++i) {
-      EXPECT_FALSE(Exists(Utf8(order[i]) + ".md5")) << Utf8(order[i]);
+      EXPECT_FALSE(Exists(U8(order[i]) + ".md5")) << U8(order[i]);
     }
   }
 }
