@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
-# Installs what the build needs ("run") or what every suite needs ("test"),
-# with apt-get, only when something is missing.
+# Installs what the program's build needs ("run": the program, its GTK
+# dialog module and its Wayland key probe) or what every suite needs
+# ("test"), with apt-get, only when something is missing.
+# A failed index update is reported and the install still tried: a mirror
+# in sync can fail one index while every package needed stays installable.
+# Only a failed install stops.
 set -euo pipefail
 
-run_packages=(cmake make g++ pkg-config libssl-dev libx11-dev)
+run_packages=(cmake make g++ pkg-config libssl-dev libx11-dev libgtk-3-dev
+  libwayland-dev libxkbcommon-dev wayland-protocols)
 test_packages=("${run_packages[@]}" libgtest-dev libgmock-dev googletest
   clang clang-format clang-tidy libclang-rt-14-dev valgrind mingw-w64 wine wine32 wine64 xvfb xdotool
   locales python3 coreutils
-  libgtk-3-dev at-spi2-core python3-pyatspi dbus-daemon x11-utils
+  at-spi2-core python3-pyatspi dbus-daemon x11-utils
   fonts-ipafont-gothic imagemagick
   debhelper lintian python3-pefile icoutils librsvg2-bin zip unzip wixl msitools
   caja caja-actions desktop-file-utils
-  libwayland-dev libxkbcommon-dev wayland-protocols mutter python3-gi
+  mutter python3-gi
   build-essential dpkg-dev pkgconf
   pyflakes3 unicode-data osslsigncode hashdeep strace diffoscope-minimal linux-perf)
 
@@ -28,11 +33,37 @@ for package in "${wanted[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo=sudo
-if printf '%s\n' "${missing[@]}" | grep -q '^wine32$'; then
-  $sudo dpkg --add-architecture i386
+# sudo passes no environment by default: env sets it on the far side.
+as_root=(env DEBIAN_FRONTEND=noninteractive)
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || {
+    echo "install-deps: not root and no sudo: as root, run $0 ${1:-run}" >&2
+    exit 1
+  }
+  echo "install-deps: installing needs root: using sudo, which may ask for your password"
+  as_root=(sudo "${as_root[@]}")
 fi
-echo "installing: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+# Another package manager (unattended upgrades on a fresh desktop) may hold
+# the lock: wait for it rather than fail.
+apt=(apt-get -o DPkg::Lock::Timeout=300)
+
+if printf '%s\n' "${missing[@]}" | grep -q '^wine32$'; then
+  "${as_root[@]}" dpkg --add-architecture i386
+fi
+echo "install-deps: ${#missing[@]} packages to install: ${missing[*]}"
+echo "install-deps: apt-get waits up to 5 minutes for another package manager" \
+  "to finish; on a fresh system the whole install takes a few minutes"
+started=$(date +%s)
+updated=true
+if ! "${as_root[@]}" "${apt[@]}" update -qq; then
+  updated=false
+  echo "install-deps: apt-get update failed (above); trying the install" \
+    "with the package lists there are" >&2
+fi
+if ! "${as_root[@]}" "${apt[@]}" install -y -qq "${missing[@]}" >/dev/null; then
+  echo "install-deps: apt-get install failed (above)" >&2
+  $updated || echo "install-deps: the package lists could not be updated" \
+    "either: try again later, when the mirror is in sync" >&2
+  exit 1
+fi
+echo "install-deps: installed in $(($(date +%s) - started)) s"
