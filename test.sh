@@ -99,7 +99,7 @@ step "fuzz: build" build fuzz
 step "fuzz: parser" fuzz
 step "win32: build" build win32
 step "release: scripts/release.sh" scripts/release.sh
-step "release: a second build elsewhere, later: every artifact the same" \
+step "release: a second build elsewhere, later, by another user under another umask: every artifact the same" \
   scripts/rebuild-check.sh
 step "release: the Windows program's resources and the zip" \
   /usr/bin/python3 -m tests.release.check_windows_release \

@@ -210,6 +210,10 @@ def check_zip(checks, zip_path, exe, version):
             checks.check("zip: %s has CR LF line ends only" % name,
                          data.count(b"\n") > 0 and
                          data.count(b"\n") == data.count(b"\r\n") == data.count(b"\r"))
+        modes = {i.filename: oct(i.external_attr >> 16) for i in archive.infolist()}
+        checks.check("zip: fixed modes, whoever built it under whatever umask",
+                     modes == {"digestbox.exe": "0o100755", "README.txt": "0o100644",
+                               "LICENSE.txt": "0o100644"}, modes)
         readme = archive.read("README.txt") if "README.txt" in names else b""
         text = readme[3:].decode("utf-8", "replace")
         checks.check("zip: the readme is UTF-8 with a byte-order mark, Japanese first",
