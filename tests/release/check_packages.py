@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """The Debian packages as a user gets them: lintian finds no error and no
-warning, they install, the installed program runs once without a display
+warning, the GTK package recommends a Japanese font, they install, the installed program runs once without a display
 (its box on standard error) and once in a graphical session (one GTK
 dialog), its file-manager entries start it in a folder (check_file_manager),
 and purging them leaves none of their files. Run as root; ends
@@ -26,6 +26,22 @@ def run(command, **kwargs):
     return subprocess.run(command, capture_output=True, text=True, **kwargs)
 
 
+def check_recommends(checks, debs):
+    """The dialogs are drawn in a Japanese font, which an English desktop
+    lacks: the GTK package brings one; the program alone, for servers,
+    brings none."""
+    fields = {}
+    for deb in debs:
+        name = run(["dpkg-deb", "-f", deb, "Package"]).stdout.strip()
+        fields[name] = run(["dpkg-deb", "-f", deb, "Depends", "Recommends"]).stdout
+    checks.check("digestbox-gtk recommends a Japanese font",
+                 "Recommends: fonts-noto-cjk | fonts-ipafont-gothic | fonts-vlgothic\n"
+                 in fields.get("digestbox-gtk", ""), fields)
+    checks.check("digestbox stays light: no font, no GTK",
+                 "font" not in fields.get("digestbox", "font") and
+                 "libgtk" not in fields["digestbox"], fields)
+
+
 def main():
     dist = sys.argv[1] if len(sys.argv) > 1 else "dist"
     debs = sorted(glob.glob(os.path.join(dist, "digestbox_*.deb")) +
@@ -35,6 +51,7 @@ def main():
     lintian = run(["lintian", "--fail-on", "error,warning", "-I", "--pedantic"] + debs)
     print(lintian.stdout + lintian.stderr)
     checks.check("lintian: no error, no warning", lintian.returncode == 0)
+    check_recommends(checks, debs)
 
     env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
     installed = run(["apt-get", "install", "-y", "-q", "--no-install-recommends"] +
