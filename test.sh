@@ -81,6 +81,8 @@ step "run.sh's build: the program alone, without GoogleTest" run_build_alone
 step "linux: build" build linux
 step "linux: unit tests" ctest --preset linux
 step "lint: clang-format, clang-tidy, pyflakes" lint
+step "manual: every text the program shows, and no other" \
+  python3 -m tests.release.check_manual man/digestbox.1
 step "linux: end to end" timeout 900 python3 -m tests.e2e.run_linux build/linux/digestbox
 step "linux: end to end under valgrind" timeout 1200 \
   python3 -m tests.e2e.run_linux build/linux/digestbox --valgrind

@@ -21,6 +21,8 @@ MISMATCH = "ハッシュ値が一致しません。"
 UNREADABLE = "ファイルが見つからないか、読み込みに失敗しました。"
 VERIFY_TITLE = "ハッシュの検証"
 CANCELLED = "検証を中止しました。残りの%d件は検証していません。"
+CREATE_CANCELLED = "作成を中止しました。残りの%d件は作成していません。"
+TRUNCATED = "表示しきれないため、以降の%d行を省略しました。"
 
 
 def shown(text):
@@ -31,3 +33,15 @@ def shown(text):
 def escaped(text):
     """As the Wine driver's transcript writes it."""
     return text.replace("\r\n", "\\r\\n")
+
+
+# The progress window's lines beside the title (DONE_CAPTION or
+# VERIFY_TITLE), the bytes' "%s / %s MB" apart, which holds no Japanese.
+PROGRESS_FILES = "%d / %d ファイル"
+PROGRESS_SPEED = "%s MB/秒"
+PROGRESS_LEFT = "残り約%d分%d秒"
+PROGRESS_LEFT_SECONDS = "残り約%d秒"
+# At the terminal: a box's icon as a word (error, information, question,
+# warning), and the Japanese Yes to a question.
+ICON_WORDS = ("エラー", "情報", "確認", "警告")
+YES = "はい"
