@@ -124,8 +124,9 @@ def main():
             raise SystemExit("missing " + path)
     bits = bits_of(build.program)
     if bits == 32 and not runs_32bit_code():
-        return skip("%s: this kernel cannot run 32-bit code, so neither can "
-                    "wine32; the win64 build runs the same suites"
+        return skip("%s: no 32-bit Wine runs here (wine32 is missing, or "
+                    "the kernel runs no 32-bit code); the win64 build runs "
+                    "the same suites"
                     % os.path.dirname(build.program))
     wine = Wine(bits)
     runner = Runner(wine, build.driver, build.program)

@@ -114,7 +114,7 @@ def main():
             ["msiinfo", "suminfo", msi], capture_output=True, text=True).stdout else 64
         arch, program = "x86" if bits == 32 else "x64", exe
         if bits == 32 and not runs_32bit_code():
-            print("    (this kernel runs no 32-bit code: the runs use the package "
+            print("    (no 32-bit Wine here: the runs use the package "
                   "built for 64 bits)")
             arch, program = "x64", os.path.join(ROOT, "build", "win64-release",
                                                 "digestbox.exe")
