@@ -8,6 +8,7 @@
 #include "platform/system_error.h"
 #include "support/run_test.h"
 #include "support/texts.h"
+#include "support/utf.h"
 
 #include <windows.h>
 
@@ -54,6 +55,35 @@ TEST_F(Win32RunsTest, NamesOutsideTheCodePageAreWrittenInUtf8) {
   Create();
   ASSERT_EQ(desktop_.boxes.size(), 1u);
   EXPECT_EQ(desktop_.boxes[0].text, TextOf(ERROR_FILE_EXISTS));
+}
+
+// A record from elsewhere whose two readings name two files: both weigh the
+// same, and the one that stands but cannot be read fails the line, named.
+TEST_F(Win32RunsTest, AReadingThatCannotBeReadFailsTheLine) {
+  if (GetACP() == CP_UTF8) GTEST_SKIP() << "one reading only";
+  const std::string utf8 = "\xC3\xA9.txt";  // é.txt; Ã©.txt in 1252
+  wchar_t read[16];
+  const int units = MultiByteToWideChar(
+      CP_ACP, 0, utf8.data(), static_cast<int>(utf8.size()), read, 16);
+  const std::u16string readings[] = {
+      std::u16string(reinterpret_cast<char16_t*>(read), units), U16(utf8)};
+  const std::string x_md5 = "9dd4e461268c8034f5c8564e155c67a6";
+  WriteBytes("list.md5", x_md5 + " *" + utf8 + "\n");
+  for (const std::u16string& name : readings) WriteBytes(U8(name), "x");
+  for (const std::u16string& locked : readings) {
+    const HANDLE held =
+        CreateFileW(reinterpret_cast<const wchar_t*>(locked.c_str()),
+                    GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    desktop_.boxes.clear();
+    Verify();
+    CloseHandle(held);
+    EXPECT_EQ(LastText(), locked + u" - " + kUnreadableText + u"\r\n\r\n" +
+                              kFailedCaptionText);
+  }
+  desktop_.boxes.clear();
+  Verify();
+  EXPECT_EQ(LastBox().caption, kSucceededCaptionText);
 }
 
 TEST_F(Win32RunsTest, DeviceNamesAreNotHashed) {

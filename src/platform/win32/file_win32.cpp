@@ -301,6 +301,15 @@ bool InputFile::UnderOwnName(const WideString& name) const {
   return OpenedUnderOwnName(HandleOf(handle_), win32::W(name));
 }
 
+bool NamesFile(const WideString& name) {
+  if (NamesNetworkOrDevice(name.View()) || NamesReservedDevice(name.View())) {
+    return false;
+  }
+  const DWORD attributes = ::GetFileAttributesW(win32::W(name));
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 bool InputFile::Read(void* buffer, std::uint32_t size, std::uint32_t* read) {
   DWORD got = 0;
   const BOOL ok = ::ReadFile(HandleOf(handle_), buffer, size, &got, nullptr);
