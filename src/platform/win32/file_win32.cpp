@@ -357,8 +357,16 @@ bool OutputFile::Commit() {
   return ::CloseHandle(file) != FALSE && shown;
 }
 
-// Still marked for deletion: closing removes it.
-void OutputFile::Discard() { CloseKeepingError(&handle_); }
+// Marked for deletion again, since a commit that failed part way (memory
+// that ran out before the rename) may have unmarked it: closing removes it.
+void OutputFile::Discard() {
+  if (HandleOf(handle_) == INVALID_HANDLE_VALUE) return;
+  {
+    const PreserveLastError keep;
+    SetDeleteOnClose(HandleOf(handle_), true);
+  }
+  CloseKeepingError(&handle_);
+}
 
 bool FlushWrites() { return true; }
 
