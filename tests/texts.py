@@ -21,6 +21,8 @@ MISMATCH = "ハッシュ値が一致しません。"
 UNREADABLE = "ファイルが見つからないか、読み込みに失敗しました。"
 VERIFY_TITLE = "ハッシュの検証"
 CANCELLED = "検証を中止しました。残りの%d件は検証していません。"
+# The last line of a report the Windows box cannot take whole.
+TRUNCATED = "表示しきれないため、以降の%d行を省略しました。"
 
 
 def shown(text):
