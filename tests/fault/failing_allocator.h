@@ -1,12 +1,9 @@
 #pragma once
 
-// operator new and delete replaced for the fault suite. Once armed, the
-// allocations of every thread but the one that armed it (the desktop's, in
-// the suite) succeed `allowed` times and then fail with std::bad_alloc, as
-// they do in a process out of memory.
+// operator new replaced for the fault suite: once armed, the allocations of
+// every thread but the arming one (the desktop's, in the suite) succeed
+// `allowed` times, then fail with std::bad_alloc, as out of memory.
 namespace failing_allocator {
-
 void FailOtherThreadsAfter(long allowed);
 void Disarm();
-
 }  // namespace failing_allocator

@@ -1,11 +1,12 @@
 // Creation and verification over what only Windows has: sharing modes,
-// device names, read-only files and the ANSI code page.
+// device names, read-only files and the ANSI code pages.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "hash/file_hash.h"
 #include "platform/system_error.h"
+#include "platform/win32/code_page_win32.h"
 #include "support/run_test.h"
 #include "support/texts.h"
 #include "support/utf.h"
@@ -84,6 +85,25 @@ TEST_F(Win32RunsTest, AReadingThatCannotBeReadFailsTheLine) {
   desktop_.boxes.clear();
   Verify();
   EXPECT_EQ(LastBox().caption, kSucceededCaptionText);
+}
+
+// Each code page reads back the names it writes, 65001 (which Wine cannot
+// be set to) with no second reading.
+TEST(CodePageTest, EveryCodePageReadsBackTheNamesItWrites) {
+  for (const unsigned page : {932u, 1252u, unsigned{CP_UTF8}}) {
+    for (const char* name : {"日本.txt", "café.txt", "\U0001F600.txt"}) {
+      std::string bytes;
+      ASSERT_TRUE(
+          platform::win32::WideToAnsiIn(page, WideString(U16(name)), &bytes));
+      const std::u16string read(
+          platform::win32::AnsiToWideIn(page, bytes.data(), bytes.size())
+              .View());
+      const WideString other =
+          platform::win32::OtherReadingIn(page, bytes.data(), bytes.size());
+      EXPECT_TRUE(read == U16(name) || other.View() == U16(name)) << page;
+      EXPECT_TRUE(page != CP_UTF8 || (bytes == name && other.IsAbsent()));
+    }
+  }
 }
 
 TEST_F(Win32RunsTest, DeviceNamesAreNotHashed) {
