@@ -22,6 +22,7 @@ UNREADABLE = "ファイルが見つからないか、読み込みに失敗しま
 VERIFY_TITLE = "ハッシュの検証"
 CANCELLED = "検証を中止しました。残りの%d件は検証していません。"
 CREATE_CANCELLED = "作成を中止しました。残りの%d件は作成していません。"
+# The last line of a report the Windows box cannot take whole.
 TRUNCATED = "表示しきれないため、以降の%d行を省略しました。"
 
 

@@ -1,6 +1,7 @@
 #include "app/app_main.h"
 
 #include "app/show_system_error.h"
+#include "common/out_of_memory.h"
 #include "create/create_digests.h"
 #include "digest/digest_record.h"
 #include "hash/crypt_provider.h"
@@ -18,7 +19,9 @@ const char16_t kSha1Question[] =
 
 }  // namespace
 
-int AppMain(platform::Desktop& desktop) {
+namespace {
+
+int Run(platform::Desktop& desktop) {
   CryptProvider provider;
   if (!provider.Acquire()) {
     ShowSystemError(desktop, platform::GetLastErrorCode());
@@ -35,4 +38,17 @@ int AppMain(platform::Desktop& desktop) {
   const AlgorithmId algorithm = CALG_MD5 + (ctrl ? 1 : 0);
   return CreateDigests(desktop, provider, algorithm,
                        DigestExtension(algorithm));
+}
+
+}  // namespace
+
+// Memory that runs out ends the run, not the process: the digest files
+// written so far stay, the platform's own text says why, and the exit code
+// is a failed run's, 0. The run's memory is free again by the box.
+int AppMain(platform::Desktop& desktop) {
+  int code = 0;
+  if (RunOrOutOfMemory([&] { code = Run(desktop); })) return code;
+  RunOrOutOfMemory(
+      [&] { ShowSystemError(desktop, platform::kErrorNotEnoughMemory); });
+  return 0;
 }

@@ -2,9 +2,35 @@
 #include "desktop/win32/win32_desktop.h"
 #include "platform/win32/windows_include.h"
 
+namespace {
+
+// A DLL loaded after start-up (comctl32's own, such as uxtheme, and what
+// LoadLibraryW brings) is looked for in System32 only, never in the
+// program's folder, which for a download is Downloads, where anything may
+// have been saved beside it. comctl32 6 still comes from the manifest's
+// side-by-side assembly, which goes before any search. Looked up, not
+// imported: a Windows 7 without KB2533623 lacks it, and there the current
+// folder at least leaves the search.
+void LoadDllsFromSystem32Only() {
+  using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
+  const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  const auto set_directories =
+      kernel == nullptr ? nullptr
+                        : reinterpret_cast<SetDefaultDllDirectoriesCall>(
+                              reinterpret_cast<void*>(::GetProcAddress(
+                                  kernel, "SetDefaultDllDirectories")));
+  if (set_directories == nullptr ||
+      !set_directories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    ::SetDllDirectoryW(L"");
+  }
+}
+
+}  // namespace
+
 // None of the four arguments is read: the program has no command line. The
 // start-up code ends the process with the value returned.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  LoadDllsFromSystem32Only();
   platform::win32::Win32Desktop desktop;
   return AppMain(desktop);
 }

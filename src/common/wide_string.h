@@ -6,9 +6,9 @@
 
 // UTF-16 text owned by one holder, which may hold no string at all (absent).
 // Appending absent text changes nothing; appending present text, even empty
-// text, makes the string present. An append that finds no memory is skipped
-// so that a report can go on without one of its pieces; constructing a
-// string that finds no memory throws std::bad_alloc and ends the process.
+// text, makes the string present. Constructing or appending to a string
+// that finds no memory throws std::bad_alloc: a report never goes on
+// without one of its pieces, and the run ends with the memory box.
 class WideString {
  public:
   WideString() = default;
@@ -24,9 +24,8 @@ class WideString {
   const char16_t* CStr() const { return text_.c_str(); }
   std::u16string_view View() const { return text_; }
 
-  // Returns false when the piece was skipped for want of memory.
-  bool Append(std::u16string_view text);
-  bool Append(const WideString& text);
+  void Append(std::u16string_view text);
+  void Append(const WideString& text);
 
   bool operator==(const WideString& other) const {
     return present_ == other.present_ && text_ == other.text_;

@@ -55,3 +55,30 @@ bool FirstFailingRecord(std::basic_string_view<Char> report,
                     });
   return found;
 }
+
+// The report cut after its last whole line that leaves `room` units for
+// `note(n)`, the line that says n lines were left out, which ends it. For a
+// desktop whose control cannot take the whole report.
+template <typename Char, typename Note>
+std::basic_string<Char> CutReport(std::basic_string_view<Char> report,
+                                  std::basic_string_view<Char> line_end,
+                                  std::size_t room, Note note) {
+  std::size_t lines = 1;
+  for (std::size_t at = report.find(line_end);
+       at != std::basic_string_view<Char>::npos;
+       at = report.find(line_end, at + line_end.size())) {
+    ++lines;
+  }
+  std::size_t kept = 0, end = 0;
+  for (;;) {
+    const std::size_t next = report.find(line_end, end);
+    if (next == std::basic_string_view<Char>::npos) break;
+    const std::size_t after = next + line_end.size();
+    if (after + note(lines - kept - 1).size() > room) break;
+    end = after;
+    ++kept;
+  }
+  std::basic_string<Char> cut(report.substr(0, end));
+  cut += note(lines - kept);
+  return cut;
+}

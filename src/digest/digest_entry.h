@@ -9,7 +9,7 @@
 // One record of a digest file.
 class DigestEntry {
  public:
-  // Both take `length` bytes in the thread's ANSI code page; 0 bytes give
+  // Both take `length` bytes in the system ANSI code page; 0 bytes give
   // an absent string.
   void SetDigest(const char* bytes, std::size_t length);
   void SetName(const char* bytes, std::size_t length);

@@ -8,7 +8,7 @@
 #include "digest/digest_list.h"
 
 enum class ListEncoding {
-  kCodePage,  // names in the thread's ANSI code page
+  kCodePage,  // names in the system ANSI code page
   kUtf8,      // a list that said so with a byte-order mark
 };
 

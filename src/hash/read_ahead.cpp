@@ -44,6 +44,8 @@ bool ReadAhead::Wait(std::uint32_t* read, platform::ErrorCode* error) {
   return ok_;
 }
 
+// The helper's whole life: it allocates nothing (a read into a buffer
+// given, under a lock), so no failed allocation can leave its thread.
 void ReadAhead::Serve() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {

@@ -10,10 +10,12 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "common/out_of_memory.h"
 #include "pipeline/job_context.h"
 #include "pipeline/threads.h"
 
@@ -103,6 +105,8 @@ class Pipeline {
   }
 
   // The result of job `index`, the next in order; valid until the next call.
+  // Throws std::bad_alloc, on the pass's thread, once a worker's job found
+  // no memory.
   Result& Take(std::size_t index) {
     Shared& s = *shared_;
     s.progress.files_done.store(index, std::memory_order_relaxed);
@@ -134,6 +138,7 @@ class Pipeline {
       }
     }
     if (s.out_of_handles.load()) StopWorkers();
+    if (s.out_of_memory.load()) throw std::bad_alloc();
     if (slot.state.load(std::memory_order_acquire) == kDone) return slot.result;
     return RunHere(index);
   }
@@ -169,7 +174,9 @@ class Pipeline {
           in_turn(std::move(in_turn_in)),
           slots(new Slot[window]) {}
 
-    bool Quit() const { return stop.load() || out_of_handles.load(); }
+    bool Quit() const {
+      return stop.load() || out_of_handles.load() || out_of_memory.load();
+    }
 
     const std::size_t count;
     const Threads threads;
@@ -188,6 +195,7 @@ class Pipeline {
     std::atomic<int> workers_waiting{0};
     std::atomic<bool> stop{false};
     std::atomic<bool> out_of_handles{false};
+    std::atomic<bool> out_of_memory{false};  // a worker's job found none
     Progress progress;
   };
 
@@ -234,9 +242,14 @@ class Pipeline {
         Slot& slot = s.slots[index % s.window];
         JobEnd end = JobEnd::kToThePass;
         const auto began = std::chrono::steady_clock::now();
-        if (!s.Quit()) {
-          slot.result = Result{};
-          end = s.job(index, worker.context, &slot.result, &s.stop);
+        // A job that finds no memory is handed to the pass, which then
+        // fails the run: thrown from this thread, it would end the process.
+        if (!s.Quit() && !RunOrOutOfMemory([&] {
+              slot.result = Result{};
+              end = s.job(index, worker.context, &slot.result, &s.stop);
+            })) {
+          end = JobEnd::kToThePass;
+          s.out_of_memory.store(true);
         }
         if (end == JobEnd::kOutOfHandles) s.out_of_handles.store(true);
         slot.state.store(end == JobEnd::kDone ? kDone : kLeft);

@@ -9,8 +9,10 @@ namespace platform {
 
 // Threads: every conversion may run on any number of threads at once.
 
-// Bytes in the thread's ANSI code page to UTF-16. A run of length 0 gives an
-// absent string. Throws std::bad_alloc when the string cannot be allocated.
+// Bytes in the system ANSI code page, the one WideToAnsi writes, to UTF-16
+// (not the thread's, which follows the user's format and may differ). A run
+// of length 0 gives an absent string. Throws std::bad_alloc when the string
+// cannot be allocated.
 WideString AnsiToWide(const char* bytes, std::size_t length);
 
 // A name from a list marked as UTF-8. Where names are UTF-16 (Windows), its

@@ -53,6 +53,11 @@ class InputFile {
   FileId identity_;
 };
 
+// Whether an ordinary file, not a folder, stands under `name`, whether or
+// not it can be opened (locked, access denied). Network places and devices
+// are never asked: false.
+bool NamesFile(const WideString& name);
+
 // A digest file, written whole under a temporary name in its folder and
 // then put in place of its own name in one step, so that a run killed at any
 // moment leaves it as it was, or complete. The temporary file is visible

@@ -20,6 +20,7 @@ extern const ErrorCode kErrorInvalidName;
 extern const ErrorCode kErrorFileNotFound;
 extern const ErrorCode kErrorPathNotFound;
 extern const ErrorCode kErrorFileExists;
+extern const ErrorCode kErrorNotEnoughMemory;
 // A file that ended short of its size at open.
 extern const ErrorCode kErrorShortRead;
 

@@ -1,9 +1,11 @@
 #include "progress/pass_run.h"
 
 #include <algorithm>
+#include <new>
 #include <thread>
 #include <utility>
 
+#include "common/out_of_memory.h"
 #include "platform/file.h"
 #include "progress/progress_texts.h"
 
@@ -13,6 +15,7 @@ namespace {
 // The byte total, gathered once the window shows (quick runs pay nothing).
 struct Sizes {
   std::atomic<bool> quit{false};
+  std::atomic<bool> out_of_memory{false};
   std::atomic<bool> known{false};
   std::atomic<std::uint64_t> total{0};
 };
@@ -22,15 +25,18 @@ void StartSizer(const pipeline::Threads& threads, const Watch& watch,
   if (!watch.size_of) return;
   std::function<void()> body = [sizes, size_of = watch.size_of,
                                 count = watch.count] {
-    platform::WorkerContext context;
-    std::uint64_t total = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-      if (sizes->quit.load()) return;
-      std::uint64_t size = 0;
-      if (size_of(i, context, &size)) total += size;
-    }
-    sizes->total.store(total);
-    sizes->known.store(true);
+    const bool ran = RunOrOutOfMemory([&] {
+      platform::WorkerContext context;
+      std::uint64_t total = 0;
+      for (std::size_t i = 0; i < count; ++i) {
+        if (sizes->quit.load()) return;
+        std::uint64_t size = 0;
+        if (size_of(i, context, &size)) total += size;
+      }
+      sizes->total.store(total);
+      sizes->known.store(true);
+    });
+    if (!ran) sizes->out_of_memory.store(true);
   };
   std::thread thread;
   // It owns what it reads: an open that never returns keeps only itself.
@@ -111,23 +117,31 @@ void RunPass(platform::Desktop& desktop, Clock& clock,
   Latch ended;
   const Duration start = clock.Now();
   std::thread thread;
+  // Memory that runs out on any of the run's threads ends the run here, on
+  // the desktop's thread, once the pass has left.
+  bool pass_ran = true;
   if (!threads.start(
           [&] {
-            pass(cancel);
+            pass_ran = RunOrOutOfMemory([&] { pass(cancel); });
             ended.Set();
           },
           &thread)) {
     pass(cancel);
     return;
   }
+  bool shown = true;
+  bool sized = true;
   if (!clock.Wait(ended, kQuietTime)) {
     const auto sizes = std::make_shared<Sizes>();
     StartSizer(threads, watch, sizes);
     Feed feed(clock, watch, start, ended, cancel, *sizes);
-    desktop.ShowProgress(title, feed);
+    shown = RunOrOutOfMemory([&] { desktop.ShowProgress(title, feed); });
+    if (!shown) cancel.store(true);
     sizes->quit.store(true);
+    sized = !sizes->out_of_memory.load();
   }
   thread.join();
+  if (!pass_ran || !shown || !sized) throw std::bad_alloc();
 }
 
 }  // namespace progress

@@ -43,7 +43,10 @@ constexpr Duration kEstimateTime{5000};
 // ends. The calling thread, the desktop's, makes every desktop call, so the
 // window answers while a file of any size is hashed; `pass` makes none, and
 // stops where it stands soon after *cancel turns true (the user's Cancel).
-// Where no thread can be had, the pass runs here, without progress.
+// Where no thread can be had, the pass runs here, without progress. Memory
+// that ran out on the pass's thread, a worker's (passed on by the pass) or
+// this one's while the window showed is thrown here as std::bad_alloc once
+// the pass has left.
 void RunPass(platform::Desktop& desktop, Clock& clock,
              const pipeline::Threads& threads, const WideString& title,
              const Watch& watch,

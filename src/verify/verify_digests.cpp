@@ -9,6 +9,7 @@
 #include "digest/hex_to_bytes.h"
 #include "hash/file_hash.h"
 #include "pipeline/pipeline.h"
+#include "platform/file.h"
 #include "platform/last_error.h"
 #include "progress/pass_run.h"
 #include "progress/progress_texts.h"
@@ -95,15 +96,24 @@ void Report(const Reading& reading, const WideString& name, Outcome* outcome) {
   outcome->shown = &name;
 }
 
+// Whether a file, not a folder, stands under the reading, opened or not.
+bool Exists(const Reading& reading, const WideString& name) {
+  if (reading.opened.opened) return true;
+  return !IsNotFound(reading.error) && platform::NamesFile(name);
+}
+
 // Hashes the entry's file and compares it with the entry's digest text. A
 // record written elsewhere may mean its name's UTF-8 reading rather than the
-// code page's (where names are UTF-16 and the code page is another):
-// - the code-page reading that does not open (missing, a folder, locked) is
-//   followed by the UTF-8 reading; where neither opens, the line names the
-//   code-page reading if something stands under it, else the UTF-8 one;
-// - where both readings name existing files that are not one file, both
-//   are checked, and the line is OK only when both match: a file planted
-//   under the other reading never vouches for the one the record means.
+// code page's (where names are UTF-16 and the code page is another); both
+// weigh the same:
+// - where both readings name files that are not one file, both are
+//   checked, and the line is OK only when both are: a file planted under
+//   the other reading never vouches for the one the record means, and one
+//   that cannot be read (locked, access denied) fails the line;
+// - where one reading names a file, that file is checked;
+// - where neither does, the line names the code-page reading if something
+//   stands under it (a folder), else the UTF-8 one.
+// The line names the reading that failed, the code page's first.
 void CheckEntry(CryptProvider& provider, HashContext& context,
                 const DigestEntry& entry, Ahead* ahead, Outcome* outcome) {
   const WideString& name = entry.GetName();
@@ -117,18 +127,15 @@ void CheckEntry(CryptProvider& provider, HashContext& context,
   }
   const Reading second =
       CheckReading(provider, context, entry, other, ahead, outcome);
-  if (!first.opened.opened) {
-    if (second.opened.opened || second.check == Check::kHashFailed ||
-        IsNotFound(first.error)) {
-      Report(second, other, outcome);
-    }
-    return;
-  }
-  const bool ambiguous = second.opened.opened &&
-                         !(second.opened.identity == first.opened.identity);
-  if (!ambiguous) return;
-  if (second.check == Check::kHashFailed ||
-      (first.check == Check::kOk && second.check != Check::kOk)) {
+  const bool first_exists = Exists(first, name);
+  const bool second_exists = Exists(second, other);
+  const bool one_file = first.opened.opened && second.opened.opened &&
+                        first.opened.identity == second.opened.identity;
+  const bool names_second =
+      first_exists && second_exists
+          ? !one_file && first.check == Check::kOk
+          : second_exists || (!first_exists && IsNotFound(first.error));
+  if (second.check == Check::kHashFailed || names_second) {
     Report(second, other, outcome);
   }
 }

@@ -74,10 +74,16 @@ class Runner(Checks):
         of the run is appended to it. With `kill_ms`, the program is ended
         that long after the first answer, and the run is left out of the
         transcript (where it ended is a matter of timing). With `cancel_ms`,
-        a progress window is read that long after it shows and cancelled."""
+        a progress window is read that long after it shows and cancelled.
+        `locale` is one locale, or a pair (system, user) set apart."""
         transcript = os.path.join(self.wine.root, "transcript.txt")
         env = dict(self.wine.env)
-        if locale:
+        if isinstance(locale, tuple):
+            # Wine takes the system code page from LC_CTYPE, the user's
+            # locale (and the thread's code page) from LC_MESSAGES.
+            env.pop("LC_ALL", None)
+            env.update(LANG=locale[1], LC_CTYPE=locale[0], LC_MESSAGES=locale[1])
+        elif locale:
             env.update(LANG=locale, LC_ALL=locale)
         if trace is not None:
             env["WINEDEBUG"] = "+file"
@@ -328,6 +334,28 @@ def code_page_932(wine, runner, root):
                  "\n".join(got))
 
 
+def mixed_locales(wine, runner, root):
+    """A system code page apart from the user's format (932 with en-US, 1252
+    with ja-JP): a name the system code page holds is written in it, and
+    verification reads it back so."""
+    for system, user, name, code_page in (("ja_JP", "en_US", "日本.txt", "cp932"),
+                                          ("en_US", "ja_JP", "café.txt", "cp1252")):
+        if not (private_locale(wine, system, "UTF-8") and
+                private_locale(wine, user, "UTF-8")):
+            print("[SKIP] %s with %s: no such locale here" % (system, user))
+            continue
+        folder = folder_in(root, "mixed-" + code_page, {name: b"1", "plain.txt": b"2"})
+        pair = (system + ".UTF-8", user + ".UTF-8")
+        runner.drive(folder, "shift", "yes", locale=pair)
+        with open(os.path.join(folder, name + ".md5"), "rb") as f:
+            written = f.read()[34:-1]
+        got = runner.drive(folder, "none", locale=pair)
+        runner.check("%s with a %s user: written in %s, verified" % (system, user, code_page),
+                     written == name.encode(code_page) and report_of(got) == sorted(
+                         [name + " - OK", "plain.txt - OK", "", OK_CAPTION]),
+                     repr(written) + "\n" + "\n".join(got))
+
+
 def report_of(got):
     """The report box's lines, sorted (records come in directory order)."""
     text = [line[6:] for line in got if line.startswith("text: ")]
@@ -569,7 +597,7 @@ def cancelled_verification(wine, runner, root):
 
 
 CASES = [nothing_to_verify, creation_and_verification, malformed_list,
-         network_names, look_alike_names, long_reports, code_page_932,
+         network_names, look_alike_names, long_reports, code_page_932, mixed_locales,
          names_beyond_the_code_page, lists_from_elsewhere, short_names,
          invisible_names, device_names, unbroken_names, readings,
          case_and_links, killed_creation, cancelled_verification]

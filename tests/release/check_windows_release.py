@@ -2,7 +2,8 @@
 """Reads a built Windows program the way Windows does and checks what a
 release must carry: the manifest, the version information (the project's
 version), the icon sizes, a stripped GUI executable under 512 KiB that
-imports only Windows' own DLLs; then, when given, the release zip.
+imports only Windows' own DLLs and loads later ones from System32 alone;
+then, when given, the release zip.
 Debian's tools read it: python3-pefile, and icoutils for the icon.
 Ends with 'N passed, N failed'.
 
@@ -134,12 +135,26 @@ def check_executable(checks, pe, exe):
                  pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
     dlls = {entry.dll.decode().upper() for entry in pe.DIRECTORY_ENTRY_IMPORT}
     checks.check("imports only Windows' own DLLs", dlls <= SYSTEM_DLLS, dlls)
+    check_dll_search(checks, pe)
     size = os.path.getsize(exe)
     checks.check("under 512 KiB (%d bytes)" % size, size < 512 * 1024)
     sections = {s.Name.rstrip(b"\0").decode() for s in pe.sections}
     checks.check("stripped: no symbols, no debug sections",
                  pe.FILE_HEADER.PointerToSymbolTable == 0 and
                  not any(name.startswith(".debug") for name in sections), sections)
+
+
+def check_dll_search(checks, pe):
+    """DLLs loaded later come from System32 only: SetDefaultDllDirectories
+    is looked up by name at run time (a static import would keep the program
+    from starting on a Windows 7 without KB2533623), never imported."""
+    imported = {imp.name for entry in pe.DIRECTORY_ENTRY_IMPORT
+                for imp in entry.imports if imp.name}
+    data = pe.__data__[:]
+    checks.check("SetDefaultDllDirectories looked up, not imported",
+                 b"SetDefaultDllDirectories\0" in data and
+                 b"SetDefaultDllDirectories" not in imported and
+                 b"GetProcAddress" in imported, sorted(imported))
 
 
 def check_pe_flags(checks, pe):

@@ -24,6 +24,11 @@ inline constexpr char16_t kUnreadableText[] =
     u"ファイルが見つからないか、読み込みに失敗しました。";
 inline constexpr char16_t kFailedCaptionText[] = u"検証に失敗しました。";
 inline constexpr char16_t kSucceededCaptionText[] = u"検証に成功しました。";
+// The last line of a report its box cannot take whole: the count of lines
+// left out stands between the two.
+inline constexpr char16_t kTruncatedBeforeText[] =
+    u"表示しきれないため、以降の";
+inline constexpr char16_t kTruncatedAfterText[] = u"行を省略しました。";
 
 inline constexpr char kEmptyMd5[] = "d41d8cd98f00b204e9800998ecf8427e";
 inline constexpr char kEmptySha1[] = "da39a3ee5e6b4b0d3255bfef95601890afd80709";

@@ -1,13 +1,15 @@
 // Creation and verification over what only Windows has: sharing modes,
-// device names, read-only files and the ANSI code page.
+// device names, read-only files and the ANSI code pages.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "hash/file_hash.h"
 #include "platform/system_error.h"
+#include "platform/win32/code_page_win32.h"
 #include "support/run_test.h"
 #include "support/texts.h"
+#include "support/utf.h"
 
 #include <windows.h>
 
@@ -54,6 +56,54 @@ TEST_F(Win32RunsTest, NamesOutsideTheCodePageAreWrittenInUtf8) {
   Create();
   ASSERT_EQ(desktop_.boxes.size(), 1u);
   EXPECT_EQ(desktop_.boxes[0].text, TextOf(ERROR_FILE_EXISTS));
+}
+
+// A record from elsewhere whose two readings name two files: both weigh the
+// same, and the one that stands but cannot be read fails the line, named.
+TEST_F(Win32RunsTest, AReadingThatCannotBeReadFailsTheLine) {
+  if (GetACP() == CP_UTF8) GTEST_SKIP() << "one reading only";
+  const std::string utf8 = "\xC3\xA9.txt";  // é.txt; Ã©.txt in 1252
+  wchar_t read[16];
+  const int units = MultiByteToWideChar(
+      CP_ACP, 0, utf8.data(), static_cast<int>(utf8.size()), read, 16);
+  const std::u16string readings[] = {
+      std::u16string(reinterpret_cast<char16_t*>(read), units), U16(utf8)};
+  const std::string x_md5 = "9dd4e461268c8034f5c8564e155c67a6";
+  WriteBytes("list.md5", x_md5 + " *" + utf8 + "\n");
+  for (const std::u16string& name : readings) WriteBytes(U8(name), "x");
+  for (const std::u16string& locked : readings) {
+    const HANDLE held =
+        CreateFileW(reinterpret_cast<const wchar_t*>(locked.c_str()),
+                    GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    desktop_.boxes.clear();
+    Verify();
+    CloseHandle(held);
+    EXPECT_EQ(LastText(), locked + u" - " + kUnreadableText + u"\r\n\r\n" +
+                              kFailedCaptionText);
+  }
+  desktop_.boxes.clear();
+  Verify();
+  EXPECT_EQ(LastBox().caption, kSucceededCaptionText);
+}
+
+// Each code page reads back the names it writes, 65001 (which Wine cannot
+// be set to) with no second reading.
+TEST(CodePageTest, EveryCodePageReadsBackTheNamesItWrites) {
+  for (const unsigned page : {932u, 1252u, unsigned{CP_UTF8}}) {
+    for (const char* name : {"日本.txt", "café.txt", "\U0001F600.txt"}) {
+      std::string bytes;
+      ASSERT_TRUE(
+          platform::win32::WideToAnsiIn(page, WideString(U16(name)), &bytes));
+      const std::u16string read(
+          platform::win32::AnsiToWideIn(page, bytes.data(), bytes.size())
+              .View());
+      const WideString other =
+          platform::win32::OtherReadingIn(page, bytes.data(), bytes.size());
+      EXPECT_TRUE(read == U16(name) || other.View() == U16(name)) << page;
+      EXPECT_TRUE(page != CP_UTF8 || (bytes == name && other.IsAbsent()));
+    }
+  }
 }
 
 TEST_F(Win32RunsTest, DeviceNamesAreNotHashed) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/out_of_memory.h"
 #include "desktop/desktop.h"
 #include "desktop/report_lines.h"
 #include "desktop/win32/message_font.h"
@@ -16,6 +17,8 @@ namespace {
 
 constexpr int kEditId = 100;
 constexpr int kIconId = 101;
+const char16_t kCutBefore[] = u"表示しきれないため、以降の";
+const char16_t kCutAfter[] = u"行を省略しました。";
 
 struct Report {
   const WideString* text;
@@ -23,6 +26,7 @@ struct Report {
   std::uint32_t style;
   MessageFont font;       // the box's
   MessageFont text_font;  // the report's, with its every character
+  std::u16string cut;     // what the text control shows, where not all
 };
 
 void Layout(HWND box) {
@@ -106,7 +110,41 @@ void GiveCtrlKeys(HWND control) {
                           reinterpret_cast<LONG_PTR>(WithCtrlKeys)));
 }
 
-void OpenBox(HWND box, const Report& report) {
+std::u16string CutNote(std::size_t lines) {
+  std::u16string note(kCutBefore);
+  for (const char digit : std::to_string(lines)) {
+    note += static_cast<char16_t>(digit);
+  }
+  return note + kCutAfter;
+}
+
+// Puts the report in the edit control and returns what it holds. The control
+// takes what its memory allows (262,144,000 characters were seen of a
+// 641-million-character report): a report it cannot take whole is cut at a
+// line, halving until the cut fits, and never silently: its last line says
+// how many lines were left out.
+std::u16string_view ShowWhatFits(HWND edit, const WideString& text,
+                                 std::u16string* cut) {
+  ::SetWindowTextW(edit, W(text));
+  const auto taken = static_cast<std::size_t>(::GetWindowTextLengthW(edit));
+  if (taken >= text.Length()) return text.View();
+  for (std::size_t room = taken > 0 ? taken : text.Length() / 2;; room /= 2) {
+    const bool made = RunOrOutOfMemory([&] {
+      *cut =
+          CutReport(text.View(), std::u16string_view(u"\r\n"), room, CutNote);
+    });
+    if (made) {
+      ::SetWindowTextW(edit, reinterpret_cast<const wchar_t*>(cut->c_str()));
+      if (static_cast<std::size_t>(::GetWindowTextLengthW(edit)) >=
+          cut->size()) {
+        return *cut;
+      }
+    }
+    if (room == 0) return {};
+  }
+}
+
+void OpenBox(HWND box, Report& report) {
   ::SetWindowLongPtrW(box, DWLP_USER, reinterpret_cast<LONG_PTR>(&report));
   ::SetWindowTextW(box, CaptionOf(report));
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
@@ -137,7 +175,8 @@ void OpenBox(HWND box, const Report& report) {
   GiveCtrlKeys(edit);
   GiveCtrlKeys(ok);
   ::SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);  // no 32K limit
-  ::SetWindowTextW(edit, W(*report.text));
+  const std::u16string_view text =
+      ShowWhatFits(edit, *report.text, &report.cut);
   ::SendMessageW(box, DM_SETDEFID, IDOK, 0);
 
   // Most of the work area, centred on the monitor the box is on.
@@ -156,7 +195,6 @@ void OpenBox(HWND box, const Report& report) {
   // Opened at the first failing line, selected and shown while the focus is
   // on OK (ES_NOHIDESEL); at the top when all is OK. The focus on OK, as in
   // a message box: Enter and Space close it.
-  const std::u16string_view text = report.text->View();
   std::size_t offset = 0, length = 0;
   if (FirstFailingRecord(text, std::u16string_view(u"\r\n"), &offset,
                          &length)) {
@@ -191,7 +229,7 @@ INT_PTR CALLBACK ReportProc(HWND box, UINT message, WPARAM wparam,
                             LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
-      OpenBox(box, *reinterpret_cast<const Report*>(lparam));
+      OpenBox(box, *reinterpret_cast<Report*>(lparam));
       return FALSE;  // the focus is set
     case WM_SIZE:
       Layout(box);
@@ -234,7 +272,7 @@ int ShowReportBox(const WideString& text, const WideString& caption,
       WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | DS_SETFOREGROUND;
   ::MessageBeep(platform::IconOf(style) == MB_ICONERROR ? MB_ICONERROR
                                                         : MB_ICONINFORMATION);
-  Report report{&text, &caption, style, {}, {}};
+  Report report{&text, &caption, style, {}, {}, {}};
   report.text_font.Cover(text.View(), OwnTexts(text.View(), caption.View()));
   ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), &empty.dialog, nullptr,
                             ReportProc, reinterpret_cast<LPARAM>(&report));

@@ -278,6 +278,11 @@ bool InputFile::Open(const WideString& name, WorkerContext& context) {
   return true;
 }
 
+bool NamesFile(const WideString& name) {
+  struct stat info;
+  return ::stat(PathOf(name).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 bool InputFile::Read(void* buffer, std::uint32_t size, std::uint32_t* read) {
   for (;;) {
     const ssize_t got = ::read(static_cast<int>(handle_), buffer, size);

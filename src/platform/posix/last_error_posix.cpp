@@ -13,6 +13,7 @@ const ErrorCode kErrorInvalidName = EILSEQ;
 const ErrorCode kErrorFileNotFound = ENOENT;
 const ErrorCode kErrorPathNotFound = ENOTDIR;
 const ErrorCode kErrorFileExists = EEXIST;
+const ErrorCode kErrorNotEnoughMemory = ENOMEM;
 const ErrorCode kErrorShortRead = EIO;
 
 bool IsOutOfHandles(ErrorCode code) { return code == EMFILE || code == ENFILE; }

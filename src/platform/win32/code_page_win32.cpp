@@ -2,6 +2,7 @@
 
 #include "common/unicode.h"
 #include "platform/code_page.h"
+#include "platform/win32/code_page_win32.h"
 #include "platform/win32/windows_include.h"
 
 namespace platform {
@@ -53,11 +54,7 @@ bool ToMultiByte(UINT code_page, DWORD flags, const WideString& text,
 }  // namespace
 
 WideString AnsiToWide(const char* bytes, std::size_t length) {
-  if (length == 0) return WideString::Absent();
-  if (length > INT_MAX) throw std::bad_alloc();
-  const WideString text =
-      Convert(CP_THREAD_ACP, 0, bytes, static_cast<int>(length));
-  return text.IsAbsent() ? WideString(u"") : text;
+  return win32::AnsiToWideIn(::GetACP(), bytes, length);
 }
 
 // A lone surrogate from a UTF-16LE list comes as WTF-8, and opens that
@@ -73,7 +70,28 @@ WideString Utf8ToWide(const char* bytes, std::size_t length) {
 }
 
 WideString OtherReading(const char* bytes, std::size_t length) {
-  if (::GetACP() == CP_UTF8) return WideString::Absent();
+  return win32::OtherReadingIn(::GetACP(), bytes, length);
+}
+
+bool WideToAnsi(const WideString& text, std::string* bytes) {
+  return win32::WideToAnsiIn(::GetACP(), text, bytes);
+}
+
+namespace win32 {
+
+WideString AnsiToWideIn(unsigned code_page, const char* bytes,
+                        std::size_t length) {
+  if (length == 0) return WideString::Absent();
+  if (length > INT_MAX) throw std::bad_alloc();
+  const WideString text =
+      Convert(code_page, 0, bytes, static_cast<int>(length));
+  return text.IsAbsent() ? WideString(u"") : text;
+}
+
+// Where the code page is UTF-8, the code-page reading is the UTF-8 one.
+WideString OtherReadingIn(unsigned code_page, const char* bytes,
+                          std::size_t length) {
+  if (code_page == CP_UTF8) return WideString::Absent();
   bool non_ascii = false;
   for (std::size_t i = 0; i < length && !non_ascii; ++i) {
     non_ascii = (static_cast<unsigned char>(bytes[i]) & 0x80) != 0;
@@ -81,7 +99,8 @@ WideString OtherReading(const char* bytes, std::size_t length) {
   return non_ascii ? FromUtf8(bytes, length) : WideString::Absent();
 }
 
-bool WideToAnsi(const WideString& text, std::string* bytes) {
+bool WideToAnsiIn(unsigned code_page, const WideString& text,
+                  std::string* bytes) {
   bytes->clear();
   if (text.Length() == 0) return true;
   if (text.Length() > INT_MAX / 3) {
@@ -97,7 +116,6 @@ bool WideToAnsi(const WideString& text, std::string* bytes) {
   // No best fit: a character the code page lacks would become a look-alike
   // (a fullwidth letter or backslash read back as another file or a network
   // path). UTF-8 has no best fit; WC_ERR_INVALID_CHARS is for it alone.
-  const UINT code_page = ::GetACP();
   if (code_page == CP_UTF8) {
     return ToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, bytes, nullptr);
   }
@@ -110,7 +128,8 @@ bool WideToAnsi(const WideString& text, std::string* bytes) {
   // Read back in the code page, as a verification here reads it first, the
   // record must not name another file: in code page 932 "café" in UTF-8
   // reads as "cafﾃｩ".
-  const WideString other = AnsiToWide(bytes->data(), bytes->size());
+  const WideString other =
+      AnsiToWideIn(code_page, bytes->data(), bytes->size());
   if (other != text &&
       ::GetFileAttributesW(win32::W(other)) != INVALID_FILE_ATTRIBUTES) {
     ::SetLastError(ERROR_FILE_EXISTS);
@@ -119,4 +138,5 @@ bool WideToAnsi(const WideString& text, std::string* bytes) {
   return true;
 }
 
+}  // namespace win32
 }  // namespace platform

@@ -301,6 +301,15 @@ bool InputFile::UnderOwnName(const WideString& name) const {
   return OpenedUnderOwnName(HandleOf(handle_), win32::W(name));
 }
 
+bool NamesFile(const WideString& name) {
+  if (NamesNetworkOrDevice(name.View()) || NamesReservedDevice(name.View())) {
+    return false;
+  }
+  const DWORD attributes = ::GetFileAttributesW(win32::W(name));
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 bool InputFile::Read(void* buffer, std::uint32_t size, std::uint32_t* read) {
   DWORD got = 0;
   const BOOL ok = ::ReadFile(HandleOf(handle_), buffer, size, &got, nullptr);
@@ -348,8 +357,16 @@ bool OutputFile::Commit() {
   return ::CloseHandle(file) != FALSE && shown;
 }
 
-// Still marked for deletion: closing removes it.
-void OutputFile::Discard() { CloseKeepingError(&handle_); }
+// Marked for deletion again, since a commit that failed part way (memory
+// that ran out before the rename) may have unmarked it: closing removes it.
+void OutputFile::Discard() {
+  if (HandleOf(handle_) == INVALID_HANDLE_VALUE) return;
+  {
+    const PreserveLastError keep;
+    SetDeleteOnClose(HandleOf(handle_), true);
+  }
+  CloseKeepingError(&handle_);
+}
 
 bool FlushWrites() { return true; }
 

@@ -10,6 +10,7 @@ const ErrorCode kErrorInvalidName = ERROR_INVALID_NAME;
 const ErrorCode kErrorFileNotFound = ERROR_FILE_NOT_FOUND;
 const ErrorCode kErrorPathNotFound = ERROR_PATH_NOT_FOUND;
 const ErrorCode kErrorFileExists = ERROR_FILE_EXISTS;
+const ErrorCode kErrorNotEnoughMemory = ERROR_NOT_ENOUGH_MEMORY;
 const ErrorCode kErrorShortRead = ERROR_HANDLE_EOF;
 
 bool IsOutOfHandles(ErrorCode code) {
