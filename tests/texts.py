@@ -21,6 +21,7 @@ MISMATCH = "ハッシュ値が一致しません。"
 UNREADABLE = "ファイルが見つからないか、読み込みに失敗しました。"
 VERIFY_TITLE = "ハッシュの検証"
 CANCELLED = "検証を中止しました。残りの%d件は検証していません。"
+CREATE_CANCELLED = "作成を中止しました。残りの%d件は作成していません。"
 
 
 def shown(text):

@@ -1,7 +1,7 @@
 #include "app/app_main.h"
 
-#include "app/show_system_error.h"
 #include "create/create_digests.h"
+#include "desktop/show_system_error.h"
 #include "digest/digest_record.h"
 #include "hash/crypt_provider.h"
 #include "verify/verify_digests.h"

@@ -164,12 +164,12 @@ TEST_F(PosixRunsTest, SeveralWorkersInLegacyLocales) {
     for (const unsigned workers : {4u, 1u}) {
       ScriptedDesktop creator;
       CreateDigests(creator, provider_, CALG_SHA1, WideString(u"sha1"),
-                    workers);
+                    On(workers));
       ASSERT_EQ(creator.boxes.size(), 1u) << locale;
       EXPECT_EQ(creator.boxes[0].text, kDoneText);
     }
     ScriptedDesktop verifier;
-    VerifyDigests(verifier, provider_, 4);
+    VerifyDigests(verifier, provider_, On(4));
     ASSERT_EQ(verifier.boxes.size(), 1u);
     EXPECT_EQ(CountOf(verifier.boxes[0].text, u" - OK\r\n"), 400u) << locale;
   }

@@ -1,4 +1,4 @@
-#include "progress/pass_run.h"
+#include "run/pass_run.h"
 
 #include <algorithm>
 #include <thread>
@@ -7,8 +7,10 @@
 #include "platform/file.h"
 #include "progress/progress_texts.h"
 
-namespace progress {
+namespace run {
 namespace {
+
+using progress::Duration;
 
 // The byte total, gathered once the window shows (quick runs pay nothing).
 struct Sizes {
@@ -39,24 +41,27 @@ void StartSizer(const pipeline::Threads& threads, const Watch& watch,
 
 class Feed : public platform::ProgressFeed {
  public:
-  Feed(Clock& clock, const Watch& watch, Duration start, Latch& ended,
-       std::atomic<bool>& cancel, const Sizes& sizes)
+  Feed(progress::Clock& clock, const Watch& watch, Duration start,
+       progress::Latch& ended, const std::function<void()>& stop,
+       const Sizes& sizes)
       : clock_(clock),
         watch_(watch),
         start_(start),
         ended_(ended),
-        cancel_(cancel),
+        stop_(stop),
         sizes_(sizes) {}
 
+  bool Cancelled() const { return cancelled_; }
+
   bool Update(platform::ProgressView* view) override {
-    if (ended_.IsSet() || cancel_.load()) return false;
+    if (ended_.IsSet() || cancelled_) return false;
     const Duration elapsed = clock_.Now() - start_;
     const std::size_t all = watch_.count;
     const std::size_t files = std::min(watch_.counters->files_done.load(), all);
     const std::uint64_t bytes = watch_.counters->bytes_done.load();
     *view = platform::ProgressView();
-    view->files = FilesText(files, all);
-    view->speed = SpeedText(bytes, elapsed);
+    view->files = progress::FilesText(files, all);
+    view->speed = progress::SpeedText(bytes, elapsed);
     if (files < all) view->name = watch_.name_at(files);
     // The share done, and the rest at the rate so far: by bytes where the
     // total is known, else by files.
@@ -66,14 +71,15 @@ class Feed : public platform::ProgressFeed {
       const std::uint64_t total = sizes_.total.load();
       // Two readings of one record may both be read.
       const std::uint64_t shown = std::min(bytes, total);
-      view->bytes = BytesText(shown, total);
+      view->bytes = progress::BytesText(shown, total);
       done = static_cast<double>(shown) / static_cast<double>(total);
     }
     view->fraction = done;
     if (elapsed >= kEstimateTime && done > 0 && done < 1) {
       const double seconds =
           static_cast<double>(elapsed.count()) / 1000 * (1 - done) / done;
-      view->left = LeftText(static_cast<std::uint64_t>(seconds + 0.999));
+      view->left =
+          progress::LeftText(static_cast<std::uint64_t>(seconds + 0.999));
     }
     return true;
   }
@@ -82,15 +88,19 @@ class Feed : public platform::ProgressFeed {
     clock_.Wait(ended_, Duration(milliseconds));
   }
 
-  void Cancel() override { cancel_.store(true); }
+  void Cancel() override {
+    cancelled_ = true;
+    stop_();
+  }
 
  private:
-  Clock& clock_;
+  progress::Clock& clock_;
   const Watch& watch_;
   const Duration start_;
-  Latch& ended_;
-  std::atomic<bool>& cancel_;
+  progress::Latch& ended_;
+  const std::function<void()>& stop_;
   const Sizes& sizes_;
+  bool cancelled_ = false;
 };
 
 }  // namespace
@@ -103,31 +113,40 @@ bool SizeOfFile(const WideString& name, platform::WorkerContext& context,
   return true;
 }
 
-void RunPass(platform::Desktop& desktop, Clock& clock,
+bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
              const pipeline::Threads& threads, const WideString& title,
-             const Watch& watch,
-             const std::function<void(const std::atomic<bool>& cancel)>& pass) {
-  std::atomic<bool> cancel{false};
-  Latch ended;
+             const Watch& watch, const std::function<void()>& pass,
+             const std::function<void()>& stop) {
+  // Shared with the pass's thread, which may outlive this call.
+  const auto ended = std::make_shared<progress::Latch>();
   const Duration start = clock.Now();
   std::thread thread;
   if (!threads.start(
-          [&] {
-            pass(cancel);
-            ended.Set();
+          [pass, ended] {
+            pass();
+            ended->Set();
           },
           &thread)) {
-    pass(cancel);
-    return;
+    pass();
+    return true;
   }
-  if (!clock.Wait(ended, kQuietTime)) {
+  bool cancelled = false;
+  if (!clock.Wait(*ended, kQuietTime)) {
     const auto sizes = std::make_shared<Sizes>();
     StartSizer(threads, watch, sizes);
-    Feed feed(clock, watch, start, ended, cancel, *sizes);
+    Feed feed(clock, watch, start, *ended, stop, *sizes);
     desktop.ShowProgress(title, feed);
     sizes->quit.store(true);
+    cancelled = feed.Cancelled();
+  }
+  // A cancel never waits for a read: a pass still inside one is left to the
+  // kernel, as a stuck worker is.
+  if (cancelled && !ended->WaitFor(kLeaveAfter)) {
+    thread.detach();
+    return false;
   }
   thread.join();
+  return true;
 }
 
-}  // namespace progress
+}  // namespace run
