@@ -1,12 +1,15 @@
 #include "fault/failing_crypto.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "platform/crypto.h"
 
 namespace failing_crypto {
 Plan plan;
-}
+Gate gate;
+}  // namespace failing_crypto
 
 namespace platform {
 namespace {
@@ -37,7 +40,16 @@ bool CreateHash(ProviderHandle, AlgorithmId, WorkerContext&, HashHandle* hash) {
   return true;
 }
 
-bool HashData(HashHandle, const std::uint8_t*, std::uint32_t) { return true; }
+bool HashData(HashHandle, const std::uint8_t*, std::uint32_t) {
+  failing_crypto::Gate& gate = failing_crypto::gate;
+  if (gate.data_calls.fetch_add(1) == failing_crypto::plan.blocked_data_call) {
+    gate.entered.store(true);
+    while (!gate.open.load()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  return true;
+}
 
 bool GetHashSize(HashHandle, std::uint32_t* size) {
   *size = 16;
