@@ -166,11 +166,17 @@ void WriteInTurn(Creation& c, const WideString& extension) {
   std::size_t i = 0;
   for (; i < files.size(); ++i) {
     const Digest* digest = c.ordered.Take(i);
+    // A file hashed in turn may have found no descriptor free, as its
+    // digest file may: the workers let theirs go, and the pass tries again.
+    if (digest != nullptr && !digest->ok &&
+        platform::IsOutOfHandles(digest->error) &&
+        c.ordered.FreeDescriptors()) {
+      digest = c.ordered.Retake(i);
+    }
     if (digest == nullptr) break;  // stopped: the file in hand is not written
     platform::ErrorCode error = 0;
     bool ok =
         WriteDigestFile(extension, files[i].name, *digest, &wrote, &error);
-    // The workers' descriptors let go, the pass's own opens may find one.
     if (!ok && platform::IsOutOfHandles(error) && c.ordered.FreeDescriptors()) {
       ok = WriteDigestFile(extension, files[i].name, *digest, &wrote, &error);
     }

@@ -129,6 +129,10 @@ class Pipeline {
     return RunHere(index);
   }
 
+  // Runs job `index` again, on the pass: once GoOnAlone has freed what the
+  // workers held. Null once the run is stopped.
+  Result* Retake(std::size_t index) { return RunHere(index); }
+
   // Sets the run's one stop. Any thread.
   void Stop() {
     Shared& s = *shared_;

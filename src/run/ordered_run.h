@@ -88,6 +88,8 @@ class OrderedRun {
     pipeline_.GoOnAlone();
     return true;
   }
+  // Item `index` again, on the pass, after FreeDescriptors.
+  Result* Retake(std::size_t index) { return pipeline_.Retake(index); }
   std::shared_ptr<const Counters> SharedCounters() const { return counters_; }
 
  private:
