@@ -50,6 +50,20 @@ class SoFar {
 // taken in order by the pass, the run's one stop and its counters. The run
 // that owns it shares it with the pass's thread, which may outlive the
 // desktop's wait in a read.
+//
+// The threads of a run, in the order they start:
+// 1. the desktop's thread lists the items, starts the pass, shows the
+//    progress window (its Cancel sets the stop) and, once the pass is over
+//    or left inside a call after a cancel, takes what the run has so far
+//    and shows the one box;
+// 2. the pass takes each item's result in order and writes the digest file
+//    or the report line; at a failure, or its end, it sets the stop and
+//    lets the workers go before it leaves;
+// 3. the workers hash items ahead of the pass, a claim at a time, and stop
+//    after the call in hand once the stop is set;
+// 4. each hashing thread's read-ahead helper reads a large file's next
+//    chunk, and reads nothing once its owner's job is stopped;
+// 5. once the window shows, a sizer adds up the items' sizes.
 // Threads: Stop from any thread; the rest on the pass's.
 template <typename Result>
 class OrderedRun {
