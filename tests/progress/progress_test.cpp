@@ -126,6 +126,40 @@ TEST_F(ProgressTest, VerificationShowsProgressAndCancels) {
   }
 }
 
+// A cancel after something failed (a record that does not match, a list
+// that is malformed) keeps the error icon.
+TEST_F(ProgressTest, ACancelAfterAFailureIsAnError) {
+  WriteBytes("bad.txt", "x");
+  std::string list = std::string(32, '0') + " *bad.txt\n";
+  for (int i = 0; i < 3; ++i) {
+    const std::string name = "z" + std::to_string(i) + ".bin";
+    WriteZeros(name);
+    list += std::string(kZerosMd5) + " *" + name + "\n";
+  }
+  WriteBytes("all.md5", list);
+  for (const bool malformed : {false, true}) {
+    if (malformed) WriteBytes("junk.sha1", "not a record\n");
+    ScriptedDesktop desktop;
+    // Once the first record is reported: the window counts it done.
+    desktop.CancelProgressWhen([&] {
+      const auto& views = desktop.progress.back().views;
+      return malformed || (!views.empty() &&
+                           views.back().files.View().substr(0, 2) != u"0 ");
+    });
+    FakeClock clock;
+    VerifyDigests(desktop, provider_, On(2, &clock));
+    ASSERT_EQ(desktop.boxes.size(), malformed ? 2u : 1u);
+    const RecordedBox& report = desktop.boxes.back();
+    EXPECT_NE(report.text.find(u"件は検証していません。"),
+              std::u16string::npos);
+    EXPECT_EQ(report.style, MB_ICONERROR) << malformed;
+    if (!malformed) {
+      EXPECT_EQ(report.text.find(u"bad.txt - " + std::u16string(kMismatchText)),
+                0u);
+    }
+  }
+}
+
 // A cancelled creation keeps the digest files written before it, writes none
 // after it, and says how many it did not write.
 TEST_F(ProgressTest, CancelledCreationKeepsWhatItWrote) {
