@@ -165,11 +165,13 @@ TEST_F(CryptoFaultTest, ACancelAnswersWhileAHashNeverReturns) {
       ASSERT_EQ(desktop.boxes.size(), 1u);
       const RecordedBox& box = desktop.boxes[0];
       EXPECT_EQ(box.style, MB_ICONWARNING) << creation << workers;
-      if (creation) {
+      if (creation && workers == 1) {
         // Listed: f0..f4 and all.md5; two were written before the stuck one.
         EXPECT_EQ(box.text,
-                  u"作成を中止しました。残りの4件は作成していません。")
-            << workers;
+                  u"作成を中止しました。残りの4件は作成していません。");
+      } else if (creation) {
+        // Which file is stuck depends on what the workers took first.
+        EXPECT_EQ(box.text.find(u"作成を中止しました。残りの"), 0u);
       } else if (workers == 1) {
         EXPECT_EQ(box.text,
                   u"f0 - OK\r\nf1 - OK\r\n検証を中止しました。残りの3件は検証"
