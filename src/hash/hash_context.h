@@ -37,15 +37,11 @@ class HashContext : public pipeline::JobContext {
     if (bytes_) bytes_->fetch_add(bytes, std::memory_order_relaxed);
   }
   // How the run starts threads, for the helper; none by default.
-  void UseThreads(const pipeline::Threads& threads) {
-    threads_ = threads;
-    has_threads_ = true;
-  }
+  void UseThreads(const pipeline::Threads& threads) { threads_ = threads; }
 
  private:
   std::shared_ptr<std::atomic<std::uint64_t>> bytes_;
-  pipeline::Threads threads_{pipeline::Threads::Workers(1)};
-  bool has_threads_ = false;
+  pipeline::Threads threads_{pipeline::Threads::Workers(1)};  // no helper
   platform::WorkerContext platform_;
   std::unique_ptr<std::uint8_t[]> chunk_;
   ReadAhead read_ahead_;  // ends before the chunk it may read into goes
