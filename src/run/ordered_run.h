@@ -34,10 +34,11 @@ class SoFar {
     change(value_);
     return true;
   }
+  // The value, moved out once: a report may be megabytes.
   Value Take() {
     const std::lock_guard<std::mutex> lock(mutex_);
     taken_ = true;
-    return value_;
+    return std::move(value_);
   }
 
  private:
