@@ -1,7 +1,9 @@
 #include "fault/failing_crypto.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "platform/crypto.h"
@@ -19,7 +21,9 @@ bool Fail() {
   return false;
 }
 
-int live_hashes = 0;
+// Hashes are made on the pass and the workers at once.
+std::atomic<int> hashes_made{0};
+std::mutex creating;  // the plan's count of creates left
 
 }  // namespace
 
@@ -32,11 +36,13 @@ bool AcquireProvider(ProviderHandle* provider) {
 void ReleaseProvider(ProviderHandle) {}
 
 bool CreateHash(ProviderHandle, AlgorithmId, WorkerContext&, HashHandle* hash) {
-  int& left = failing_crypto::plan.creates_before_failure;
-  if (left == 0) return Fail();
-  if (left > 0) --left;
-  ++live_hashes;
-  *hash = static_cast<HashHandle>(live_hashes);
+  {
+    const std::lock_guard<std::mutex> lock(creating);
+    int& left = failing_crypto::plan.creates_before_failure;
+    if (left == 0) return Fail();
+    if (left > 0) --left;
+  }
+  *hash = static_cast<HashHandle>(hashes_made.fetch_add(1) + 1);
   return true;
 }
 
