@@ -1,8 +1,8 @@
 #include "app/app_main.h"
 
-#include "app/show_system_error.h"
 #include "common/out_of_memory.h"
 #include "create/create_digests.h"
+#include "desktop/show_system_error.h"
 #include "digest/digest_record.h"
 #include "hash/crypt_provider.h"
 #include "verify/verify_digests.h"

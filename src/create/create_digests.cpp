@@ -2,22 +2,26 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "app/show_system_error.h"
 #include "common/unicode.h"
+#include "desktop/show_system_error.h"
 #include "digest/digest_record.h"
 #include "hash/file_hash.h"
-#include "pipeline/pipeline.h"
 #include "platform/file.h"
 #include "platform/for_each_entry.h"
 #include "platform/last_error.h"
-#include "progress/pass_run.h"
+#include "progress/progress_texts.h"
+#include "run/ordered_run.h"
+#include "run/pass_run.h"
 
 namespace {
 
 const char16_t kDoneText[] = u"作成が終了しました。";
 const char16_t kDoneCaption[] = u"ハッシュの作成";
+const char16_t kCancelledBefore[] = u"作成を中止しました。残りの";
+const char16_t kCancelledAfter[] = u"件は作成していません。";
 
 struct File {
   WideString name;
@@ -62,26 +66,27 @@ struct Digest {
   std::uint8_t value[kMaxDigestSize] = {};
 };
 
-// Hashes one file, on a worker ahead of the pass (`stop` given) or in the
-// pass's turn. Ahead, a file reached through a link the listing could not
-// tell, or one that found no descriptor free, is left to the pass.
+// Hashes one file, on a worker ahead of the pass or in the pass's turn.
+// Ahead, a file reached through a link the listing could not tell, or one
+// that found no descriptor free, is left to the pass.
 pipeline::JobEnd HashOne(CryptProvider& provider, AlgorithmId algorithm,
                          const WideString& name, HashContext& context,
-                         Digest* digest, const std::atomic<bool>* stop) {
+                         Digest* digest, bool on_worker) {
   FileHash hash(provider, context);
   Ahead ahead;
-  ahead.stop = stop;
   ahead.own_name_only = true;
-  Ahead* on_worker = stop != nullptr ? &ahead : nullptr;
-  digest->ok = hash.Create(algorithm) && HashFile(name, hash, on_worker);
+  digest->ok = hash.Create(algorithm) &&
+               HashFile(name, hash, on_worker ? &ahead : nullptr);
   if (digest->ok) {
     digest->size = hash.GetSize();
     digest->ok = hash.GetValue(digest->value, digest->size);
   }
   if (digest->ok) return pipeline::JobEnd::kDone;
   digest->error = platform::GetLastErrorCode();
-  if (on_worker == nullptr) return pipeline::JobEnd::kDone;
-  if (stop->load() || ahead.through_link) return pipeline::JobEnd::kToThePass;
+  if (!on_worker) return pipeline::JobEnd::kDone;
+  if (context.Stopped() || ahead.through_link) {
+    return pipeline::JobEnd::kToThePass;
+  }
   if (platform::IsOutOfHandles(digest->error)) {
     return pipeline::JobEnd::kOutOfHandles;
   }
@@ -122,96 +127,133 @@ bool WriteDigestFile(const WideString& extension, const WideString& name,
   return ok;
 }
 
-// What the pass ended with, shown once it is over.
-struct PassEnd {
-  bool wrote = false;
-  bool stopped = false;  // by a failure or the user
+// The digest files so far, as the pass leaves them.
+struct Written {
+  std::size_t count = 0;  // files whose digest file was written, in order
+  bool wrote = false;     // the folder may hold something new
+  bool flushing = false;  // every file done, and the flush begun
   bool failed = false;
   platform::ErrorCode failure = 0;
 };
 
+// One creation: the listed files, hashed ahead and written in turn, shared
+// with the pass's thread and the workers, which may outlive the call in a
+// read.
+struct Creation {
+  Creation(std::shared_ptr<const std::vector<File>> files_in,
+           const pipeline::Threads& threads, CryptProvider& provider,
+           AlgorithmId algorithm)
+      : files(std::move(files_in)),
+        ordered(
+            files->size(), threads,
+            [files = files, &provider, algorithm](
+                std::size_t i, HashContext& context, Digest* digest,
+                bool on_worker) {
+              return HashOne(provider, algorithm, (*files)[i].name, context,
+                             digest, on_worker);
+            },
+            [files = files](std::size_t i) { return (*files)[i].in_turn; }) {}
+
+  const std::shared_ptr<const std::vector<File>> files;
+  run::OrderedRun<Digest> ordered;
+  run::SoFar<Written> so_far;
+};
+
 // The pass: each file's digest file written in turn, on the pass's thread.
-void WriteInTurn(pipeline::Pipeline<Digest, HashContext>& ahead,
-                 const std::vector<File>& files, const WideString& extension,
-                 HashContext& pass_context, const std::atomic<bool>& cancel,
-                 PassEnd* end) {
-  pass_context.StopOn(&cancel);
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const Digest& digest = ahead.Take(i);
-    // Cancelled: the file in hand is not written, as after a failure.
-    if (cancel.load()) {
-      end->stopped = true;
-      break;
+void WriteInTurn(Creation& c, const WideString& extension) {
+  const std::vector<File>& files = *c.files;
+  bool wrote = false;
+  std::size_t i = 0;
+  for (; i < files.size(); ++i) {
+    const Digest* digest = c.ordered.Take(i);
+    // A file hashed in turn may have found no descriptor free, as its
+    // digest file may: the workers let theirs go, and the pass tries again.
+    if (digest != nullptr && !digest->ok &&
+        platform::IsOutOfHandles(digest->error) &&
+        c.ordered.FreeDescriptors()) {
+      digest = c.ordered.Retake(i);
     }
-    if (!WriteDigestFile(extension, files[i].name, digest, &end->wrote,
-                         &end->failure)) {
-      end->stopped = end->failed = true;
-      break;
+    if (digest == nullptr) break;  // stopped: the file in hand is not written
+    platform::ErrorCode error = 0;
+    bool ok =
+        WriteDigestFile(extension, files[i].name, *digest, &wrote, &error);
+    if (!ok && platform::IsOutOfHandles(error) && c.ordered.FreeDescriptors()) {
+      ok = WriteDigestFile(extension, files[i].name, *digest, &wrote, &error);
     }
+    c.so_far.Add([&](Written& w) {
+      w.wrote = wrote;
+      if (ok) ++w.count;
+      w.failed = !ok;
+      w.failure = error;
+    });
+    if (!ok) break;
   }
-  pass_context.StopOn(nullptr);
+  // Nothing hashes behind a box.
+  c.ordered.End();
+  if (!wrote) return;
+  const bool all = i == files.size();
+  if (all) {
+    c.ordered.AllTaken(files.size());
+    c.so_far.Add([](Written& w) { w.flushing = true; });
+  }
   // What was written is on disk before any box: "done" means on disk.
-  if (end->wrote && !platform::FlushWrites() && !end->stopped) {
-    end->failed = true;
-    end->failure = platform::GetLastErrorCode();
+  if (!platform::FlushWrites() && all) {
+    const platform::ErrorCode error = platform::GetLastErrorCode();
+    c.so_far.Add([&](Written& w) {
+      w.failed = true;
+      w.failure = error;
+    });
   }
 }
 
 }  // namespace
 
 int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
-                  AlgorithmId algorithm, const WideString& extension) {
-  return CreateDigests(desktop, provider, algorithm, extension,
-                       pipeline::HashThreads());
-}
-
-int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
                   AlgorithmId algorithm, const WideString& extension,
-                  const pipeline::Threads& threads) {
-  progress::SteadyClock clock;
-  return CreateDigests(desktop, provider, algorithm, extension, threads, clock);
-}
-
-int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
-                  AlgorithmId algorithm, const WideString& extension,
-                  const pipeline::Threads& threads, progress::Clock& clock) {
+                  const run::Settings& settings) {
   // Shared with the workers, one of which may outlive the run in a read.
-  const auto files = std::make_shared<std::vector<File>>();
-  const bool listed_all = ListFiles(desktop, extension, files.get());
+  auto listed = std::make_shared<std::vector<File>>();
+  const bool listed_all = ListFiles(desktop, extension, listed.get());
+  const std::shared_ptr<const std::vector<File>> files = std::move(listed);
+  const std::size_t count = files->size();
+  const pipeline::Threads threads =
+      settings.threads ? *settings.threads : pipeline::HashThreads();
   // Files are hashed ahead on the workers, but each digest file is written
   // in turn, and the run stops where a single pass stops: none after it.
-  HashContext pass_context;
-  pipeline::Pipeline<Digest, HashContext> ahead(
-      files->size(), threads,
-      [files, &provider, algorithm](std::size_t i, HashContext& context,
-                                    Digest* digest,
-                                    const std::atomic<bool>* stop) {
-        return HashOne(provider, algorithm, (*files)[i].name, context, digest,
-                       stop);
-      },
-      [files](std::size_t i) { return (*files)[i].in_turn; }, pass_context);
-  progress::Watch watch;
-  watch.count = files->size();
-  watch.counters = ahead.SharedProgress();
+  const auto creation =
+      std::make_shared<Creation>(files, threads, provider, algorithm);
+  run::Watch watch;
+  watch.count = count;
+  watch.counters = creation->ordered.SharedCounters();
   watch.name_at = [files](std::size_t i) { return (*files)[i].name; };
   // Not the files hashed in turn: a digest file held open, even to read its
   // size, would make the pass's writing of it fail where opens share.
   watch.size_of = [files](std::size_t i, platform::WorkerContext& context,
                           std::uint64_t* size) {
     return !(*files)[i].in_turn &&
-           progress::SizeOfFile((*files)[i].name, context, size);
+           run::SizeOfFile((*files)[i].name, context, size);
   };
-  PassEnd end;
-  progress::RunPass(desktop, clock, threads, WideString(kDoneCaption), watch,
-                    [&](const std::atomic<bool>& cancel) {
-                      WriteInTurn(ahead, *files, extension, pass_context,
-                                  cancel, &end);
-                    });
-  if (end.failed) {
-    ShowSystemError(desktop, end.failure);
+  progress::SteadyClock steady;
+  progress::Clock& clock = settings.clock ? *settings.clock : steady;
+  const bool ended = run::RunPass(
+      desktop, clock, threads, WideString(kDoneCaption), watch,
+      [creation, extension] { WriteInTurn(*creation, extension); },
+      [creation] { creation->ordered.Stop(); });
+  const Written written = creation->so_far.Take();
+  // Left inside a call after a cancel: what it wrote reaches the disk all
+  // the same, unless the flush is the call it is in.
+  if (!ended && written.wrote && !written.flushing) platform::FlushWrites();
+  if (written.failed) {
+    ShowSystemError(desktop, written.failure);
     return 0;
   }
-  if (end.stopped) return 0;
+  if (written.count < count || (!ended && written.flushing)) {
+    WideString text(kCancelledBefore);
+    text.Append(progress::Digits(count - written.count));
+    text.Append(kCancelledAfter);
+    desktop.ShowMessageBox(text, WideString(kDoneCaption), MB_ICONWARNING);
+    return 0;
+  }
   if (listed_all) {
     desktop.ShowMessageBox(WideString(kDoneText), WideString(kDoneCaption),
                            MB_ICONINFORMATION);

@@ -11,6 +11,7 @@ constexpr std::uint32_t MB_OK = 0x00;
 constexpr std::uint32_t MB_YESNO = 0x04;
 constexpr std::uint32_t MB_ICONERROR = 0x10;
 constexpr std::uint32_t MB_ICONQUESTION = 0x20;
+constexpr std::uint32_t MB_ICONWARNING = 0x30;
 constexpr std::uint32_t MB_ICONINFORMATION = 0x40;
 constexpr std::uint32_t MB_TYPEMASK = 0x0F;
 constexpr std::uint32_t MB_ICONMASK = 0xF0;

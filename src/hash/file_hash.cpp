@@ -43,12 +43,6 @@ namespace {
 constexpr std::uint64_t kChunkThreshold = std::uint64_t{1} << 20;
 constexpr std::uint32_t kBlockSize = 4096;
 
-bool Stopped(const Ahead* ahead, const HashContext& context) {
-  return (ahead != nullptr && ahead->stop != nullptr &&
-          ahead->stop->load(std::memory_order_relaxed)) ||
-         context.Stopped();
-}
-
 // Waits for a read the helper may still be doing into the file and the
 // buffers, however the loop ends.
 class ReadInHand {
@@ -99,7 +93,7 @@ bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
     open = file.Open(name, context.Platform());
   }
   // Once the pass has ended, whatever the job would touch may be gone.
-  if (Stopped(ahead, context) || !open) return false;
+  if (context.Stopped() || !open) return false;
   if (opened != nullptr) *opened = {true, file.Identity()};
   if (ahead != nullptr && ahead->own_name_only && !file.UnderOwnName(name)) {
     ahead->through_link = true;
@@ -128,7 +122,7 @@ bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
       const pipeline::BlockingCall call(context);
       ok = NextRead(file, helper, buffer, ask, &read);
     }
-    if (Stopped(ahead, context) || !ok) return false;
+    if (context.Stopped() || !ok) return false;
     if (read == 0) {
       if (done >= size) return true;
       platform::SetLastErrorCode(platform::kErrorShortRead);

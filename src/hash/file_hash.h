@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -49,11 +48,10 @@ constexpr std::uint32_t kMaxDigestSize = 64;
 // hashed. On failure the reason is left as the last error.
 bool HashFile(const WideString& name, FileHash& hash);
 
-// How a file is hashed ahead of the pass, on a worker.
+// How a file is hashed ahead of the pass, on a worker. Wherever it is
+// hashed, the hash gives up after the call in hand once the context's job
+// is stopped.
 struct Ahead {
-  // Turns true once the pass no longer wants the digest: the hash gives up
-  // after the call in hand.
-  const std::atomic<bool>* stop = nullptr;
   // A file reached through a link the listing could not tell is not read
   // ahead (the pass may write it first); `through_link` says so.
   bool own_name_only = false;

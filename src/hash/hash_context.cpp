@@ -8,9 +8,7 @@ std::uint8_t* HashContext::Chunk() {
 }
 
 ReadAhead* HashContext::StartHelper(std::uint8_t** second) {
-  const pipeline::Threads* threads = RunThreads();
-  *second = threads != nullptr && threads->read_ahead
-                ? read_ahead_.Start(threads->start, kChunkSize)
-                : nullptr;
+  *second = threads_.read_ahead ? read_ahead_.Start(threads_.start, kChunkSize)
+                                : nullptr;
   return *second != nullptr ? &read_ahead_ : nullptr;
 }

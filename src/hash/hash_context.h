@@ -1,10 +1,13 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 #include "hash/read_ahead.h"
 #include "pipeline/job_context.h"
+#include "pipeline/threads.h"
 #include "platform/worker_context.h"
 
 // What one thread reuses from one file to the next: the read buffer and the
@@ -13,6 +16,7 @@
 // threads.
 class HashContext : public pipeline::JobContext {
  public:
+  HashContext() : read_ahead_(*this) {}
   // Large files are read in chunks of this size.
   static constexpr std::uint32_t kChunkSize = 256 * 1024;
 
@@ -24,7 +28,20 @@ class HashContext : public pipeline::JobContext {
   // *second; null where the run allows none, or it cannot start.
   ReadAhead* StartHelper(std::uint8_t** second);
 
+  // Where the bytes hashed are counted (the run's progress), once, before
+  // the first file.
+  void CountBytesIn(std::shared_ptr<std::atomic<std::uint64_t>> counter) {
+    bytes_ = std::move(counter);
+  }
+  void CountBytes(std::uint64_t bytes) {
+    if (bytes_) bytes_->fetch_add(bytes, std::memory_order_relaxed);
+  }
+  // How the run starts threads, for the helper; none by default.
+  void UseThreads(const pipeline::Threads& threads) { threads_ = threads; }
+
  private:
+  std::shared_ptr<std::atomic<std::uint64_t>> bytes_;
+  pipeline::Threads threads_{pipeline::Threads::Workers(1)};  // no helper
   platform::WorkerContext platform_;
   std::unique_ptr<std::uint8_t[]> chunk_;
   ReadAhead read_ahead_;  // ends before the chunk it may read into goes

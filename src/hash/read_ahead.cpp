@@ -57,7 +57,7 @@ void ReadAhead::Serve() {
     const std::uint32_t size = size_;
     lock.unlock();
     std::uint32_t read = 0;
-    const bool ok = file->Read(buffer, size, &read);
+    const bool ok = !owner_.Stopped() && file->Read(buffer, size, &read);
     const platform::ErrorCode error = ok ? 0 : platform::GetLastErrorCode();
     lock.lock();
     ok_ = ok;

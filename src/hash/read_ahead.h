@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "pipeline/job_context.h"
 #include "pipeline/threads.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
@@ -14,10 +15,11 @@
 // is hashed, so that one file costs about its hashing time. One helper per
 // context, started on first use and kept for the context's life; it only
 // ever reads while its owner waits for that read, so the file and the
-// buffer it reads into outlive the read.
+// buffer it reads into outlive the read. Once its owner's job is stopped it
+// reads no more: a read asked for then fails at once.
 class ReadAhead {
  public:
-  ReadAhead() = default;
+  explicit ReadAhead(const pipeline::JobContext& owner) : owner_(owner) {}
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
@@ -35,6 +37,7 @@ class ReadAhead {
  private:
   void Serve();
 
+  const pipeline::JobContext& owner_;
   std::unique_ptr<std::uint8_t[]> second_;
   std::thread helper_;
   bool started_ = false;

@@ -1,14 +1,13 @@
 #pragma once
 
 #include <atomic>
-#include <cstdint>
-
-#include "pipeline/threads.h"
 
 namespace pipeline {
 
-// What the pipeline needs of a worker's context: whether its thread is in a
-// call that may never return, and where it counts the bytes it has done.
+// What the pipeline needs of a thread's context: whether the thread is in a
+// call that may never return, and the stop its job reads after each such
+// call. Each context belongs to one thread, which alone calls it, apart from
+// InBlockingCall, read by the pass when it lets the workers go.
 class JobContext {
  public:
   JobContext() = default;
@@ -20,25 +19,23 @@ class JobContext {
   // for it then.
   std::atomic<bool>& InBlockingCall() { return in_blocking_call_; }
 
-  void CountBytesIn(std::atomic<std::uint64_t>* counter) { bytes_ = counter; }
-  // How the run starts threads, for helpers of its own; none by default.
-  void UseThreads(const Threads* threads) { threads_ = threads; }
-  const Threads* RunThreads() const { return threads_; }
-  // The run's own stop, on the pass's context: once *flag turns true (the
-  // user cancelled), a job gives up after the call in hand.
-  void StopOn(const std::atomic<bool>* flag) { stop_ = flag; }
-  bool Stopped() const {
-    return stop_ != nullptr && stop_->load(std::memory_order_relaxed);
+  // Set once, by the pipeline that makes the context and outlives it: the
+  // run's one stop, and on a worker also the crew's (the workers let go
+  // while the pass goes on alone).
+  void ReadStops(const std::atomic<bool>* run, const std::atomic<bool>* crew) {
+    run_stop_ = run;
+    crew_stop_ = crew;
   }
-  void CountBytes(std::uint64_t bytes) {
-    if (bytes_ != nullptr) bytes_->fetch_add(bytes, std::memory_order_relaxed);
+  // Whether the job is to give up after the call in hand.
+  bool Stopped() const {
+    return (run_stop_ != nullptr && run_stop_->load()) ||
+           (crew_stop_ != nullptr && crew_stop_->load());
   }
 
  private:
   std::atomic<bool> in_blocking_call_{false};
-  std::atomic<std::uint64_t>* bytes_ = nullptr;
-  const Threads* threads_ = nullptr;
-  const std::atomic<bool>* stop_ = nullptr;
+  const std::atomic<bool>* run_stop_ = nullptr;
+  const std::atomic<bool>* crew_stop_ = nullptr;
 };
 
 // Marks a call that may never return for the time it runs.

@@ -15,9 +15,12 @@ bool StartThread(std::function<void()> body, std::thread* thread);
 // next chunk is read on a helper thread while the current one is hashed,
 // and how threads are started (suites give a starter that fails).
 struct Threads {
-  // NOLINTNEXTLINE(google-explicit-constructor): a count reads as one
-  Threads(unsigned count) : workers(count), read_ahead(count > 1) {}
-  unsigned workers;
+  // `count` files hashed at once: 1 is the pass alone, with no worker
+  // thread; more are that many workers ahead of the pass, and a helper
+  // reading ahead for each.
+  static Threads Workers(unsigned count) { return Threads(count); }
+  explicit Threads(unsigned count) : workers(count), read_ahead(count > 1) {}
+  unsigned workers;  // files hashed at once; worker threads where above 1
   bool read_ahead;
   ThreadStarter start = StartThread;
 };

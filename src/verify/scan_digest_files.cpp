@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/show_system_error.h"
 #include "common/unicode.h"
+#include "desktop/show_system_error.h"
 #include "digest/list_feed.h"
 #include "platform/file.h"
 #include "platform/for_each_entry.h"
@@ -26,9 +26,11 @@ constexpr std::uint32_t kPieceSize = 64 * 1024;
 // keeps appending to is not read for ever.
 bool ScanOne(platform::Desktop& desktop, const WideString& name,
              AlgorithmId algorithm, DigestParser& parser,
-             std::vector<char>& piece, platform::WorkerContext& context) {
+             std::vector<char>& piece, platform::WorkerContext& context,
+             bool* clean) {
   platform::InputFile file;
   if (!file.Open(name, context)) {
+    *clean = false;
     ShowSystemError(desktop, platform::GetLastErrorCode());
     return false;
   }
@@ -42,6 +44,7 @@ bool ScanOne(platform::Desktop& desktop, const WideString& name,
     if (ask > 0 && !file.Read(piece.data(), ask, &read)) {
       const platform::ErrorCode error = platform::GetLastErrorCode();
       parser.DropFrom(mark);
+      *clean = false;
       ShowSystemError(desktop, error);
       return false;
     }
@@ -56,6 +59,7 @@ bool ScanOne(platform::Desktop& desktop, const WideString& name,
     }
   }
   if (!well_formed) {
+    *clean = false;
     desktop.ShowMessageBox(WideString(kMalformedText), name, MB_ICONERROR);
   }
   return true;
@@ -63,8 +67,9 @@ bool ScanOne(platform::Desktop& desktop, const WideString& name,
 
 }  // namespace
 
-void ScanDigestFiles(platform::Desktop& desktop, const WideString& pattern,
+bool ScanDigestFiles(platform::Desktop& desktop, const WideString& pattern,
                      AlgorithmId algorithm, DigestParser& parser) {
+  bool clean = true;
   std::vector<char> piece(kPieceSize);
   platform::WorkerContext context;
   // A broken enumeration ends the scan, so no record is listed twice.
@@ -77,8 +82,13 @@ void ScanDigestFiles(platform::Desktop& desktop, const WideString& pattern,
                // "x.md5abc" through its short name "X~1.MD5".
                !EndsWithFoldingAscii(entry.name.View(),
                                      pattern.View().substr(1)) ||
-               ScanOne(desktop, entry.name, algorithm, parser, piece, context);
+               ScanOne(desktop, entry.name, algorithm, parser, piece, context,
+                       &clean);
       },
       &broken);
-  if (broken != 0) ShowSystemError(desktop, broken);
+  if (broken != 0) {
+    clean = false;
+    ShowSystemError(desktop, broken);
+  }
+  return clean;
 }

@@ -8,5 +8,6 @@
 // Parses every file of the current directory that matches `pattern` into
 // the parser's list, as records of `algorithm`. A malformed file is shown by
 // name and the scan goes on; an unreadable one is shown and ends the scan.
-void ScanDigestFiles(platform::Desktop& desktop, const WideString& pattern,
+// Returns false where any box was shown.
+bool ScanDigestFiles(platform::Desktop& desktop, const WideString& pattern,
                      AlgorithmId algorithm, DigestParser& parser);

@@ -2,17 +2,18 @@
 
 #include <cstring>
 #include <memory>
+#include <utility>
 
-#include "app/show_system_error.h"
+#include "desktop/show_system_error.h"
 #include "digest/digest_list.h"
 #include "digest/digest_parser.h"
 #include "digest/hex_to_bytes.h"
 #include "hash/file_hash.h"
-#include "pipeline/pipeline.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
-#include "progress/pass_run.h"
 #include "progress/progress_texts.h"
+#include "run/ordered_run.h"
+#include "run/pass_run.h"
 #include "verify/scan_digest_files.h"
 
 namespace {
@@ -121,8 +122,8 @@ void CheckEntry(CryptProvider& provider, HashContext& context,
   const Reading first =
       CheckReading(provider, context, entry, name, ahead, outcome);
   Report(first, name, outcome);
-  const bool stopped = ahead != nullptr && ahead->stop->load();
-  if (other.IsAbsent() || stopped || first.check == Check::kHashFailed) {
+  if (other.IsAbsent() || context.Stopped() ||
+      first.check == Check::kHashFailed) {
     return;
   }
   const Reading second =
@@ -140,146 +141,150 @@ void CheckEntry(CryptProvider& provider, HashContext& context,
   }
 }
 
-// One record's check, on a worker ahead of the pass (`stop` given) or in
-// the pass's turn. Ahead, a record whose file found no descriptor free is
-// left to the pass.
+// One record's check, on a worker ahead of the pass or in the pass's turn.
+// Ahead, a record whose file found no descriptor free is left to the pass.
 pipeline::JobEnd CheckOne(CryptProvider& provider, const DigestEntry& entry,
                           HashContext& context, Outcome* outcome,
-                          const std::atomic<bool>* stop) {
+                          bool on_worker) {
   Ahead ahead;
-  ahead.stop = stop;
-  Ahead* on_worker = stop != nullptr ? &ahead : nullptr;
-  CheckEntry(provider, context, entry, on_worker, outcome);
-  if (on_worker == nullptr) return pipeline::JobEnd::kDone;
-  if (stop->load()) return pipeline::JobEnd::kToThePass;
+  CheckEntry(provider, context, entry, on_worker ? &ahead : nullptr, outcome);
+  if (!on_worker) return pipeline::JobEnd::kDone;
+  if (context.Stopped()) return pipeline::JobEnd::kToThePass;
   return outcome->out_of_handles ? pipeline::JobEnd::kOutOfHandles
                                  : pipeline::JobEnd::kDone;
 }
 
-// The report as the pass leaves it.
+// The report so far, as the pass leaves it.
 struct Reported {
   WideString text;
+  std::size_t checked = 0;  // records reported, in list order
   bool failed = false;
   bool hash_failed = false;  // no report: the error alone is shown
   platform::ErrorCode error = 0;
-  std::size_t unchecked = 0;  // records a cancel left out
 };
 
-// The pass: each record's line appended in list order, on the pass's thread.
-void ReportInTurn(pipeline::Pipeline<Outcome, HashContext>& ahead,
-                  std::size_t count, HashContext& pass_context,
-                  const std::atomic<bool>& cancel, Reported* report) {
-  pass_context.StopOn(&cancel);
+// One verification: the list's records, checked ahead and reported in
+// order, shared with the pass's thread and the workers, which may outlive
+// the call in a read.
+struct Verification {
+  Verification(std::shared_ptr<const DigestList> list_in,
+               const pipeline::Threads& threads, CryptProvider& provider)
+      : list(std::move(list_in)),
+        ordered(
+            list->Count(), threads,
+            [list = list, &provider](std::size_t slot, HashContext& context,
+                                     Outcome* outcome, bool on_worker) {
+              return CheckOne(provider, *list->At(slot), context, outcome,
+                              on_worker);
+            },
+            nullptr) {}
+
+  const std::shared_ptr<const DigestList> list;
+  run::OrderedRun<Outcome> ordered;
+  run::SoFar<Reported> so_far;
+};
+
+// The pass: each record's line appended in list order, on the pass's
+// thread.
+void ReportInTurn(Verification& v) {
+  const std::size_t count = v.list->Count();
   for (std::size_t slot = 0; slot < count; ++slot) {
-    const Outcome& outcome = ahead.Take(slot);
-    if (cancel.load()) {
-      report->unchecked = count - slot;  // the record in hand too
-      break;
-    }
-    const Check check = outcome.check;
+    const Outcome* outcome = v.ordered.Take(slot);
+    if (outcome == nullptr) break;  // stopped: the record in hand is not
+    const Check check = outcome->check;
     if (check == Check::kHashFailed) {
-      report->hash_failed = true;
-      report->error = outcome.error;
+      v.so_far.Add([&](Reported& r) {
+        r.hash_failed = true;
+        r.error = outcome->error;
+      });
       break;
     }
-    report->text.Append(*outcome.shown);
-    report->text.Append(kSeparator);
-    switch (check) {
-      case Check::kOk:
-        report->text.Append(kOk);
-        break;
-      case Check::kMismatch:
-        report->text.Append(kMismatch);
-        report->failed = true;
-        break;
-      default:
-        report->text.Append(kUnreadable);
-        report->failed = true;
-        break;
-    }
-    report->text.Append(kLineEnd);
+    WideString line(*outcome->shown);
+    line.Append(kSeparator);
+    line.Append(check == Check::kOk         ? kOk
+                : check == Check::kMismatch ? kMismatch
+                                            : kUnreadable);
+    line.Append(kLineEnd);
+    v.so_far.Add([&](Reported& r) {
+      r.text.Append(line);
+      r.failed = r.failed || check != Check::kOk;
+      ++r.checked;
+    });
   }
-  pass_context.StopOn(nullptr);
+  // Nothing hashes behind the report.
+  v.ordered.End();
 }
 
 }  // namespace
 
-int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider) {
-  return VerifyDigests(desktop, provider, pipeline::HashThreads());
-}
-
 int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
-                  const pipeline::Threads& threads) {
-  progress::SteadyClock clock;
-  return VerifyDigests(desktop, provider, threads, clock);
-}
-
-int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
-                  const pipeline::Threads& threads, progress::Clock& clock) {
+                  const run::Settings& settings) {
   // Shared with the workers and the progress window, which may outlive the
   // run in a read.
   const auto shared_list = std::make_shared<DigestList>();
-  DigestList& list = *shared_list;
-  DigestParser parser(list);
-  ScanDigestFiles(desktop, WideString(u"*.md5"), CALG_MD5, parser);
-  ScanDigestFiles(desktop, WideString(u"*.sha1"), CALG_SHA1, parser);
-  if (list.Count() == 0) {
+  DigestParser parser(*shared_list);
+  // A list that could not be read or parsed whole is a failure already.
+  bool listed_clean =
+      ScanDigestFiles(desktop, WideString(u"*.md5"), CALG_MD5, parser);
+  listed_clean =
+      ScanDigestFiles(desktop, WideString(u"*.sha1"), CALG_SHA1, parser) &&
+      listed_clean;
+  const std::size_t count = shared_list->Count();
+  if (count == 0) {
     desktop.ShowMessageBox(WideString(kNothingToVerify), WideString::Absent(),
                            MB_ICONERROR);
     return 0;
   }
-
-  // Records are checked ahead on the workers and reported in list order.
-  HashContext pass_context;
-  pipeline::Pipeline<Outcome, HashContext> ahead(
-      list.Count(), threads,
-      [shared_list, &provider](std::size_t slot, HashContext& context,
-                               Outcome* outcome,
-                               const std::atomic<bool>* stop) {
-        return CheckOne(provider, *shared_list->At(slot), context, outcome,
-                        stop);
-      },
-      nullptr, pass_context);
-  progress::Watch watch;
-  watch.count = list.Count();
-  watch.counters = ahead.SharedProgress();
-  watch.name_at = [shared_list](std::size_t slot) {
-    return shared_list->At(slot)->GetName();
+  const pipeline::Threads threads =
+      settings.threads ? *settings.threads : pipeline::HashThreads();
+  const std::shared_ptr<const DigestList> list = shared_list;
+  const auto verification =
+      std::make_shared<Verification>(list, threads, provider);
+  run::Watch watch;
+  watch.count = count;
+  watch.counters = verification->ordered.SharedCounters();
+  watch.name_at = [list](std::size_t slot) {
+    return list->At(slot)->GetName();
   };
-  watch.size_of = [shared_list](std::size_t slot,
-                                platform::WorkerContext& context,
-                                std::uint64_t* size) {
-    const DigestEntry& entry = *shared_list->At(slot);
-    return progress::SizeOfFile(entry.GetName(), context, size) ||
+  watch.size_of = [list](std::size_t slot, platform::WorkerContext& context,
+                         std::uint64_t* size) {
+    const DigestEntry& entry = *list->At(slot);
+    return run::SizeOfFile(entry.GetName(), context, size) ||
            (!entry.GetOtherName().IsAbsent() &&
-            progress::SizeOfFile(entry.GetOtherName(), context, size));
+            run::SizeOfFile(entry.GetOtherName(), context, size));
   };
-  Reported reported;
-  progress::RunPass(desktop, clock, threads, WideString(kProgressTitle), watch,
-                    [&](const std::atomic<bool>& cancel) {
-                      ReportInTurn(ahead, list.Count(), pass_context, cancel,
-                                   &reported);
-                    });
-  WideString& report = reported.text;
-  bool failed = reported.failed;
+  progress::SteadyClock steady;
+  progress::Clock& clock = settings.clock ? *settings.clock : steady;
+  run::RunPass(
+      desktop, clock, threads, WideString(kProgressTitle), watch,
+      [verification] { ReportInTurn(*verification); },
+      [verification] { verification->ordered.Stop(); });
+  Reported reported = verification->so_far.Take();
   if (reported.hash_failed) {
     // No report: what was gathered so far is dropped with the run.
     ShowSystemError(desktop, reported.error);
     return 0;
   }
-  // A cancelled run never reads as a success.
-  if (reported.unchecked > 0) {
+  WideString& report = reported.text;
+  bool failed = reported.failed;
+  // A cancelled run never reads as a success; it warns where nothing
+  // before the cancel failed.
+  const bool cancelled = reported.checked < count;
+  if (cancelled) {
     report.Append(kCancelledBefore);
-    report.Append(progress::Digits(reported.unchecked));
+    report.Append(progress::Digits(count - reported.checked));
     report.Append(kCancelledAfter);
     report.Append(kLineEnd);
-    failed = true;
   }
   if (report.IsEmpty()) return 0;
-  const WideString caption(failed ? kFailedCaption : kSucceededCaption);
+  const WideString caption(failed || cancelled ? kFailedCaption
+                                               : kSucceededCaption);
   report.Append(kLineEnd);
   report.Append(caption);
-  desktop.ShowMessageBox(report, caption,
-                         failed ? MB_ICONERROR : MB_ICONINFORMATION);
+  const std::uint32_t icon = failed || (cancelled && !listed_clean)
+                                 ? MB_ICONERROR
+                             : cancelled ? MB_ICONWARNING
+                                         : MB_ICONINFORMATION;
+  desktop.ShowMessageBox(report, caption, icon);
   return 0;
 }

@@ -41,7 +41,8 @@ TEST_F(CreateDigestsTest, SeveralWorkersWriteWhatOnePassWrites) {
       WriteBytes("f" + std::to_string(i) + ".txt.md5", "stale");
     }
     ScriptedDesktop desktop;
-    CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"), workers);
+    CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"),
+                  On(workers));
     return std::make_pair(Snapshot(), desktop.boxes);
   };
   const auto one_pass = run(1);
@@ -53,13 +54,13 @@ TEST_F(CreateDigestsTest, SeveralWorkersWriteWhatOnePassWrites) {
     EXPECT_EQ(parallel.second[0].text, one_pass.second[0].text);
   }
   std::filesystem::remove("f30.txt.md5");
-  CreateDigests(desktop_, provider_, CALG_MD5, WideString(u"md5"), 4);
+  CreateDigests(desktop_, provider_, CALG_MD5, WideString(u"md5"), On(4));
   WriteBytes("f7.txt", "changed");
   std::filesystem::remove(PathOf("f9.txt"));
   std::vector<std::u16string> reports;
   for (unsigned workers : {1u, 4u, 4u}) {
     ScriptedDesktop desktop;
-    VerifyDigests(desktop, provider_, workers);
+    VerifyDigests(desktop, provider_, On(workers));
     reports.emplace_back();
     for (const RecordedBox& box : desktop.boxes) reports.back() += box.text;
   }

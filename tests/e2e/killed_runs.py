@@ -7,7 +7,9 @@ import hashlib
 import os
 import random
 import re
+import shutil
 import subprocess
+import tempfile
 
 from tests import texts
 
@@ -21,7 +23,8 @@ ONE_CPU = ["taskset", "-c", "0"]
 # The libc calls behind those system calls, counted and failed on the pass's
 # thread only (strace counts per thread, and cannot tell one thread from
 # another): LD_PRELOAD of this, with STEPS_LOG to list them, or INJECT_CALL,
-# INJECT_NTH and INJECT_FAULT (eio, kill) to fail one.
+# INJECT_NTH and INJECT_FAULT (eio, emfile, kill) to fail one; with
+# INJECT_PATH, the nth call on that path only.
 SHIM = r"""
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -38,7 +41,7 @@ SHIM = r"""
 static int counts[16];
 static int Step(int id, const char* call, const char* path) {
   if (syscall(SYS_gettid) == getpid()) return 0;
-  const int n = __atomic_add_fetch(&counts[id], 1, __ATOMIC_SEQ_CST);
+  int n = __atomic_add_fetch(&counts[id], 1, __ATOMIC_SEQ_CST);
   const char* log = getenv("STEPS_LOG");
   if (log) {
     char line[600];
@@ -49,10 +52,15 @@ static int Step(int id, const char* call, const char* path) {
     syscall(SYS_close, fd);
   }
   const char* inject = getenv("INJECT_CALL");
-  if (!inject || strcmp(inject, call) != 0 || atoi(getenv("INJECT_NTH")) != n)
-    return 0;
-  if (strcmp(getenv("INJECT_FAULT"), "kill") == 0) syscall(SYS_kill, getpid(), SIGKILL);
-  errno = EIO;
+  if (!inject || strcmp(inject, call) != 0) return 0;
+  const char* only = getenv("INJECT_PATH");
+  static int matched;
+  if (only && (!path || strcmp(only, path) != 0)) return 0;
+  if (only) n = __atomic_add_fetch(&matched, 1, __ATOMIC_SEQ_CST);
+  if (atoi(getenv("INJECT_NTH")) != n) return 0;
+  const char* fault = getenv("INJECT_FAULT");
+  if (strcmp(fault, "kill") == 0) syscall(SYS_kill, getpid(), SIGKILL);
+  errno = strcmp(fault, "emfile") == 0 ? EMFILE : EIO;
   return 1;
 }
 #define REAL(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
@@ -214,4 +222,44 @@ def random_kills(run):
                      % strays_seen, not faults and strays_seen <= 20, faults)
 
 
-CASES = [every_step, random_kills]
+def few_descriptors(run):
+    """No descriptor free for one of the pass's own opens in creation (the
+    old name's check, the temporary digest file) while the workers hold
+    theirs: they let them go and the run completes as one pass would. On
+    one CPU, with no worker to give any back, the error is shown."""
+    # In memory: a folder on a disk that seeks is hashed without workers.
+    folder = tempfile.mkdtemp(prefix="emfile-", dir="/dev/shm")
+    files = _fill(folder, 300)
+    shim = _shim(run)
+    faults = []
+    for cpus, path, nth in (([], "f00005.dat.md5", 1), ([], ".", 3),
+                            (ONE_CPU, ".", 3)):
+        for name in files:
+            with open(os.path.join(folder, name + ".md5"), "wb") as f:
+                f.write(OLD)
+        boxes, code = run.at_terminal_command(
+            cpus + ["env", "LD_PRELOAD=" + shim, "INJECT_CALL=openat",
+                    "INJECT_PATH=" + path, "INJECT_NTH=%d" % nth,
+                    "INJECT_FAULT=emfile"] + run.command, folder, "shift",
+            ["y"])
+        new = [n for n, data in files.items()
+               if _read(folder, n + ".md5") == _record(n, data)]
+        done = any(texts.DONE in box for box, _ in boxes)
+        if cpus:
+            ok = not done and "Too many open files" in boxes[-1][0]
+        else:
+            ok = done and len(new) == len(files) and code == 0
+        if not ok:
+            faults.append((cpus, path, len(new), boxes[-1:], code))
+    shutil.rmtree(folder)
+    run.checks.check("EMFILE on the pass's own opens: the workers let theirs "
+                     "go and the run completes; alone, the error", not faults,
+                     faults)
+
+
+def _read(folder, name):
+    with open(os.path.join(folder, name), "rb") as f:
+        return f.read()
+
+
+CASES = [every_step, random_kills, few_descriptors]

@@ -6,16 +6,20 @@ Ends with 'N passed, N failed'."""
 
 import hashlib
 import os
+import pty
+import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 from tests import texts
-from tests.e2e import killed_runs
+from tests.e2e import killed_runs, stuck_fuse
 from tests.e2e.checks import Checks, files_of, long_verification
-from tests.e2e.linux_session import (Display, plant_module, run_at_terminal,
-                                     run_without_terminal)
+from tests.e2e.linux_session import (Display, _environment, plant_module,
+                                     run_at_terminal, run_without_terminal)
 from tests.texts import shown
 
 MD5_QUESTION = "[確認] %s\n%s\n" % (texts.QUESTION_CAPTION, shown(texts.MD5_QUESTION))
@@ -199,12 +203,73 @@ def cancelled_at_terminal(run):
                                   interrupt_on="ファイル".encode())
     shown = boxes[0][0] if len(boxes) == 1 else ""
     line, _, box = shown.rpartition("\r\x1b[K")
-    expected = "\n[エラー] %s\n%s\n" % (FAILED_CAPTION, "\n".join(report))
+    # Nothing failed before the cancel: the warning icon, once.
+    expected = "\n[警告] %s\n%s\n" % (FAILED_CAPTION, "\n".join(report))
     run.checks.check("a long run at a terminal: its line, Ctrl+C, the report so far",
                      line.startswith("\r%s  " % texts.VERIFY_TITLE) and
                      "1 / 3 ファイル" in line and " MB/秒" in line and
                      box == expected and code == 0, (line[-300:], box, code))
     shutil.rmtree(folder)
+
+
+def _cancel_at_terminal(command, folder, timeout=30):
+    """Ctrl+C once the progress line shows: (seconds from it to the box,
+    the box, the pid). The box is answered; the process may not end yet."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.chdir(folder)
+        os.execvpe(command[0], command, _environment(None))
+    output, cancelled, deadline = b"", None, time.time() + timeout
+    while time.time() < deadline:
+        if not select.select([fd], [], [], 0.1)[0]:
+            continue
+        try:
+            output += os.read(fd, 1 << 16)
+        except OSError:
+            break
+        if cancelled is None and "ファイル".encode() in output:
+            os.write(fd, b"\x03")
+            cancelled = time.perf_counter()
+        if cancelled is not None and output.endswith(b"[Enter] "):
+            waited = time.perf_counter() - cancelled
+            os.write(fd, b"\n")
+            text = output[:-len(b"[Enter] ")].decode("utf-8", "replace")
+            return (waited, text.replace("\r\n", "\n").rpartition("\r\x1b[K")[2],
+                    (pid, fd))
+    return None, output.decode("utf-8", "replace")[-300:], (pid, fd)
+
+
+def cancelled_while_a_read_hangs(run):
+    """The second record names a file whose READ is never answered (FUSE):
+    with workers (a folder in memory) and on one CPU (the pass itself in the
+    read), Ctrl+C brings the report so far within a second; the process
+    ends once the read is let go."""
+    for cpus in ([], killed_runs.ONE_CPU):
+        folder = tempfile.mkdtemp(prefix="hang-", dir="/dev/shm")
+        server, why = stuck_fuse.mount(os.path.join(folder, "mnt"))
+        if server is None:
+            print("[SKIP] a read that hangs: %s" % why)
+            shutil.rmtree(folder)
+            return
+        for name in ("a.txt", "c.txt"):
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(b"abc")
+        with open(os.path.join(folder, "all.md5"), "wb") as f:
+            f.write(b"".join(b"900150983cd24fb0d6963f7d28e17f72 *%s\n" % name
+                             for name in (b"a.txt", b"mnt/stuck.bin", b"c.txt")))
+        waited, box, (pid, fd) = _cancel_at_terminal(cpus + run.command, folder)
+        if waited is None:
+            os.kill(pid, signal.SIGKILL)  # it ends once the read is let go
+        stuck_fuse.unmount(os.path.join(folder, "mnt"), server)
+        _, status = os.waitpid(pid, 0)
+        os.close(fd)
+        expected = "\n[警告] %s\na.txt - OK\n%s\n\n%s\n" % (
+            FAILED_CAPTION, texts.CANCELLED % 2, FAILED_CAPTION)
+        run.checks.check("a read that hangs%s: Ctrl+C, the report within a "
+                         "second (%s s)" % (" on one CPU" if cpus else "", waited),
+                         waited is not None and waited < 1 and box == expected
+                         and os.waitstatus_to_exitcode(status) == 0, box)
+        shutil.rmtree(folder)
 
 
 CASES = [no_terminal, questions, creation, verification, hostile_names,
@@ -225,8 +290,10 @@ def main():
     display = Display()
     try:
         run = Run(program, command, root, display, checks)
-        # Kills and injected faults need the program itself, not valgrind.
-        cases = CASES + ([] if "--valgrind" in sys.argv else killed_runs.CASES)
+        # Kills, injected faults and a cancel's second need the program
+        # itself, not valgrind.
+        cases = CASES + ([] if "--valgrind" in sys.argv else
+                         killed_runs.CASES + [cancelled_while_a_read_hangs])
         for case in cases:
             case(run)
     finally:

@@ -589,9 +589,10 @@ def cancelled_verification(wine, runner, root):
                              "buttons: cancel"]
                  and "1 / 3 ファイル" in shown and " MB/秒" in shown and
                  re.match(r"bar: \d+$", got[4]) is not None, got)
-    expected = box(texts.FAILED_CAPTION, "error", "ok",
+    # Nothing failed before the cancel: the warning icon.
+    expected = box(texts.FAILED_CAPTION, "warning", "ok",
                    "\\r\\n".join(lines)) + ["exit: 0"]
-    runner.check("cancelled: the report so far and the records left",
+    runner.check("cancelled: the report so far and the records left, a warning",
                  got[5:] == expected, got)
     shutil.rmtree(folder)
 

@@ -1,12 +1,17 @@
 #include "fault/failing_crypto.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "platform/crypto.h"
 
 namespace failing_crypto {
 Plan plan;
-}
+Gate gate;
+}  // namespace failing_crypto
 
 namespace platform {
 namespace {
@@ -16,7 +21,9 @@ bool Fail() {
   return false;
 }
 
-int live_hashes = 0;
+// Hashes are made on the pass and the workers at once.
+std::atomic<int> hashes_made{0};
+std::mutex creating;  // the plan's count of creates left
 
 }  // namespace
 
@@ -29,15 +36,26 @@ bool AcquireProvider(ProviderHandle* provider) {
 void ReleaseProvider(ProviderHandle) {}
 
 bool CreateHash(ProviderHandle, AlgorithmId, WorkerContext&, HashHandle* hash) {
-  int& left = failing_crypto::plan.creates_before_failure;
-  if (left == 0) return Fail();
-  if (left > 0) --left;
-  ++live_hashes;
-  *hash = static_cast<HashHandle>(live_hashes);
+  {
+    const std::lock_guard<std::mutex> lock(creating);
+    int& left = failing_crypto::plan.creates_before_failure;
+    if (left == 0) return Fail();
+    if (left > 0) --left;
+  }
+  *hash = static_cast<HashHandle>(hashes_made.fetch_add(1) + 1);
   return true;
 }
 
-bool HashData(HashHandle, const std::uint8_t*, std::uint32_t) { return true; }
+bool HashData(HashHandle, const std::uint8_t*, std::uint32_t) {
+  failing_crypto::Gate& gate = failing_crypto::gate;
+  if (gate.data_calls.fetch_add(1) == failing_crypto::plan.blocked_data_call) {
+    gate.entered.store(true);
+    while (!gate.open.load()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  return true;
+}
 
 bool GetHashSize(HashHandle, std::uint32_t* size) {
   *size = 16;

@@ -2,6 +2,9 @@
 // sees what one pass computes, and a stop never waits for a stuck worker.
 #include "pipeline/pipeline.h"
 
+#include "pipeline/claim_window.h"
+#include "pipeline/crew.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -47,19 +50,16 @@ TEST(PipelineTest, AnyScheduleHandsOverWhatOnePassComputes) {
     const std::size_t stop_at = random() % (count + 1);  // count: no stop
     const unsigned seed = static_cast<unsigned>(random());
     auto ran_ahead_in_turn = std::make_shared<std::atomic<bool>>(false);
-    Context pass;
     {
       Pipeline<Result, Context> ahead(
           count, Threads(1 + random() % 4),
-          [=](std::size_t i, Context&, Result* result,
-              const std::atomic<bool>* stop) {
-            if (stop != nullptr && (*in_turn)[i])
-              ran_ahead_in_turn->store(true);
+          [=](std::size_t i, Context&, Result* result, bool ahead_of_pass) {
+            if (ahead_of_pass && (*in_turn)[i]) ran_ahead_in_turn->store(true);
             std::minstd_rand pause(seed + static_cast<unsigned>(i));
             std::this_thread::sleep_for(
                 std::chrono::microseconds(pause() % 200));
-            result->on_pass = stop == nullptr;
-            if (stop != nullptr && (*left)[i] != 0) {
+            result->on_pass = !ahead_of_pass;
+            if (ahead_of_pass && (*left)[i] != 0) {
               result->value = 0;  // half made: must never be handed over
               return (*left)[i] == 1 ? JobEnd::kToThePass
                                      : JobEnd::kOutOfHandles;
@@ -67,12 +67,13 @@ TEST(PipelineTest, AnyScheduleHandsOverWhatOnePassComputes) {
             result->value = ValueOf(i);
             return JobEnd::kDone;
           },
-          [=](std::size_t i) { return (*in_turn)[i]; }, pass);
+          [=](std::size_t i) { return (*in_turn)[i]; });
       for (std::size_t i = 0; i < stop_at; ++i) {
-        const Result& result = ahead.Take(i);
-        ASSERT_EQ(result.value, ValueOf(i)) << "round " << round << ", " << i;
+        const Result* result = ahead.Take(i);
+        ASSERT_NE(result, nullptr);
+        ASSERT_EQ(result->value, ValueOf(i)) << "round " << round << ", " << i;
         if ((*in_turn)[i]) {
-          ASSERT_TRUE(result.on_pass) << i;
+          ASSERT_TRUE(result->on_pass) << i;
         }
       }
     }
@@ -86,44 +87,42 @@ TEST(PipelineTest, AnyScheduleHandsOverWhatOnePassComputes) {
 TEST(PipelineTest, WorkersThatCannotStartLeaveTheWorkToThePass) {
   for (int can_start : {0, 1}) {
     auto started = std::make_shared<int>(0);
-    Threads threads(4);
+    Threads threads = Threads::Workers(4);
     threads.start = [=](std::function<void()> body, std::thread* thread) {
       if (*started == can_start) return false;
       ++*started;
       return pipeline::StartThread(std::move(body), thread);
     };
-    Context pass;
     Pipeline<Result, Context> ahead(
         50, threads,
-        [](std::size_t i, Context&, Result* result,
-           const std::atomic<bool>* stop) {
+        [](std::size_t i, Context&, Result* result, bool ahead_of_pass) {
           result->value = ValueOf(i);
-          result->on_pass = stop == nullptr;
+          result->on_pass = !ahead_of_pass;
           return JobEnd::kDone;
         },
-        nullptr, pass);
+        nullptr);
     EXPECT_EQ(ahead.Workers(), static_cast<unsigned>(can_start));
     for (std::size_t i = 0; i < 50; ++i) {
-      EXPECT_EQ(ahead.Take(i).value, ValueOf(i));
+      EXPECT_EQ(ahead.Take(i)->value, ValueOf(i));
     }
   }
 }
 
-// A worker stuck in a read that never returns: the pass takes what it
-// wants and ends at once, leaving that worker to the kernel; when the read
-// lets go at last, the worker finds its state still there.
-TEST(PipelineTest, AStopNeverWaitsForAWorkerStuckInARead) {
+// A worker stuck in a read that never returns while the pass waits for
+// its result: a stop from another thread (a cancel) ends the wait at once,
+// Take gives nothing, and the end leaves that worker to the kernel; when
+// the read lets go at last, the worker finds its state still there.
+TEST(PipelineTest, AStopEndsThePassWaitAndNeverWaitsForAStuckWorker) {
   auto release = std::make_shared<std::atomic<bool>>(false);
   auto entered = std::make_shared<std::atomic<bool>>(false);
   auto gone = std::make_shared<std::atomic<bool>>(false);
-  Context pass;
   std::chrono::steady_clock::time_point stopped;
   {
     Pipeline<Result, Context> ahead(
         20, Threads(2),
         [=](std::size_t i, Context& context, Result* result,
-            const std::atomic<bool>* stop) {
-          if (i == 1 && stop != nullptr) {
+            bool ahead_of_pass) {
+          if (i == 1 && ahead_of_pass) {
             const pipeline::BlockingCall call(context);
             entered->store(true);
             while (!release->load()) {
@@ -131,21 +130,86 @@ TEST(PipelineTest, AStopNeverWaitsForAWorkerStuckInARead) {
             }
             result->value = 0;
             gone->store(true);
-            return JobEnd::kToThePass;
+            return context.Stopped() ? JobEnd::kToThePass : JobEnd::kDone;
           }
           result->value = ValueOf(i);
           return JobEnd::kDone;
         },
-        nullptr, pass);
-    EXPECT_EQ(ahead.Take(0).value, ValueOf(0));
+        nullptr);
+    EXPECT_EQ(ahead.Take(0)->value, ValueOf(0));
     while (!entered->load()) std::this_thread::yield();
-    stopped = std::chrono::steady_clock::now();
+    std::thread cancel([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      stopped = std::chrono::steady_clock::now();
+      ahead.Stop();
+    });
+    EXPECT_EQ(ahead.Take(1), nullptr);
+    EXPECT_EQ(ahead.Take(2), nullptr) << "no job after the stop";
+    cancel.join();
+    ahead.End();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped,
+              std::chrono::seconds(1));
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - stopped,
-            std::chrono::seconds(5));
   release->store(true);
   while (!gone->load())
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// The window: claims reach no further than the window past the pass, wait
+// until a whole claim has room, and grow only while jobs are short.
+TEST(PipelineTest, ClaimsStayInsideTheWindow) {
+  const pipeline::ClaimWindow none(0);
+  EXPECT_EQ(none.Size(), 1u);
+  const pipeline::ClaimWindow two(2);
+  EXPECT_EQ(two.Size(), 128u);
+  EXPECT_EQ(two.RoomStep(), 64u);
+  EXPECT_TRUE(two.HasRoom(0, 0, 1000));
+  EXPECT_TRUE(two.HasRoom(64, 0, 1000));
+  EXPECT_FALSE(two.HasRoom(65, 0, 1000)) << "no room for a whole claim";
+  EXPECT_TRUE(two.HasRoom(95, 0, 100)) << "what is left fits";
+  EXPECT_TRUE(two.HasRoom(1000, 0, 1000)) << "nothing left: to leave";
+  EXPECT_EQ(two.ClaimEnd(10, 32, 0, 1000), 42u);
+  EXPECT_EQ(two.ClaimEnd(120, 32, 0, 1000), 128u) << "the window's end";
+  EXPECT_EQ(two.ClaimEnd(990, 32, 900, 1000), 1000u) << "the count's end";
+  EXPECT_EQ(pipeline::ClaimWindow::NextBatch(1, true), 2u);
+  EXPECT_EQ(pipeline::ClaimWindow::NextBatch(32, true), 32u);
+  EXPECT_EQ(pipeline::ClaimWindow::NextBatch(16, false), 1u);
+}
+
+// The crew lets go: a member that ends is joined, one inside a blocking
+// call past the patience is left, one busy outside such a call is waited
+// for, and a member that cannot start is not counted.
+TEST(PipelineTest, TheCrewJoinsWhatEndsAndLeavesWhatIsStuck) {
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  auto busy_done = std::make_shared<std::atomic<bool>>(false);
+  auto blocked = std::make_shared<std::atomic<bool>>(true);
+  auto free = std::make_shared<std::atomic<bool>>(false);
+  pipeline::Crew crew;
+  ASSERT_TRUE(crew.Start(
+      pipeline::StartThread, [] {}, free));
+  ASSERT_TRUE(crew.Start(
+      pipeline::StartThread,
+      [release] {
+        while (!release->load())
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      },
+      blocked));
+  EXPECT_FALSE(crew.Start(
+      [](std::function<void()>, std::thread*) { return false; }, [] {}, free));
+  ASSERT_TRUE(crew.Start(
+      pipeline::StartThread,
+      [busy_done] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        busy_done->store(true);
+      },
+      free));
+  EXPECT_EQ(crew.Size(), 3u);
+  const auto began = std::chrono::steady_clock::now();
+  crew.LetGo(std::chrono::milliseconds(100));
+  EXPECT_TRUE(busy_done->load()) << "a member outside a blocking call";
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(2));
+  EXPECT_EQ(crew.Size(), 0u);
+  release->store(true);
 }
 
 }  // namespace

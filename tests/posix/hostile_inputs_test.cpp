@@ -64,12 +64,12 @@ TEST_F(HostileInputsTest, AFileTruncatedWhileHashedFailsWithoutACrash) {
   auto hash_while_cut = [&](const std::string& name, std::size_t cut) {
     WriteBytes(name, std::string(kSize, 'x'));
     HashContext context;
-    if (name == "big") context.UseThreads(&helped);
-    std::atomic<std::uint64_t> hashed{0};
-    context.CountBytesIn(&hashed);
+    if (name == "big") context.UseThreads(helped);
+    const auto hashed = std::make_shared<std::atomic<std::uint64_t>>(0);
+    context.CountBytesIn(hashed);
     FileHash hash(provider_, context);
     std::thread cutter([&] {
-      while (hashed.load() < (std::uint64_t{1} << 20))
+      while (hashed->load() < (std::uint64_t{1} << 20))
         std::this_thread::yield();
       EXPECT_EQ(truncate(name.c_str(), static_cast<off_t>(cut)), 0);
     });
@@ -109,7 +109,7 @@ TEST_F(HostileInputsTest, FewDescriptorsBlameNoIntactFile) {
     const rlimit few = {8, 8};
     setrlimit(RLIMIT_NOFILE, &few);
     ScriptedDesktop desktop;
-    VerifyDigests(desktop, provider_, 4);
+    VerifyDigests(desktop, provider_, On(4));
     _exit(desktop.boxes.size() == 1 &&
                   desktop.boxes[0].caption == kSucceededCaptionText
               ? 0
@@ -159,7 +159,7 @@ TEST_F(HostileInputsTest, AFakeProcOpensNothingOfItsOwn) {
       std::ofstream(("/proc/self/fd/" + std::to_string(fd)).c_str());  // empty
     }
     ScriptedDesktop desktop;
-    VerifyDigests(desktop, provider_, 1);
+    VerifyDigests(desktop, provider_, On(1));
     _exit(desktop.boxes.size() == 1 &&
                   desktop.boxes[0].text == u"real.txt - " +
                                                std::u16string(kMismatchText) +

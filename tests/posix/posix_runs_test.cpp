@@ -5,11 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <clocale>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 
 #include "hash/file_hash.h"
+#include "hash/hash_context.h"
 #include "platform/file.h"
 #include "posix/locale_scope.h"
 #include "posix/unix_socket.h"
@@ -164,12 +168,12 @@ TEST_F(PosixRunsTest, SeveralWorkersInLegacyLocales) {
     for (const unsigned workers : {4u, 1u}) {
       ScriptedDesktop creator;
       CreateDigests(creator, provider_, CALG_SHA1, WideString(u"sha1"),
-                    workers);
+                    On(workers));
       ASSERT_EQ(creator.boxes.size(), 1u) << locale;
       EXPECT_EQ(creator.boxes[0].text, kDoneText);
     }
     ScriptedDesktop verifier;
-    VerifyDigests(verifier, provider_, 4);
+    VerifyDigests(verifier, provider_, On(4));
     ASSERT_EQ(verifier.boxes.size(), 1u);
     EXPECT_EQ(CountOf(verifier.boxes[0].text, u" - OK\r\n"), 400u) << locale;
   }
@@ -237,6 +241,39 @@ TEST_F(PosixRunsTest, AnUnreadableDigestFileEndsOnlyItsPattern) {
   EXPECT_EQ(desktop_.boxes[0].text, u"Operation not supported");
   EXPECT_EQ(LastText(),
             u"a.txt - OK\r\n\r\n" + std::u16string(kSucceededCaptionText));
+}
+
+// The bytes this process has read, all threads together.
+std::uint64_t BytesReadSoFar() {
+  FILE* io = std::fopen("/proc/self/io", "r");
+  unsigned long long read = 0;
+  if (io != nullptr) {
+    if (std::fscanf(io, "rchar: %llu", &read) != 1) read = 0;
+    std::fclose(io);
+  }
+  return read;
+}
+
+// Creation that fails at its first file (a folder stands at its digest
+// file's name) with large files after it: while the error box waits, the
+// workers read at most the read in hand and the helper's, each.
+TEST_F(PosixRunsTest, NothingIsReadBehindAFailureBox) {
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "f" + std::to_string(i);
+    WriteBytes(name, "");
+    fs::resize_file(name, std::uint64_t{16} << 20);
+    fs::create_directory(name + ".md5");
+  }
+  std::uint64_t behind = 0;
+  desktop_.WhileShown([&] {
+    const std::uint64_t at_box = BytesReadSoFar();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    behind = BytesReadSoFar() - at_box;
+  });
+  CreateDigests(desktop_, provider_, CALG_MD5, WideString(u"md5"), On(2));
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  EXPECT_EQ(desktop_.boxes[0].style, MB_ICONERROR);
+  EXPECT_LE(behind, 2 * 2 * std::uint64_t{HashContext::kChunkSize});
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ TEST_F(ProgressTest, NothingShowsBeforeTwoSeconds) {
   WriteZeros("a.bin");
   WriteBytes("a.bin.md5", std::string(kZerosMd5) + " *a.bin\r\n");
   FakeClock clock(progress::Duration(1999));
-  VerifyDigests(desktop_, provider_, 2, clock);
+  VerifyDigests(desktop_, provider_, On(2, &clock));
   EXPECT_TRUE(desktop_.progress.empty());
   ASSERT_EQ(desktop_.boxes.size(), 1u);
   EXPECT_EQ(LastText(),
@@ -82,7 +82,7 @@ TEST_F(ProgressTest, VerificationShowsProgressAndCancels) {
     ScriptedDesktop desktop;
     desktop.CancelProgressAt(cancel_at);
     FakeClock clock;
-    VerifyDigests(desktop, provider_, 2, clock);
+    VerifyDigests(desktop, provider_, On(2, &clock));
     ASSERT_EQ(desktop.progress.size(), 1u);
     const RecordedProgress& shown = desktop.progress[0];
     EXPECT_EQ(shown.title, u"ハッシュの検証");
@@ -121,12 +121,47 @@ TEST_F(ProgressTest, VerificationShowsProgressAndCancels) {
     EXPECT_EQ(report.substr(report.size() - line.size() - 12),
               line + u"\r\n" + kFailedCaptionText);
     EXPECT_EQ(desktop.boxes[0].caption, kFailedCaptionText);
-    EXPECT_EQ(desktop.boxes[0].style, MB_ICONERROR);
+    // Nothing failed before the cancel: a warning, not an error.
+    EXPECT_EQ(desktop.boxes[0].style, MB_ICONWARNING);
+  }
+}
+
+// A cancel after something failed (a record that does not match, a list
+// that is malformed) keeps the error icon.
+TEST_F(ProgressTest, ACancelAfterAFailureIsAnError) {
+  WriteBytes("bad.txt", "x");
+  std::string list = std::string(32, '0') + " *bad.txt\n";
+  for (int i = 0; i < 3; ++i) {
+    const std::string name = "z" + std::to_string(i) + ".bin";
+    WriteZeros(name);
+    list += std::string(kZerosMd5) + " *" + name + "\n";
+  }
+  WriteBytes("all.md5", list);
+  for (const bool malformed : {false, true}) {
+    if (malformed) WriteBytes("junk.sha1", "not a record\n");
+    ScriptedDesktop desktop;
+    // Once the first record is reported: the window counts it done.
+    desktop.CancelProgressWhen([&] {
+      const auto& views = desktop.progress.back().views;
+      return malformed || (!views.empty() &&
+                           views.back().files.View().substr(0, 2) != u"0 ");
+    });
+    FakeClock clock;
+    VerifyDigests(desktop, provider_, On(2, &clock));
+    ASSERT_EQ(desktop.boxes.size(), malformed ? 2u : 1u);
+    const RecordedBox& report = desktop.boxes.back();
+    EXPECT_NE(report.text.find(u"件は検証していません。"),
+              std::u16string::npos);
+    EXPECT_EQ(report.style, MB_ICONERROR) << malformed;
+    if (!malformed) {
+      EXPECT_EQ(report.text.find(u"bad.txt - " + std::u16string(kMismatchText)),
+                0u);
+    }
   }
 }
 
 // A cancelled creation keeps the digest files written before it, writes none
-// after it, and shows no box.
+// after it, and says how many it did not write.
 TEST_F(ProgressTest, CancelledCreationKeepsWhatItWrote) {
   for (int i = 0; i < 5; ++i) WriteZeros("z" + std::to_string(i) + ".bin");
   const std::vector<std::u16string> order = Listing();
@@ -137,11 +172,11 @@ TEST_F(ProgressTest, CancelledCreationKeepsWhatItWrote) {
     ScriptedDesktop desktop;
     desktop.CancelProgressAt(cancel_at);
     FakeClock clock;
-    CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"), 2, clock);
+    CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"),
+                  On(2, &clock));
     ASSERT_EQ(desktop.progress.size(), 1u);
     EXPECT_EQ(desktop.progress[0].title, kDoneCaptionText);
     EXPECT_TRUE(desktop.progress[0].cancelled);
-    EXPECT_TRUE(desktop.boxes.empty());
     std::size_t written = 0;
     while (written < order.size() && Exists(U8(order[written]) + ".md5")) {
       EXPECT_EQ(ReadBytes(U8(order[written]) + ".md5"),
@@ -152,6 +187,12 @@ TEST_F(ProgressTest, CancelledCreationKeepsWhatItWrote) {
     for (std::size_t i = written; i < order.size(); ++i) {
       EXPECT_FALSE(Exists(U8(order[i]) + ".md5")) << U8(order[i]);
     }
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes[0].text,
+              kCreateCancelledHead + progress::Digits(order.size() - written) +
+                  kCreateCancelledTail);
+    EXPECT_EQ(desktop.boxes[0].caption, kDoneCaptionText);
+    EXPECT_EQ(desktop.boxes[0].style, MB_ICONWARNING);
   }
 }
 

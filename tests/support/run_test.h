@@ -8,9 +8,16 @@
 #include "create/create_digests.h"
 #include "digest/digest_record.h"
 #include "hash/crypt_provider.h"
+#include "run/settings.h"
 #include "support/scripted_desktop.h"
 #include "support/temp_dir.h"
 #include "verify/verify_digests.h"
+
+// A run's settings with `workers` files hashed at once, and `clock`'s
+// times where given.
+inline run::Settings On(unsigned workers, progress::Clock* clock = nullptr) {
+  return run::Settings{pipeline::Threads(workers), clock};
+}
 
 // A creation or verification run in a fresh current directory, with the
 // real provider and a scripted desktop.

@@ -22,7 +22,7 @@ void ScriptedDesktop::ShowProgress(const WideString& title,
                                    platform::ProgressFeed& feed) {
   progress.push_back({std::u16string(title.View()), {}, false});
   for (int update = 0;; ++update) {
-    if (update == cancel_at_) {
+    if (update == cancel_at_ || (cancel_when_ && cancel_when_())) {
       feed.Cancel();
       progress.back().cancelled = true;
       return;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "desktop/desktop.h"
@@ -38,6 +39,10 @@ class ScriptedDesktop : public platform::Desktop {
 
   // Cancels before the window's update `update` (0: before the first).
   void CancelProgressAt(int update) { cancel_at_ = update; }
+  // Cancels at the first update where `ready` holds.
+  void CancelProgressWhen(std::function<bool()> ready) {
+    cancel_when_ = std::move(ready);
+  }
 
   bool IsKeyDown(int virtual_key) override;
   int ShowMessageBox(const WideString& text, const WideString& caption,
@@ -54,4 +59,5 @@ class ScriptedDesktop : public platform::Desktop {
   std::deque<int> answers_;
   std::function<void()> while_shown_;
   int cancel_at_ = -1;
+  std::function<bool()> cancel_when_;
 };

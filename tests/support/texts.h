@@ -11,6 +11,9 @@ inline constexpr char16_t kSha1QuestionText[] =
 inline constexpr char16_t kQuestionCaptionText[] = u"ハッシュ作成の確認";
 inline constexpr char16_t kDoneText[] = u"作成が終了しました。";
 inline constexpr char16_t kDoneCaptionText[] = u"ハッシュの作成";
+inline constexpr char16_t kCreateCancelledHead[] =
+    u"作成を中止しました。残りの";
+inline constexpr char16_t kCreateCancelledTail[] = u"件は作成していません。";
 inline constexpr char16_t kNothingToVerifyText[] =
     u"ダイジェストファイル(*.md5/"
     u"*.sha1)"

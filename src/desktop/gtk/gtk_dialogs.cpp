@@ -21,6 +21,8 @@ Kind KindOf(unsigned style) {
       return {GTK_MESSAGE_ERROR, "dialog-error"};
     case MB_ICONQUESTION:
       return {GTK_MESSAGE_QUESTION, "dialog-question"};
+    case MB_ICONWARNING:
+      return {GTK_MESSAGE_WARNING, "dialog-warning"};
     case MB_ICONINFORMATION:
       return {GTK_MESSAGE_INFO, "dialog-information"};
     default:

@@ -21,6 +21,8 @@ std::u16string_view IconWord(std::uint32_t style) {
   switch (platform::IconOf(style)) {
     case MB_ICONERROR:
       return u"エラー";
+    case MB_ICONWARNING:
+      return u"警告";
     case MB_ICONINFORMATION:
       return u"情報";
     case MB_ICONQUESTION:

@@ -144,18 +144,35 @@ std::u16string_view ShowWhatFits(HWND edit, const WideString& text,
   }
 }
 
+// The system's icon and sound for a box style's icon: error, warning, or
+// information for any other.
+LPCWSTR IconResourceOf(std::uint32_t style) {
+  switch (platform::IconOf(style)) {
+    case MB_ICONERROR:
+      return IDI_ERROR;
+    case MB_ICONWARNING:
+      return IDI_WARNING;
+    default:
+      return IDI_INFORMATION;
+  }
+}
+UINT SoundOf(std::uint32_t style) {
+  const std::uint32_t icon = platform::IconOf(style);
+  return icon == MB_ICONERROR || icon == MB_ICONWARNING ? icon
+                                                        : MB_ICONINFORMATION;
+}
+
 void OpenBox(HWND box, Report& report) {
   ::SetWindowLongPtrW(box, DWLP_USER, reinterpret_cast<LONG_PTR>(&report));
   ::SetWindowTextW(box, CaptionOf(report));
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
-  const bool error = platform::IconOf(report.style) == MB_ICONERROR;
   HWND icon = ::CreateWindowExW(
       0, L"Static", nullptr, WS_CHILD | WS_VISIBLE | SS_ICON, 0, 0, 0, 0, box,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIconId)), instance,
       nullptr);
   ::SendMessageW(icon, STM_SETICON,
                  reinterpret_cast<WPARAM>(
-                     ::LoadIconW(nullptr, error ? IDI_ERROR : IDI_INFORMATION)),
+                     ::LoadIconW(nullptr, IconResourceOf(report.style))),
                  0);
   HWND edit = ::CreateWindowExW(
       WS_EX_CLIENTEDGE, L"Edit", nullptr,
@@ -270,8 +287,7 @@ int ShowReportBox(const WideString& text, const WideString& caption,
   } empty = {};
   empty.dialog.style =
       WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | DS_SETFOREGROUND;
-  ::MessageBeep(platform::IconOf(style) == MB_ICONERROR ? MB_ICONERROR
-                                                        : MB_ICONINFORMATION);
+  ::MessageBeep(SoundOf(style));
   Report report{&text, &caption, style, {}, {}, {}};
   report.text_font.Cover(text.View(), OwnTexts(text.View(), caption.View()));
   ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), &empty.dialog, nullptr,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -8,17 +8,17 @@
 
 #include "common/wide_string.h"
 #include "desktop/desktop.h"
-#include "pipeline/pipeline.h"
+#include "pipeline/threads.h"
 #include "platform/worker_context.h"
 #include "progress/clock.h"
+#include "run/ordered_run.h"
 
-namespace progress {
+namespace run {
 
 // What a progress window reads of a run while its pass goes on.
 struct Watch {
   std::size_t count = 0;  // the items of the pass: files, or records
-  // Published by the pass and the workers as they go.
-  std::shared_ptr<const pipeline::Progress> counters;
+  std::shared_ptr<const Counters> counters;
   // The name of item i, read on the desktop's thread while the pass runs.
   std::function<WideString(std::size_t)> name_at;
   // Item i's size, false where it cannot be had; read on a thread of its
@@ -34,22 +34,27 @@ bool SizeOfFile(const WideString& name, platform::WorkerContext& context,
 
 // A run that takes this long shows its progress; one that ends sooner shows
 // nothing new.
-constexpr Duration kQuietTime{2000};
+constexpr progress::Duration kQuietTime{2000};
 // Time left is told once this much of the run allows an estimate.
-constexpr Duration kEstimateTime{5000};
+constexpr progress::Duration kEstimateTime{5000};
+// After a cancel, how long the desktop's thread waits for the pass to end
+// before it leaves the pass inside its call (real time, whatever the clock).
+constexpr std::chrono::milliseconds kLeaveAfter{500};
 
 // Runs `pass` on a thread of its own and, where it is still at work
 // kQuietTime after the call, shows its progress under `title` until it
 // ends. The calling thread, the desktop's, makes every desktop call, so the
-// window answers while a file of any size is hashed; `pass` makes none, and
-// stops where it stands soon after *cancel turns true (the user's Cancel).
-// Where no thread can be had, the pass runs here, without progress. Memory
-// that ran out on the pass's thread, a worker's (passed on by the pass) or
-// this one's while the window showed is thrown here as std::bad_alloc once
-// the pass has left.
-void RunPass(platform::Desktop& desktop, Clock& clock,
+// window answers while a file of any size is hashed; `pass` makes none.
+// The user's Cancel calls `stop` (the run's one stop), after which the pass
+// ends where it stands; where it stays inside a call that does not return,
+// it is left to the kernel, with what `pass` holds (shared-owned), and
+// RunPass returns false. Where no thread can be had, the pass runs here,
+// without progress. Memory that ran out on the pass's thread, a worker's
+// (passed on by the pass) or this one's while the window showed is thrown
+// here as std::bad_alloc once the pass has left.
+bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
              const pipeline::Threads& threads, const WideString& title,
-             const Watch& watch,
-             const std::function<void(const std::atomic<bool>& cancel)>& pass);
+             const Watch& watch, const std::function<void()>& pass,
+             const std::function<void()>& stop);
 
-}  // namespace progress
+}  // namespace run

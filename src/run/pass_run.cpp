@@ -1,4 +1,4 @@
-#include "progress/pass_run.h"
+#include "run/pass_run.h"
 
 #include <algorithm>
 #include <new>
@@ -9,8 +9,10 @@
 #include "platform/file.h"
 #include "progress/progress_texts.h"
 
-namespace progress {
+namespace run {
 namespace {
+
+using progress::Duration;
 
 // The byte total, gathered once the window shows (quick runs pay nothing).
 struct Sizes {
@@ -45,24 +47,27 @@ void StartSizer(const pipeline::Threads& threads, const Watch& watch,
 
 class Feed : public platform::ProgressFeed {
  public:
-  Feed(Clock& clock, const Watch& watch, Duration start, Latch& ended,
-       std::atomic<bool>& cancel, const Sizes& sizes)
+  Feed(progress::Clock& clock, const Watch& watch, Duration start,
+       progress::Latch& ended, const std::function<void()>& stop,
+       const Sizes& sizes)
       : clock_(clock),
         watch_(watch),
         start_(start),
         ended_(ended),
-        cancel_(cancel),
+        stop_(stop),
         sizes_(sizes) {}
 
+  bool Cancelled() const { return cancelled_; }
+
   bool Update(platform::ProgressView* view) override {
-    if (ended_.IsSet() || cancel_.load()) return false;
+    if (ended_.IsSet() || cancelled_) return false;
     const Duration elapsed = clock_.Now() - start_;
     const std::size_t all = watch_.count;
     const std::size_t files = std::min(watch_.counters->files_done.load(), all);
     const std::uint64_t bytes = watch_.counters->bytes_done.load();
     *view = platform::ProgressView();
-    view->files = FilesText(files, all);
-    view->speed = SpeedText(bytes, elapsed);
+    view->files = progress::FilesText(files, all);
+    view->speed = progress::SpeedText(bytes, elapsed);
     if (files < all) view->name = watch_.name_at(files);
     // The share done, and the rest at the rate so far: by bytes where the
     // total is known, else by files.
@@ -72,14 +77,15 @@ class Feed : public platform::ProgressFeed {
       const std::uint64_t total = sizes_.total.load();
       // Two readings of one record may both be read.
       const std::uint64_t shown = std::min(bytes, total);
-      view->bytes = BytesText(shown, total);
+      view->bytes = progress::BytesText(shown, total);
       done = static_cast<double>(shown) / static_cast<double>(total);
     }
     view->fraction = done;
     if (elapsed >= kEstimateTime && done > 0 && done < 1) {
       const double seconds =
           static_cast<double>(elapsed.count()) / 1000 * (1 - done) / done;
-      view->left = LeftText(static_cast<std::uint64_t>(seconds + 0.999));
+      view->left =
+          progress::LeftText(static_cast<std::uint64_t>(seconds + 0.999));
     }
     return true;
   }
@@ -88,15 +94,19 @@ class Feed : public platform::ProgressFeed {
     clock_.Wait(ended_, Duration(milliseconds));
   }
 
-  void Cancel() override { cancel_.store(true); }
+  void Cancel() override {
+    cancelled_ = true;
+    stop_();
+  }
 
  private:
-  Clock& clock_;
+  progress::Clock& clock_;
   const Watch& watch_;
   const Duration start_;
-  Latch& ended_;
-  std::atomic<bool>& cancel_;
+  progress::Latch& ended_;
+  const std::function<void()>& stop_;
   const Sizes& sizes_;
+  bool cancelled_ = false;
 };
 
 }  // namespace
@@ -109,39 +119,50 @@ bool SizeOfFile(const WideString& name, platform::WorkerContext& context,
   return true;
 }
 
-void RunPass(platform::Desktop& desktop, Clock& clock,
+bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
              const pipeline::Threads& threads, const WideString& title,
-             const Watch& watch,
-             const std::function<void(const std::atomic<bool>& cancel)>& pass) {
-  std::atomic<bool> cancel{false};
-  Latch ended;
+             const Watch& watch, const std::function<void()>& pass,
+             const std::function<void()>& stop) {
+  // Shared with the pass's thread, which may outlive this call.
+  const auto ended = std::make_shared<progress::Latch>();
   const Duration start = clock.Now();
   std::thread thread;
   // Memory that runs out on any of the run's threads ends the run here, on
-  // the desktop's thread, once the pass has left.
-  bool pass_ran = true;
+  // the desktop's thread, once the pass has left. Shared with the pass's
+  // thread, which may outlive this call.
+  const auto pass_ran = std::make_shared<std::atomic<bool>>(true);
   if (!threads.start(
-          [&] {
-            pass_ran = RunOrOutOfMemory([&] { pass(cancel); });
-            ended.Set();
+          [pass, ended, pass_ran] {
+            pass_ran->store(RunOrOutOfMemory(pass));
+            ended->Set();
           },
           &thread)) {
-    pass(cancel);
-    return;
+    pass();
+    return true;
   }
+  bool cancelled = false;
   bool shown = true;
   bool sized = true;
-  if (!clock.Wait(ended, kQuietTime)) {
+  if (!clock.Wait(*ended, kQuietTime)) {
     const auto sizes = std::make_shared<Sizes>();
     StartSizer(threads, watch, sizes);
-    Feed feed(clock, watch, start, ended, cancel, *sizes);
+    Feed feed(clock, watch, start, *ended, stop, *sizes);
     shown = RunOrOutOfMemory([&] { desktop.ShowProgress(title, feed); });
-    if (!shown) cancel.store(true);
+    if (!shown) stop();
     sizes->quit.store(true);
     sized = !sizes->out_of_memory.load();
+    cancelled = feed.Cancelled() || !shown;
+  }
+  // A cancel never waits for a read: a pass still inside one is left to the
+  // kernel, as a stuck worker is.
+  if (cancelled && !ended->WaitFor(kLeaveAfter)) {
+    thread.detach();
+    if (!shown) throw std::bad_alloc();
+    return false;
   }
   thread.join();
-  if (!pass_ran || !shown || !sized) throw std::bad_alloc();
+  if (!pass_ran->load() || !shown || !sized) throw std::bad_alloc();
+  return true;
 }
 
-}  // namespace progress
+}  // namespace run

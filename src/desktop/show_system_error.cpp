@@ -1,4 +1,4 @@
-#include "app/show_system_error.h"
+#include "desktop/show_system_error.h"
 
 #include "platform/system_error.h"
 

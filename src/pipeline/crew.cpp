@@ -1,0 +1,62 @@
+#include "pipeline/crew.h"
+
+#include <utility>
+
+namespace pipeline {
+
+bool Crew::Start(const ThreadStarter& start, std::function<void()> body,
+                 std::shared_ptr<const std::atomic<bool>> in_blocking_call) {
+  std::size_t index = 0;
+  {
+    const std::lock_guard<std::mutex> lock(ends_->mutex);
+    index = ends_->ended_ones.size();
+    ends_->ended_ones.push_back(false);
+  }
+  std::shared_ptr<Ends> ends = ends_;
+  Member member{std::thread(), std::move(in_blocking_call)};
+  std::function<void()> run = [ends, index, body = std::move(body)] {
+    body();
+    const std::lock_guard<std::mutex> lock(ends->mutex);
+    ends->ended_ones[index] = true;
+    ends->ended.notify_all();
+  };
+  if (!start(std::move(run), &member.thread)) {
+    const std::lock_guard<std::mutex> lock(ends_->mutex);
+    ends_->ended_ones.pop_back();
+    return false;
+  }
+  members_.push_back(std::move(member));
+  return true;
+}
+
+void Crew::LetGo(std::chrono::milliseconds patience) {
+  if (members_.empty()) return;
+  const auto until = std::chrono::steady_clock::now() + patience;
+  std::unique_lock<std::mutex> lock(ends_->mutex);
+  for (std::size_t i = 0; i < members_.size(); ++i) {
+    Member& member = members_[i];
+    // A read in hand ends in a moment where the disk answers: only one that
+    // outlasts the patience is left to the kernel. The flag is set without
+    // a lock (a read pays for none), so past the patience it is looked at
+    // every millisecond.
+    while (!ends_->ended_ones[i]) {
+      if (std::chrono::steady_clock::now() < until) {
+        ends_->ended.wait_until(lock, until);
+      } else if (member.in_blocking_call->load()) {
+        break;
+      } else {
+        ends_->ended.wait_for(lock, std::chrono::milliseconds(1));
+      }
+    }
+    if (ends_->ended_ones[i]) {
+      lock.unlock();
+      member.thread.join();
+      lock.lock();
+    } else {
+      member.thread.detach();
+    }
+  }
+  members_.clear();
+}
+
+}  // namespace pipeline

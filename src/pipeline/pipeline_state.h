@@ -1,0 +1,171 @@
+#pragma once
+
+// The pipeline's shared state and its workers' loop: what pipeline.h
+// tells, written out.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "common/out_of_memory.h"
+#include "pipeline/claim_window.h"
+#include "pipeline/threads.h"
+
+namespace pipeline {
+
+// How a job ended on a worker.
+enum class JobEnd {
+  kDone,          // its result is ready for the pass
+  kToThePass,     // the pass runs it in its turn (a stop, a link, ...)
+  kOutOfHandles,  // the same, and the workers stop and let their
+                  // descriptors go: the rest runs as one pass
+};
+
+namespace detail {
+
+template <typename Result, typename Context>
+struct State {
+  using Job = std::function<JobEnd(std::size_t index, Context& context,
+                                   Result* result, bool ahead)>;
+  using InTurn = std::function<bool(std::size_t index)>;
+
+  static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+  static constexpr std::chrono::microseconds kShortJob{100};
+  static constexpr std::chrono::milliseconds kRecheck{1};
+  static constexpr std::chrono::milliseconds kPatience{200};
+  static constexpr int kClaimed = 0;
+  static constexpr int kDone = 1;
+  static constexpr int kLeft = 2;  // left to the pass
+
+  // One index's place while a worker has it. `index` and `state` are set by
+  // the claimer under the mutex; `result` is written by the claimer alone
+  // until it publishes `state` (release); the pass reads it after seeing
+  // that (acquire).
+  struct Slot {
+    std::atomic<std::size_t> index{kNone};
+    std::atomic<int> state{kClaimed};
+    Result result{};
+  };
+
+  struct Fields {
+    Fields(std::size_t count_in, const Threads& threads, Job job_in,
+           InTurn in_turn_in)
+        : count(count_in),
+          window(threads.workers > 1 ? threads.workers : 0),
+          job(std::move(job_in)),
+          in_turn(std::move(in_turn_in)),
+          slots(new Slot[window.Size()]) {}
+
+    bool Quit() const {
+      return stop.load() || alone.load() || out_of_memory.load();
+    }
+
+    // Set at construction, read by all.
+    const std::size_t count;
+    const ClaimWindow window;
+    const Job job;
+    const InTurn in_turn;
+    const std::unique_ptr<Slot[]> slots;
+
+    std::mutex mutex;
+    // Workers wait here for room ahead: the pass notifies, under the mutex.
+    std::condition_variable room;
+    // The pass waits here for its index: its claimer notifies, under the
+    // mutex, as does Stop.
+    std::condition_variable ready;
+    // The next index to claim: workers and the pass, under the mutex.
+    std::size_t next = 0;
+    // The index the pass holds: the pass alone writes it.
+    std::atomic<std::size_t> taken{0};
+    // The index the pass waits for: the pass writes it under the mutex;
+    // workers read it without, to know whether to wake the pass.
+    std::atomic<std::size_t> waiting_for{kNone};
+    // Workers waiting for room: they write it under the mutex; the pass
+    // reads it without, to know whether to wake them.
+    std::atomic<int> workers_waiting{0};
+    // The run's one stop: set once, under the mutex, by any thread.
+    std::atomic<bool> stop{false};
+    // The workers' own stop, the pass going on alone: set once, under the
+    // mutex by the pass, or by a worker that found no descriptor free.
+    std::atomic<bool> alone{false};
+    // A worker's job found no memory: set once by that worker; the pass
+    // then fails the run (thrown from a worker, it would end the process).
+    std::atomic<bool> out_of_memory{false};
+  };
+
+  struct Worker {
+    Context context;
+  };
+
+  static bool Published(const Slot& slot, std::size_t index) {
+    return slot.index.load(std::memory_order_acquire) == index &&
+           slot.state.load(std::memory_order_acquire) != kClaimed;
+  }
+
+  static void Work(Fields& s, Worker& worker) {
+    std::size_t claim[ClaimWindow::kBatch];
+    std::size_t batch = 1;
+    for (;;) {
+      std::size_t claimed = 0;
+      {
+        std::unique_lock<std::mutex> lock(s.mutex);
+        s.workers_waiting.fetch_add(1);
+        s.room.wait(lock, [&] {
+          return s.Quit() || s.window.HasRoom(s.next, s.taken.load(), s.count);
+        });
+        s.workers_waiting.fetch_sub(1);
+        if (s.Quit() || s.next >= s.count) break;
+        const std::size_t end =
+            s.window.ClaimEnd(s.next, batch, s.taken.load(), s.count);
+        for (std::size_t index = s.next; index < end; ++index) {
+          if (s.in_turn && s.in_turn(index)) continue;  // the pass's
+          Slot& slot = s.slots[index % s.window.Size()];
+          slot.state.store(kClaimed, std::memory_order_relaxed);
+          slot.index.store(index, std::memory_order_release);
+          claim[claimed++] = index;
+        }
+        s.next = end;
+      }
+      bool short_jobs = true;
+      for (std::size_t k = 0; k < claimed; ++k) {
+        const std::size_t index = claim[k];
+        Slot& slot = s.slots[index % s.window.Size()];
+        JobEnd end = JobEnd::kToThePass;
+        const auto began = std::chrono::steady_clock::now();
+        if (!s.Quit() && !RunOrOutOfMemory([&] {
+              slot.result = Result{};
+              end = s.job(index, worker.context, &slot.result, true);
+            })) {
+          end = JobEnd::kToThePass;
+          const std::lock_guard<std::mutex> lock(s.mutex);
+          s.out_of_memory.store(true);
+          s.room.notify_all();
+        }
+        if (end == JobEnd::kOutOfHandles) {
+          const std::lock_guard<std::mutex> lock(s.mutex);
+          s.alone.store(true);
+          s.room.notify_all();
+        }
+        slot.state.store(end == JobEnd::kDone ? kDone : kLeft,
+                         std::memory_order_release);
+        const bool short_job =
+            std::chrono::steady_clock::now() - began <= kShortJob;
+        short_jobs = short_jobs && short_job;
+        if (s.waiting_for.load() <= index && (k + 1 == claimed || !short_job)) {
+          const std::lock_guard<std::mutex> lock(s.mutex);
+          s.ready.notify_one();
+        }
+      }
+      batch = ClaimWindow::NextBatch(batch, short_jobs);
+    }
+  }
+};
+
+}  // namespace detail
+}  // namespace pipeline

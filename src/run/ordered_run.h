@@ -1,0 +1,115 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "hash/hash_context.h"
+#include "pipeline/pipeline.h"
+
+namespace run {
+
+// What a progress window reads while the run goes on; no lock. The pass
+// writes `files_done`; every hashing thread adds to `bytes_done`.
+struct Counters {
+  std::atomic<std::uint64_t> bytes_done{0};
+  std::atomic<std::size_t> files_done{0};
+};
+
+// What a run has so far (the report, the digest files written): the pass
+// adds to it; the desktop's thread takes it once the pass is over, or left
+// inside a call that does not return. After that the pass adds nothing.
+// Threads: any; one lock, held only for the copy or the addition.
+template <typename Value>
+class SoFar {
+ public:
+  // Changes the value unless it was taken; false where it was.
+  template <typename Change>
+  bool Add(Change change) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (taken_) return false;
+    change(value_);
+    return true;
+  }
+  // The value, moved out once: a report may be megabytes.
+  Value Take() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    taken_ = true;
+    return std::move(value_);
+  }
+
+ private:
+  std::mutex mutex_;
+  Value value_{};
+  bool taken_ = false;
+};
+
+// One ordered run: the jobs hashed ahead on the workers, their results
+// taken in order by the pass, the run's one stop and its counters. The run
+// that owns it shares it with the pass's thread, which may outlive the
+// desktop's wait in a read.
+//
+// The threads of a run, in the order they start:
+// 1. the desktop's thread lists the items, starts the pass, shows the
+//    progress window (its Cancel sets the stop) and, once the pass is over
+//    or left inside a call after a cancel, takes what the run has so far
+//    and shows the one box;
+// 2. the pass takes each item's result in order and writes the digest file
+//    or the report line; at a failure, or its end, it sets the stop and
+//    lets the workers go before it leaves;
+// 3. the workers hash items ahead of the pass, a claim at a time, and stop
+//    after the call in hand once the stop is set;
+// 4. each hashing thread's read-ahead helper reads a large file's next
+//    chunk, and reads nothing once its owner's job is stopped;
+// 5. once the window shows, a sizer adds up the items' sizes.
+// Threads: Stop from any thread; the rest on the pass's.
+template <typename Result>
+class OrderedRun {
+ public:
+  using Pipeline = pipeline::Pipeline<Result, HashContext>;
+
+  OrderedRun(std::size_t count, const pipeline::Threads& threads,
+             typename Pipeline::Job job, typename Pipeline::InTurn in_turn)
+      : counters_(std::make_shared<Counters>()),
+        pipeline_(
+            count, threads, std::move(job), std::move(in_turn),
+            [this, threads](HashContext& context) {
+              context.UseThreads(threads);
+              context.CountBytesIn(std::shared_ptr<std::atomic<std::uint64_t>>(
+                  counters_, &counters_->bytes_done));
+            }) {}
+
+  // Item `index`'s result, in order; null once the run is stopped.
+  Result* Take(std::size_t index) {
+    counters_->files_done.store(index, std::memory_order_relaxed);
+    return pipeline_.Take(index);
+  }
+  // Every item is done: the window shows no name while the run ends.
+  void AllTaken(std::size_t count) {
+    counters_->files_done.store(count, std::memory_order_relaxed);
+  }
+  void Stop() { pipeline_.Stop(); }
+  bool Stopped() const { return pipeline_.Stopped(); }
+  // The pass is over: no job starts, and the workers are gone or left to
+  // the kernel, before any box.
+  void End() { pipeline_.End(); }
+  // The pass's own open found no descriptor free: where workers held some,
+  // they let them go, and the pass may try again (true).
+  bool FreeDescriptors() {
+    if (pipeline_.Workers() == 0) return false;
+    pipeline_.GoOnAlone();
+    return true;
+  }
+  // Item `index` again, on the pass, after FreeDescriptors.
+  Result* Retake(std::size_t index) { return pipeline_.Retake(index); }
+  std::shared_ptr<const Counters> SharedCounters() const { return counters_; }
+
+ private:
+  const std::shared_ptr<Counters> counters_;
+  Pipeline pipeline_;
+};
+
+}  // namespace run
