@@ -176,12 +176,16 @@ void ForEachBoxPiece(const WideString& text, const WideString& caption,
 // every character of them, else in UTF-8.
 void WriteBox(int fd, const WideString& text, const WideString& caption,
               std::uint32_t style, std::u16string_view answer) {
+  // Visible text holds neither lone surrogates nor undecodable bytes: in
+  // UTF-8 every piece is exact, and only another charset must be asked.
   bool exact = true;
-  ForEachBoxPiece(text, caption, style, [&](std::u16string_view piece) {
-    EncodeLocale(piece, &exact);
-    return exact;
-  });
-  if (exact) EncodeLocale(answer, &exact);
+  if (!LocaleIsUtf8()) {
+    ForEachBoxPiece(text, caption, style, [&](std::u16string_view piece) {
+      EncodeLocale(piece, &exact);
+      return exact;
+    });
+    if (exact) EncodeLocale(answer, &exact);
+  }
   const auto encode = [exact](std::u16string_view piece) {
     return exact ? EncodeLocale(piece) : EncodeUtf8(piece);
   };
