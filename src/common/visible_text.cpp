@@ -94,6 +94,11 @@ std::u16string VisibleText(std::u16string_view text, LineEnds line_ends,
       ++i;
       continue;
     }
+    // Printable ASCII but the backslash shows as itself: most of a report.
+    if (unit > u' ' && unit < 0x7F && unit != u'\\') {
+      out.push_back(unit);
+      continue;
+    }
     const bool pair = StartsPair(text, i);
     const std::uint32_t code_point =
         pair ? 0x10000 + ((unit - 0xD800u) << 10) + (text[i + 1] - 0xDC00u)

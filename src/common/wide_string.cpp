@@ -1,5 +1,7 @@
 #include "common/wide_string.h"
 
+#include <new>
+
 void WideString::Append(std::u16string_view text) {
   text_.append(text);
   present_ = true;
@@ -8,4 +10,12 @@ void WideString::Append(std::u16string_view text) {
 void WideString::Append(const WideString& text) {
   if (text.IsAbsent()) return;
   Append(text.View());
+}
+
+void WideString::Reserve(std::size_t units) {
+  try {
+    text_.reserve(units);
+  } catch (const std::bad_alloc&) {
+    // Growing as the appends come needs less at once.
+  }
 }

@@ -26,6 +26,9 @@ class WideString {
 
   void Append(std::u16string_view text);
   void Append(const WideString& text);
+  // Room for `units` in all, so that appends up to there move nothing; a
+  // hint only: without the memory, appends grow the string as they go.
+  void Reserve(std::size_t units);
 
   bool operator==(const WideString& other) const {
     return present_ == other.present_ && text_ == other.text_;

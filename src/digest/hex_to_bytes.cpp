@@ -12,15 +12,14 @@ std::uint8_t Nibble(char16_t unit) {
   return 0;
 }
 
-}  // namespace
-
-std::size_t HexToBytes(const char16_t* text, std::uint8_t* out,
-                       std::size_t max) {
+// Units from `next()` until `more()` is false or `max` bytes are stored.
+template <typename More, typename Next>
+std::size_t Decode(More more, Next next, std::uint8_t* out, std::size_t max) {
   std::size_t count = 0;
   bool pending = false;
   std::uint8_t high = 0;
-  for (const char16_t* p = text; *p != u'\0' && count < max; ++p) {
-    const std::uint8_t nibble = Nibble(*p);
+  while (count < max && more()) {
+    const std::uint8_t nibble = Nibble(next());
     if (!pending) {
       high = nibble;
       pending = true;
@@ -30,4 +29,23 @@ std::size_t HexToBytes(const char16_t* text, std::uint8_t* out,
     }
   }
   return count;
+}
+
+}  // namespace
+
+std::size_t HexToBytes(const char16_t* text, std::uint8_t* out,
+                       std::size_t max) {
+  const char16_t* p = text;
+  return Decode([&] { return *p != u'\0'; }, [&] { return *p++; }, out, max);
+}
+
+std::size_t HexToBytes(std::string_view text, std::uint8_t* out,
+                       std::size_t max) {
+  std::size_t at = 0;
+  return Decode(
+      [&] { return at < text.size() && text[at] != '\0'; },
+      [&] {
+        return static_cast<char16_t>(static_cast<unsigned char>(text[at++]));
+      },
+      out, max);
 }

@@ -1,13 +1,11 @@
 #include "verify/verify_digests.h"
 
-#include <cstring>
 #include <memory>
 #include <utility>
 
 #include "desktop/show_system_error.h"
 #include "digest/digest_list.h"
 #include "digest/digest_parser.h"
-#include "digest/hex_to_bytes.h"
 #include "hash/file_hash.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
@@ -36,6 +34,11 @@ const char16_t kProgressTitle[] = u"ハッシュの検証";
 const char16_t kCancelledBefore[] = u"検証を中止しました。残りの";
 const char16_t kCancelledAfter[] = u"件は検証していません。";
 
+// " - ", the longest result and the line end.
+constexpr std::size_t kLongestLineRest =
+    sizeof(kSeparator) / sizeof(char16_t) - 1 +
+    sizeof(kUnreadable) / sizeof(char16_t) - 1 + 2;
+
 enum class Check { kOk, kMismatch, kUnreadable, kHashFailed };
 
 bool IsNotFound(platform::ErrorCode error) {
@@ -49,8 +52,8 @@ bool IsNotFound(platform::ErrorCode error) {
 struct Outcome {
   Check check = Check::kHashFailed;
   platform::ErrorCode error = 0;
-  const WideString* shown = nullptr;  // the reading the line names
-  bool out_of_handles = false;        // an open found no descriptor free
+  WideString shown;             // the reading the line names
+  bool out_of_handles = false;  // an open found no descriptor free
 };
 
 // One reading of a record's name, hashed and compared with its digest.
@@ -82,19 +85,14 @@ Reading CheckReading(CryptProvider& provider, HashContext& context,
     reading.error = platform::GetLastErrorCode();
     return reading;
   }
-  std::uint8_t expected[kMaxDigestSize];
-  const std::size_t decoded =
-      HexToBytes(entry.GetDigest().CStr(), expected, size);
-  const bool same =
-      decoded == size && std::memcmp(computed, expected, size) == 0;
-  reading.check = same ? Check::kOk : Check::kMismatch;
+  reading.check = entry.Matches(computed, size) ? Check::kOk : Check::kMismatch;
   return reading;
 }
 
-void Report(const Reading& reading, const WideString& name, Outcome* outcome) {
+void Report(const Reading& reading, WideString&& name, Outcome* outcome) {
   outcome->check = reading.check;
   outcome->error = reading.error;
-  outcome->shown = &name;
+  outcome->shown = std::move(name);
 }
 
 // Whether a file, not a folder, stands under the reading, opened or not.
@@ -117,13 +115,17 @@ bool Exists(const Reading& reading, const WideString& name) {
 // The line names the reading that failed, the code page's first.
 void CheckEntry(CryptProvider& provider, HashContext& context,
                 const DigestEntry& entry, Ahead* ahead, Outcome* outcome) {
-  const WideString& name = entry.GetName();
-  const WideString& other = entry.GetOtherName();
+  // Converted once here, on the thread that checks the record.
+  WideString name = entry.GetName();
   const Reading first =
       CheckReading(provider, context, entry, name, ahead, outcome);
-  Report(first, name, outcome);
-  if (other.IsAbsent() || context.Stopped() ||
-      first.check == Check::kHashFailed) {
+  if (context.Stopped() || first.check == Check::kHashFailed) {
+    Report(first, std::move(name), outcome);
+    return;
+  }
+  WideString other = entry.GetOtherName();
+  if (other.IsAbsent()) {
+    Report(first, std::move(name), outcome);
     return;
   }
   const Reading second =
@@ -137,7 +139,9 @@ void CheckEntry(CryptProvider& provider, HashContext& context,
           ? !one_file && first.check == Check::kOk
           : second_exists || (!first_exists && IsNotFound(first.error));
   if (second.check == Check::kHashFailed || names_second) {
-    Report(second, other, outcome);
+    Report(second, std::move(other), outcome);
+  } else {
+    Report(first, std::move(name), outcome);
   }
 }
 
@@ -188,6 +192,13 @@ struct Verification {
 // thread.
 void ReportInTurn(Verification& v) {
   const std::size_t count = v.list->Count();
+  // The report is allocated once, never moved while it grows: the longest
+  // line a record can give, and the closing lines.
+  std::size_t units = 128;
+  for (std::size_t slot = 0; slot < count; ++slot) {
+    units += v.list->At(slot)->NameBytes() + kLongestLineRest;
+  }
+  v.so_far.Add([&](Reported& r) { r.text.Reserve(units); });
   for (std::size_t slot = 0; slot < count; ++slot) {
     const Outcome* outcome = v.ordered.Take(slot);
     if (outcome == nullptr) break;  // stopped: the record in hand is not
@@ -199,14 +210,14 @@ void ReportInTurn(Verification& v) {
       });
       break;
     }
-    WideString line(*outcome->shown);
-    line.Append(kSeparator);
-    line.Append(check == Check::kOk         ? kOk
-                : check == Check::kMismatch ? kMismatch
-                                            : kUnreadable);
-    line.Append(kLineEnd);
+    // Appended in place: the report is the one copy of its lines.
     v.so_far.Add([&](Reported& r) {
-      r.text.Append(line);
+      r.text.Append(outcome->shown);
+      r.text.Append(kSeparator);
+      r.text.Append(check == Check::kOk         ? kOk
+                    : check == Check::kMismatch ? kMismatch
+                                                : kUnreadable);
+      r.text.Append(kLineEnd);
       r.failed = r.failed || check != Check::kOk;
       ++r.checked;
     });

@@ -33,4 +33,21 @@ TEST(HexToBytesTest, StopsAtTheMaximumAndDropsAnUnpairedDigit) {
   EXPECT_EQ(out[0], 0xAB);
 }
 
+// A record decodes its ASCII digits directly: the same bytes as its text.
+TEST(HexToBytesTest, AsciiDigitsDecodeAsTheirText) {
+  for (const std::string& digits :
+       {std::string("0A1b"), std::string("zz*g"), std::string("abc"),
+        std::string(41, '7'), std::string()}) {
+    std::uint8_t wide[64] = {}, narrow[64] = {};
+    const std::u16string text(digits.begin(), digits.end());
+    for (std::size_t max : {16u, 20u}) {
+      EXPECT_EQ(HexToBytes(digits, narrow, max),
+                HexToBytes(text.c_str(), wide, max))
+          << digits;
+      EXPECT_EQ(std::string(narrow, narrow + 64), std::string(wide, wide + 64))
+          << digits;
+    }
+  }
+}
+
 }  // namespace

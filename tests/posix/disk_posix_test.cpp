@@ -44,6 +44,25 @@ TEST(DiskPosixTest, RotationalThroughTheParentDiskAndUnknownOtherwise) {
   EXPECT_FALSE(IsRotational(sysfs, 253, 0)) << "device-mapper: unknown";
   EXPECT_FALSE(IsRotational(sysfs, 9, 0)) << "md: unknown";
   EXPECT_FALSE(IsRotational(sysfs, 0, 42)) << "btrfs, overlay, NFS: unknown";
+
+  // Disks that say they seek: a KVM guest's virtio disk, and a spinning
+  // disk behind an ordinary SCSI host, which still seeks.
+  const std::string pci = sysfs + "/devices/pci0000:00/0000:00:02.0";
+  Device(pci + "/virtio1/block/vda", "1");
+  std::filesystem::create_directory_symlink(
+      "../../../../bus/virtio/drivers/virtio_blk", pci + "/virtio1/driver");
+  std::filesystem::create_directory_symlink(
+      "../../../bus/pci/drivers/virtio-pci", pci + "/driver");
+  Device(pci + "/host0/target0:0:0/0:0:0:0/block/sdb", "1");
+  std::filesystem::create_directory_symlink(
+      "../../../../../bus/scsi/drivers/sd",
+      pci + "/host0/target0:0:0/0:0:0:0/driver");
+  std::filesystem::create_directory_symlink(pci + "/virtio1/block/vda",
+                                            sysfs + "/dev/block/254:0");
+  std::filesystem::create_directory_symlink(
+      pci + "/host0/target0:0:0/0:0:0:0/block/sdb", sysfs + "/dev/block/8:16");
+  EXPECT_FALSE(IsRotational(sysfs, 254, 0)) << "virtio_blk: every core";
+  EXPECT_TRUE(IsRotational(sysfs, 8, 16)) << "a real spinning disk: one";
 }
 
 }  // namespace

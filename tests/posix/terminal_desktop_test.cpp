@@ -20,6 +20,19 @@ TEST(TerminalDesktopTest, BoxShowsIconCaptionAndText) {
       u"[情報] c\nx\n");
 }
 
+// A long report goes to the terminal a piece at a time: the same box.
+TEST(TerminalDesktopTest, ALongReportShowsAsAWholeOne) {
+  std::u16string text;
+  for (int i = 0; text.size() < 300000; ++i) {
+    text += (i % 7 == 0 ? u"\u3000edge\\x41\x1B\u3000 - OK" : u"name - OK");
+    text += i % 5 == 0 ? u"\r\r\n" : u"\r\n";
+  }
+  text += u"\r\n検証に成功しました。";
+  EXPECT_EQ(
+      FormatTerminalBox(WideString(text), WideString(u"c"), MB_ICONINFORMATION),
+      u"[情報] c\n" + VisibleText(text, LineEnds::kNewline, true) + u"\n");
+}
+
 TEST(TerminalDesktopTest, NothingInANameActsOnTheTerminal) {
   // A record name that would move up a line and erase the mismatch above it,
   // and a digest file's name as the caption of its box.

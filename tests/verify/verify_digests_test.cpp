@@ -64,11 +64,16 @@ TEST_F(VerifyDigestsTest, HowDigestTextIsCompared) {
                           kAbcSha1 + " *abc.txt\n" +  // compared on a prefix
                           kAbcMd5 + "00 abc.txt\n" + zeros_as_g +
                           " *abc.txt\n" +  // 'g' counts as 0
-                          kAbcMd5.substr(0, 30) + " *abc.txt\n");  // short
+                          kAbcMd5.substr(0, 30) + " *abc.txt\n" +  // short
+                          // Bytes past ASCII, read in the code page:
+                          // past the compared digits, then within them.
+                          kAbcMd5 + "\xC3\xA9 *abc.txt\n" + "\xC3\xA9" +
+                          kAbcMd5.substr(2) + " *abc.txt\n");
   Verify();
   EXPECT_EQ(LastBox().text,
             u"abc.txt - OK\r\nabc.txt - " + std::u16string(kMismatchText) +
                 u"\r\nabc.txt - OK\r\nabc.txt - OK\r\nabc.txt - " +
+                kMismatchText + u"\r\nabc.txt - OK\r\nabc.txt - " +
                 kMismatchText + u"\r\n\r\n" + kFailedCaptionText);
 }
 

@@ -138,16 +138,73 @@ std::u16string FormatProgressLine(const WideString& title,
 
 int OpenTerminal() { return ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC); }
 
+namespace {
+
+// A report of a million lines is shown a piece at a time, never copied
+// whole; each piece ends after a line end, where nothing VisibleText does
+// looks across.
+constexpr std::size_t kPieceUnits = 1 << 16;
+
+// Calls show(piece) for the box in order: the icon and caption, the text's
+// pieces, the closing line feed.
+template <typename Show>
+void ForEachBoxPiece(const WideString& text, const WideString& caption,
+                     std::uint32_t style, Show show) {
+  std::u16string head;
+  const std::u16string_view icon = IconWord(style);
+  if (!icon.empty()) head.append(u"[").append(icon).append(u"] ");
+  head.append(VisibleCaption(caption));
+  head.append(u"\n");
+  if (!show(head)) return;
+  const std::u16string_view body = text.View();
+  for (std::size_t at = 0; at < body.size();) {
+    std::size_t end = body.size();
+    if (body.size() - at > kPieceUnits) {
+      const std::size_t line_end = body.find(u"\r\n", at + kPieceUnits);
+      if (line_end != std::u16string_view::npos) end = line_end + 2;
+    }
+    if (!show(
+            VisibleText(body.substr(at, end - at), LineEnds::kNewline, true))) {
+      return;
+    }
+    at = end;
+  }
+  show(u"\n");
+}
+
+// Writes the box and `answer`: in the locale's charset where it can show
+// every character of them, else in UTF-8.
+void WriteBox(int fd, const WideString& text, const WideString& caption,
+              std::uint32_t style, std::u16string_view answer) {
+  // Visible text holds neither lone surrogates nor undecodable bytes: in
+  // UTF-8 every piece is exact, and only another charset must be asked.
+  bool exact = true;
+  if (!LocaleIsUtf8()) {
+    ForEachBoxPiece(text, caption, style, [&](std::u16string_view piece) {
+      EncodeLocale(piece, &exact);
+      return exact;
+    });
+    if (exact) EncodeLocale(answer, &exact);
+  }
+  const auto encode = [exact](std::u16string_view piece) {
+    return exact ? EncodeLocale(piece) : EncodeUtf8(piece);
+  };
+  ForEachBoxPiece(text, caption, style, [&](std::u16string_view piece) {
+    return WriteAll(fd, encode(piece));
+  });
+  WriteAll(fd, encode(answer));
+}
+
+}  // namespace
+
 std::u16string FormatTerminalBox(const WideString& text,
                                  const WideString& caption,
                                  std::uint32_t style) {
   std::u16string box;
-  const std::u16string_view icon = IconWord(style);
-  if (!icon.empty()) box.append(u"[").append(icon).append(u"] ");
-  box.append(VisibleCaption(caption));
-  box.append(u"\n");
-  box.append(VisibleBody(text));
-  box.append(u"\n");
+  ForEachBoxPiece(text, caption, style, [&](std::u16string_view piece) {
+    box.append(piece);
+    return true;
+  });
   return box;
 }
 
@@ -167,16 +224,15 @@ int TerminalDesktop::ShowMessageBox(const WideString& text,
                                     const WideString& caption,
                                     std::uint32_t style) {
   const bool yes_no = platform::IsYesNo(style);
-  std::u16string box = FormatTerminalBox(text, caption, style);
-  box.append(yes_no ? u"(y/n) " : u"[Enter] ");
-
+  const std::u16string_view answer = yes_no ? u"(y/n) " : u"[Enter] ";
   const int tty = OpenTerminal();
   if (tty < 0) {
-    box.append(u"\n");
-    WriteAll(STDERR_FILENO, ForTerminal(box));
+    WriteBox(STDERR_FILENO, text, caption, style,
+             std::u16string(answer) + u"\n");
     return yes_no ? IDNO : IDOK;
   }
-  WriteAll(tty, "\n" + ForTerminal(box));
+  WriteAll(tty, "\n");
+  WriteBox(tty, text, caption, style, answer);
   std::string line;
   const bool answered = ReadLine(tty, &line);
   ::close(tty);

@@ -192,8 +192,6 @@ void OpenBox(HWND box, Report& report) {
   GiveCtrlKeys(edit);
   GiveCtrlKeys(ok);
   ::SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);  // no 32K limit
-  const std::u16string_view text =
-      ShowWhatFits(edit, *report.text, &report.cut);
   ::SendMessageW(box, DM_SETDEFID, IDOK, 0);
 
   // Most of the work area, centred on the monitor the box is on.
@@ -208,6 +206,10 @@ void OpenBox(HWND box, Report& report) {
                  area.top + (Height(area) - height) / 2, width, height,
                  SWP_NOZORDER);
   Layout(box);
+  // The text goes in once the control has its size: the control wraps the
+  // whole text at each change of width, and a report may be a million lines.
+  const std::u16string_view text =
+      ShowWhatFits(edit, *report.text, &report.cut);
 
   // Opened at the first failing line, selected and shown while the focus is
   // on OK (ES_NOHIDESEL); at the top when all is OK. The focus on OK, as in

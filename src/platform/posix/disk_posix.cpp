@@ -1,9 +1,12 @@
+#include <limits.h>
 #include <sched.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -63,6 +66,34 @@ unsigned Smaller(unsigned a, unsigned b) {
   return b == 0 ? a : std::min(a, b);
 }
 
+constexpr const char* kHypervisorDrivers[] = {"virtio_blk", "virtio_scsi",
+                                              "vbd",        "xen-blkfront",
+                                              "vmw_pvscsi", "hv_storvsc"};
+
+// The drivers of disks a hypervisor gives its guests (KVM's virtio, Xen,
+// VMware, Hyper-V): most say they seek, whatever stands behind them (an
+// image on solid-state storage, a network store), and two readers there
+// read about twice as fast as one.
+bool GivenByHypervisor(const std::string& device) {
+  char resolved[PATH_MAX];
+  if (::realpath(device.c_str(), resolved) == nullptr) return false;
+  // The disk, its device and their parents up to the bus each name theirs.
+  for (std::string at = resolved; at.size() > 1;
+       at.erase(at.find_last_of('/'))) {
+    char target[PATH_MAX];
+    const ssize_t got =
+        ::readlink((at + "/driver").c_str(), target, sizeof target - 1);
+    if (got <= 0) continue;
+    target[got] = '\0';
+    const char* slash = std::strrchr(target, '/');
+    const char* driver = slash == nullptr ? target : slash + 1;
+    for (const char* known : kHypervisorDrivers) {
+      if (std::strcmp(driver, known) == 0) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 unsigned CgroupCpuLimit(const std::string& cgroups, const std::string& root) {
@@ -103,7 +134,8 @@ bool IsRotational(const std::string& sysfs, unsigned major, unsigned minor) {
   if (Exists(device + "/partition")) device += "/..";
   std::ifstream flag(device + "/queue/rotational");
   int rotational = 0;
-  return static_cast<bool>(flag >> rotational) && rotational == 1;
+  return static_cast<bool>(flag >> rotational) && rotational == 1 &&
+         !GivenByHypervisor(device);
 }
 
 }  // namespace posix

@@ -231,6 +231,11 @@ std::u16string DecodeLocale(const char* bytes, std::size_t length) {
   return out;
 }
 
+bool LocaleIsUtf8() {
+  const char* charset = nullptr;
+  return LocaleCharset(&charset) == Charset::kUtf8;
+}
+
 std::string EncodeLocale(std::u16string_view text, bool* exact) {
   if (exact) *exact = true;
   std::string out;

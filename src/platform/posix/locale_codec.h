@@ -14,6 +14,9 @@ std::u16string DecodeLocale(const char* bytes, std::size_t length);
 
 // Characters the charset lacks become '?' and clear *exact when given.
 std::string EncodeLocale(std::u16string_view text, bool* exact = nullptr);
+// Whether the locale's charset is UTF-8, where EncodeLocale is exact for
+// every text but one holding lone surrogates or undecodable bytes.
+bool LocaleIsUtf8();
 
 }  // namespace posix
 }  // namespace platform
