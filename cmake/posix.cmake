@@ -76,7 +76,9 @@ if(PkgConfig_FOUND AND NOT DIGESTBOX_FUZZ)
   pkg_check_modules(GTK3 IMPORTED_TARGET gtk+-3.0)
 endif()
 if(GTK3_FOUND)
-  add_library(gtk-dialogs MODULE src/desktop/gtk/gtk_dialogs.cpp)
+  add_library(gtk-dialogs MODULE src/desktop/gtk/gtk_dialogs.cpp
+    src/desktop/gtk/gtk_progress.cpp src/progress/progress_texts.cpp
+    src/common/unicode.cpp)
   set_target_properties(gtk-dialogs PROPERTIES
     PREFIX ""
     CXX_VISIBILITY_PRESET hidden

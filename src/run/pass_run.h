@@ -18,6 +18,7 @@ namespace run {
 // What a progress window reads of a run while its pass goes on.
 struct Watch {
   std::size_t count = 0;  // the items of the pass: files, or records
+  progress::Unit unit = progress::Unit::kFiles;
   std::shared_ptr<const Counters> counters;
   // The name of item i, read on the desktop's thread while the pass runs.
   std::function<WideString(std::size_t)> name_at;
@@ -37,6 +38,8 @@ bool SizeOfFile(const WideString& name, platform::WorkerContext& context,
 constexpr progress::Duration kQuietTime{2000};
 // Time left is told once this much of the run allows an estimate.
 constexpr progress::Duration kEstimateTime{5000};
+// Time left is not told while no byte has moved for this long.
+constexpr progress::Duration kStillTime{5000};
 // After a cancel, how long the desktop's thread waits for the pass to end
 // before it leaves the pass inside its call (real time, whatever the clock).
 constexpr std::chrono::milliseconds kLeaveAfter{500};

@@ -242,6 +242,7 @@ int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
       std::make_shared<Verification>(list, threads, provider);
   run::Watch watch;
   watch.count = count;
+  watch.unit = progress::Unit::kRecords;
   watch.counters = verification->ordered.SharedCounters();
   watch.name_at = [list](std::size_t slot) {
     return list->At(slot)->GetName();

@@ -14,6 +14,7 @@ kind of dialog is saved in the program's folder, under gtk-screenshots/
 
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -346,8 +347,8 @@ def cancelled(checks, session, root):
     checks.check("a long run: a progress dialog with a bar and Cancel",
                  dialog is not None and dialog.title == texts.VERIFY_TITLE and
                  sorted(dialog.buttons) == ["Cancel"] and
-                 dialog.progress is not None and "1 / 3 ファイル" in dialog.text and
-                 " MB/秒" in dialog.text,
+                 dialog.progress is not None and
+                 re.search(r"1 / 3 件  \d+%", dialog.text) is not None,
                  dialog and (dialog.shape(), dialog.text, dialog.progress))
     if dialog is None:
         session.finish()

@@ -1,13 +1,16 @@
 // A long run's progress as a task dialog (comctl32 6, which the manifest
 // asks for).
+#include <cstdint>
 #include <string>
 
 #include "common/unicode.h"
 #include "common/visible_text.h"
 #include "desktop/win32/win32_desktop.h"
 #include "platform/win32/windows_include.h"
+#include "progress/progress_texts.h"
 // After <windows.h>, which it builds on.
 #include <commctrl.h>
+#include <shlwapi.h>
 
 namespace platform {
 namespace win32 {
@@ -18,7 +21,7 @@ using TaskDialogIndirectCall = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*,
 
 // Names longer than this lose their middle: the dialog keeps its width.
 constexpr std::size_t kNameRoom = 60;
-constexpr int kBarRange = 1000;
+constexpr int kBarRange = 100;
 
 struct Shown {
   ProgressFeed* feed = nullptr;
@@ -38,6 +41,15 @@ std::u16string CutName(std::u16string name) {
   return name.substr(0, head) + u"\u2026" + name.substr(tail);
 }
 
+// A size as Explorer shows it.
+std::u16string Size(std::uint64_t bytes) {
+  wchar_t text[32] = {};
+  if (::StrFormatByteSizeW(static_cast<LONGLONG>(bytes), text, 32) == nullptr) {
+    return progress::Digits(bytes);
+  }
+  return std::u16string(reinterpret_cast<const char16_t*>(text));
+}
+
 void SetText(HWND dialog, TASKDIALOG_ELEMENTS element,
              const std::u16string& text, std::u16string* shown) {
   if (text == *shown) return;
@@ -54,19 +66,27 @@ void Refresh(HWND dialog, Shown& shown) {
     ::SendMessageW(dialog, TDM_CLICK_BUTTON, IDCANCEL, 0);
     return;
   }
-  std::u16string content;
-  for (const WideString* part : {&view.bytes, &view.speed, &view.left}) {
-    if (part->IsEmpty()) continue;
-    if (!content.empty()) content += u"    ";
-    content += part->View();
+  std::u16string details;
+  const auto add = [&](const std::u16string& part) {
+    if (!details.empty()) details += u"    ";
+    details += part;
+  };
+  if (view.bytes_known) {
+    add(progress::OfText(Size(view.bytes_done), Size(view.bytes_all)));
   }
-  content += u"\r\n";
-  content += CutName(VisibleText(view.name.View(), LineEnds::kEscaped, false));
-  SetText(dialog, TDE_MAIN_INSTRUCTION, std::u16string(view.files.View()),
+  if (view.speed_known) add(progress::SpeedText(Size(view.speed)));
+  if (view.left_known) add(progress::LeftText(view.seconds_left));
+  const std::u16string content =
+      details + u"\r\n" +
+      CutName(VisibleText(view.name.View(), LineEnds::kEscaped, false));
+  // The heading tells the percentage the bar shows.
+  SetText(dialog, TDE_MAIN_INSTRUCTION,
+          progress::CountText(view.unit, view.done, view.all) + u"  " +
+              progress::PercentText(view.percent),
           &shown.instruction);
   SetText(dialog, TDE_CONTENT, content, &shown.content);
   ::SendMessageW(dialog, TDM_SET_PROGRESS_BAR_POS,
-                 static_cast<WPARAM>(view.fraction * kBarRange + 0.5), 0);
+                 static_cast<WPARAM>(view.percent), 0);
 }
 
 HRESULT CALLBACK OnEvent(HWND dialog, UINT event, WPARAM, LPARAM,
