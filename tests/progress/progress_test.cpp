@@ -257,4 +257,27 @@ TEST_F(ProgressTest, CancelledCreationKeepsWhatItWrote) {
   }
 }
 
+// Files hashed in turn (a digest file, a link) count in the byte total as
+// they do in the bytes done: the bar is never full before the end.
+TEST_F(ProgressTest, TotalsCountFilesHashedInTurn) {
+  for (const char* name : {"a.bin", "b.bin", "old.bin.md5"}) WriteZeros(name);
+  std::filesystem::create_symlink("a.bin", PathOf("link.bin"));
+  ScriptedDesktop desktop;
+  FakeClock clock;
+  CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"),
+                On(2, &clock));
+  ASSERT_EQ(desktop.progress.size(), 1u);
+  bool known = false;
+  for (const platform::ProgressView& view : desktop.progress[0].views) {
+    EXPECT_EQ(view.all, 4u);
+    if (!view.bytes_known) continue;
+    known = true;
+    EXPECT_EQ(view.bytes_all, std::uint64_t{4} << 24);
+    EXPECT_LT(view.percent, 100u);
+  }
+  if (desktop.progress[0].views.size() > 40) {
+    EXPECT_TRUE(known);
+  }
+}
+
 }  // namespace
