@@ -175,9 +175,9 @@ class Session:
                         os.path.join(self.shots, name + ".png")],
                        env=self.env, capture_output=True)
 
-    def escape(self, dialog):
+    def escape(self, dialog, key="Escape"):
         subprocess.run(["xdotool", "windowfocus", "--sync", dialog.window,
-                        "key", "--clearmodifiers", "Escape"], env=self.env)
+                        "key", "--clearmodifiers", key], env=self.env)
 
     def finish(self):
         """Waits for the program to end: (exit code, standard error)."""
@@ -354,6 +354,14 @@ def cancelled(checks, session, root):
         session.finish()
         return
     session.screenshot(dialog, "progress")
+    # Return, as if meant for another window, on the dialog: nothing is its
+    # default or has the focus, so the run goes on.
+    session.escape(dialog, "Return")
+    time.sleep(0.5)
+    dialog.refresh()
+    checks.check("a long run: Return on its dialog does not cancel",
+                 dialog.progress is not None and sorted(dialog.buttons) == ["Cancel"],
+                 (dialog.text, dialog.buttons))
     dialog.press("Cancel")
     report = session.dialog()
     # Nothing failed before the cancel: the warning icon.

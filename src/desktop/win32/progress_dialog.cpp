@@ -25,7 +25,8 @@ constexpr int kBarRange = 100;
 
 struct Shown {
   ProgressFeed* feed = nullptr;
-  bool ended = false;  // the run ended the dialog, not the user
+  bool ended = false;       // the run ended the dialog, not the user
+  HWND previous = nullptr;  // the window that had the focus before
   std::u16string instruction;
   std::u16string content;
 };
@@ -89,11 +90,27 @@ void Refresh(HWND dialog, Shown& shown) {
                  static_cast<WPARAM>(view.percent), 0);
 }
 
+// Gives the focus back to the window that had it, once the dialog shows:
+// a one-button task dialog makes Cancel its default, and a Return meant for
+// that window would cancel the run. The timer's id is that window.
+void CALLBACK GiveFocusBack(HWND dialog, UINT, UINT_PTR previous, DWORD) {
+  ::KillTimer(dialog, previous);
+  const auto window = reinterpret_cast<HWND>(previous);
+  if (::IsWindow(window) && ::IsWindowVisible(window)) {
+    ::SetForegroundWindow(window);
+  }
+}
+
 HRESULT CALLBACK OnEvent(HWND dialog, UINT event, WPARAM, LPARAM,
                          LONG_PTR data) {
   Shown& shown = *reinterpret_cast<Shown*>(data);
   switch (event) {
     case TDN_CREATED:
+      // Created, not yet shown: the focus goes back once it is.
+      if (shown.previous != nullptr && shown.previous != dialog) {
+        ::SetTimer(dialog, reinterpret_cast<UINT_PTR>(shown.previous),
+                   USER_TIMER_MINIMUM, GiveFocusBack);
+      }
       ::SendMessageW(dialog, TDM_SET_PROGRESS_BAR_RANGE, 0,
                      MAKELPARAM(0, kBarRange));
       Refresh(dialog, shown);
@@ -124,12 +141,13 @@ void Win32Desktop::ShowProgress(const WideString& title, ProgressFeed& feed) {
                 ::GetProcAddress(controls, "TaskDialogIndirect")));
   Shown shown;
   shown.feed = &feed;
+  shown.previous = ::GetForegroundWindow();
   const WideString caption(
       VisibleText(title.View(), LineEnds::kEscaped, false));
   TASKDIALOGCONFIG config = {};
   config.cbSize = sizeof(config);
   config.dwFlags = TDF_SHOW_PROGRESS_BAR | TDF_CALLBACK_TIMER |
-                   TDF_ALLOW_DIALOG_CANCELLATION;
+                   TDF_ALLOW_DIALOG_CANCELLATION | TDF_CAN_BE_MINIMIZED;
   config.dwCommonButtons = TDCBF_CANCEL_BUTTON;
   config.pszWindowTitle = W(caption);
   // Placeholders of the lines' shape, so that the dialog is laid out for
