@@ -18,6 +18,7 @@ add_library(digestbox_desktop OBJECT
   src/desktop/posix/key_state_posix.cpp
   src/desktop/posix/keyboard_desktop.cpp
   src/desktop/posix/module.cpp
+  src/desktop/posix/progress_line.cpp
   src/desktop/posix/terminal_desktop.cpp)
 foreach(target digestbox_platform digestbox_crypto digestbox_desktop)
   target_include_directories(${target} PUBLIC src)

@@ -4,16 +4,14 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cwchar>
+#include <cstdlib>
 #include <string>
 
 #include "common/unicode.h"
 #include "desktop/posix/visible_text.h"
 #include "platform/posix/locale_codec.h"
-#include "progress/progress_texts.h"
 
 namespace platform {
 namespace posix {
@@ -65,23 +63,20 @@ bool ReadLine(int fd, std::string* line) {
   }
 }
 
-// Columns a character takes: the locale's answer, else two for the wide
-// scripts.
-int ColumnsOf(char32_t c) {
-  const int width = ::wcwidth(static_cast<wchar_t>(c));
-  if (width >= 0) return width;
-  return c >= 0x2E80 ? 2 : 1;
-}
-
-// Whether Ctrl+C was pressed since the progress line showed. A signal
-// handler can reach nothing but a static; this is the only one.
+// The signal that came since the progress line showed (SIGINT, SIGTERM,
+// SIGHUP), or 0. A signal handler can reach nothing but a static; this is
+// the only one.
 volatile std::sig_atomic_t interrupted = 0;
 
-extern "C" void OnInterrupt(int) { interrupted = 1; }
+extern "C" void OnInterrupt(int signal) { interrupted = signal; }
 
-// Ctrl+C cancels while it lives. The handler is installed once (the kernel
-// puts the default action back when it runs), so a second Ctrl+C ends the
-// program at once; a SIGINT the program was started to ignore stays so.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Ctrl+C cancels while it lives; SIGTERM and SIGHUP end the loop, which
+// erases the line before the signal is raised again. Each handler is
+// installed once (the kernel puts the default action back when it runs),
+// so a second signal acts at once; a signal the program was started to
+// ignore stays ignored.
 class InterruptScope {
  public:
   InterruptScope() {
@@ -90,22 +85,36 @@ class InterruptScope {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND | SA_RESTART;
     interrupted = 0;
-    installed_ = ::sigaction(SIGINT, nullptr, &previous_) == 0 &&
-                 previous_.sa_handler != SIG_IGN &&
-                 ::sigaction(SIGINT, &action, nullptr) == 0;
+    for (std::size_t i = 0; i < kCount; ++i) {
+      installed_[i] = ::sigaction(kSignals[i], nullptr, &previous_[i]) == 0 &&
+                      previous_[i].sa_handler != SIG_IGN &&
+                      ::sigaction(kSignals[i], &action, nullptr) == 0;
+    }
   }
-  ~InterruptScope() {
-    if (installed_) ::sigaction(SIGINT, &previous_, nullptr);
-  }
+  ~InterruptScope() { Restore(); }
   InterruptScope(const InterruptScope&) = delete;
   InterruptScope& operator=(const InterruptScope&) = delete;
 
-  bool Pressed() const { return interrupted != 0; }
+  int Signal() const { return interrupted; }
+  void Restore() {
+    for (std::size_t i = 0; i < kCount; ++i) {
+      if (installed_[i]) ::sigaction(kSignals[i], &previous_[i], nullptr);
+      installed_[i] = false;
+    }
+  }
 
  private:
-  struct sigaction previous_ = {};
-  bool installed_ = false;
+  static constexpr std::size_t kCount = sizeof kSignals / sizeof kSignals[0];
+  struct sigaction previous_[kCount] = {};
+  bool installed_[kCount] = {};
 };
+
+// Whether the terminal takes the escape that erases a line: TERM=dumb
+// (Emacs' shell, some IDE consoles) does not.
+bool ErasesLines() {
+  const char* term = std::getenv("TERM");
+  return term == nullptr || std::string(term) != "dumb";
+}
 
 int TerminalColumns(int tty) {
   struct winsize size = {};
@@ -116,109 +125,6 @@ int TerminalColumns(int tty) {
 }
 
 }  // namespace
-
-namespace {
-
-int WidthOf(std::u16string_view text) {
-  int width = 0;
-  ForEachCodePoint(
-      text, [&](std::uint32_t c, std::size_t) { width += ColumnsOf(c); });
-  return width;
-}
-
-// The text's first `room` columns.
-std::u16string Head(std::u16string_view text, int room) {
-  std::size_t fits = 0;
-  ForEachCodePoint(text, [&](std::uint32_t c, std::size_t units) {
-    room -= ColumnsOf(c);
-    if (room >= 0) fits += units;
-  });
-  return std::u16string(text.substr(0, fits));
-}
-
-// A name cut to `room` columns by losing its middle, which the ends tell
-// apart least.
-std::u16string CutMiddle(const std::u16string& name, int room) {
-  const int width = WidthOf(name);
-  if (width <= room) return name;
-  const int tail_room = (room - 3) / 2;
-  std::u16string head = Head(name, room - 3 - tail_room);
-  // The tail: the last code points that fit in tail_room.
-  std::size_t start = name.size();
-  int used = 0;
-  while (start > 0) {
-    std::size_t begin = start - 1;
-    if (begin > 0 && IsLowSurrogate(name[begin]) &&
-        IsHighSurrogate(name[begin - 1])) {
-      --begin;
-    }
-    int columns = 0;
-    ForEachCodePoint(
-        std::u16string_view(name).substr(begin, start - begin),
-        [&](std::uint32_t c, std::size_t) { columns = ColumnsOf(c); });
-    if (used + columns > tail_room) break;
-    used += columns;
-    start = begin;
-  }
-  return head + u"..." + name.substr(start);
-}
-
-}  // namespace
-
-std::u16string FormatProgressLine(const WideString& title,
-                                  const ProgressView& view, int columns) {
-  enum Part { kTitle, kCounts, kSizes, kSpeed, kLeft, kName, kParts };
-  std::u16string parts[kParts];
-  parts[kTitle] = VisibleCaption(title);
-  parts[kCounts] = progress::CountText(view.unit, view.done, view.all) + u"  " +
-                   progress::PercentText(view.percent);
-  if (view.bytes_known) {
-    parts[kSizes] = progress::OfText(progress::DecimalSize(view.bytes_done),
-                                     progress::DecimalSize(view.bytes_all));
-  }
-  if (view.speed_known) {
-    parts[kSpeed] = progress::SpeedText(progress::DecimalSize(view.speed));
-  }
-  if (view.left_known) parts[kLeft] = progress::LeftText(view.seconds_left);
-  // A tab too, shown as the other controls are: its width depends on
-  // where it falls.
-  std::u16string name;
-  for (const char16_t unit :
-       VisibleText(view.name.View(), LineEnds::kEscaped, true)) {
-    if (unit == u'\t') {
-      name += u"\\x09";
-    } else {
-      name += unit;
-    }
-  }
-  // Where the line is too narrow: the name loses its middle; the title,
-  // the speed and the sizes go to leave it some room; then the name goes,
-  // then the time left; the counts and percentage are cut last.
-  const int room = columns - 1;
-  const auto width = [&] {
-    int used = -2;
-    for (const std::u16string& part : parts) {
-      if (!part.empty()) used += WidthOf(part) + 2;
-    }
-    return used;
-  };
-  for (const Part part : {kTitle, kSpeed, kSizes}) {
-    if (width() + 2 + std::min(WidthOf(name), 12) <= room) break;
-    parts[part].clear();
-  }
-  const int name_room = room - width() - 2;
-  if (!name.empty() && name_room >= 8) {
-    parts[kName] = CutMiddle(name, name_room);
-  }
-  if (width() > room) parts[kLeft].clear();
-  std::u16string line;
-  for (const std::u16string& part : parts) {
-    if (part.empty()) continue;
-    if (!line.empty()) line += u"  ";
-    line += part;
-  }
-  return Head(line, room);
-}
 
 int OpenTerminal() { return ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC); }
 
@@ -273,20 +179,31 @@ void TerminalDesktop::ShowProgress(const WideString& title,
   const int tty = OpenTerminal();
   // Boxes go to standard error: a log, where redrawn lines are noise.
   if (tty < 0) return;
-  const InterruptScope interrupt;
+  InterruptScope interrupt;
+  const bool erases = ErasesLines();
   ProgressView view;
-  while (feed.Update(&view)) {
-    if (interrupt.Pressed()) {
-      feed.Cancel();
-      break;
+  int signal = 0;
+  for (int update = 0; feed.Update(&view); ++update) {
+    signal = interrupt.Signal();
+    if (signal == SIGINT) feed.Cancel();
+    if (signal != 0) break;
+    const std::string line =
+        ForTerminal(FormatProgressLine(title, view, TerminalColumns(tty)));
+    // Without the escape, a plain line every 5 s rather than one a redraw.
+    if (erases) {
+      WriteAll(tty, "\r" + line + "\x1b[K");
+    } else if (update % 20 == 0) {
+      WriteAll(tty, line + "\n");
     }
-    const std::u16string line =
-        FormatProgressLine(title, view, TerminalColumns(tty));
-    WriteAll(tty, "\r" + ForTerminal(line) + "\x1b[K");
     feed.Wait(250);
   }
-  WriteAll(tty, "\r\x1b[K");
+  if (erases) WriteAll(tty, "\r\x1b[K");
   ::close(tty);
+  // Ended by SIGTERM or SIGHUP: the line is gone; now as the signal does.
+  if (signal != 0 && signal != SIGINT) {
+    interrupt.Restore();
+    ::raise(signal);
+  }
 }
 
 }  // namespace posix
