@@ -151,8 +151,11 @@ void MarkFailures(GtkTextView* view, const char* text) {
 }
 
 // A read-only view that scrolls, within the work area.
-GtkWidget* ScrolledText(const char* text, const GdkRectangle& area) {
+GtkWidget* ScrolledText(const char* title, const char* text,
+                        const GdkRectangle& area) {
   GtkWidget* view = gtk_text_view_new();
+  // Named for a screen reader by the verdict, which ends the text.
+  atk_object_set_name(gtk_widget_get_accessible(view), title);
   gtk_text_view_set_editable(GTK_TEXT_VIEW(view), FALSE);
   gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(view), FALSE);
   gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(view), GTK_WRAP_WORD_CHAR);
@@ -239,8 +242,11 @@ __attribute__((visibility("default"))) int digestbox_dialogs_show(
       gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog));
   ShapeLabels(message, chars, !fits);
   if (!fits) {
-    gtk_box_pack_start(GTK_BOX(message), ScrolledText(text, area), TRUE, TRUE,
-                       0);
+    gtk_box_pack_start(GTK_BOX(message), ScrolledText(title, text, area), TRUE,
+                       TRUE, 0);
+    // A screen reader starts with the verdict (the caption), not with the
+    // first of thousands of lines.
+    atk_object_set_description(gtk_widget_get_accessible(dialog), title);
   }
   // Yes is the default, as on Windows; set after packing, which can clear it.
   const int first = yes_no ? GTK_RESPONSE_YES : GTK_RESPONSE_OK;
