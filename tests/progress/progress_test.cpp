@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/for_each_entry.h"
@@ -261,7 +262,10 @@ TEST_F(ProgressTest, CancelledCreationKeepsWhatItWrote) {
 // they do in the bytes done: the bar is never full before the end.
 TEST_F(ProgressTest, TotalsCountFilesHashedInTurn) {
   for (const char* name : {"a.bin", "b.bin", "old.bin.md5"}) WriteZeros(name);
-  std::filesystem::create_symlink("a.bin", PathOf("link.bin"));
+  // A link where the system makes one (not under Wine).
+  std::error_code no_link;
+  std::filesystem::create_symlink("a.bin", PathOf("link.bin"), no_link);
+  const std::uint64_t files = no_link ? 3 : 4;
   ScriptedDesktop desktop;
   FakeClock clock;
   CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"),
@@ -269,10 +273,10 @@ TEST_F(ProgressTest, TotalsCountFilesHashedInTurn) {
   ASSERT_EQ(desktop.progress.size(), 1u);
   bool known = false;
   for (const platform::ProgressView& view : desktop.progress[0].views) {
-    EXPECT_EQ(view.all, 4u);
+    EXPECT_EQ(view.all, files);
     if (!view.bytes_known) continue;
     known = true;
-    EXPECT_EQ(view.bytes_all, std::uint64_t{4} << 24);
+    EXPECT_EQ(view.bytes_all, files << 24);
     EXPECT_LT(view.percent, 100u);
   }
   if (desktop.progress[0].views.size() > 40) {
