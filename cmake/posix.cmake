@@ -18,6 +18,7 @@ add_library(digestbox_desktop OBJECT
   src/desktop/posix/key_state_posix.cpp
   src/desktop/posix/keyboard_desktop.cpp
   src/desktop/posix/module.cpp
+  src/desktop/posix/progress_line.cpp
   src/desktop/posix/terminal_desktop.cpp)
 foreach(target digestbox_platform digestbox_crypto digestbox_desktop)
   target_include_directories(${target} PUBLIC src)
@@ -76,7 +77,9 @@ if(PkgConfig_FOUND AND NOT DIGESTBOX_FUZZ)
   pkg_check_modules(GTK3 IMPORTED_TARGET gtk+-3.0)
 endif()
 if(GTK3_FOUND)
-  add_library(gtk-dialogs MODULE src/desktop/gtk/gtk_dialogs.cpp)
+  add_library(gtk-dialogs MODULE src/desktop/gtk/gtk_dialogs.cpp
+    src/desktop/gtk/gtk_progress.cpp src/progress/progress_texts.cpp
+    src/common/unicode.cpp)
   set_target_properties(gtk-dialogs PROPERTIES
     PREFIX ""
     CXX_VISIBILITY_PRESET hidden

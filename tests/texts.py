@@ -36,12 +36,18 @@ def escaped(text):
     return text.replace("\r\n", "\\r\\n")
 
 
-# The progress window's lines beside the title (DONE_CAPTION or
-# VERIFY_TITLE), the bytes' "%s / %s MB" apart, which holds no Japanese.
+# The progress window's words beside the title (DONE_CAPTION or
+# VERIFY_TITLE): the counts of creation and of verification, the percentage,
+# a size's speed (sizes in each platform's own form, which holds no
+# Japanese) and the time left.
 PROGRESS_FILES = "%d / %d ファイル"
-PROGRESS_SPEED = "%s MB/秒"
-PROGRESS_LEFT = "残り約%d分%d秒"
+PROGRESS_RECORDS = "%d / %d 件"
+PROGRESS_PERCENT = "%d%"  # filled in by +, not %
+PROGRESS_SPEED = "%s/秒"
 PROGRESS_LEFT_SECONDS = "残り約%d秒"
+PROGRESS_LEFT_MINUTES = "残り約%d分"
+PROGRESS_LEFT_HOURS = "残り約%d時間%d分"
+PROGRESS_LEFT_WHOLE_HOURS = "残り約%d時間"
 # At the terminal: a box's icon as a word (error, information, question,
 # warning), and the Japanese Yes to a question.
 ICON_WORDS = ("エラー", "情報", "確認", "警告")

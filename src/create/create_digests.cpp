@@ -226,12 +226,10 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
   watch.count = count;
   watch.counters = creation->ordered.SharedCounters();
   watch.name_at = [files](std::size_t i) { return (*files)[i].name; };
-  // Not the files hashed in turn: a digest file held open, even to read its
-  // size, would make the pass's writing of it fail where opens share.
-  watch.size_of = [files](std::size_t i, platform::WorkerContext& context,
-                          std::uint64_t* size) {
-    return !(*files)[i].in_turn &&
-           run::SizeOfFile((*files)[i].name, context, size);
+  // Files hashed in turn too: their sizes are read without an open, which
+  // could make the pass's writing of a digest file fail.
+  watch.size_of = [files](std::size_t i, std::uint64_t* size) {
+    return run::SizeOfFile((*files)[i].name, size);
   };
   progress::SteadyClock steady;
   progress::Clock& clock = settings.clock ? *settings.clock : steady;

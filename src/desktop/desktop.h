@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "common/wide_string.h"
+#include "progress/progress_texts.h"
 
 // Message box styles, answers and keys under their Win32 names and values.
 // Where <windows.h> came first, its macros of the same values stand.
@@ -30,17 +31,27 @@ inline bool IsYesNo(std::uint32_t style) {
 }
 inline std::uint32_t IconOf(std::uint32_t style) { return style & MB_ICONMASK; }
 
-// What a long run's progress window shows: its lines in the program's own
-// words (empty where there is nothing to say yet), the name the run waits
-// for as it stands (each desktop makes it visible and cuts it to fit), and
-// how far the run is, from 0 to 1.
+// What a long run's progress window shows, as numbers: each desktop puts
+// them into the words of progress/progress_texts.h with its own form of
+// sizes, and makes the name visible and cuts it to fit.
 struct ProgressView {
-  WideString files;  // "3 / 10 ファイル"
-  WideString bytes;  // "1.5 / 20.0 MB", once the total is known
-  WideString speed;  // "12.3 MB/秒"
-  WideString left;   // "残り約1分5秒", once there is an estimate
-  WideString name;
-  double fraction = 0;
+  progress::Unit unit = progress::Unit::kFiles;
+  std::uint64_t done = 0;  // files or records
+  std::uint64_t all = 0;
+  // Of the bytes, once their total is known.
+  bool bytes_known = false;
+  std::uint64_t bytes_done = 0;
+  std::uint64_t bytes_all = 0;
+  // Bytes a second of late, once there is a rate to tell.
+  bool speed_known = false;
+  std::uint64_t speed = 0;
+  // Seconds left, once there is an estimate.
+  bool left_known = false;
+  std::uint64_t seconds_left = 0;
+  // Of bytes where their total is known, else of the count; rounded down,
+  // never going backwards, under 100 until the end. The bar shows it too.
+  unsigned percent = 0;
+  WideString name;  // none until the file is opened
 };
 
 // The run's side of a progress window. Threads: the desktop's thread only;

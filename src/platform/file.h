@@ -58,6 +58,12 @@ class InputFile {
 // are never asked: false.
 bool NamesFile(const WideString& name);
 
+// The size of the ordinary file under `name`, from its metadata alone:
+// nothing is opened, so no share a writer needs is taken. Names no open
+// would take (network places, devices) are never asked: false, as for a
+// name that holds no ordinary file.
+bool SizeByName(const WideString& name, std::uint64_t* size);
+
 // A digest file, written whole under a temporary name in its folder and
 // then put in place of its own name in one step, so that a run killed at any
 // moment leaves it as it was, or complete. The temporary file is visible

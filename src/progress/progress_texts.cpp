@@ -13,38 +13,49 @@ std::u16string Digits(std::uint64_t value) {
   return digits;
 }
 
-namespace {
-
-// "12.3": megabytes with one decimal.
-std::u16string Megabytes(std::uint64_t bytes) {
-  const std::uint64_t tenths = bytes / 100000;
-  return Digits(tenths / 10) + u"." + Digits(tenths % 10);
+std::u16string CountText(Unit unit, std::uint64_t done, std::uint64_t all) {
+  return Digits(done) + u" / " + Digits(all) +
+         (unit == Unit::kFiles ? u" ファイル" : u" 件");
 }
 
-}  // namespace
+std::u16string PercentText(unsigned percent) { return Digits(percent) + u"%"; }
 
-WideString FilesText(std::size_t done, std::size_t all) {
-  return WideString(Digits(done) + u" / " + Digits(all) + u" ファイル");
+std::u16string OfText(const std::u16string& done, const std::u16string& all) {
+  return done + u" / " + all;
 }
 
-WideString BytesText(std::uint64_t done, std::uint64_t all) {
-  return WideString(Megabytes(done) + u" / " + Megabytes(all) + u" MB");
+std::u16string SpeedText(const std::u16string& size) { return size + u"/秒"; }
+
+std::u16string LeftText(std::uint64_t seconds) {
+  if (seconds < 60) return u"残り約" + Digits(seconds) + u"秒";
+  const std::uint64_t minutes = (seconds + 59) / 60;
+  if (minutes < 60) return u"残り約" + Digits(minutes) + u"分";
+  std::u16string text = u"残り約" + Digits(minutes / 60) + u"時間";
+  if (minutes % 60 != 0) text += Digits(minutes % 60) + u"分";
+  return text;
 }
 
-WideString SpeedText(std::uint64_t bytes, Duration elapsed) {
-  const auto milliseconds = static_cast<std::uint64_t>(elapsed.count());
-  const std::uint64_t per_second =
-      milliseconds == 0 ? 0
-                        : bytes / milliseconds * 1000 +
-                              bytes % milliseconds * 1000 / milliseconds;
-  return WideString(Megabytes(per_second) + u" MB/秒");
-}
-
-WideString LeftText(std::uint64_t seconds) {
-  std::u16string text = u"残り約";
-  if (seconds >= 60) text += Digits(seconds / 60) + u"分";
-  text += Digits(seconds % 60) + u"秒";
-  return WideString(text);
+std::u16string DecimalSize(std::uint64_t bytes) {
+  if (bytes < 1000) return Digits(bytes) + u" B";
+  static constexpr const char16_t* kUnits[] = {u" kB", u" MB", u" GB", u" TB"};
+  // The unit in which the value is at least 1, in hundredths.
+  std::size_t unit = 0;
+  std::uint64_t scale = 1000;
+  while (unit + 1 < sizeof kUnits / sizeof kUnits[0] && bytes / scale >= 1000) {
+    scale *= 1000;
+    ++unit;
+  }
+  const std::uint64_t whole = bytes / scale;
+  std::u16string text = Digits(whole);
+  if (whole < 100) {
+    // Three significant digits: two decimals under 10, one under 100.
+    const std::uint64_t decimals = whole < 10 ? 2 : 1;
+    const std::uint64_t step = decimals == 2 ? scale / 100 : scale / 10;
+    std::u16string fraction = Digits(bytes % scale / step);
+    while (fraction.size() < decimals) fraction.insert(0, u"0");
+    text += u"." + fraction;
+  }
+  return text + kUnits[unit];
 }
 
 }  // namespace progress

@@ -1,22 +1,28 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "common/wide_string.h"
-#include "progress/clock.h"
-
-// The lines of a progress window, numbers in ASCII digits. MB are 1,000,000
-// bytes, shown with one decimal, cut rather than rounded: a total is never
-// shown as reached before it is.
+// The words of a progress window, numbers in ASCII digits; each desktop
+// puts its own form of sizes into them. Depends on nothing but the standard
+// library, so that the GTK module builds it too.
 namespace progress {
 
+// What a window counts.
+enum class Unit { kFiles, kRecords };
+
 std::u16string Digits(std::uint64_t value);
-WideString FilesText(std::size_t done, std::size_t all);  // "3 / 10 ファイル"
-WideString BytesText(std::uint64_t done, std::uint64_t all);  // "1.5 / 20.0 MB"
-WideString SpeedText(std::uint64_t bytes, Duration elapsed);  // "12.3 MB/秒"
-// "残り約1分5秒", or "残り約45秒" under a minute.
-WideString LeftText(std::uint64_t seconds);
+// "3 / 10 ファイル", or "3 / 10 件" for records.
+std::u16string CountText(Unit unit, std::uint64_t done, std::uint64_t all);
+std::u16string PercentText(unsigned percent);  // "42%"
+// "{done} / {all}" of two sizes in the desktop's form.
+std::u16string OfText(const std::u16string& done, const std::u16string& all);
+std::u16string SpeedText(const std::u16string& size);  // "{size}/秒"
+// Rounded up to whole seconds, from a minute on to whole minutes:
+// "残り約45秒", "残り約3分", "残り約2時間5分", "残り約1時間".
+std::u16string LeftText(std::uint64_t seconds);
+// Decimal, three significant digits, cut rather than rounded: "999 B",
+// "1.00 kB", "12.3 MB", "1.50 TB".
+std::u16string DecimalSize(std::uint64_t bytes);
 
 }  // namespace progress

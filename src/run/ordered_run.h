@@ -64,7 +64,8 @@ class SoFar {
 //    after the call in hand once the stop is set;
 // 4. each hashing thread's read-ahead helper reads a large file's next
 //    chunk, and reads nothing once its owner's job is stopped;
-// 5. once the window shows, a sizer adds up the items' sizes.
+// 5. once the window shows, a sizer adds up the items' sizes from their
+//    metadata, one item at a time, giving way to the workers.
 // Threads: Stop from any thread; the rest on the pass's.
 template <typename Result>
 class OrderedRun {

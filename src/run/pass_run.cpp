@@ -1,13 +1,14 @@
 #include "run/pass_run.h"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 #include <thread>
 #include <utility>
 
 #include "common/out_of_memory.h"
 #include "platform/file.h"
-#include "progress/progress_texts.h"
+#include "progress/recent_rate.h"
 
 namespace run {
 namespace {
@@ -28,12 +29,13 @@ void StartSizer(const pipeline::Threads& threads, const Watch& watch,
   std::function<void()> body = [sizes, size_of = watch.size_of,
                                 count = watch.count] {
     const bool ran = RunOrOutOfMemory([&] {
-      platform::WorkerContext context;
       std::uint64_t total = 0;
       for (std::size_t i = 0; i < count; ++i) {
         if (sizes->quit.load()) return;
         std::uint64_t size = 0;
-        if (size_of(i, context, &size)) total += size;
+        if (size_of(i, &size)) total += size;
+        // The workers come first: this only tells how far they are.
+        std::this_thread::yield();
       }
       sizes->total.store(total);
       sizes->known.store(true);
@@ -43,6 +45,13 @@ void StartSizer(const pipeline::Threads& threads, const Watch& watch,
   std::thread thread;
   // It owns what it reads: an open that never returns keeps only itself.
   if (threads.start(std::move(body), &thread)) thread.detach();
+}
+
+// Rounded down, and under 100 while the run goes on.
+unsigned Percent(std::uint64_t done, std::uint64_t all) {
+  if (all == 0) return 0;
+  const std::uint64_t percent = done / all * 100 + done % all * 100 / all;
+  return static_cast<unsigned>(std::min<std::uint64_t>(percent, 99));
 }
 
 class Feed : public platform::ProgressFeed {
@@ -61,31 +70,46 @@ class Feed : public platform::ProgressFeed {
 
   bool Update(platform::ProgressView* view) override {
     if (ended_.IsSet() || cancelled_) return false;
-    const Duration elapsed = clock_.Now() - start_;
+    const Duration now = clock_.Now();
     const std::size_t all = watch_.count;
     const std::size_t files = std::min(watch_.counters->files_done.load(), all);
     const std::uint64_t bytes = watch_.counters->bytes_done.load();
     *view = platform::ProgressView();
-    view->files = progress::FilesText(files, all);
-    view->speed = progress::SpeedText(bytes, elapsed);
+    view->unit = watch_.unit;
+    view->done = files;
+    view->all = all;
     if (files < all) view->name = watch_.name_at(files);
-    // The share done, and the rest at the rate so far: by bytes where the
-    // total is known, else by files.
-    double done =
-        all == 0 ? 0 : static_cast<double>(files) / static_cast<double>(all);
-    if (sizes_.known.load() && sizes_.total.load() > 0) {
-      const std::uint64_t total = sizes_.total.load();
+    bytes_rate_.Add(now, bytes);
+    files_rate_.Add(now, files);
+    // The share done: of bytes where the total is known, else of files.
+    std::uint64_t share_done = files;
+    std::uint64_t share_all = all;
+    const bool by_bytes = sizes_.known.load() && sizes_.total.load() > 0;
+    if (by_bytes) {
+      share_all = sizes_.total.load();
       // Two readings of one record may both be read.
-      const std::uint64_t shown = std::min(bytes, total);
-      view->bytes = progress::BytesText(shown, total);
-      done = static_cast<double>(shown) / static_cast<double>(total);
+      share_done = std::min(bytes, share_all);
+      view->bytes_known = true;
+      view->bytes_done = share_done;
+      view->bytes_all = share_all;
     }
-    view->fraction = done;
-    if (elapsed >= kEstimateTime && done > 0 && done < 1) {
-      const double seconds =
-          static_cast<double>(elapsed.count()) / 1000 * (1 - done) / done;
-      view->left =
-          progress::LeftText(static_cast<std::uint64_t>(seconds + 0.999));
+    view->percent = std::max(percent_, Percent(share_done, share_all));
+    percent_ = view->percent;
+    if (now - start_ < kEstimateTime) return true;
+    double rate = 0;
+    if (bytes_rate_.PerSecond(&rate)) {
+      view->speed_known = true;
+      view->speed = static_cast<std::uint64_t>(rate);
+    }
+    // A read that has not moved for a while tells no time left rather than
+    // a growing one.
+    const progress::RecentRate& share_rate =
+        by_bytes ? bytes_rate_ : files_rate_;
+    if (bytes_rate_.Still(now) < kStillTime && share_rate.PerSecond(&rate) &&
+        rate > 0 && share_done < share_all) {
+      view->left_known = true;
+      view->seconds_left = static_cast<std::uint64_t>(
+          std::ceil(static_cast<double>(share_all - share_done) / rate));
     }
     return true;
   }
@@ -106,17 +130,16 @@ class Feed : public platform::ProgressFeed {
   progress::Latch& ended_;
   const std::function<void()>& stop_;
   const Sizes& sizes_;
+  progress::RecentRate bytes_rate_;
+  progress::RecentRate files_rate_;
+  unsigned percent_ = 0;
   bool cancelled_ = false;
 };
 
 }  // namespace
 
-bool SizeOfFile(const WideString& name, platform::WorkerContext& context,
-                std::uint64_t* size) {
-  platform::InputFile file;
-  if (!file.Open(name, context)) return false;
-  *size = file.SizeAtOpen();
-  return true;
+bool SizeOfFile(const WideString& name, std::uint64_t* size) {
+  return platform::SizeByName(name, size);
 }
 
 bool RunPass(platform::Desktop& desktop, progress::Clock& clock,

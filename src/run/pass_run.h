@@ -9,7 +9,6 @@
 #include "common/wide_string.h"
 #include "desktop/desktop.h"
 #include "pipeline/threads.h"
-#include "platform/worker_context.h"
 #include "progress/clock.h"
 #include "run/ordered_run.h"
 
@@ -18,25 +17,27 @@ namespace run {
 // What a progress window reads of a run while its pass goes on.
 struct Watch {
   std::size_t count = 0;  // the items of the pass: files, or records
+  progress::Unit unit = progress::Unit::kFiles;
   std::shared_ptr<const Counters> counters;
   // The name of item i, read on the desktop's thread while the pass runs.
   std::function<WideString(std::size_t)> name_at;
   // Item i's size, false where it cannot be had; read on a thread of its
-  // own once the window shows, which may outlive the run in an open: what
-  // it reads must be shared-owned.
-  std::function<bool(std::size_t, platform::WorkerContext&, std::uint64_t*)>
-      size_of;
+  // own once the window shows, which may outlive the run in a call that
+  // does not return: what it reads must be shared-owned.
+  std::function<bool(std::size_t, std::uint64_t*)> size_of;
 };
 
-// The size of the file a name opens, for Watch::size_of.
-bool SizeOfFile(const WideString& name, platform::WorkerContext& context,
-                std::uint64_t* size);
+// The size of the file a name opens, for Watch::size_of: asked of its
+// metadata, without an open.
+bool SizeOfFile(const WideString& name, std::uint64_t* size);
 
 // A run that takes this long shows its progress; one that ends sooner shows
 // nothing new.
 constexpr progress::Duration kQuietTime{2000};
 // Time left is told once this much of the run allows an estimate.
 constexpr progress::Duration kEstimateTime{5000};
+// Time left is not told while no byte has moved for this long.
+constexpr progress::Duration kStillTime{5000};
 // After a cancel, how long the desktop's thread waits for the pass to end
 // before it leaves the pass inside its call (real time, whatever the clock).
 constexpr std::chrono::milliseconds kLeaveAfter{500};

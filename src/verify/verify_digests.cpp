@@ -253,16 +253,16 @@ int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
       std::make_shared<Verification>(list, threads, provider);
   run::Watch watch;
   watch.count = count;
+  watch.unit = progress::Unit::kRecords;
   watch.counters = verification->ordered.SharedCounters();
   watch.name_at = [list](std::size_t slot) {
     return list->At(slot)->GetName();
   };
-  watch.size_of = [list](std::size_t slot, platform::WorkerContext& context,
-                         std::uint64_t* size) {
+  watch.size_of = [list](std::size_t slot, std::uint64_t* size) {
     const DigestEntry& entry = *list->At(slot);
-    return run::SizeOfFile(entry.GetName(), context, size) ||
+    return run::SizeOfFile(entry.GetName(), size) ||
            (!entry.GetOtherName().IsAbsent() &&
-            run::SizeOfFile(entry.GetOtherName(), context, size));
+            run::SizeOfFile(entry.GetOtherName(), size));
   };
   progress::SteadyClock steady;
   progress::Clock& clock = settings.clock ? *settings.clock : steady;

@@ -4,16 +4,21 @@ a pseudo-terminal, files checked byte for byte, digest files cross-checked
 with coreutils, and (with --valgrind) every run under valgrind's memcheck.
 Ends with 'N passed, N failed'."""
 
+import fcntl
 import hashlib
 import os
 import pty
+import re
 import select
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import time
+import unicodedata
 
 from tests import texts
 from tests.e2e import killed_runs, stuck_fuse
@@ -200,14 +205,14 @@ def cancelled_at_terminal(run):
     folder = run.folder("long")
     report = long_verification(folder)
     boxes, code = run_at_terminal(run.command, folder, run.display, "none",
-                                  interrupt_on="ファイル".encode())
+                                  interrupt_on="件".encode())
     shown = boxes[0][0] if len(boxes) == 1 else ""
     line, _, box = shown.rpartition("\r\x1b[K")
     # Nothing failed before the cancel: the warning icon, once.
     expected = "\n[警告] %s\n%s\n" % (FAILED_CAPTION, "\n".join(report))
     run.checks.check("a long run at a terminal: its line, Ctrl+C, the report so far",
                      line.startswith("\r%s  " % texts.VERIFY_TITLE) and
-                     "1 / 3 ファイル" in line and " MB/秒" in line and
+                     re.search(r"  1 / 3 件  \d+%", line) is not None and
                      box == expected and code == 0, (line[-300:], box, code))
     shutil.rmtree(folder)
 
@@ -227,7 +232,7 @@ def _cancel_at_terminal(command, folder, timeout=30):
             output += os.read(fd, 1 << 16)
         except OSError:
             break
-        if cancelled is None and "ファイル".encode() in output:
+        if cancelled is None and "件".encode() in output:
             os.write(fd, b"\x03")
             cancelled = time.perf_counter()
         if cancelled is not None and output.endswith(b"[Enter] "):
@@ -272,8 +277,74 @@ def cancelled_while_a_read_hangs(run):
         shutil.rmtree(folder)
 
 
+def _columns(text):
+    return sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in text)
+
+
+def _line_until_sigterm(command, folder, columns, term):
+    """Runs at a terminal `columns` wide under TERM=`term` until the progress
+    line was drawn twice, then sends SIGTERM: (output, wait status)."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.chdir(folder)
+        os.execvpe(command[0], command, dict(_environment(None), TERM=term))
+    fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+    output, deadline, sent = b"", time.time() + 60, False
+    while time.time() < deadline:
+        if select.select([fd], [], [], 0.1)[0]:
+            try:
+                chunk = os.read(fd, 1 << 16)
+            except OSError:
+                chunk = b""
+            output += chunk
+        if not sent and output.count("件".encode()) >= 2:
+            os.kill(pid, signal.SIGTERM)
+            sent = True
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            os.close(fd)
+            return output.decode("utf-8", "replace"), status
+    os.kill(pid, signal.SIGKILL)
+    os.waitpid(pid, 0)
+    os.close(fd)
+    return output.decode("utf-8", "replace"), None
+
+
+def progress_line(run):
+    """The progress line at 40 and 80 columns with a tab in the name: it
+    never wraps, the tab shows as \\x09, and SIGTERM erases it; TERM=dumb
+    gets plain lines and no escape."""
+    folder = run.folder("line")
+    long_verification(folder)
+    os.rename(os.path.join(folder, "big1.bin"), os.path.join(folder, "big\t1.bin"))
+    with open(os.path.join(folder, "all.md5"), "rb") as f:
+        listed = f.read().replace(b"*big1.bin", b"*big\t1.bin")
+    with open(os.path.join(folder, "all.md5"), "wb") as f:
+        f.write(listed)
+    for columns, term in ((40, "xterm"), (80, "xterm"), (80, "dumb")):
+        output, status = _line_until_sigterm(run.command, folder, columns, term)
+        if term == "dumb":
+            lines = output.split("\n")
+            fine = "\x1b" not in output and output.endswith("\n")
+        else:
+            lines = [line.lstrip("\r") for line in output.split("\x1b[K")]
+            fine = output.endswith("\r\x1b[K")
+        lines = [line for line in lines if line]
+        fine = (fine and lines and status is not None and os.WIFSIGNALED(status) and
+                os.WTERMSIG(status) == signal.SIGTERM and "\t" not in output and
+                all(re.search(r"1 / 3 件  \d+%", line) for line in lines) and
+                all(_columns(line) <= columns - 3 for line in lines))
+        if columns == 80:
+            fine = fine and any("big\\x091.bin" in line for line in lines)
+        run.checks.check("the progress line at %d columns, TERM=%s: fits, a tab "
+                         "shown, SIGTERM erases it" % (columns, term), fine,
+                         (lines[-3:], status))
+    shutil.rmtree(folder)
+
+
 CASES = [no_terminal, questions, creation, verification, hostile_names,
-         planted_module, samples, devices_never_opened, cancelled_at_terminal]
+         planted_module, samples, devices_never_opened, cancelled_at_terminal,
+         progress_line]
 
 
 def main():

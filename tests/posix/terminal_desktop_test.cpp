@@ -64,20 +64,45 @@ TEST(TerminalDesktopTest, InvisibleNamesAndLookAlikeEscapesAreShown) {
 }
 
 // The progress line never wraps (a wrapped line could not be redrawn in
-// place), and a name's controls are shown, not obeyed.
+// place), a name's controls are shown, not obeyed, and a narrow terminal
+// loses the name's middle, then the title, speed and sizes, before the
+// counts.
 TEST(TerminalDesktopTest, ProgressLineFitsTheTerminal) {
   platform::ProgressView view;
-  view.files = WideString(u"3 / 10 ファイル");
-  view.speed = WideString(u"1.5 MB/秒");
-  view.name = WideString(u"a\x1b[2Kb.txt");
+  view.done = 3;
+  view.all = 10;
+  view.percent = 42;
+  view.bytes_known = true;
+  view.bytes_done = 1500000;
+  view.bytes_all = 20000000;
+  view.speed_known = true;
+  view.speed = 1500000;
+  view.left_known = true;
+  view.seconds_left = 200;
+  view.name = WideString(u"a\x1b[2Kb-0123456789.txt");
   const WideString title(u"ハッシュの検証");
-  EXPECT_EQ(platform::posix::FormatProgressLine(title, view, 200),
-            u"ハッシュの検証  3 / 10 ファイル  1.5 MB/秒  a\\x1b[2Kb.txt");
-  // 14 columns of title, 2 of space, then 4 of "3 / ": 20 in all; 21 wide.
-  EXPECT_EQ(platform::posix::FormatProgressLine(title, view, 21),
-            u"ハッシュの検証  3 / ");
-  EXPECT_EQ(platform::posix::FormatProgressLine(title, view, 20),
-            u"ハッシュの検証  3 /");
+  const auto line = [&](int columns) {
+    return platform::posix::FormatProgressLine(title, view, columns);
+  };
+  EXPECT_EQ(line(200),
+            u"ハッシュの検証  3 / 10 ファイル  42%  1.50 MB / 20.0 MB  "
+            u"1.50 MB/秒  残り約4分  a\\x1b[2Kb-0123456789.txt");
+  // 80 columns: the title makes room for the name, which keeps its ends.
+  EXPECT_EQ(line(80),
+            u"3 / 10 ファイル  42%  1.50 MB / 20.0 MB  1.50 MB/秒  残り約4分  "
+            u"a\\x1b...9.txt");
+  EXPECT_EQ(line(40), u"3 / 10 ファイル  42%  残り約4分");
+  EXPECT_EQ(line(30), u"3 / 10 ファイル  42%");
+  EXPECT_EQ(line(22), u"3 / 10 ファイル  42");
+  EXPECT_EQ(line(14), u"3 / 10 ファ");
+  // A tab takes a known width: it is shown as the other controls are.
+  view.name = WideString(u"a\tb");
+  EXPECT_EQ(line(200).substr(line(200).size() - 6), u"a\\x09b");
+  view.unit = progress::Unit::kRecords;
+  view.name = WideString();
+  EXPECT_EQ(line(200),
+            u"ハッシュの検証  3 / 10 件  42%  1.50 MB / 20.0 MB  1.50 MB/秒  "
+            u"残り約4分");
 }
 
 TEST(TerminalDesktopTest, OnlyYesWordsMeanYes) {

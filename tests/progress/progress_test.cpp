@@ -2,10 +2,12 @@
 
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/for_each_entry.h"
 #include "progress/progress_texts.h"
+#include "progress/recent_rate.h"
 #include "support/fake_clock.h"
 #include "support/run_test.h"
 #include "support/texts.h"
@@ -43,15 +45,74 @@ class ProgressTest : public RunTest {
   }
 };
 
-TEST(ProgressTextTest, TheLinesReadAsTheySay) {
-  EXPECT_EQ(progress::FilesText(3, 10).View(), u"3 / 10 ファイル");
-  // Cut, not rounded: 19.99 MB is not yet 20.0.
-  EXPECT_EQ(progress::BytesText(1250000, 19999999).View(), u"1.2 / 19.9 MB");
-  EXPECT_EQ(progress::SpeedText(3000000, progress::Duration(2000)).View(),
-            u"1.5 MB/秒");
-  EXPECT_EQ(progress::SpeedText(5, progress::Duration(0)).View(), u"0.0 MB/秒");
-  EXPECT_EQ(progress::LeftText(65).View(), u"残り約1分5秒");
-  EXPECT_EQ(progress::LeftText(59).View(), u"残り約59秒");
+TEST(ProgressTextTest, TheWordsReadAsTheySay) {
+  using progress::LeftText;
+  EXPECT_EQ(progress::CountText(progress::Unit::kFiles, 3, 10),
+            u"3 / 10 ファイル");
+  EXPECT_EQ(progress::CountText(progress::Unit::kRecords, 0, 100000),
+            u"0 / 100000 件");
+  EXPECT_EQ(progress::PercentText(7), u"7%");
+  EXPECT_EQ(progress::SpeedText(u"1.50 MB"), u"1.50 MB/秒");
+  EXPECT_EQ(LeftText(0), u"残り約0秒");
+  EXPECT_EQ(LeftText(59), u"残り約59秒");
+  EXPECT_EQ(LeftText(60), u"残り約1分");
+  // Whole minutes, rounded up: never fewer than are left.
+  EXPECT_EQ(LeftText(61), u"残り約2分");
+  EXPECT_EQ(LeftText(3540), u"残り約59分");
+  EXPECT_EQ(LeftText(3541), u"残り約1時間");
+  EXPECT_EQ(LeftText(3599), u"残り約1時間");
+  EXPECT_EQ(LeftText(3600), u"残り約1時間");
+  EXPECT_EQ(LeftText(3601), u"残り約1時間1分");
+  EXPECT_EQ(LeftText(10920), u"残り約3時間2分");
+  EXPECT_EQ(LeftText(93600), u"残り約26時間");
+}
+
+// Three significant digits, cut: a size is never shown as reached early,
+// and the unit changes before "1000" would show.
+TEST(ProgressTextTest, TerminalSizesAreDecimal) {
+  using progress::DecimalSize;
+  EXPECT_EQ(DecimalSize(0), u"0 B");
+  EXPECT_EQ(DecimalSize(999), u"999 B");
+  EXPECT_EQ(DecimalSize(1000), u"1.00 kB");
+  EXPECT_EQ(DecimalSize(1005), u"1.00 kB");
+  EXPECT_EQ(DecimalSize(12345), u"12.3 kB");
+  EXPECT_EQ(DecimalSize(999999), u"999 kB");
+  EXPECT_EQ(DecimalSize(1000000), u"1.00 MB");
+  EXPECT_EQ(DecimalSize(1234567890), u"1.23 GB");
+  EXPECT_EQ(DecimalSize(1500000000000), u"1.50 TB");
+  EXPECT_EQ(DecimalSize(999999999999999), u"999 TB");
+  EXPECT_EQ(DecimalSize(1500000000000000), u"1500 TB");
+  EXPECT_EQ(progress::OfText(DecimalSize(0), DecimalSize(1500000000000)),
+            u"0 B / 1.50 TB");
+}
+
+// The rate follows the last ten seconds: a run that speeds up or slows
+// down is told so within them, and a stuck read is seen as still.
+TEST(ProgressTextTest, TheRateIsRecent) {
+  progress::RecentRate rate;
+  double per_second = 0;
+  EXPECT_FALSE(rate.PerSecond(&per_second));
+  std::uint64_t amount = 0;
+  int t = 0;
+  const auto run = [&](int seconds, std::uint64_t per) {
+    for (int i = 0; i < seconds * 4; ++i) {
+      t += 250;
+      amount += per / 4;
+      rate.Add(progress::Duration(t), amount);
+    }
+  };
+  run(30, 1000);
+  ASSERT_TRUE(rate.PerSecond(&per_second));
+  EXPECT_DOUBLE_EQ(per_second, 1000);
+  run(10, 8000);  // faster: over the whole run it would read 2750
+  ASSERT_TRUE(rate.PerSecond(&per_second));
+  EXPECT_NEAR(per_second, 8000, 200);
+  run(12, 400);  // slower again
+  ASSERT_TRUE(rate.PerSecond(&per_second));
+  EXPECT_NEAR(per_second, 400, 40);
+  EXPECT_EQ(rate.Still(progress::Duration(t)).count(), 0);
+  run(6, 0);  // stuck
+  EXPECT_EQ(rate.Still(progress::Duration(t)).count(), 6000);
 }
 
 // A run that ends before 2 s have passed shows nothing new, however long it
@@ -87,13 +148,14 @@ TEST_F(ProgressTest, VerificationShowsProgressAndCancels) {
     const RecordedProgress& shown = desktop.progress[0];
     EXPECT_EQ(shown.title, u"ハッシュの検証");
     EXPECT_EQ(shown.cancelled, cancel_at >= 0);
+    unsigned percent = 0;
     for (const platform::ProgressView& view : shown.views) {
-      EXPECT_NE(view.files.View().find(u" / 6 ファイル"), std::u16string::npos);
-      EXPECT_EQ(view.speed.View().substr(view.speed.Length() - 5), u" MB/秒");
-      EXPECT_TRUE(view.bytes.IsEmpty() ||
-                  view.bytes.View().find(u" / 100.6 MB") !=
-                      std::u16string::npos);
-      EXPECT_LE(view.fraction, 1.0);
+      EXPECT_EQ(view.unit, progress::Unit::kRecords);
+      EXPECT_EQ(view.all, 6u);
+      EXPECT_TRUE(!view.bytes_known || view.bytes_all == 6 * (16u << 20));
+      EXPECT_GE(view.percent, percent);
+      EXPECT_LT(view.percent, 100u);
+      percent = view.percent;
     }
     ASSERT_EQ(desktop.boxes.size(), 1u);
     const std::u16string& report = desktop.boxes[0].text;
@@ -104,7 +166,8 @@ TEST_F(ProgressTest, VerificationShowsProgressAndCancels) {
       // on, wherever some is left.
       bool estimated = false;
       for (std::size_t k = 0; k < shown.views.size(); ++k) {
-        const bool told = !shown.views[k].left.IsEmpty();
+        const bool told = shown.views[k].left_known;
+        EXPECT_EQ(shown.views[k].speed_known, k >= 12 && k > 0) << k;
         if (k < 12) {
           EXPECT_FALSE(told) << k;
         }
@@ -143,8 +206,7 @@ TEST_F(ProgressTest, ACancelAfterAFailureIsAnError) {
     // Once the first record is reported: the window counts it done.
     desktop.CancelProgressWhen([&] {
       const auto& views = desktop.progress.back().views;
-      return malformed || (!views.empty() &&
-                           views.back().files.View().substr(0, 2) != u"0 ");
+      return malformed || (!views.empty() && views.back().done != 0);
     });
     FakeClock clock;
     VerifyDigests(desktop, provider_, On(2, &clock));
@@ -193,6 +255,32 @@ TEST_F(ProgressTest, CancelledCreationKeepsWhatItWrote) {
                   kCreateCancelledTail);
     EXPECT_EQ(desktop.boxes[0].caption, kDoneCaptionText);
     EXPECT_EQ(desktop.boxes[0].style, MB_ICONWARNING);
+  }
+}
+
+// Files hashed in turn (a digest file, a link) count in the byte total as
+// they do in the bytes done: the bar is never full before the end.
+TEST_F(ProgressTest, TotalsCountFilesHashedInTurn) {
+  for (const char* name : {"a.bin", "b.bin", "old.bin.md5"}) WriteZeros(name);
+  // A link where the system makes one (not under Wine).
+  std::error_code no_link;
+  std::filesystem::create_symlink("a.bin", PathOf("link.bin"), no_link);
+  const std::uint64_t files = no_link ? 3 : 4;
+  ScriptedDesktop desktop;
+  FakeClock clock;
+  CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"),
+                On(2, &clock));
+  ASSERT_EQ(desktop.progress.size(), 1u);
+  bool known = false;
+  for (const platform::ProgressView& view : desktop.progress[0].views) {
+    EXPECT_EQ(view.all, files);
+    if (!view.bytes_known) continue;
+    known = true;
+    EXPECT_EQ(view.bytes_all, files << 24);
+    EXPECT_LT(view.percent, 100u);
+  }
+  if (desktop.progress[0].views.size() > 40) {
+    EXPECT_TRUE(known);
   }
 }
 

@@ -10,14 +10,22 @@ typedef int (*DialogsInit)();
 // (MB_ICONERROR | MB_YESNO..., IDOK, IDYES, IDNO).
 typedef int (*DialogsShow)(const char* title, const char* text, unsigned style);
 
-// A progress window's lines, as the program's ProgressView holds them.
+// A progress window's numbers, as the program's ProgressView holds them
+// (unit 0 counts files, 1 records; a zero *_known has nothing to tell); the
+// module puts them into words. The name is UTF-8, already made visible.
 struct DialogsProgressView {
-  const char* files;
-  const char* bytes;
-  const char* speed;
-  const char* left;
+  int unit;
+  unsigned long long done;
+  unsigned long long all;
+  int bytes_known;
+  unsigned long long bytes_done;
+  unsigned long long bytes_all;
+  int speed_known;
+  unsigned long long speed;
+  int left_known;
+  unsigned long long seconds_left;
+  unsigned percent;
   const char* name;
-  double fraction;
 };
 // Fills *view, whose texts stay valid until the next call; 0 once the run
 // has ended.

@@ -151,8 +151,11 @@ void MarkFailures(GtkTextView* view, const char* text) {
 }
 
 // A read-only view that scrolls, within the work area.
-GtkWidget* ScrolledText(const char* text, const GdkRectangle& area) {
+GtkWidget* ScrolledText(const char* title, const char* text,
+                        const GdkRectangle& area) {
   GtkWidget* view = gtk_text_view_new();
+  // Named for a screen reader by the verdict, which ends the text.
+  atk_object_set_name(gtk_widget_get_accessible(view), title);
   gtk_text_view_set_editable(GTK_TEXT_VIEW(view), FALSE);
   gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(view), FALSE);
   gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(view), GTK_WRAP_WORD_CHAR);
@@ -193,53 +196,6 @@ void ShapeLabels(GtkWidget* area, int chars, bool hide) {
     }
   }
   g_list_free(children);
-}
-
-// A progress dialog's widgets and where its lines come from.
-struct Progress {
-  GtkWidget* dialog = nullptr;
-  GtkWidget* bar = nullptr;
-  GtkWidget* details = nullptr;
-  GtkWidget* name = nullptr;
-  DialogsProgressUpdate update = nullptr;
-  void* feed = nullptr;
-  bool ended = false;
-  guint timer = 0;
-};
-
-gboolean Refresh(gpointer data) {
-  auto* progress = static_cast<Progress*>(data);
-  DialogsProgressView view = {};
-  if (progress->update(progress->feed, &view) == 0) {
-    progress->ended = true;
-    progress->timer = 0;
-    gtk_dialog_response(GTK_DIALOG(progress->dialog), GTK_RESPONSE_ACCEPT);
-    return G_SOURCE_REMOVE;
-  }
-  GtkProgressBar* bar = GTK_PROGRESS_BAR(progress->bar);
-  gtk_progress_bar_set_fraction(bar, CLAMP(view.fraction, 0.0, 1.0));
-  gtk_progress_bar_set_text(bar, view.files);
-  // A screen reader reads the counts as the bar's name, its value as such.
-  atk_object_set_name(gtk_widget_get_accessible(progress->bar), view.files);
-  std::string details;
-  for (const char* part : {view.bytes, view.speed, view.left}) {
-    if (part == nullptr || *part == '\0') continue;
-    if (!details.empty()) details += "    ";
-    details += part;
-  }
-  gtk_label_set_text(GTK_LABEL(progress->details), details.c_str());
-  gtk_label_set_text(GTK_LABEL(progress->name), view.name);
-  return G_SOURCE_CONTINUE;
-}
-
-GtkWidget* ProgressLabel(GtkWidget* box) {
-  GtkWidget* label = gtk_label_new("");
-  gtk_label_set_xalign(GTK_LABEL(label), 0.0);
-  gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_MIDDLE);
-  gtk_label_set_width_chars(GTK_LABEL(label), 50);
-  gtk_label_set_max_width_chars(GTK_LABEL(label), 50);
-  gtk_box_pack_start(GTK_BOX(box), label, FALSE, FALSE, 0);
-  return label;
 }
 
 }  // namespace
@@ -286,8 +242,11 @@ __attribute__((visibility("default"))) int digestbox_dialogs_show(
       gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog));
   ShapeLabels(message, chars, !fits);
   if (!fits) {
-    gtk_box_pack_start(GTK_BOX(message), ScrolledText(text, area), TRUE, TRUE,
-                       0);
+    gtk_box_pack_start(GTK_BOX(message), ScrolledText(title, text, area), TRUE,
+                       TRUE, 0);
+    // A screen reader starts with the verdict (the caption), not with the
+    // first of thousands of lines.
+    atk_object_set_description(gtk_widget_get_accessible(dialog), title);
   }
   // Yes is the default, as on Windows; set after packing, which can clear it.
   const int first = yes_no ? GTK_RESPONSE_YES : GTK_RESPONSE_OK;
@@ -301,39 +260,6 @@ __attribute__((visibility("default"))) int digestbox_dialogs_show(
   while (gtk_events_pending()) gtk_main_iteration();
   if (!yes_no) return IDOK;
   return response == GTK_RESPONSE_YES ? IDYES : IDNO;
-}
-
-__attribute__((visibility("default"))) int digestbox_dialogs_progress(
-    const char* title, DialogsProgressUpdate update, void* feed) {
-  Progress progress;
-  progress.update = update;
-  progress.feed = feed;
-  // A message dialog, as the boxes are, with GTK's own Cancel button.
-  progress.dialog =
-      gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
-                             GTK_BUTTONS_CANCEL, nullptr);
-  gtk_window_set_title(GTK_WINDOW(progress.dialog), title);
-  gtk_window_set_position(GTK_WINDOW(progress.dialog), GTK_WIN_POS_CENTER);
-  g_object_set(progress.dialog, "text", title, nullptr);
-  GtkWidget* message =
-      gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(progress.dialog));
-  progress.bar = gtk_progress_bar_new();
-  gtk_progress_bar_set_show_text(GTK_PROGRESS_BAR(progress.bar), TRUE);
-  gtk_box_pack_start(GTK_BOX(message), progress.bar, FALSE, FALSE, 0);
-  progress.details = ProgressLabel(message);
-  progress.name = ProgressLabel(message);
-  gtk_widget_show_all(message);
-  if (Refresh(&progress) == G_SOURCE_REMOVE) {
-    gtk_widget_destroy(progress.dialog);
-    return 0;
-  }
-  progress.timer = g_timeout_add(250, Refresh, &progress);
-  // Cancel, Escape and the close button all give a response of their own.
-  gtk_dialog_run(GTK_DIALOG(progress.dialog));
-  if (progress.timer != 0) g_source_remove(progress.timer);
-  gtk_widget_destroy(progress.dialog);
-  while (gtk_events_pending()) gtk_main_iteration();
-  return progress.ended ? 0 : 1;
 }
 
 }  // extern "C"

@@ -47,26 +47,30 @@ int GtkDesktop::ShowMessageBox(const WideString& text,
 
 namespace {
 
-// The feed's view as the module reads it: UTF-8, the name made visible.
+// The feed's view as the module reads it: the name made visible, in UTF-8.
 struct ProgressBridge {
   ProgressFeed& feed;
-  std::string texts[5];
+  std::string name;
 };
 
 extern "C" int UpdateProgress(void* data, DialogsProgressView* out) {
   auto& bridge = *static_cast<ProgressBridge*>(data);
   ProgressView view;
   if (!bridge.feed.Update(&view)) return 0;
-  const std::u16string name =
-      VisibleText(view.name.View(), LineEnds::kEscaped, true);
-  bridge.texts[0] = EncodeUtf8(view.files.View());
-  bridge.texts[1] = EncodeUtf8(view.bytes.View());
-  bridge.texts[2] = EncodeUtf8(view.speed.View());
-  bridge.texts[3] = EncodeUtf8(view.left.View());
-  bridge.texts[4] = EncodeUtf8(name);
-  *out = {bridge.texts[0].c_str(), bridge.texts[1].c_str(),
-          bridge.texts[2].c_str(), bridge.texts[3].c_str(),
-          bridge.texts[4].c_str(), view.fraction};
+  bridge.name =
+      EncodeUtf8(VisibleText(view.name.View(), LineEnds::kEscaped, true));
+  *out = {view.unit == progress::Unit::kRecords ? 1 : 0,
+          view.done,
+          view.all,
+          view.bytes_known ? 1 : 0,
+          view.bytes_done,
+          view.bytes_all,
+          view.speed_known ? 1 : 0,
+          view.speed,
+          view.left_known ? 1 : 0,
+          view.seconds_left,
+          view.percent,
+          bridge.name.c_str()};
   return 1;
 }
 

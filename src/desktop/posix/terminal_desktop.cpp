@@ -6,7 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cwchar>
+#include <cstdlib>
 #include <string>
 
 #include "common/unicode.h"
@@ -63,23 +63,20 @@ bool ReadLine(int fd, std::string* line) {
   }
 }
 
-// Columns a character takes: the locale's answer, else two for the wide
-// scripts.
-int ColumnsOf(char32_t c) {
-  const int width = ::wcwidth(static_cast<wchar_t>(c));
-  if (width >= 0) return width;
-  return c >= 0x2E80 ? 2 : 1;
-}
-
-// Whether Ctrl+C was pressed since the progress line showed. A signal
-// handler can reach nothing but a static; this is the only one.
+// The signal that came since the progress line showed (SIGINT, SIGTERM,
+// SIGHUP), or 0. A signal handler can reach nothing but a static; this is
+// the only one.
 volatile std::sig_atomic_t interrupted = 0;
 
-extern "C" void OnInterrupt(int) { interrupted = 1; }
+extern "C" void OnInterrupt(int signal) { interrupted = signal; }
 
-// Ctrl+C cancels while it lives. The handler is installed once (the kernel
-// puts the default action back when it runs), so a second Ctrl+C ends the
-// program at once; a SIGINT the program was started to ignore stays so.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Ctrl+C cancels while it lives; SIGTERM and SIGHUP end the loop, which
+// erases the line before the signal is raised again. Each handler is
+// installed once (the kernel puts the default action back when it runs),
+// so a second signal acts at once; a signal the program was started to
+// ignore stays ignored.
 class InterruptScope {
  public:
   InterruptScope() {
@@ -88,22 +85,36 @@ class InterruptScope {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND | SA_RESTART;
     interrupted = 0;
-    installed_ = ::sigaction(SIGINT, nullptr, &previous_) == 0 &&
-                 previous_.sa_handler != SIG_IGN &&
-                 ::sigaction(SIGINT, &action, nullptr) == 0;
+    for (std::size_t i = 0; i < kCount; ++i) {
+      installed_[i] = ::sigaction(kSignals[i], nullptr, &previous_[i]) == 0 &&
+                      previous_[i].sa_handler != SIG_IGN &&
+                      ::sigaction(kSignals[i], &action, nullptr) == 0;
+    }
   }
-  ~InterruptScope() {
-    if (installed_) ::sigaction(SIGINT, &previous_, nullptr);
-  }
+  ~InterruptScope() { Restore(); }
   InterruptScope(const InterruptScope&) = delete;
   InterruptScope& operator=(const InterruptScope&) = delete;
 
-  bool Pressed() const { return interrupted != 0; }
+  int Signal() const { return interrupted; }
+  void Restore() {
+    for (std::size_t i = 0; i < kCount; ++i) {
+      if (installed_[i]) ::sigaction(kSignals[i], &previous_[i], nullptr);
+      installed_[i] = false;
+    }
+  }
 
  private:
-  struct sigaction previous_ = {};
-  bool installed_ = false;
+  static constexpr std::size_t kCount = sizeof kSignals / sizeof kSignals[0];
+  struct sigaction previous_[kCount] = {};
+  bool installed_[kCount] = {};
 };
+
+// Whether the terminal takes the escape that erases a line: TERM=dumb
+// (Emacs' shell, some IDE consoles) does not.
+bool ErasesLines() {
+  const char* term = std::getenv("TERM");
+  return term == nullptr || std::string(term) != "dumb";
+}
 
 int TerminalColumns(int tty) {
   struct winsize size = {};
@@ -114,27 +125,6 @@ int TerminalColumns(int tty) {
 }
 
 }  // namespace
-
-std::u16string FormatProgressLine(const WideString& title,
-                                  const ProgressView& view, int columns) {
-  std::u16string line = VisibleCaption(title);
-  for (const WideString* part :
-       {&view.files, &view.bytes, &view.speed, &view.left}) {
-    if (!part->IsEmpty()) line.append(u"  ").append(part->View());
-  }
-  if (!view.name.IsEmpty()) {
-    line.append(u"  ").append(
-        VisibleText(view.name.View(), LineEnds::kEscaped, true));
-  }
-  int room = columns - 1;
-  std::size_t fits = 0;
-  ForEachCodePoint(line, [&](std::uint32_t c, std::size_t units) {
-    room -= ColumnsOf(c);
-    if (room >= 0) fits += units;
-  });
-  line.resize(fits);
-  return line;
-}
 
 int OpenTerminal() { return ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC); }
 
@@ -245,20 +235,31 @@ void TerminalDesktop::ShowProgress(const WideString& title,
   const int tty = OpenTerminal();
   // Boxes go to standard error: a log, where redrawn lines are noise.
   if (tty < 0) return;
-  const InterruptScope interrupt;
+  InterruptScope interrupt;
+  const bool erases = ErasesLines();
   ProgressView view;
-  while (feed.Update(&view)) {
-    if (interrupt.Pressed()) {
-      feed.Cancel();
-      break;
+  int signal = 0;
+  for (int update = 0; feed.Update(&view); ++update) {
+    signal = interrupt.Signal();
+    if (signal == SIGINT) feed.Cancel();
+    if (signal != 0) break;
+    const std::string line =
+        ForTerminal(FormatProgressLine(title, view, TerminalColumns(tty)));
+    // Without the escape, a plain line every 5 s rather than one a redraw.
+    if (erases) {
+      WriteAll(tty, "\r" + line + "\x1b[K");
+    } else if (update % 20 == 0) {
+      WriteAll(tty, line + "\n");
     }
-    const std::u16string line =
-        FormatProgressLine(title, view, TerminalColumns(tty));
-    WriteAll(tty, "\r" + ForTerminal(line) + "\x1b[K");
     feed.Wait(250);
   }
-  WriteAll(tty, "\r\x1b[K");
+  if (erases) WriteAll(tty, "\r\x1b[K");
   ::close(tty);
+  // Ended by SIGTERM or SIGHUP: the line is gone; now as the signal does.
+  if (signal != 0 && signal != SIGINT) {
+    interrupt.Restore();
+    ::raise(signal);
+  }
 }
 
 }  // namespace posix

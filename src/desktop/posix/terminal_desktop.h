@@ -13,14 +13,16 @@ class TerminalDesktop : public KeyboardDesktop {
  public:
   int ShowMessageBox(const WideString& text, const WideString& caption,
                      std::uint32_t style) override;
-  // One line on the terminal, redrawn in place and erased at the end; from
-  // its first drawing Ctrl+C cancels, and a second Ctrl+C ends the program
-  // as the signal does. With no terminal nothing is shown.
+  // One line on the terminal, redrawn in place and erased at the end (with
+  // TERM=dumb, a plain line every few seconds); from its first drawing
+  // Ctrl+C cancels, and a second Ctrl+C ends the program as the signal
+  // does; SIGTERM and SIGHUP erase the line, then act as they would. With
+  // no terminal nothing is shown.
   void ShowProgress(const WideString& title, ProgressFeed& feed) override;
 };
 
-// The progress line as the terminal shows it, cut to `columns` (less one,
-// so that the terminal never wraps it).
+// The progress line as the terminal shows it, cut to `columns` less three,
+// so that the terminal never wraps it, nor the "^C" it echoes after it.
 std::u16string FormatProgressLine(const WideString& title,
                                   const ProgressView& view, int columns);
 

@@ -283,6 +283,16 @@ bool NamesFile(const WideString& name) {
   return ::stat(PathOf(name).c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+bool SizeByName(const WideString& name, std::uint64_t* size) {
+  struct stat info;
+  if (::fstatat(AT_FDCWD, PathOf(name).c_str(), &info, 0) != 0 ||
+      !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  *size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
 bool InputFile::Read(void* buffer, std::uint32_t size, std::uint32_t* read) {
   for (;;) {
     const ssize_t got = ::read(static_cast<int>(handle_), buffer, size);

@@ -310,6 +310,20 @@ bool NamesFile(const WideString& name) {
          (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool SizeByName(const WideString& name, std::uint64_t* size) {
+  if (NamesNetworkOrDevice(name.View()) || NamesReservedDevice(name.View())) {
+    return false;
+  }
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!::GetFileAttributesExW(win32::W(name), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes &
+       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    return false;
+  }
+  *size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  return true;
+}
+
 bool InputFile::Read(void* buffer, std::uint32_t size, std::uint32_t* read) {
   DWORD got = 0;
   const BOOL ok = ::ReadFile(HandleOf(handle_), buffer, size, &got, nullptr);
