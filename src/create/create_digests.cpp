@@ -8,10 +8,12 @@
 #include "common/unicode.h"
 #include "digest/digest_record.h"
 #include "hash/file_hash.h"
+#include "output/digest_file_batch.h"
 #include "pipeline/pipeline.h"
 #include "platform/file.h"
 #include "platform/for_each_entry.h"
 #include "platform/last_error.h"
+#include "platform/temporary_file.h"
 #include "progress/pass_run.h"
 
 namespace {
@@ -25,6 +27,7 @@ struct File {
   // digest file, or a link that may lead to one) must be read as a single
   // pass reads it, and not held open against the writer.
   bool in_turn = false;
+  bool link = false;
 };
 
 // The files to hash, taken before any digest file is written: a directory
@@ -38,13 +41,15 @@ bool ListFiles(platform::Desktop& desktop, const WideString& extension,
   const bool listed_all = platform::ForEachEntry(
       WideString(u"*.*"),
       [&](const platform::DirectoryEntry& entry) {
-        // A digest file on its way to its name (this run's, or one a
-        // killed run left) is nobody's data.
-        if (entry.kind == platform::EntryKind::kFile &&
-            !platform::IsTemporaryName(entry.name.View())) {
+        // A digest file on its way to its name is nobody's data; one that
+        // a killed run left goes where that is safe.
+        if (platform::IsTemporaryName(entry.name.View())) {
+          platform::RemoveStray(entry.name);
+        } else if (entry.kind == platform::EntryKind::kFile) {
           files->push_back(
               {entry.name,
-               entry.link || EndsWithFoldingAscii(entry.name.View(), suffix)});
+               entry.link || EndsWithFoldingAscii(entry.name.View(), suffix),
+               entry.link});
         }
         return true;
       },
@@ -88,12 +93,11 @@ pipeline::JobEnd HashOne(CryptProvider& provider, AlgorithmId algorithm,
   return pipeline::JobEnd::kDone;
 }
 
-// Writes one file's digest file; false on the first failure, with its code
-// in *error. *wrote turns true once the folder may hold something new (a
-// digest file, a temporary file).
-bool WriteDigestFile(const WideString& extension, const WideString& name,
-                     const Digest& digest, bool* wrote,
-                     platform::ErrorCode* error) {
+// Stages one file's digest file; false on the first failure, with its code
+// in *error.
+bool WriteDigestFile(output::DigestFileBatch& batch,
+                     const WideString& extension, const WideString& name,
+                     const Digest& digest, platform::ErrorCode* error) {
   if (!digest.ok) {
     *error = digest.error;
     return false;
@@ -101,30 +105,15 @@ bool WriteDigestFile(const WideString& extension, const WideString& name,
   // Converted before the output exists, so a name the code page cannot take
   // never leaves a digest file of digits alone.
   std::string record;
-  bool ok = FormatDigestRecord(digest.value, digest.size, name, &record);
-  platform::OutputFile output;
-  ok = ok && output.Create(DigestFileName(name, extension));
-  if (ok) {
-    *wrote = true;
-    // One write, then the whole file takes the name's place; on any failure
-    // the name keeps what it held.
-    const auto length = static_cast<std::uint32_t>(record.size());
-    std::uint32_t written = 0;
-    ok = output.Write(record.data(), length, &written);
-    if (ok && written != length) {  // short, yet "done"
-      platform::SetLastErrorCode(platform::kErrorDiskFull);
-      ok = false;
-    }
-    ok = ok && output.Commit();
-    if (!ok) output.Discard();
-  }
+  const bool ok =
+      FormatDigestRecord(digest.value, digest.size, name, &record) &&
+      batch.Stage(DigestFileName(name, extension), record);
   if (!ok) *error = platform::GetLastErrorCode();
   return ok;
 }
 
 // What the pass ended with, shown once it is over.
 struct PassEnd {
-  bool wrote = false;
   bool stopped = false;  // by a failure or the user
   bool failed = false;
   platform::ErrorCode failure = 0;
@@ -136,22 +125,37 @@ void WriteInTurn(pipeline::Pipeline<Digest, HashContext>& ahead,
                  HashContext& pass_context, const std::atomic<bool>& cancel,
                  PassEnd* end) {
   pass_context.StopOn(&cancel);
+  output::DigestFileBatch batch;
   for (std::size_t i = 0; i < files.size(); ++i) {
+    // A single pass reads a digest file it wrote as written: one this pass
+    // staged, or that a link may lead to, takes its name before it is read.
+    if (files[i].in_turn && (files[i].link || batch.Holds(files[i].name)) &&
+        !batch.Commit()) {
+      end->stopped = end->failed = true;
+      end->failure = platform::GetLastErrorCode();
+      break;
+    }
     const Digest& digest = ahead.Take(i);
     // Cancelled: the file in hand is not written, as after a failure.
     if (cancel.load()) {
       end->stopped = true;
       break;
     }
-    if (!WriteDigestFile(extension, files[i].name, digest, &end->wrote,
+    if (!WriteDigestFile(batch, extension, files[i].name, digest,
                          &end->failure)) {
       end->stopped = end->failed = true;
       break;
     }
   }
   pass_context.StopOn(nullptr);
-  // What was written is on disk before any box: "done" means on disk.
-  if (end->wrote && !platform::FlushWrites() && !end->stopped) {
+  // What the pass wrote before it stopped takes its names; a failure there
+  // is met before any later one.
+  if (!batch.Commit()) {
+    end->stopped = end->failed = true;
+    end->failure = platform::GetLastErrorCode();
+  }
+  // On disk before any box: "done" means on disk.
+  if (!batch.Flush() && !end->stopped) {
     end->failed = true;
     end->failure = platform::GetLastErrorCode();
   }

@@ -10,7 +10,8 @@
 #include <filesystem>
 
 #include "hash/file_hash.h"
-#include "platform/file.h"
+#include "output/digest_file_batch.h"
+#include "platform/temporary_file.h"
 #include "posix/locale_scope.h"
 #include "posix/unix_socket.h"
 #include "support/run_test.h"
@@ -62,11 +63,11 @@ TEST_F(PosixRunsTest, ADigestFileReplacesLinksAtItsNameNotTheirTargets) {
   fs::create_hard_link("keep/shared", "c.md5");
   WriteBytes("d.md5", "an older record, longer than the new one\n");
   for (const std::string name : {"a.md5", "b.md5", "c.md5", "d.md5"}) {
-    platform::OutputFile output;
-    std::uint32_t written = 0;
+    output::DigestFileBatch batch;
     ASSERT_TRUE(
-        output.Create(WideString(std::u16string(name.begin(), name.end()))));
-    ASSERT_TRUE(output.Write("new\n", 4, &written) && output.Commit());
+        batch.Stage(WideString(std::u16string(name.begin(), name.end())),
+                    "new\n") &&
+        batch.Commit() && batch.Flush());
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name)));
     EXPECT_EQ(fs::hard_link_count(name), 1u);
     EXPECT_EQ(ReadBytes(name), "new\n");
