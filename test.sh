@@ -67,6 +67,9 @@ step "linux: build" build linux
 step "linux: unit tests" ctest --preset linux
 step "lint: clang-format, clang-tidy, pyflakes" lint
 step "linux: end to end" timeout 900 python3 -m tests.e2e.run_linux build/linux/digestbox
+# As root, where /dev/fuse and loop devices exist; skipped elsewhere.
+step "linux: power cuts on ext4 through a logged block device" timeout 600 \
+  python3 -m tests.e2e.power_cut build/linux/digestbox
 step "linux: end to end under valgrind" timeout 1200 \
   python3 -m tests.e2e.run_linux build/linux/digestbox --valgrind
 # Debian's python3, which has gi and pyatspi, on a session bus of its own.
