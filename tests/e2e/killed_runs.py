@@ -21,8 +21,8 @@ ONE_CPU = ["taskset", "-c", "0"]
 # The libc calls behind those system calls, counted and failed on the pass's
 # thread only (strace counts per thread, and cannot tell one thread from
 # another): LD_PRELOAD of this, with STEPS_LOG to list them, or INJECT_CALL,
-# INJECT_NTH and INJECT_FAULT (eio, kill) to fail one. NO_TMPFILE refuses
-# unnamed files on every thread, as vfat and FUSE file systems do.
+# INJECT_NTH and INJECT_FAULT (eio, emfile, kill) to fail one. NO_TMPFILE
+# refuses unnamed files on every thread, as vfat and FUSE file systems do.
 SHIM = r"""
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -53,7 +53,7 @@ static int Step(int id, const char* call, const char* path) {
   if (!inject || strcmp(inject, call) != 0 || atoi(getenv("INJECT_NTH")) != n)
     return 0;
   if (strcmp(getenv("INJECT_FAULT"), "kill") == 0) syscall(SYS_kill, getpid(), SIGKILL);
-  errno = EIO;
+  errno = strcmp(getenv("INJECT_FAULT"), "emfile") == 0 ? EMFILE : EIO;
   return 1;
 }
 #define REAL(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
@@ -177,7 +177,7 @@ def every_step(run):
                          steps)
         faults, left = [], 0
         for call, nth in steps:
-            for fault in ("eio", "kill"):
+            for fault in ("eio", "emfile", "kill"):
                 reset()
                 boxes, _ = run.at_terminal_command(
                     _with_shim(run, INJECT_CALL=call, INJECT_NTH=nth,
