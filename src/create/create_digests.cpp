@@ -112,6 +112,22 @@ bool WriteDigestFile(output::DigestFileBatch& batch,
   return ok;
 }
 
+// The digest of what the pass staged for a digest file it now reads: the
+// bytes a single pass would find there, without flushing them into place
+// first.
+void HashStaged(CryptProvider& provider, AlgorithmId algorithm,
+                HashContext& context, std::string_view data, Digest* digest) {
+  FileHash hash(provider, context);
+  digest->ok = hash.Create(algorithm) &&
+               hash.AddData(reinterpret_cast<const std::uint8_t*>(data.data()),
+                            static_cast<std::uint32_t>(data.size()));
+  if (digest->ok) {
+    digest->size = hash.GetSize();
+    digest->ok = hash.GetValue(digest->value, digest->size);
+  }
+  if (!digest->ok) digest->error = platform::GetLastErrorCode();
+}
+
 // What the pass ended with, shown once it is over.
 struct PassEnd {
   bool stopped = false;  // by a failure or the user
@@ -121,6 +137,7 @@ struct PassEnd {
 
 // The pass: each file's digest file written in turn, on the pass's thread.
 void WriteInTurn(pipeline::Pipeline<Digest, HashContext>& ahead,
+                 CryptProvider& provider, AlgorithmId algorithm,
                  const std::vector<File>& files, const WideString& extension,
                  HashContext& pass_context, const std::atomic<bool>& cancel,
                  PassEnd* end) {
@@ -128,14 +145,19 @@ void WriteInTurn(pipeline::Pipeline<Digest, HashContext>& ahead,
   output::DigestFileBatch batch;
   for (std::size_t i = 0; i < files.size(); ++i) {
     // A single pass reads a digest file it wrote as written: one this pass
-    // staged, or that a link may lead to, takes its name before it is read.
-    if (files[i].in_turn && (files[i].link || batch.Holds(files[i].name)) &&
-        !batch.Commit()) {
+    // staged is hashed as staged; one that a link or another spelling may
+    // lead to takes its name before it is read.
+    std::string_view staged;
+    const bool held = files[i].in_turn && !files[i].link &&
+                      batch.Staged(files[i].name, &staged);
+    if (!held && files[i].in_turn &&
+        (files[i].link || batch.Holds(files[i].name)) && !batch.Commit()) {
       end->stopped = end->failed = true;
       end->failure = platform::GetLastErrorCode();
       break;
     }
-    const Digest& digest = ahead.Take(i);
+    Digest& digest = ahead.Take(i);
+    if (held) HashStaged(provider, algorithm, pass_context, staged, &digest);
     // Cancelled: the file in hand is not written, as after a failure.
     if (cancel.load()) {
       end->stopped = true;
@@ -208,8 +230,8 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
   PassEnd end;
   progress::RunPass(desktop, clock, threads, WideString(kDoneCaption), watch,
                     [&](const std::atomic<bool>& cancel) {
-                      WriteInTurn(ahead, *files, extension, pass_context,
-                                  cancel, &end);
+                      WriteInTurn(ahead, provider, algorithm, *files, extension,
+                                  pass_context, cancel, &end);
                     });
   if (end.failed) {
     ShowSystemError(desktop, end.failure);

@@ -24,20 +24,31 @@ bool DigestFileBatch::Stage(const WideString& name, std::string_view data) {
     file->Discard();
     return false;
   }
-  staged_.push_back(std::move(file));
+  staged_.push_back({std::move(file), std::string(data)});
   // A named temporary file waits for no other: a kill would leave a batch
   // of them.
-  if (staged_.back()->Lingers() || staged_.size() >= kMostStaged) {
+  if (staged_.back().file->Lingers() || staged_.size() >= kMostStaged) {
     return Commit();
   }
   return true;
 }
 
 bool DigestFileBatch::Holds(const WideString& name) const {
-  for (const auto& file : staged_) {
-    const std::u16string_view staged = file->Name().View();
+  for (const Pending& pending : staged_) {
+    const std::u16string_view staged = pending.file->Name().View();
     if (staged.size() == name.Length() &&
         EndsWithFoldingAscii(staged, name.View())) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool DigestFileBatch::Staged(const WideString& name,
+                             std::string_view* data) const {
+  for (auto pending = staged_.rbegin(); pending != staged_.rend(); ++pending) {
+    if (pending->file->Name() == name) {
+      *data = pending->data;
       return true;
     }
   }
@@ -49,12 +60,12 @@ bool DigestFileBatch::Commit() {
   // One file's own flush is the cheapest; a batch takes one flush of the
   // file system where one reaches the disk, else each file's own.
   bool each = staged_.size() == 1;
-  bool ok = each || staged_.front()->FlushFileSystem();
+  bool ok = each || staged_.front().file->FlushFileSystem();
   if (!ok && platform::GetLastErrorCode() == platform::kErrorNotSupported) {
     ok = each = true;
   }
   for (std::size_t i = 0; ok && i < staged_.size(); ++i) {
-    ReplacementFile& file = *staged_[i];
+    ReplacementFile& file = *staged_[i].file;
     ok = (!each || file.Flush()) && file.Commit(facts_, &next_name_);
     if (ok && renamed_.IsEmpty()) renamed_ = file.Name();
   }

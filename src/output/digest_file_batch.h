@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -39,6 +40,9 @@ class DigestFileBatch {
   // Whether a file staged and not yet committed is for `name` (ASCII
   // letters without regard to case, as Windows names match).
   bool Holds(const WideString& name) const;
+  // What was staged last for exactly `name` and is not yet committed, in
+  // *data (valid until the next call); false when nothing is.
+  bool Staged(const WideString& name, std::string_view* data) const;
   // Puts the staged files in place in their order after their data is on
   // the disk, stopping at the first that fails: its code is left, and the
   // files after it are dropped.
@@ -50,7 +54,12 @@ class DigestFileBatch {
  private:
   bool Create(ReplacementFile& file, const WideString& name);
 
-  std::vector<std::unique_ptr<ReplacementFile>> staged_;
+  struct Pending {
+    std::unique_ptr<ReplacementFile> file;
+    std::string data;
+  };
+
+  std::vector<Pending> staged_;
   platform::TemporaryFacts facts_;
   std::uint32_t next_name_ = 0;
   WideString renamed_;  // the first name put in place, for its folder
