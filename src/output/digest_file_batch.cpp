@@ -1,9 +1,14 @@
 #include "output/digest_file_batch.h"
 
+#include <algorithm>
+
 #include "common/unicode.h"
 #include "platform/last_error.h"
 
 namespace output {
+
+DigestFileBatch::DigestFileBatch()
+    : capacity_(std::min(kMostStaged, platform::TemporaryFilesAtOnce())) {}
 
 bool DigestFileBatch::Create(ReplacementFile& file, const WideString& name) {
   if (file.Create(name, facts_, &next_name_)) return true;
@@ -27,7 +32,7 @@ bool DigestFileBatch::Stage(const WideString& name, std::string_view data) {
   staged_.push_back({std::move(file), std::string(data)});
   // A named temporary file waits for no other: a kill would leave a batch
   // of them.
-  if (staged_.back().file->Lingers() || staged_.size() >= kMostStaged) {
+  if (staged_.back().file->Lingers() || staged_.size() >= capacity_) {
     return Commit();
   }
   return true;

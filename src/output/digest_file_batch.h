@@ -21,10 +21,11 @@ namespace output {
 // Threads: one thread at a time.
 class DigestFileBatch {
  public:
-  // Unnamed temporary files held open at once, at most.
-  static constexpr std::size_t kMostStaged = 256;
+  // Temporary files held open at once, at most: fewer where the process
+  // may hold few (platform::TemporaryFilesAtOnce).
+  static constexpr std::size_t kMostStaged = 1024;
 
-  DigestFileBatch() = default;
+  DigestFileBatch();
   // Drops what was staged and not committed.
   ~DigestFileBatch() = default;
   DigestFileBatch(const DigestFileBatch&) = delete;
@@ -37,6 +38,8 @@ class DigestFileBatch {
   // failed: nothing of this file is left, and the files staged before it
   // wait for Commit.
   bool Stage(const WideString& name, std::string_view data);
+  // How many files a batch holds before it commits by itself.
+  std::size_t Capacity() const { return capacity_; }
   // Whether a file staged and not yet committed is for `name` (ASCII
   // letters without regard to case, as Windows names match).
   bool Holds(const WideString& name) const;
@@ -54,6 +57,7 @@ class DigestFileBatch {
  private:
   bool Create(ReplacementFile& file, const WideString& name);
 
+  const std::size_t capacity_;
   struct Pending {
     std::unique_ptr<ReplacementFile> file;
     std::string data;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -86,6 +87,10 @@ void RemoveStray(const WideString& name);
 // ".~digestbox-<process id>-<n>.tmp". Creation never hashes such a name.
 bool IsTemporaryName(std::u16string_view name);
 std::string TemporaryName(std::uint32_t process, std::uint32_t n);  // ASCII
+
+// How many temporary files may be held open at once, leaving the process
+// enough handles for everything else: half its open-file limit on Linux.
+std::size_t TemporaryFilesAtOnce();
 
 // After a run's renames: whatever they did in the folder of `beside` is on
 // the disk, on every file system (FUSE ones too).

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -263,6 +264,13 @@ void RemoveStray(const WideString& name) {
     ::unlink(path.c_str());
   }
   CloseKeepingError(&fd);
+}
+
+std::size_t TemporaryFilesAtOnce() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 64;
+  const rlim_t half = limit.rlim_cur / 2;
+  return half < 1 ? 1 : half > 4096 ? 4096 : static_cast<std::size_t>(half);
 }
 
 // syncfs alone reaches no FUSE server; an fsync of the folder does, and

@@ -274,6 +274,9 @@ void RemoveStray(const WideString& name) {
   ::CloseHandle(file);
 }
 
+// Handles are limited only by memory.
+std::size_t TemporaryFilesAtOnce() { return 4096; }
+
 // Each file's data was flushed before its rename; the folder's entries
 // follow where the folder opens for writing, and a file system that cannot
 // flush a folder leaves them to its own log.
