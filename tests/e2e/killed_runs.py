@@ -259,11 +259,9 @@ def random_kills(run):
 
 
 def few_descriptors(run):
-    """No descriptor free for one of the pass's own opens in creation (the
-    old name's check, the temporary digest file) while the workers or the
-    batch's staged files hold theirs: they let them go and the run completes
-    as one pass would. On one CPU, at the first digest file, with nothing to
-    give back, the error is shown."""
+    """EMFILE on one of creation's own opens (the old name's check, the
+    temporary digest file) while workers or staged files hold descriptors:
+    they let them go and the run completes; with none, the error shows."""
     # In memory: a folder on a disk that seeks is hashed without workers.
     folder = tempfile.mkdtemp(prefix="emfile-", dir="/dev/shm")
     files = _fill(folder, 300)

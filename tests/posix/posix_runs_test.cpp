@@ -16,7 +16,6 @@
 #include "hash/file_hash.h"
 #include "hash/hash_context.h"
 #include "output/digest_file_batch.h"
-#include "platform/file.h"
 #include "platform/temporary_file.h"
 #include "posix/locale_scope.h"
 #include "posix/unix_socket.h"
@@ -70,10 +69,8 @@ TEST_F(PosixRunsTest, ADigestFileReplacesLinksAtItsNameNotTheirTargets) {
   WriteBytes("d.md5", "an older record, longer than the new one\n");
   for (const std::string name : {"a.md5", "b.md5", "c.md5", "d.md5"}) {
     output::DigestFileBatch batch;
-    ASSERT_TRUE(
-        batch.Stage(WideString(std::u16string(name.begin(), name.end())),
-                    "new\n") &&
-        batch.Commit() && batch.Flush());
+    ASSERT_TRUE(batch.Stage(WideString(U16(name)), "new\n") && batch.Commit() &&
+                batch.Flush());
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name)));
     EXPECT_EQ(fs::hard_link_count(name), 1u);
     EXPECT_EQ(ReadBytes(name), "new\n");
@@ -272,10 +269,8 @@ TEST_F(PosixRunsTest, AnUnreadableDigestFileEndsOnlyItsPattern) {
 std::uint64_t BytesReadSoFar() {
   FILE* io = std::fopen("/proc/self/io", "r");
   unsigned long long read = 0;
-  if (io != nullptr) {
-    if (std::fscanf(io, "rchar: %llu", &read) != 1) read = 0;
-    std::fclose(io);
-  }
+  if (io != nullptr && std::fscanf(io, "rchar: %llu", &read) != 1) read = 0;
+  if (io != nullptr) std::fclose(io);
   return read;
 }
 
