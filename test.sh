@@ -84,6 +84,9 @@ step "lint: clang-format, clang-tidy, pyflakes" lint
 step "manual: every text the program shows, and no other" \
   python3 -m tests.release.check_manual man/digestbox.1
 step "linux: end to end" timeout 900 python3 -m tests.e2e.run_linux build/linux/digestbox
+# As root, where /dev/fuse and loop devices exist; skipped elsewhere.
+step "linux: power cuts on ext4 through a logged block device" timeout 600 \
+  python3 -m tests.e2e.power_cut build/linux/digestbox
 step "linux: end to end under valgrind" timeout 1200 \
   python3 -m tests.e2e.run_linux build/linux/digestbox --valgrind
 # Debian's python3, which has gi and pyatspi, on a session bus of its own.

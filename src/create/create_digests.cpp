@@ -1,22 +1,31 @@
 #include "create/create_digests.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "common/unicode.h"
+#include "create/file_digest.h"
 #include "desktop/show_system_error.h"
 #include "digest/digest_record.h"
-#include "hash/file_hash.h"
+#include "output/digest_file_batch.h"
 #include "platform/file.h"
 #include "platform/for_each_entry.h"
 #include "platform/last_error.h"
+#include "platform/temporary_file.h"
 #include "progress/progress_texts.h"
 #include "run/ordered_run.h"
 #include "run/pass_run.h"
 
 namespace {
+
+using create::Digest;
+using create::HashOne;
+using create::HashStaged;
+using create::WriteDigestFile;
 
 const char16_t kDoneText[] = u"作成が終了しました。";
 const char16_t kDoneCaption[] = u"ハッシュの作成";
@@ -29,6 +38,7 @@ struct File {
   // digest file, or a link that may lead to one) must be read as a single
   // pass reads it, and not held open against the writer.
   bool in_turn = false;
+  bool link = false;
 };
 
 // The files to hash, taken before any digest file is written: a directory
@@ -42,13 +52,15 @@ bool ListFiles(platform::Desktop& desktop, const WideString& extension,
   const bool listed_all = platform::ForEachEntry(
       WideString(u"*.*"),
       [&](const platform::DirectoryEntry& entry) {
-        // A digest file on its way to its name (this run's, or one a
-        // killed run left) is nobody's data.
-        if (entry.kind == platform::EntryKind::kFile &&
-            !platform::IsTemporaryName(entry.name.View())) {
+        // A digest file on its way to its name is nobody's data; one that
+        // a killed run left goes where that is safe.
+        if (platform::IsTemporaryName(entry.name.View())) {
+          platform::RemoveStray(entry.name);
+        } else if (entry.kind == platform::EntryKind::kFile) {
           files->push_back(
               {entry.name,
-               entry.link || EndsWithFoldingAscii(entry.name.View(), suffix)});
+               entry.link || EndsWithFoldingAscii(entry.name.View(), suffix),
+               entry.link});
         }
         return true;
       },
@@ -57,81 +69,12 @@ bool ListFiles(platform::Desktop& desktop, const WideString& extension,
   return listed_all;
 }
 
-// A file's digest, or the failure and its own error code: the last error
-// is per thread, and the file may have been hashed on another.
-struct Digest {
-  bool ok = false;
-  platform::ErrorCode error = 0;
-  std::uint32_t size = 0;
-  std::uint8_t value[kMaxDigestSize] = {};
-};
-
-// Hashes one file, on a worker ahead of the pass or in the pass's turn.
-// Ahead, a file reached through a link the listing could not tell, or one
-// that found no descriptor free, is left to the pass.
-pipeline::JobEnd HashOne(CryptProvider& provider, AlgorithmId algorithm,
-                         const WideString& name, HashContext& context,
-                         Digest* digest, bool on_worker) {
-  FileHash hash(provider, context);
-  Ahead ahead;
-  ahead.own_name_only = true;
-  digest->ok = hash.Create(algorithm) &&
-               HashFile(name, hash, on_worker ? &ahead : nullptr);
-  if (digest->ok) {
-    digest->size = hash.GetSize();
-    digest->ok = hash.GetValue(digest->value, digest->size);
-  }
-  if (digest->ok) return pipeline::JobEnd::kDone;
-  digest->error = platform::GetLastErrorCode();
-  if (!on_worker) return pipeline::JobEnd::kDone;
-  if (context.Stopped() || ahead.through_link) {
-    return pipeline::JobEnd::kToThePass;
-  }
-  if (platform::IsOutOfHandles(digest->error)) {
-    return pipeline::JobEnd::kOutOfHandles;
-  }
-  return pipeline::JobEnd::kDone;
-}
-
-// Writes one file's digest file; false on the first failure, with its code
-// in *error. *wrote turns true once the folder may hold something new (a
-// digest file, a temporary file).
-bool WriteDigestFile(const WideString& extension, const WideString& name,
-                     const Digest& digest, bool* wrote,
-                     platform::ErrorCode* error) {
-  if (!digest.ok) {
-    *error = digest.error;
-    return false;
-  }
-  // Converted before the output exists, so a name the code page cannot take
-  // never leaves a digest file of digits alone.
-  std::string record;
-  bool ok = FormatDigestRecord(digest.value, digest.size, name, &record);
-  platform::OutputFile output;
-  ok = ok && output.Create(DigestFileName(name, extension));
-  if (ok) {
-    *wrote = true;
-    // One write, then the whole file takes the name's place; on any failure
-    // the name keeps what it held.
-    const auto length = static_cast<std::uint32_t>(record.size());
-    std::uint32_t written = 0;
-    ok = output.Write(record.data(), length, &written);
-    if (ok && written != length) {  // short, yet "done"
-      platform::SetLastErrorCode(platform::kErrorDiskFull);
-      ok = false;
-    }
-    ok = ok && output.Commit();
-    if (!ok) output.Discard();
-  }
-  if (!ok) *error = platform::GetLastErrorCode();
-  return ok;
-}
-
 // The digest files so far, as the pass leaves them.
 struct Written {
-  std::size_t count = 0;  // files whose digest file was written, in order
-  bool wrote = false;     // the folder may hold something new
-  bool flushing = false;  // every file done, and the flush begun
+  std::size_t count = 0;    // files whose digest file took its name, in order
+  std::size_t staged = 0;   // after them: written, not yet in place
+  bool committing = false;  // the pass puts the staged files in place
+  bool flushing = false;    // every file done, and the flush begun
   bool failed = false;
   platform::ErrorCode failure = 0;
 };
@@ -141,69 +84,165 @@ struct Written {
 // read.
 struct Creation {
   Creation(std::shared_ptr<const std::vector<File>> files_in,
-           const pipeline::Threads& threads, CryptProvider& provider,
-           AlgorithmId algorithm)
+           const pipeline::Threads& threads, CryptProvider& provider_in,
+           AlgorithmId algorithm_in)
       : files(std::move(files_in)),
+        provider(provider_in),
+        algorithm(algorithm_in),
         ordered(
             files->size(), threads,
-            [files = files, &provider, algorithm](
+            [files = files, &provider_in, algorithm_in](
                 std::size_t i, HashContext& context, Digest* digest,
                 bool on_worker) {
-              return HashOne(provider, algorithm, (*files)[i].name, context,
-                             digest, on_worker);
+              return HashOne(provider_in, algorithm_in, (*files)[i].name,
+                             context, digest, on_worker);
             },
             [files = files](std::size_t i) { return (*files)[i].in_turn; }) {}
 
   const std::shared_ptr<const std::vector<File>> files;
+  CryptProvider& provider;
+  const AlgorithmId algorithm;
   run::OrderedRun<Digest> ordered;
   run::SoFar<Written> so_far;
+  // The pass stages and commits under the lock, and tells so_far there;
+  // after a cancel, the desktop's thread puts in place what the pass
+  // staged, where the pass is left inside a read of its own.
+  std::mutex staging;
+  output::DigestFileBatch batch;
 };
 
-// The pass: each file's digest file written in turn, on the pass's thread.
+// Under c.staging: what the batch holds now, told to so_far.
+void Tell(Creation& c, bool ok, platform::ErrorCode error) {
+  c.so_far.Add([&](Written& w) {
+    w.count = c.batch.Committed();
+    w.staged = c.batch.Size();
+    w.failed = !ok;
+    w.failure = error;
+  });
+}
+
+// Under c.staging: the staged files put in place; false with the code.
+bool CommitStaged(Creation& c, platform::ErrorCode* error) {
+  const bool ok = c.batch.Commit();
+  *error = ok ? 0 : platform::GetLastErrorCode();
+  Tell(c, ok, *error);
+  return ok;
+}
+
+// File i's digest, as a single pass would find it; null once stopped.
+const Digest* TakeDigest(Creation& c, std::size_t i, Digest* from_staged,
+                         platform::ErrorCode* error) {
+  const File& file = (*c.files)[i];
+  // A single pass reads a digest file it wrote as written: one this pass
+  // staged is hashed as staged; one that a link or another spelling may
+  // lead to takes its name before it is read.
+  std::string staged;
+  bool held = false;
+  {
+    const std::lock_guard<std::mutex> lock(c.staging);
+    std::string_view data;
+    if (file.in_turn && !file.link && c.batch.Staged(file.name, &data)) {
+      staged = data;
+      held = true;
+    } else if (file.in_turn && (file.link || c.batch.Holds(file.name)) &&
+               !CommitStaged(c, error)) {
+      return nullptr;
+    }
+  }
+  const Digest* digest = c.ordered.Take(i);
+  if (digest == nullptr || c.ordered.Stopped()) return nullptr;
+  if (held) {
+    HashStaged(c.provider, c.algorithm, staged, from_staged);
+    return from_staged;
+  }
+  // A file hashed in turn may have found no descriptor free, as its
+  // digest file may: the staged files let theirs go, then the workers, and
+  // the pass tries again.
+  if (!digest->ok && platform::IsOutOfHandles(digest->error)) {
+    bool committed = false;
+    {
+      const std::lock_guard<std::mutex> lock(c.staging);
+      committed = c.batch.Size() > 0;
+      if (committed && !CommitStaged(c, error)) return nullptr;
+    }
+    if (committed) digest = c.ordered.Retake(i);
+  }
+  if (digest != nullptr && !digest->ok &&
+      platform::IsOutOfHandles(digest->error) && c.ordered.FreeDescriptors()) {
+    digest = c.ordered.Retake(i);
+  }
+  return digest;
+}
+
+// The pass: each file's digest file staged in turn, on the pass's thread,
+// and put in place in batches.
 void WriteInTurn(Creation& c, const WideString& extension) {
   const std::vector<File>& files = *c.files;
-  bool wrote = false;
   std::size_t i = 0;
   for (; i < files.size(); ++i) {
-    const Digest* digest = c.ordered.Take(i);
-    // A file hashed in turn may have found no descriptor free, as its
-    // digest file may: the workers let theirs go, and the pass tries again.
-    if (digest != nullptr && !digest->ok &&
-        platform::IsOutOfHandles(digest->error) &&
-        c.ordered.FreeDescriptors()) {
-      digest = c.ordered.Retake(i);
-    }
-    if (digest == nullptr) break;  // stopped: the file in hand is not written
+    Digest from_staged;
     platform::ErrorCode error = 0;
+    const Digest* digest = TakeDigest(c, i, &from_staged, &error);
+    // Stopped: the file in hand is not written, as after a failure.
+    if (digest == nullptr) break;
+    const std::lock_guard<std::mutex> lock(c.staging);
     bool ok =
-        WriteDigestFile(extension, files[i].name, *digest, &wrote, &error);
+        WriteDigestFile(c.batch, extension, files[i].name, *digest, &error);
     if (!ok && platform::IsOutOfHandles(error) && c.ordered.FreeDescriptors()) {
-      ok = WriteDigestFile(extension, files[i].name, *digest, &wrote, &error);
+      ok = WriteDigestFile(c.batch, extension, files[i].name, *digest, &error);
     }
-    c.so_far.Add([&](Written& w) {
-      w.wrote = wrote;
-      if (ok) ++w.count;
-      w.failed = !ok;
-      w.failure = error;
-    });
+    Tell(c, ok, error);
     if (!ok) break;
   }
   // Nothing hashes behind a box.
   c.ordered.End();
-  if (!wrote) return;
-  const bool all = i == files.size();
-  if (all) {
-    c.ordered.AllTaken(files.size());
-    c.so_far.Add([](Written& w) { w.flushing = true; });
+  const std::lock_guard<std::mutex> lock(c.staging);
+  // Taken already: the user was told these are not written.
+  if (!c.so_far.Add([](Written& w) { w.committing = true; })) {
+    c.batch.Drop();
+    return;
   }
-  // What was written is on disk before any box: "done" means on disk.
-  if (!platform::FlushWrites() && all) {
-    const platform::ErrorCode error = platform::GetLastErrorCode();
-    c.so_far.Add([&](Written& w) {
+  // What the pass staged before it stopped takes its names; a failure there
+  // is met before any later one.
+  bool ok = c.batch.Commit();
+  const platform::ErrorCode error = platform::GetLastErrorCode();
+  const bool all = ok && i == files.size();
+  c.so_far.Add([&](Written& w) {
+    w.count = c.batch.Committed();
+    w.staged = 0;
+    if (!ok) {
       w.failed = true;
       w.failure = error;
+    }
+    w.flushing = all;
+  });
+  if (all) c.ordered.AllTaken(files.size());
+  // On disk before any box: "done" means on disk.
+  if (!c.batch.Flush() && all) {
+    const platform::ErrorCode flush_error = platform::GetLastErrorCode();
+    c.so_far.Add([&](Written& w) {
+      w.failed = true;
+      w.failure = flush_error;
     });
   }
+}
+
+// After a cancel, the pass left inside a call: what it staged before the
+// cancel is put in place here, unless the call is the batch's own.
+Written Abandon(Creation& c) {
+  std::unique_lock<std::mutex> lock(c.staging, std::try_to_lock);
+  Written written = c.so_far.Take();
+  if (!lock.owns_lock()) {
+    if (written.committing) written.count += written.staged;
+    return written;
+  }
+  if (!c.batch.Commit() && !written.failed) {
+    written.failed = true;
+    written.failure = platform::GetLastErrorCode();
+  }
+  written.count = c.batch.Committed();
+  c.batch.Flush();
+  return written;
 }
 
 }  // namespace
@@ -237,10 +276,7 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
       desktop, clock, threads, WideString(kDoneCaption), watch,
       [creation, extension] { WriteInTurn(*creation, extension); },
       [creation] { creation->ordered.Stop(); });
-  const Written written = creation->so_far.Take();
-  // Left inside a call after a cancel: what it wrote reaches the disk all
-  // the same, unless the flush is the call it is in.
-  if (!ended && written.wrote && !written.flushing) platform::FlushWrites();
+  const Written written = ended ? creation->so_far.Take() : Abandon(*creation);
   if (written.failed) {
     ShowSystemError(desktop, written.failure);
     return 0;

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 #include "common/wide_string.h"
 #include "platform/worker_context.h"
@@ -63,49 +61,5 @@ bool NamesFile(const WideString& name);
 // would take (network places, devices) are never asked: false, as for a
 // name that holds no ordinary file.
 bool SizeByName(const WideString& name, std::uint64_t* size);
-
-// A digest file, written whole under a temporary name in its folder and
-// then put in place of its own name in one step, so that a run killed at any
-// moment leaves it as it was, or complete. The temporary file is visible
-// under a name for as short a time as the platform allows (Linux: linked
-// from an unnamed file just before the rename; Windows: deleted on close
-// until it is complete).
-class OutputFile {
- public:
-  OutputFile() = default;
-  ~OutputFile() { Discard(); }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-
-  // First checks that the name could be written as it stands (write
-  // access, no sharing, the name's own entry): what cannot be written fails
-  // here with the platform's code, and only an ordinary file (or none, or a
-  // link, which is replaced) passes. Then makes the temporary file.
-  bool Create(const WideString& name);
-  bool Write(const void* data, std::uint32_t size, std::uint32_t* written);
-  // Puts what was written in place of the name. A failure (a process that
-  // opened the name meanwhile, a flush the file system refused) leaves the
-  // name as it was.
-  bool Commit();
-  // Drops the temporary file after a failure; the name stays as it was.
-  // Keeps the last error.
-  void Discard();
-
- private:
-  std::intptr_t handle_ = -1;
-  WideString name_;
-  std::string temporary_;  // where the name is known before the commit
-};
-
-// The name a digest file is written under before it replaces its own:
-// ".~digestbox-<process id>-<n>.tmp". Creation never hashes such a name and
-// nothing deletes one it did not make (a user's file could match).
-bool IsTemporaryName(std::u16string_view name);
-std::string TemporaryName(std::uint32_t process, std::uint32_t n);  // ASCII
-
-// Makes what the run wrote durable: Linux flushes the current folder's file
-// system once (syncfs), so that a run's end means on disk. Windows leaves it
-// to the disk's cache, which a kill does not lose.
-bool FlushWrites();
 
 }  // namespace platform

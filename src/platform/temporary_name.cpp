@@ -1,7 +1,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/file.h"
+#include "platform/temporary_file.h"
 
 namespace platform {
 namespace {

@@ -272,6 +272,20 @@ std::vector<std::string> Split(const std::string& list) {
   }
 }
 
+// Polls `folder` until a temporary file of the program's shows, or the
+// program ends: the kill after it lands in the window where one exists.
+void WaitForTemporary(const wchar_t* folder, HANDLE process) {
+  const std::wstring pattern = std::wstring(folder) + L"\\.~digestbox-*.tmp";
+  while (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+    WIN32_FIND_DATAW found;
+    const HANDLE scan = FindFirstFileW(pattern.c_str(), &found);
+    if (scan != INVALID_HANDLE_VALUE) {
+      FindClose(scan);
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -281,7 +295,9 @@ int wmain(int argc, wchar_t** argv) {
         "usage: box_driver PROGRAM FOLDER KEYS ANSWERS OUT [KILL_MS]\n");
     return 2;
   }
-  const int kill_ms = argc == 7 ? _wtoi(argv[6]) : -1;
+  // KILL_MS "tmp": as soon as a temporary file shows in the folder.
+  const bool kill_at_temporary = argc == 7 && std::wstring(argv[6]) == L"tmp";
+  const int kill_ms = kill_at_temporary ? 0 : argc == 7 ? _wtoi(argv[6]) : -1;
   const char* cancel = std::getenv("BOX_DRIVER_CANCEL_MS");
   const int cancel_ms = cancel != nullptr ? std::atoi(cancel) : -1;
   const std::wstring keys = argv[3];
@@ -384,7 +400,11 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
     if (kill_ms >= 0 && buttons == "yes/no") {
-      Sleep(static_cast<DWORD>(kill_ms));
+      if (kill_at_temporary) {
+        WaitForTemporary(argv[2], process.hProcess);
+      } else {
+        Sleep(static_cast<DWORD>(kill_ms));
+      }
       TerminateProcess(process.hProcess, 137);
       WaitForSingleObject(process.hProcess, INFINITE);
       std::fprintf(out, "killed\n");

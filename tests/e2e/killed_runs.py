@@ -16,7 +16,7 @@ from tests import texts
 OLD = b"0123456789abcdef0123456789abcdef *an older record\n"
 TEMPORARY = re.compile(r"^\.~digestbox-\d+-\d+\.tmp$")
 # The calls of one digest file's writing, by their system calls' names.
-STEPS = ("newfstatat", "openat", "write", "close", "linkat", "dup", "rename",
+STEPS = ("newfstatat", "openat", "write", "close", "linkat", "fsync", "rename",
          "syncfs")
 # One CPU: no worker is started, so the pass's calls come in one order.
 ONE_CPU = ["taskset", "-c", "0"]
@@ -24,7 +24,8 @@ ONE_CPU = ["taskset", "-c", "0"]
 # thread only (strace counts per thread, and cannot tell one thread from
 # another): LD_PRELOAD of this, with STEPS_LOG to list them, or INJECT_CALL,
 # INJECT_NTH and INJECT_FAULT (eio, emfile, kill) to fail one; with
-# INJECT_PATH, the nth call on that path only.
+# INJECT_PATH, the nth call on that path only. NO_TMPFILE refuses unnamed
+# files on every thread, as vfat and FUSE file systems do.
 SHIM = r"""
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -66,6 +67,10 @@ static int Step(int id, const char* call, const char* path) {
 #define REAL(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
 int open(const char* p, int f, ...) {
   va_list a; va_start(a, f); mode_t m = va_arg(a, int); va_end(a);
+  if ((f & O_TMPFILE) == O_TMPFILE && getenv("NO_TMPFILE")) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
   return Step(1, "openat", p) ? -1 : REAL(open)(p, f, m);
 }
 int openat(int d, const char* p, int f, ...) {
@@ -82,7 +87,7 @@ int close(int fd) { return Step(3, "close", 0) ? -1 : REAL(close)(fd); }
 int linkat(int a, const char* p, int b, const char* q, int f) {
   return Step(4, "linkat", q) ? -1 : REAL(linkat)(a, p, b, q, f);
 }
-int dup(int fd) { return Step(5, "dup", 0) ? -1 : REAL(dup)(fd); }
+int fsync(int fd) { return Step(5, "fsync", 0) ? -1 : REAL(fsync)(fd); }
 int rename(const char* p, const char* q) { return Step(6, "rename", q) ? -1 : REAL(rename)(p, q); }
 int syncfs(int fd) { return Step(7, "syncfs", 0) ? -1 : REAL(syncfs)(fd); }
 """
@@ -136,31 +141,27 @@ def _damage(folder, files):
     return wrong, strays
 
 
-def _injected_runs(run, folder):
-    """(call, occurrence) for each call of the writing of a.txt.md5, from
-    its check to the flush, found by a run without faults."""
+def _injected_runs(run, folder, **settings):
+    """(call, occurrence) for each call of the pass from the check of
+    a.txt.md5 to the final flush, found by a run without faults."""
     log = os.path.join(run.root, "steps.txt")
-    run.at_terminal_command(_with_shim(run, STEPS_LOG=log), folder, "shift",
-                            ["y"])
-    steps, state = [], "before"
+    run.at_terminal_command(_with_shim(run, STEPS_LOG=log, **settings), folder,
+                            "shift", ["y"])
+    steps = []
     with open(log) as f:
         for line in f:
             call, nth, path = (line.rstrip("\n").split(" ", 2) + [""])[:3]
-            if state == "before" and call == "newfstatat" and path == "a.txt.md5":
-                state = "writing"
-            if state != "before":
+            if steps or (call == "newfstatat" and path == "a.txt.md5"):
                 steps.append((call, int(nth)))
-            if state == "flushed":
-                break
-            if call == "syncfs":
-                state = "flushed"  # and the close after it
     os.remove(log)
     return steps
 
 
 def every_step(run):
-    """A kill or an error at each call of the writing of a digest file
-    leaves the old file or the new, and only a new one is called done."""
+    """A kill or an error at each call of the writing of a digest file, with
+    unnamed temporary files and with named ones, leaves the old file or the
+    new, and only a new one is called done. A temporary name is left only by
+    a kill where the file had one, and the next run removes it."""
     folder = run.folder("steps")
     with open(os.path.join(folder, "a.txt"), "wb") as f:
         f.write(b"abc")
@@ -173,67 +174,101 @@ def every_step(run):
         with open(os.path.join(folder, "a.txt.md5"), "wb") as f:
             f.write(OLD)
 
-    reset()
-    steps = _injected_runs(run, folder)
-    run.checks.check("the shim sees the writing of the digest file",
-                     any(call == "rename" for call, _ in steps), steps)
-    faults = []
-    for call, nth in steps:
-        for fault in ("eio", "kill"):
-            reset()
-            boxes, _ = run.at_terminal_command(
-                _with_shim(run, INJECT_CALL=call, INJECT_NTH=nth,
-                           INJECT_FAULT=fault), folder, "shift", ["y"])
-            wrong, strays = _damage(folder, {"a.txt": b"abc"})
-            with open(os.path.join(folder, "a.txt.md5"), "rb") as f:
-                held = f.read()
-            done = any(texts.DONE in box for box, _ in boxes)
-            # Only a whole new file may be called done; a temporary name is
-            # left only by a kill at the rename that would have taken it.
-            left = strays and (call, fault) != ("rename", "kill")
-            if wrong or (done and held != new) or left:
-                faults.append((call, nth, fault, wrong, strays, boxes[-1:]))
-    run.checks.check("a kill or an error at each of %d steps: old or new, "
-                     "never less" % len(steps), not faults and steps, faults)
+    for named in (False, True):
+        mode = {"NO_TMPFILE": "1"} if named else {}
+        reset()
+        steps = _injected_runs(run, folder, **mode)
+        calls = [call for call, _ in steps]
+        run.checks.check("the shim sees the writing of the digest file (%s)"
+                         % ("named" if named else "unnamed"),
+                         "rename" in calls and ("linkat" in calls) != named,
+                         steps)
+        faults, left = [], 0
+        for call, nth in steps:
+            for fault in ("eio", "emfile", "kill"):
+                reset()
+                boxes, _ = run.at_terminal_command(
+                    _with_shim(run, INJECT_CALL=call, INJECT_NTH=nth,
+                               INJECT_FAULT=fault, **mode),
+                    folder, "shift", ["y"])
+                wrong, strays = _damage(folder, {"a.txt": b"abc"})
+                with open(os.path.join(folder, "a.txt.md5"), "rb") as f:
+                    held = f.read()
+                done = any(texts.DONE in box for box, _ in boxes)
+                if wrong or (done and held != new):
+                    faults.append((call, nth, fault, wrong, boxes[-1:]))
+                # Unnamed, the file has a name only from its link to its
+                # rename.
+                named_then = named or (call == "rename" and "linkat" in
+                                       calls[:steps.index((call, nth))])
+                if not strays:
+                    continue
+                if fault != "kill" or not named_then or len(strays) > 1:
+                    faults.append(("left", call, nth, fault, strays))
+                    continue
+                left += 1
+                boxes, _ = run.at_terminal_command(
+                    _with_shim(run, **mode), folder, "shift", ["y"])
+                wrong, strays = _damage(folder, {"a.txt": b"abc"})
+                if wrong or strays or not any(texts.DONE in b for b, _ in boxes):
+                    faults.append(("not removed", call, nth, wrong, strays))
+        run.checks.check("%s temporary files: a kill or an error at each of %d "
+                         "steps: old or new, never less; %d left by kills, "
+                         "each removed by the next run"
+                         % ("named" if named else "unnamed", len(steps), left),
+                         not faults and steps, faults)
 
 
 def random_kills(run):
     """2,000 files whose digest files exist, creation killed at random
-    moments: every digest file is old or new after each kill."""
+    moments, with unnamed temporary files and with named ones: every digest
+    file is old or new after each kill; unnamed, a temporary file is left
+    only by a kill in its link (a few in 50, with the machine's load), named
+    at most one a kill; a whole run then removes them all."""
     folder = run.folder("kills")
     files = _fill(folder, 2000)
     rng = random.Random(32)
-    faults, strays_seen = [], 0
-    for kill in range(20):
-        delay = "%.3f" % rng.uniform(0.05, 0.6)
-        run.at_terminal_command(["timeout", "-s", "KILL", delay] + run.command,
-                                folder, "shift", ["y"])
+    for named, kills, most in ((False, 50, 5), (True, 20, 20)):
+        shim = ["env", "LD_PRELOAD=" + _shim(run), "NO_TMPFILE=1"] if named else []
+        faults, seen = [], set()
+        for kill in range(kills):
+            delay = "%.3f" % rng.uniform(0.05, 0.6)
+            run.at_terminal_command(["timeout", "-s", "KILL", delay] + shim +
+                                    run.command, folder, "shift", ["y"])
+            wrong, strays = _damage(folder, files)
+            if len(set(strays) - seen) > 1 or wrong:
+                faults.append((kill, delay, strays, wrong[:3]))
+            seen.update(strays)
+            for name in os.listdir(folder):
+                if name.endswith(".md5.md5"):
+                    os.remove(os.path.join(folder, name))
+        boxes, _ = run.at_terminal_command(shim + run.command, folder, "shift",
+                                           ["y"])
         wrong, strays = _damage(folder, files)
-        strays_seen += len(strays)
-        for name in strays:
-            os.remove(os.path.join(folder, name))
-        for name in os.listdir(folder):
-            if name.endswith(".md5.md5"):
-                os.remove(os.path.join(folder, name))
-        if wrong:
-            faults.append((kill, delay, wrong[:3]))
-    run.checks.check("20 random kills of creation over 2,000 files: every "
-                     "digest file old or new (%d temporary files left)"
-                     % strays_seen, not faults and strays_seen <= 20, faults)
+        stale = [n for n, d in files.items() if _read(folder, n + ".md5") != _record(n, d)]
+        run.checks.check("%d random kills of creation over 2,000 files, %s "
+                         "temporary files: every digest file old or new, %d "
+                         "temporary files left; the next run removes them"
+                         % (kills, "named" if named else "unnamed", len(seen)),
+                         not faults and len(seen) <= most and not strays and
+                         not stale and any(texts.DONE in b for b, _ in boxes),
+                         (faults, strays, stale[:3]))
+        for name, data in files.items():
+            with open(os.path.join(folder, name + ".md5"), "wb") as f:
+                f.write(OLD)
 
 
 def few_descriptors(run):
-    """No descriptor free for one of the pass's own opens in creation (the
-    old name's check, the temporary digest file) while the workers hold
-    theirs: they let them go and the run completes as one pass would. On
-    one CPU, with no worker to give any back, the error is shown."""
+    """EMFILE on one of creation's own opens (the old name's check, the
+    temporary digest file) while workers or staged files hold descriptors:
+    they let them go and the run completes; with none, the error shows."""
     # In memory: a folder on a disk that seeks is hashed without workers.
     folder = tempfile.mkdtemp(prefix="emfile-", dir="/dev/shm")
     files = _fill(folder, 300)
     shim = _shim(run)
     faults = []
     for cpus, path, nth in (([], "f00005.dat.md5", 1), ([], ".", 3),
-                            (ONE_CPU, ".", 3)):
+                            (ONE_CPU, ".", 3), (ONE_CPU, ".", 1)):
         for name in files:
             with open(os.path.join(folder, name + ".md5"), "wb") as f:
                 f.write(OLD)
@@ -245,7 +280,7 @@ def few_descriptors(run):
         new = [n for n, data in files.items()
                if _read(folder, n + ".md5") == _record(n, data)]
         done = any(texts.DONE in box for box, _ in boxes)
-        if cpus:
+        if cpus and nth == 1:
             ok = not done and "Too many open files" in boxes[-1][0]
         else:
             ok = done and len(new) == len(files) and code == 0

@@ -542,8 +542,10 @@ def device_names(wine, runner, root):
 
 def killed_creation(wine, runner, root):
     """Creation over a folder whose digest files exist, ended with
-    TerminateProcess at moments spread over the run: every digest file is
-    the old one or the new one, and no temporary file is left."""
+    TerminateProcess at moments spread over the run and as soon as a
+    temporary file shows: every digest file is the old one or the new one,
+    at most one temporary file is left a kill, and the next whole run
+    removes them and writes every digest file."""
     old = b"0123456789abcdef0123456789abcdef *old\n"
     files = {}
     for i in range(1500):
@@ -551,11 +553,9 @@ def killed_creation(wine, runner, root):
         files["k%04d.txt" % i] = data
         files["k%04d.txt.md5" % i] = old
     folder = folder_in(root, "killed", files)
-    faults = []
-    for kill_ms in (50, 300, 700, 1200, 2000):
-        runner.drive(folder, "shift", "yes", kill_ms=kill_ms)
-        names = os.listdir(folder)
-        strays = [n for n in names if n.startswith(".~digestbox-")]
+
+    def damage():
+        wrong = []
         for name, data in files.items():
             if name.endswith(".md5"):
                 continue
@@ -563,15 +563,29 @@ def killed_creation(wine, runner, root):
                 held = f.read()
             new = hashlib.md5(data).hexdigest().encode() + b" *" + name.encode() + b"\n"
             if held not in (old, new):
-                faults.append((kill_ms, name, held))
-        if strays:
-            faults.append((kill_ms, strays))
-        for name in names:
+                wrong.append((name, held))
+        return wrong, [n for n in os.listdir(folder)
+                       if n.startswith(".~digestbox-")]
+
+    faults, seen = [], set()
+    for kill_ms in (50, 300, 700, 1200, 2000) + ("tmp",) * 10:
+        runner.drive(folder, "shift", "yes", kill_ms=kill_ms)
+        wrong, strays = damage()
+        if wrong or len(set(strays) - seen) > 1:
+            faults.append((kill_ms, wrong[:3], strays))
+        seen.update(strays)
+        for name in os.listdir(folder):
             if name.endswith(".md5.md5"):
                 os.remove(os.path.join(folder, name))
-    runner.check("creation ended by TerminateProcess 5 times: every digest "
-                 "file old or new, no temporary file left", not faults,
-                 faults[:5])
+    got = runner.drive(folder, "shift", "yes")
+    wrong, strays = damage()
+    stale = [n for n in files if not n.endswith(".md5") and open(
+        os.path.join(folder, n + ".md5"), "rb").read() == old]
+    runner.check("creation ended by TerminateProcess 15 times, 10 of them as "
+                 "a temporary file showed: every digest file old or new, %d "
+                 "temporary files left, removed by the next run" % len(seen),
+                 not faults and not strays and not stale and not wrong and
+                 any(texts.DONE in line for line in got), (faults[:5], strays))
 
 
 def cancelled_verification(wine, runner, root):

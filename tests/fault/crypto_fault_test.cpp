@@ -166,9 +166,20 @@ TEST_F(CryptoFaultTest, ACancelAnswersWhileAHashNeverReturns) {
       const RecordedBox& box = desktop.boxes[0];
       EXPECT_EQ(box.style, MB_ICONWARNING) << creation << workers;
       if (creation && workers == 1) {
-        // Listed: f0..f4 and all.md5; two were written before the stuck one.
+        // Listed: f0..f4 and all.md5; two were written before the stuck one,
+        // and are in place though the pass that staged them never returned.
         EXPECT_EQ(box.text,
                   u"作成を中止しました。残りの4件は作成していません。");
+        int in_place = 0;
+        for (const char* name : {"f0.md5", "f1.md5", "f2.md5", "f3.md5",
+                                 "f4.md5", "all.md5.md5"}) {
+          std::FILE* file = std::fopen(name, "rb");
+          if (file != nullptr) {
+            ++in_place;
+            std::fclose(file);
+          }
+        }
+        EXPECT_EQ(in_place, 2);
       } else if (creation) {
         // Which file is stuck depends on what the workers took first.
         EXPECT_EQ(box.text.find(u"作成を中止しました。残りの"), 0u);

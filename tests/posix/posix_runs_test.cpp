@@ -2,6 +2,7 @@
 // FIFOs, sockets, devices, links and names that are not text.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,7 +15,8 @@
 
 #include "hash/file_hash.h"
 #include "hash/hash_context.h"
-#include "platform/file.h"
+#include "output/digest_file_batch.h"
+#include "platform/temporary_file.h"
 #include "posix/locale_scope.h"
 #include "posix/unix_socket.h"
 #include "support/run_test.h"
@@ -66,11 +68,9 @@ TEST_F(PosixRunsTest, ADigestFileReplacesLinksAtItsNameNotTheirTargets) {
   fs::create_hard_link("keep/shared", "c.md5");
   WriteBytes("d.md5", "an older record, longer than the new one\n");
   for (const std::string name : {"a.md5", "b.md5", "c.md5", "d.md5"}) {
-    platform::OutputFile output;
-    std::uint32_t written = 0;
-    ASSERT_TRUE(
-        output.Create(WideString(std::u16string(name.begin(), name.end()))));
-    ASSERT_TRUE(output.Write("new\n", 4, &written) && output.Commit());
+    output::DigestFileBatch batch;
+    ASSERT_TRUE(batch.Stage(WideString(U16(name)), "new\n") && batch.Commit() &&
+                batch.Flush());
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name)));
     EXPECT_EQ(fs::hard_link_count(name), 1u);
     EXPECT_EQ(ReadBytes(name), "new\n");
@@ -122,6 +122,28 @@ TEST_F(PosixRunsTest, OnlyOrdinaryFilesAreWrittenAndEachWhole) {
   for (const auto& entry : fs::directory_iterator(".")) {
     EXPECT_FALSE(platform::IsTemporaryName(U16(entry.path().filename())));
   }
+}
+
+// A killed run's temporary file goes with the next creation; one a live
+// run holds (its lock), a link, a folder and a name of another form stay.
+TEST_F(PosixRunsTest, OnlyADeadRunsTemporaryFilesAreRemoved) {
+  WriteBytes("victim", "precious");
+  WriteBytes(".~digestbox-1-0.tmp", "left by a kill");
+  WriteBytes(".~digestbox-1-1.tmp", "a live run's");
+  const int held = open(".~digestbox-1-1.tmp", O_RDONLY);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  fs::create_symlink("victim", ".~digestbox-1-2.tmp");
+  fs::create_directory(".~digestbox-1-3.tmp");
+  WriteBytes(".~digestbox-1-4.tmpx", "");
+  Create();
+  close(held);
+  EXPECT_EQ(LastText(), kDoneText);
+  EXPECT_FALSE(Exists(".~digestbox-1-0.tmp"));
+  EXPECT_EQ(ReadBytes(".~digestbox-1-1.tmp"), "a live run's");
+  EXPECT_TRUE(fs::is_symlink(".~digestbox-1-2.tmp"));
+  EXPECT_TRUE(fs::is_directory(".~digestbox-1-3.tmp"));
+  EXPECT_TRUE(Exists(".~digestbox-1-4.tmpx"));
+  EXPECT_EQ(ReadBytes("victim"), "precious");
 }
 
 TEST_F(PosixRunsTest, NamesThatAreNotTextRoundTripInEveryLocale) {
@@ -247,10 +269,8 @@ TEST_F(PosixRunsTest, AnUnreadableDigestFileEndsOnlyItsPattern) {
 std::uint64_t BytesReadSoFar() {
   FILE* io = std::fopen("/proc/self/io", "r");
   unsigned long long read = 0;
-  if (io != nullptr) {
-    if (std::fscanf(io, "rchar: %llu", &read) != 1) read = 0;
-    std::fclose(io);
-  }
+  if (io != nullptr && std::fscanf(io, "rchar: %llu", &read) != 1) read = 0;
+  if (io != nullptr) std::fclose(io);
   return read;
 }
 

@@ -118,6 +118,25 @@ TEST_F(Win32RunsTest, DeviceNamesAreNotHashed) {
                             u"\r\n\r\n" + kFailedCaptionText);
 }
 
+// A killed run's temporary file goes with the next creation; one a live
+// run holds open (without sharing) and a folder of that form stay.
+TEST_F(Win32RunsTest, OnlyADeadRunsTemporaryFilesAreRemoved) {
+  WriteBytes(".~digestbox-1-0.tmp", "left by a kill");
+  WriteBytes(".~digestbox-1-1.tmp", "a live run's");
+  CreateDirectoryW(L".~digestbox-1-2.tmp", nullptr);
+  const HANDLE held =
+      CreateFileW(L".~digestbox-1-1.tmp", GENERIC_WRITE | DELETE, 0, nullptr,
+                  OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  Create();
+  CloseHandle(held);
+  EXPECT_EQ(LastText(), kDoneText);
+  EXPECT_FALSE(Exists(".~digestbox-1-0.tmp"));
+  EXPECT_EQ(ReadBytes(".~digestbox-1-1.tmp"), "a live run's");
+  EXPECT_NE(GetFileAttributesW(L".~digestbox-1-2.tmp"),
+            INVALID_FILE_ATTRIBUTES);
+}
+
 TEST_F(Win32RunsTest, ADigestFileReplacesAHardLinkAtItsNameNotItsTarget) {
   ASSERT_TRUE(CreateDirectoryW(L"keep", nullptr));
   WriteBytes("keep/shared", "shared");

@@ -1,0 +1,70 @@
+#include "create/file_digest.h"
+
+#include <string>
+
+namespace create {
+
+// Hashes one file, on a worker ahead of the pass or in the pass's turn.
+// Ahead, a file reached through a link the listing could not tell, or one
+// that found no descriptor free, is left to the pass.
+pipeline::JobEnd HashOne(CryptProvider& provider, AlgorithmId algorithm,
+                         const WideString& name, HashContext& context,
+                         Digest* digest, bool on_worker) {
+  FileHash hash(provider, context);
+  Ahead ahead;
+  ahead.own_name_only = true;
+  digest->ok = hash.Create(algorithm) &&
+               HashFile(name, hash, on_worker ? &ahead : nullptr);
+  if (digest->ok) {
+    digest->size = hash.GetSize();
+    digest->ok = hash.GetValue(digest->value, digest->size);
+  }
+  if (digest->ok) return pipeline::JobEnd::kDone;
+  digest->error = platform::GetLastErrorCode();
+  if (!on_worker) return pipeline::JobEnd::kDone;
+  if (context.Stopped() || ahead.through_link) {
+    return pipeline::JobEnd::kToThePass;
+  }
+  if (platform::IsOutOfHandles(digest->error)) {
+    return pipeline::JobEnd::kOutOfHandles;
+  }
+  return pipeline::JobEnd::kDone;
+}
+
+// Stages one file's digest file; false on the first failure, with its code
+// in *error.
+bool WriteDigestFile(output::DigestFileBatch& batch,
+                     const WideString& extension, const WideString& name,
+                     const Digest& digest, platform::ErrorCode* error) {
+  if (!digest.ok) {
+    *error = digest.error;
+    return false;
+  }
+  // Converted before the output exists, so a name the code page cannot take
+  // never leaves a digest file of digits alone.
+  std::string record;
+  const bool ok =
+      FormatDigestRecord(digest.value, digest.size, name, &record) &&
+      batch.Stage(DigestFileName(name, extension), record);
+  if (!ok) *error = platform::GetLastErrorCode();
+  return ok;
+}
+
+// The digest of what the pass staged for a digest file it now reads: the
+// bytes a single pass would find there, without flushing them into place
+// first.
+void HashStaged(CryptProvider& provider, AlgorithmId algorithm,
+                std::string_view data, Digest* digest) {
+  HashContext context;
+  FileHash hash(provider, context);
+  digest->ok = hash.Create(algorithm) &&
+               hash.AddData(reinterpret_cast<const std::uint8_t*>(data.data()),
+                            static_cast<std::uint32_t>(data.size()));
+  if (digest->ok) {
+    digest->size = hash.GetSize();
+    digest->ok = hash.GetValue(digest->value, digest->size);
+  }
+  if (!digest->ok) digest->error = platform::GetLastErrorCode();
+}
+
+}  // namespace create

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "common/wide_string.h"
+#include "digest/digest_record.h"
+#include "hash/crypt_provider.h"
+#include "hash/file_hash.h"
+#include "hash/hash_context.h"
+#include "output/digest_file_batch.h"
+#include "pipeline/pipeline.h"
+#include "platform/last_error.h"
+
+// One file's digest as creation finds it, and its digest file staged.
+// Threads: HashOne on any hashing thread, each call with its own context;
+// the rest on the pass's.
+namespace create {
+
+// A file's digest, or the failure and its own error code: the last error
+// is per thread, and the file may have been hashed on another.
+struct Digest {
+  bool ok = false;
+  platform::ErrorCode error = 0;
+  std::uint32_t size = 0;
+  std::uint8_t value[kMaxDigestSize] = {};
+};
+
+// Hashes one file, on a worker ahead of the pass or in the pass's turn.
+// Ahead, a file reached through a link the listing could not tell, or one
+// that found no descriptor free, is left to the pass.
+pipeline::JobEnd HashOne(CryptProvider& provider, AlgorithmId algorithm,
+                         const WideString& name, HashContext& context,
+                         Digest* digest, bool on_worker);
+
+// The digest of what the pass staged for a digest file it now reads: the
+// bytes a single pass would find there, without flushing them into place
+// first.
+void HashStaged(CryptProvider& provider, AlgorithmId algorithm,
+                std::string_view data, Digest* digest);
+
+// Stages one file's digest file; false on the first failure, with its code
+// in *error.
+bool WriteDigestFile(output::DigestFileBatch& batch,
+                     const WideString& extension, const WideString& name,
+                     const Digest& digest, platform::ErrorCode* error);
+
+}  // namespace create

@@ -1,0 +1,88 @@
+#include "output/digest_file_batch.h"
+
+#include <algorithm>
+
+#include "common/unicode.h"
+#include "platform/last_error.h"
+
+namespace output {
+
+DigestFileBatch::DigestFileBatch()
+    : capacity_(std::min(kMostStaged, platform::TemporaryFilesAtOnce())) {}
+
+bool DigestFileBatch::Create(ReplacementFile& file, const WideString& name) {
+  if (file.Create(name, facts_, &next_name_)) return true;
+  // The staged files hold the descriptors: put in place, they free them.
+  if (staged_.empty() ||
+      !platform::IsOutOfHandles(platform::GetLastErrorCode())) {
+    return false;
+  }
+  return Commit() && file.Create(name, facts_, &next_name_);
+}
+
+bool DigestFileBatch::Stage(const WideString& name, std::string_view data) {
+  // The name is checked as a single pass would find it: with what was
+  // staged for it, or for a name that may be the same file, in place.
+  if (Holds(name) && !Commit()) return false;
+  auto file = std::make_unique<ReplacementFile>();
+  if (!Create(*file, name) || !file->Write(data)) {
+    file->Discard();
+    return false;
+  }
+  staged_.push_back({std::move(file), std::string(data)});
+  // A named temporary file waits for no other: a kill would leave a batch
+  // of them.
+  if (staged_.back().file->Lingers() || staged_.size() >= capacity_) {
+    return Commit();
+  }
+  return true;
+}
+
+bool DigestFileBatch::Holds(const WideString& name) const {
+  for (const Pending& pending : staged_) {
+    const std::u16string_view staged = pending.file->Name().View();
+    if (staged.size() == name.Length() &&
+        EndsWithFoldingAscii(staged, name.View())) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool DigestFileBatch::Staged(const WideString& name,
+                             std::string_view* data) const {
+  for (auto pending = staged_.rbegin(); pending != staged_.rend(); ++pending) {
+    if (pending->file->Name() == name) {
+      *data = pending->data;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool DigestFileBatch::Commit() {
+  if (staged_.empty()) return true;
+  // One file's own flush is the cheapest; a batch takes one flush of the
+  // file system where one reaches the disk, else each file's own.
+  bool each = staged_.size() == 1;
+  bool ok = each || staged_.front().file->FlushFileSystem();
+  if (!ok && platform::GetLastErrorCode() == platform::kErrorNotSupported) {
+    ok = each = true;
+  }
+  for (std::size_t i = 0; ok && i < staged_.size(); ++i) {
+    ReplacementFile& file = *staged_[i].file;
+    ok = (!each || file.Flush()) && file.Commit(facts_, &next_name_);
+    if (ok) ++committed_;
+    if (ok && renamed_.IsEmpty()) renamed_ = file.Name();
+  }
+  // What was not put in place is dropped; the first failure's code stays.
+  const platform::PreserveLastError keep;
+  staged_.clear();
+  return ok;
+}
+
+bool DigestFileBatch::Flush() {
+  return renamed_.IsEmpty() || platform::FlushFolderOf(renamed_);
+}
+
+}  // namespace output

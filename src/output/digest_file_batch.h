@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/wide_string.h"
+#include "output/replacement_file.h"
+#include "platform/temporary_file.h"
+
+namespace output {
+
+// The digest files of one folder, each replaced whole (ReplacementFile), in
+// batches: the temporary files of a batch are written, their data reaches
+// the disk with one flush, and only then are they put in place in the order
+// they were staged. Whatever stops the machine, each name holds its old
+// file or the whole new one, never a name whose data was not yet on disk.
+// Threads: one thread at a time.
+class DigestFileBatch {
+ public:
+  // Temporary files held open at once, at most: fewer where the process
+  // may hold few (platform::TemporaryFilesAtOnce).
+  static constexpr std::size_t kMostStaged = 1024;
+
+  DigestFileBatch();
+  // Drops what was staged and not committed.
+  ~DigestFileBatch() = default;
+  DigestFileBatch(const DigestFileBatch&) = delete;
+  DigestFileBatch& operator=(const DigestFileBatch&) = delete;
+
+  // Writes `data` for `name` to a temporary file, put in place by a later
+  // Commit (or by this call, when the batch is full, or at once where the
+  // temporary file has a name a kill would leave). False with the platform's
+  // code when the name cannot take it, or when a commit this call made
+  // failed: nothing of this file is left, and the files staged before it
+  // wait for Commit.
+  bool Stage(const WideString& name, std::string_view data);
+  // How many files a batch holds before it commits by itself.
+  std::size_t Capacity() const { return capacity_; }
+  // Whether a file staged and not yet committed is for `name` (ASCII
+  // letters without regard to case, as Windows names match).
+  bool Holds(const WideString& name) const;
+  // What was staged last for exactly `name` and is not yet committed, in
+  // *data (valid until the next call); false when nothing is.
+  bool Staged(const WideString& name, std::string_view* data) const;
+  // Puts the staged files in place in their order after their data is on
+  // the disk, stopping at the first that fails: its code is left, and the
+  // files after it are dropped.
+  bool Commit();
+  // Drops what was staged and not committed: those names keep what they
+  // held.
+  void Drop() { staged_.clear(); }
+  // Files staged and not yet committed; files put in place so far, in all.
+  std::size_t Size() const { return staged_.size(); }
+  std::size_t Committed() const { return committed_; }
+  // Once the last Commit is done: the renames are on the disk too, on every
+  // file system. True at once when nothing was put in place.
+  bool Flush();
+
+ private:
+  bool Create(ReplacementFile& file, const WideString& name);
+
+  const std::size_t capacity_;
+  struct Pending {
+    std::unique_ptr<ReplacementFile> file;
+    std::string data;
+  };
+
+  std::vector<Pending> staged_;
+  platform::TemporaryFacts facts_;
+  std::uint32_t next_name_ = 0;
+  std::size_t committed_ = 0;
+  WideString renamed_;  // the first name put in place, for its folder
+};
+
+}  // namespace output

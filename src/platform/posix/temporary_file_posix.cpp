@@ -1,0 +1,288 @@
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include "platform/last_error.h"
+#include "platform/posix/locale_codec.h"
+#include "platform/temporary_file.h"
+
+namespace platform {
+namespace {
+
+std::string PathOf(const WideString& name) {
+  return posix::EncodeLocale(name.View());
+}
+
+void CloseKeepingError(std::intptr_t* handle) {
+  if (*handle < 0) return;
+  const PreserveLastError keep;
+  ::close(static_cast<int>(*handle));
+  *handle = -1;
+}
+
+// The folder of a path, for the temporary file beside it.
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string InFolder(const std::string& folder, std::uint32_t n) {
+  const std::string name =
+      TemporaryName(static_cast<std::uint32_t>(::getpid()), n);
+  return folder == "." ? name : folder + "/" + name;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether the descriptor is still the file at `path`.
+bool Names(int fd, const std::string& path) {
+  struct stat mine;
+  struct stat there;
+  return ::fstat(fd, &mine) == 0 && ::lstat(path.c_str(), &there) == 0 &&
+         SameFile(mine, there);
+}
+
+// Whether /proc/self/fd is procfs, so that a link through it names the
+// descriptor's own file.
+bool TrustedDescriptors() {
+  struct statfs info;
+  return ::statfs("/proc/self/fd", &info) == 0 &&
+         info.f_type == PROC_SUPER_MAGIC;
+}
+
+// FUSE's number, which the kernel's uapi headers leave out.
+constexpr unsigned long kFuseMagic = 0x65735546;
+
+// File systems whose files other machines may hold: their locks and their
+// temporary names may be another machine's. FUSE is among them (sshfs).
+bool IsNetworkType(unsigned long type) {
+  switch (type) {
+    case NFS_SUPER_MAGIC:
+    case SMB_SUPER_MAGIC:
+    case 0xFF534D42:  // cifs
+    case 0xFE534D42:  // smb2
+    case V9FS_MAGIC:
+    case AFS_SUPER_MAGIC:
+    case CODA_SUPER_MAGIC:
+    case 0x00C36400:  // ceph
+    case 0x013111A8:  // ibrix
+    case 0x47504653:  // gpfs
+    case 0x0BD00BD0:  // lustre
+    case kFuseMagic:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+// Devices, FIFOs and sockets are never opened: opening some has effects of
+// their own.
+bool CanReplace(const WideString& name) {
+  const std::string path = PathOf(name);
+  struct stat info;
+  if (::fstatat(AT_FDCWD, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT;
+  }
+  if (S_ISLNK(info.st_mode)) return true;
+  if (S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    errno = static_cast<int>(kErrorNotSupported);
+    return false;
+  }
+  std::intptr_t fd = ::open(
+      path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+  if (fd < 0) return errno == ELOOP || errno == ENOENT;  // changed meanwhile
+  struct stat opened;
+  const bool regular =
+      ::fstat(static_cast<int>(fd), &opened) == 0 && S_ISREG(opened.st_mode);
+  CloseKeepingError(&fd);
+  if (!regular) errno = static_cast<int>(kErrorNotSupported);
+  return regular;
+}
+
+// Opened without O_EXCL, so that it can be linked under a name at the end,
+// and locked, so that no later run takes it for a killed run's once it is.
+bool TemporaryFile::CreateUnnamed(const WideString& beside,
+                                  TemporaryFacts& facts) {
+  Remove();
+  folder_ = FolderOf(PathOf(beside));
+  const int fd =
+      facts.unnamed < 0
+          ? -1
+          : ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (facts.unnamed < 0 || errno == EOPNOTSUPP || errno == EISDIR ||
+        errno == EINVAL) {
+      facts.unnamed = -1;
+      errno = static_cast<int>(kErrorNotSupported);
+    }
+    return false;
+  }
+  facts.unnamed = 1;
+  ::flock(fd, LOCK_EX | LOCK_NB);
+  handle_ = fd;
+  return true;
+}
+
+bool TemporaryFile::CreateNamed(const WideString& beside, std::uint32_t n,
+                                TemporaryFacts& /*facts*/) {
+  Remove();
+  folder_ = FolderOf(PathOf(beside));
+  const std::string path = InFolder(folder_, n);
+  const int fd = ::open(
+      path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return false;
+  handle_ = fd;
+  named_ = path;
+  lingers_ = true;
+  // Made by this process alone (O_EXCL): no one else can hold its lock yet.
+  ::flock(fd, LOCK_EX | LOCK_NB);
+  return true;
+}
+
+bool TemporaryFile::Write(const void* data, std::uint32_t size,
+                          std::uint32_t* written) {
+  const auto* bytes = static_cast<const char*>(data);
+  std::uint32_t done = 0;
+  while (done < size) {
+    const ssize_t put =
+        ::write(static_cast<int>(handle_), bytes + done, size - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      *written = done;
+      return false;
+    }
+    if (put == 0) break;
+    done += static_cast<std::uint32_t>(put);
+  }
+  *written = done;
+  return true;
+}
+
+bool TemporaryFile::Flush() { return ::fsync(static_cast<int>(handle_)) == 0; }
+
+// syncfs returns 0 on FUSE without the server ever hearing of it.
+bool TemporaryFile::FlushFileSystem() {
+  struct statfs info;
+  const int fd = static_cast<int>(handle_);
+  if (::fstatfs(fd, &info) != 0) return false;
+  if (static_cast<unsigned long>(info.f_type) == kFuseMagic) {
+    errno = static_cast<int>(kErrorNotSupported);
+    return false;
+  }
+  return ::syncfs(fd) == 0;
+}
+
+// Directly where the process may (AT_EMPTY_PATH), else through a procfs
+// /proc, asked about only then.
+bool TemporaryFile::Keep(std::uint32_t n, TemporaryFacts& facts) {
+  if (!named_.empty()) return true;
+  const int fd = static_cast<int>(handle_);
+  const std::string path = InFolder(folder_, n);
+  int error = ENOENT;  // the process may not link that way
+  if (facts.by_proc <= 0) {
+    if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) {
+      named_ = path;
+      lingers_ = true;
+      return true;
+    }
+    error = errno;
+    if (error == ENOENT && facts.by_proc == 0) {
+      facts.by_proc = TrustedDescriptors() ? 1 : -1;
+    }
+  }
+  if (error == ENOENT && facts.by_proc > 0) {
+    char through[32];
+    std::snprintf(through, sizeof through, "/proc/self/fd/%d", fd);
+    if (::linkat(AT_FDCWD, through, AT_FDCWD, path.c_str(),
+                 AT_SYMLINK_FOLLOW) == 0) {
+      named_ = path;
+      lingers_ = true;
+      return true;
+    }
+    error = errno;
+  }
+  errno = error;
+  return false;
+}
+
+bool TemporaryFile::RenameOver(const WideString& name) {
+  if (::rename(named_.c_str(), PathOf(name).c_str()) != 0) return false;
+  named_.clear();
+  lingers_ = false;
+  return true;
+}
+
+void TemporaryFile::Close() {
+  CloseKeepingError(&handle_);
+  named_.clear();
+  lingers_ = false;
+}
+
+void TemporaryFile::Remove() {
+  if (handle_ >= 0 && !named_.empty() &&
+      Names(static_cast<int>(handle_), named_)) {
+    const PreserveLastError keep;
+    ::unlink(named_.c_str());
+  }
+  Close();
+}
+
+// The lock is taken on the file opened, and the name must still be that
+// file when it is removed: a run that made it again meanwhile holds its own.
+void RemoveStray(const WideString& name) {
+  const std::string path = PathOf(name);
+  const PreserveLastError keep;
+  struct statfs where;
+  if (::statfs(FolderOf(path).c_str(), &where) != 0 ||
+      IsNetworkType(static_cast<unsigned long>(where.f_type))) {
+    return;
+  }
+  std::intptr_t fd = ::open(
+      path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+  if (fd < 0) return;
+  struct stat info;
+  if (::fstat(static_cast<int>(fd), &info) == 0 && S_ISREG(info.st_mode) &&
+      ::flock(static_cast<int>(fd), LOCK_EX | LOCK_NB) == 0 &&
+      Names(static_cast<int>(fd), path)) {
+    ::unlink(path.c_str());
+  }
+  CloseKeepingError(&fd);
+}
+
+std::size_t TemporaryFilesAtOnce() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 64;
+  const rlim_t half = limit.rlim_cur / 2;
+  return half < 1 ? 1 : half > 4096 ? 4096 : static_cast<std::size_t>(half);
+}
+
+// syncfs alone reaches no FUSE server; an fsync of the folder does, and
+// costs little elsewhere.
+bool FlushFolderOf(const WideString& beside) {
+  std::intptr_t folder = ::open(FolderOf(PathOf(beside)).c_str(),
+                                O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return false;
+  const int fd = static_cast<int>(folder);
+  const bool flushed = ::syncfs(fd) == 0 && ::fsync(fd) == 0;
+  CloseKeepingError(&folder);
+  return flushed;
+}
+
+}  // namespace platform

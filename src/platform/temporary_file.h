@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/wide_string.h"
+
+namespace platform {
+
+// The steps a file is replaced whole with, each one system call or close to
+// it; the order they are taken in, the names tried and the flushes are the
+// core's (output/replacement_file.h).
+// Threads: each temporary file is used by one thread at a time; several may
+// be used on several threads at once.
+
+// Whether the name can take a new file as it stands: a file there must open
+// for writing (read-only, busy and someone else's files fail here with the
+// platform's code), under its own name, and be an ordinary file; a link
+// (replaced, never written through) or no file passes too.
+bool CanReplace(const WideString& name);
+
+// What making one temporary file taught about the file system, kept by
+// whoever makes several so that the next does not ask again. Each backend
+// reads its fields its own way: 0 is not known yet.
+struct TemporaryFacts {
+  int unnamed = 0;   // whether the file system makes unnamed files
+  int on_close = 0;  // whether a mark "delete on close" can be cleared
+  int by_proc = 0;   // whether a descriptor is linked through /proc
+};
+
+// A file written beside the one it will replace, that no kill leaves
+// behind until it is kept: unnamed (Linux O_TMPFILE), or named and deleted
+// on close (Windows). Where neither is possible it has a name from the
+// start, locked while it is open (flock; Windows: no sharing), and `Lingers`.
+class TemporaryFile {
+ public:
+  TemporaryFile() = default;
+  ~TemporaryFile() { Remove(); }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  // Makes an unnamed file in the folder of `beside`; fails with
+  // kErrorNotSupported where the file system makes none.
+  bool CreateUnnamed(const WideString& beside, TemporaryFacts& facts);
+  // Makes it under the temporary name `n` (TemporaryName) in that folder, by
+  // this process alone: kErrorFileExists when the name is taken.
+  bool CreateNamed(const WideString& beside, std::uint32_t n,
+                   TemporaryFacts& facts);
+  bool Write(const void* data, std::uint32_t size, std::uint32_t* written);
+  // This file's data and size on the disk.
+  bool Flush();
+  // Whatever is waiting on this file's file system reaches the disk, at one
+  // go; kErrorNotSupported where no such flush is known to reach it (the
+  // caller then flushes each file).
+  bool FlushFileSystem();
+  // Whether a kill now would leave the file under its temporary name.
+  bool Lingers() const { return lingers_; }
+  // Makes the file outlive its handle, under the temporary name `n`: an
+  // unnamed file is linked (kErrorFileExists when the name is taken), a file
+  // deleted on close is kept. The next call should be RenameOver.
+  bool Keep(std::uint32_t n, TemporaryFacts& facts);
+  // Puts the file in place of `name` in one step. Afterwards the handle
+  // only remains to be closed.
+  bool RenameOver(const WideString& name);
+  // Closes the handle, keeping the last error; any failure is ignored.
+  void Close();
+  // Removes the temporary name while it still names this file (a name of
+  // that form is no one else's to delete), then closes. Keeps the last
+  // error.
+  void Remove();
+
+ private:
+  std::intptr_t handle_ = -1;
+  std::string folder_;  // where the file is, where a backend needs it
+  std::string named_;   // the temporary name, where the file has one
+  bool lingers_ = false;
+};
+
+// Removes `name`, a temporary name a killed run left in the current folder
+// (IsTemporaryName), only where it is certainly dead: an ordinary file whose
+// lock this process can take, on a local file system. Quiet either way.
+void RemoveStray(const WideString& name);
+
+// The name a file is written under before it replaces its own:
+// ".~digestbox-<process id>-<n>.tmp". Creation never hashes such a name.
+bool IsTemporaryName(std::u16string_view name);
+std::string TemporaryName(std::uint32_t process, std::uint32_t n);  // ASCII
+
+// How many temporary files may be held open at once, leaving the process
+// enough handles for everything else: half its open-file limit on Linux.
+std::size_t TemporaryFilesAtOnce();
+
+// After a run's renames: whatever they did in the folder of `beside` is on
+// the disk, on every file system (FUSE ones too).
+bool FlushFolderOf(const WideString& beside);
+
+}  // namespace platform
