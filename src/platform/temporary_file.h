@@ -61,8 +61,8 @@ class TemporaryFile {
   // unnamed file is linked (kErrorFileExists when the name is taken), a file
   // deleted on close is kept. The next call should be RenameOver.
   bool Keep(std::uint32_t n, TemporaryFacts& facts);
-  // Puts the file in place of `name` in one step. Afterwards the handle
-  // only remains to be closed.
+  // Puts the file in place of `name`, the one it was made beside, in one
+  // step. Afterwards the handle only remains to be closed.
   bool RenameOver(const WideString& name);
   // Closes the handle, keeping the last error; any failure is ignored.
   void Close();
@@ -75,6 +75,9 @@ class TemporaryFile {
   std::intptr_t handle_ = -1;
   std::string folder_;  // where the file is, where a backend needs it
   std::string named_;   // the temporary name, where the file has one
+  // The name it replaces, encoded when the file is made, where a backend
+  // needs it: nothing is allocated between Keep and RenameOver.
+  std::string target_;
   bool lingers_ = false;
 };
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "platform/last_error.h"
 #include "platform/posix/locale_codec.h"
@@ -121,7 +122,8 @@ bool CanReplace(const WideString& name) {
 bool TemporaryFile::CreateUnnamed(const WideString& beside,
                                   TemporaryFacts& facts) {
   Remove();
-  folder_ = FolderOf(PathOf(beside));
+  target_ = PathOf(beside);
+  folder_ = FolderOf(target_);
   const int fd =
       facts.unnamed < 0
           ? -1
@@ -143,7 +145,8 @@ bool TemporaryFile::CreateUnnamed(const WideString& beside,
 bool TemporaryFile::CreateNamed(const WideString& beside, std::uint32_t n,
                                 TemporaryFacts& /*facts*/) {
   Remove();
-  folder_ = FolderOf(PathOf(beside));
+  target_ = PathOf(beside);
+  folder_ = FolderOf(target_);
   const std::string path = InFolder(folder_, n);
   const int fd = ::open(
       path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
@@ -194,11 +197,13 @@ bool TemporaryFile::FlushFileSystem() {
 bool TemporaryFile::Keep(std::uint32_t n, TemporaryFacts& facts) {
   if (!named_.empty()) return true;
   const int fd = static_cast<int>(handle_);
-  const std::string path = InFolder(folder_, n);
+  // Made before the link, and moved after it: once the name exists, no
+  // allocation may fail before named_ holds it for Remove.
+  std::string path = InFolder(folder_, n);
   int error = ENOENT;  // the process may not link that way
   if (facts.by_proc <= 0) {
     if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) {
-      named_ = path;
+      named_ = std::move(path);
       lingers_ = true;
       return true;
     }
@@ -212,7 +217,7 @@ bool TemporaryFile::Keep(std::uint32_t n, TemporaryFacts& facts) {
     std::snprintf(through, sizeof through, "/proc/self/fd/%d", fd);
     if (::linkat(AT_FDCWD, through, AT_FDCWD, path.c_str(),
                  AT_SYMLINK_FOLLOW) == 0) {
-      named_ = path;
+      named_ = std::move(path);
       lingers_ = true;
       return true;
     }
@@ -222,8 +227,8 @@ bool TemporaryFile::Keep(std::uint32_t n, TemporaryFacts& facts) {
   return false;
 }
 
-bool TemporaryFile::RenameOver(const WideString& name) {
-  if (::rename(named_.c_str(), PathOf(name).c_str()) != 0) return false;
+bool TemporaryFile::RenameOver(const WideString& /*name*/) {
+  if (::rename(named_.c_str(), target_.c_str()) != 0) return false;
   named_.clear();
   lingers_ = false;
   return true;
