@@ -343,8 +343,7 @@ def progress_line(run):
 
 
 CASES = [no_terminal, questions, creation, verification, hostile_names,
-         planted_module, samples, devices_never_opened, cancelled_at_terminal,
-         progress_line]
+         planted_module, samples, devices_never_opened, cancelled_at_terminal]
 
 
 def main():
@@ -361,10 +360,12 @@ def main():
     display = Display()
     try:
         run = Run(program, command, root, display, checks)
-        # Kills, injected faults and a cancel's second need the program
-        # itself, not valgrind.
+        # Kills (SIGTERM included, which ends a run with its threads alive),
+        # injected faults and a cancel's second need the program itself, not
+        # valgrind.
         cases = CASES + ([] if "--valgrind" in sys.argv else
-                         killed_runs.CASES + [cancelled_while_a_read_hangs])
+                         killed_runs.CASES + [cancelled_while_a_read_hangs,
+                                              progress_line])
         for case in cases:
             case(run)
     finally:
