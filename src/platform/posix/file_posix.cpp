@@ -11,6 +11,7 @@
 #include "platform/file.h"
 #include "platform/last_error.h"
 #include "platform/posix/locale_codec.h"
+#include "platform/posix/path_and_descriptor.h"
 #include "platform/posix/worker_state.h"
 
 namespace platform {
@@ -20,16 +21,8 @@ using Context = WorkerContext::State;
 
 constexpr off_t kHintThreshold = off_t{128} * 1024;
 
-std::string PathOf(const WideString& name) {
-  return posix::EncodeLocale(name.View());
-}
-
-void CloseKeepingError(std::intptr_t* handle) {
-  if (*handle < 0) return;
-  const PreserveLastError keep;
-  ::close(static_cast<int>(*handle));
-  *handle = -1;
-}
+using posix::CloseKeepingError;
+using posix::PathOf;
 
 // Closes a descriptor that is not kept after all; -1, the failed open's
 // answer.

@@ -13,21 +13,14 @@
 
 #include "platform/last_error.h"
 #include "platform/posix/locale_codec.h"
+#include "platform/posix/path_and_descriptor.h"
 #include "platform/temporary_file.h"
 
 namespace platform {
 namespace {
 
-std::string PathOf(const WideString& name) {
-  return posix::EncodeLocale(name.View());
-}
-
-void CloseKeepingError(std::intptr_t* handle) {
-  if (*handle < 0) return;
-  const PreserveLastError keep;
-  ::close(static_cast<int>(*handle));
-  *handle = -1;
-}
+using posix::CloseKeepingError;
+using posix::PathOf;
 
 // The folder of a path, for the temporary file beside it.
 std::string FolderOf(const std::string& path) {
