@@ -27,7 +27,8 @@ bool ReplacementFile::Create(const WideString& name,
                              std::uint32_t* next) {
   Discard();
   name_ = name;
-  if (!platform::CanReplace(name)) return false;
+  bool in_place = false;
+  if (!platform::CanReplace(name, &in_place)) return false;
   if (file_.CreateUnnamed(name, facts)) return true;
   if (platform::GetLastErrorCode() != platform::kErrorNotSupported) {
     return false;

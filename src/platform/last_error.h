@@ -28,6 +28,10 @@ extern const ErrorCode kErrorShortRead;
 // the system's), a failure of the moment rather than of the file.
 bool IsOutOfHandles(ErrorCode code);
 
+// Whether a call was refused for want of permission (EACCES, EPERM;
+// ERROR_ACCESS_DENIED), where another way may still be allowed.
+bool IsRefused(ErrorCode code);
+
 // Keeps the last error across cleanup calls (closing a handle must not
 // replace the code of the call that failed).
 class PreserveLastError {

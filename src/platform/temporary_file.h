@@ -18,8 +18,10 @@ namespace platform {
 // Whether the name can take a new file as it stands: a file there must open
 // for writing (read-only, busy and someone else's files fail here with the
 // platform's code), under its own name, and be an ordinary file; a link
-// (replaced, never written through) or no file passes too.
-bool CanReplace(const WideString& name);
+// (replaced, never written through) or no file passes too. Sets *in_place
+// where the file there is to be written where it is (InPlaceFile), because
+// a new file could not take what its users set on it or would be refused.
+bool CanReplace(const WideString& name, bool* in_place);
 
 // What making one temporary file taught about the file system, kept by
 // whoever makes several so that the next does not ask again. Each backend
@@ -48,6 +50,12 @@ class TemporaryFile {
   // this process alone: kErrorFileExists when the name is taken.
   bool CreateNamed(const WideString& beside, std::uint32_t n,
                    TemporaryFacts& facts);
+  // Takes what users set on the file now at `name`, if any, before it
+  // replaces that file: Linux its mode, owner, group, ACL and user.* xattrs;
+  // Windows its attributes, creation time and security descriptor.
+  // Fails with a code IsRefused holds where that cannot be done faithfully
+  // (the file is then written in place instead).
+  bool TakeFrom(const WideString& name);
   bool Write(const void* data, std::uint32_t size, std::uint32_t* written);
   // This file's data and size on the disk.
   bool Flush();
@@ -79,6 +87,33 @@ class TemporaryFile {
   // needs it: nothing is allocated between Keep and RenameOver.
   std::string target_;
   bool lingers_ = false;
+};
+
+// An existing file written where it is, for names a replacement would
+// change or be refused at: never created, never through a link, never a
+// file with more than one link. A kill while it is written may leave it
+// partly written: the one place where that can happen.
+// Threads: one thread at a time.
+class InPlaceFile {
+ public:
+  InPlaceFile() = default;
+  ~InPlaceFile() { Close(); }
+  InPlaceFile(const InPlaceFile&) = delete;
+  InPlaceFile& operator=(const InPlaceFile&) = delete;
+
+  // Opens `name` for writing: an ordinary file with one link, or fails with
+  // the platform's code.
+  bool Open(const WideString& name);
+  // Writes all of `data` from the start of the file, then cuts the file to
+  // that length; a short write fails with kErrorDiskFull.
+  bool WriteWhole(const void* data, std::uint32_t size);
+  // This file's data and size on the disk.
+  bool Flush();
+  // Closes the handle, keeping the last error.
+  void Close();
+
+ private:
+  std::intptr_t handle_ = -1;
 };
 
 // Removes `name`, a temporary name a killed run left in the current folder

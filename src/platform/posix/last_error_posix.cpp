@@ -18,6 +18,8 @@ const ErrorCode kErrorShortRead = EIO;
 
 bool IsOutOfHandles(ErrorCode code) { return code == EMFILE || code == ENFILE; }
 
+bool IsRefused(ErrorCode code) { return code == EACCES || code == EPERM; }
+
 ErrorCode GetLastErrorCode() { return static_cast<ErrorCode>(errno); }
 
 void SetLastErrorCode(ErrorCode code) { errno = static_cast<int>(code); }

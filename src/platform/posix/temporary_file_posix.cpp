@@ -84,7 +84,8 @@ bool IsNetworkType(unsigned long type) {
 
 // Devices, FIFOs and sockets are never opened: opening some has effects of
 // their own.
-bool CanReplace(const WideString& name) {
+bool CanReplace(const WideString& name, bool* in_place) {
+  *in_place = false;
   const std::string path = PathOf(name);
   struct stat info;
   if (::fstatat(AT_FDCWD, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {

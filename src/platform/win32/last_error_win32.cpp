@@ -17,6 +17,8 @@ bool IsOutOfHandles(ErrorCode code) {
   return code == ERROR_TOO_MANY_OPEN_FILES;
 }
 
+bool IsRefused(ErrorCode code) { return code == ERROR_ACCESS_DENIED; }
+
 ErrorCode GetLastErrorCode() { return ::GetLastError(); }
 
 void SetLastErrorCode(ErrorCode code) { ::SetLastError(code); }

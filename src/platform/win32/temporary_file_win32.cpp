@@ -86,7 +86,8 @@ Entry EntryOpened(HANDLE file, const wchar_t* name) {
 // name, and be a disk file; a link there is replaced, never written through.
 }  // namespace
 
-bool CanReplace(const WideString& wide) {
+bool CanReplace(const WideString& wide, bool* in_place) {
+  *in_place = false;
   const wchar_t* name = win32::W(wide);
   const HANDLE file = ::CreateFileW(
       name, GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
