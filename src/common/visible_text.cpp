@@ -79,43 +79,75 @@ void AppendVisible(std::u16string* out, std::uint32_t code_point) {
   }
 }
 
+// Shown as itself wherever it stands: printable ASCII but the backslash, and
+// the kana and ideographs of Japanese texts (the table escapes none of
+// U+3001-U+9FFF but U+3164, the Hangul filler). Most of a report.
+bool IsPlain(char16_t unit) {
+  return (unit > u' ' && unit < 0x7F && unit != u'\\') ||
+         (unit > 0x3000 && unit < 0xA000 && unit != 0x3164);
+}
+
+// Appends how the text at `i` is shown; returns how many units it took.
+std::size_t AppendShown(std::u16string* out, std::u16string_view text,
+                        std::size_t i, LineEnds line_ends, bool byte_escapes) {
+  const char16_t unit = text[i];
+  if (unit == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+    out->append(line_ends == LineEnds::kNewline ? u"\n"
+                : line_ends == LineEnds::kCrLf  ? u"\r\n"
+                                                : u"\\x0d\\x0a");
+    return 2;
+  }
+  const bool pair = StartsPair(text, i);
+  const std::uint32_t code_point =
+      pair ? 0x10000 + ((unit - 0xD800u) << 10) + (text[i + 1] - 0xDC00u)
+           : unit;
+  if (byte_escapes && IsByteEscape(unit)) {
+    AppendEscape(out, u"\\x", EscapedByte(unit), 2);  // undecodable byte
+  } else if (!pair && (IsHighSurrogate(unit) || IsLowSurrogate(unit))) {
+    AppendVisible(out, unit);  // a lone surrogate
+  } else if (InRanges(kEscapedRanges, code_point) ||
+             (IsOtherSpace(code_point) && AtNameEdge(text, i))) {
+    AppendVisible(out, code_point);
+  } else if (StartsEscape(text, i)) {
+    out->append(u"\\\\");
+  } else {
+    out->append(text.substr(i, pair ? 2 : 1));
+  }
+  return pair ? 2 : 1;
+}
+
 }  // namespace
 
-std::u16string VisibleText(std::u16string_view text, LineEnds line_ends,
-                           bool byte_escapes) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t unit = text[i];
-    if (unit == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
-      out.append(line_ends == LineEnds::kNewline ? u"\n"
-                 : line_ends == LineEnds::kCrLf  ? u"\r\n"
-                                                 : u"\\x0d\\x0a");
+std::size_t FirstShownOtherwise(std::u16string_view text, LineEnds line_ends,
+                                bool byte_escapes) {
+  std::u16string shown;
+  for (std::size_t i = 0; i < text.size();) {
+    if (IsPlain(text[i])) {
       ++i;
       continue;
     }
-    // Printable ASCII but the backslash shows as itself: most of a report.
-    if (unit > u' ' && unit < 0x7F && unit != u'\\') {
-      out.push_back(unit);
-      continue;
-    }
-    const bool pair = StartsPair(text, i);
-    const std::uint32_t code_point =
-        pair ? 0x10000 + ((unit - 0xD800u) << 10) + (text[i + 1] - 0xDC00u)
-             : unit;
-    if (byte_escapes && IsByteEscape(unit)) {
-      AppendEscape(&out, u"\\x", EscapedByte(unit), 2);  // undecodable byte
-    } else if (!pair && (IsHighSurrogate(unit) || IsLowSurrogate(unit))) {
-      AppendVisible(&out, unit);  // a lone surrogate
-    } else if (InRanges(kEscapedRanges, code_point) ||
-               (IsOtherSpace(code_point) && AtNameEdge(text, i))) {
-      AppendVisible(&out, code_point);
-    } else if (StartsEscape(text, i)) {
-      out.append(u"\\\\");
+    shown.clear();
+    const std::size_t read =
+        AppendShown(&shown, text, i, line_ends, byte_escapes);
+    if (text.substr(i, read) != shown) return i;
+    i += read;
+  }
+  return std::u16string_view::npos;
+}
+
+std::u16string VisibleText(std::u16string_view text, LineEnds line_ends,
+                           bool byte_escapes) {
+  std::size_t i = FirstShownOtherwise(text, line_ends, byte_escapes);
+  if (i == std::u16string_view::npos) return std::u16string(text);
+  std::u16string out;
+  out.reserve(text.size());
+  out.assign(text.substr(0, i));
+  while (i < text.size()) {
+    if (IsPlain(text[i])) {
+      out.push_back(text[i++]);
     } else {
-      out.append(text.substr(i, pair ? 2 : 1));
+      i += AppendShown(&out, text, i, line_ends, byte_escapes);
     }
-    if (pair) ++i;
   }
   return out;
 }

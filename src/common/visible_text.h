@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -23,3 +24,9 @@ enum class LineEnds {
 // names); elsewhere a lone surrogate is shown as itself, \udXXX.
 std::u16string VisibleText(std::u16string_view text, LineEnds line_ends,
                            bool byte_escapes);
+
+// Where VisibleText first shows the text otherwise than as it is; npos where
+// it shows all of it as it is, as it does most reports, which then need no
+// copy.
+std::size_t FirstShownOtherwise(std::u16string_view text, LineEnds line_ends,
+                                bool byte_escapes);

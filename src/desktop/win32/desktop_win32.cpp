@@ -1,3 +1,5 @@
+#include <string_view>
+
 #include "common/visible_text.h"
 #include "desktop/win32/report_box.h"
 #include "desktop/win32/win32_desktop.h"
@@ -15,8 +17,14 @@ int Win32Desktop::ShowMessageBox(const WideString& text,
                                  const WideString& caption,
                                  std::uint32_t style) {
   // Names shown inert: a bidirectional control or an invisible character
-  // must not make one name pass for another.
-  const WideString shown(VisibleText(text.View(), LineEnds::kCrLf, false));
+  // must not make one name pass for another. A text with nothing to escape,
+  // as most reports are, is shown as it is, not copied.
+  WideString escaped;
+  if (FirstShownOtherwise(text.View(), LineEnds::kCrLf, false) !=
+      std::u16string_view::npos) {
+    escaped = WideString(VisibleText(text.View(), LineEnds::kCrLf, false));
+  }
+  const WideString& shown = escaped.IsAbsent() ? text : escaped;
   const WideString title =
       caption.IsAbsent()
           ? caption
