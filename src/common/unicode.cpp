@@ -82,16 +82,35 @@ void DecodeUtf8(const unsigned char* bytes, std::size_t length,
   }
 }
 
-std::string EncodeUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  ForEachCodePoint(text, [&](std::uint32_t code_point, std::size_t) {
-    if (IsLoneSurrogate(code_point)) {
-      out.append("\xEF\xBF\xBD");
+std::size_t Utf8Size(std::u16string_view text) {
+  // A pair makes four bytes; a lone surrogate's U+FFFD three.
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (StartsPair(text, i)) {
+      size += 4;
+      ++i;
     } else {
-      AppendUtf8(&out, code_point);
+      size += unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+    }
+  }
+  return size;
+}
+
+void EncodeUtf8Onto(std::u16string_view text, std::string* out) {
+  ForEachCodePoint(text, [out](std::uint32_t code_point, std::size_t) {
+    if (IsLoneSurrogate(code_point)) {
+      out->append("\xEF\xBF\xBD");
+    } else {
+      AppendUtf8(out, code_point);
     }
   });
+}
+
+std::string EncodeUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(Utf8Size(text));
+  EncodeUtf8Onto(text, &out);
   return out;
 }
 

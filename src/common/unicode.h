@@ -78,8 +78,11 @@ void DecodeUtf8(const unsigned char* bytes, std::size_t length,
                 std::u16string* out);
 
 // UTF-8, for text that a locale's charset cannot show; a lone surrogate
-// becomes U+FFFD, since UTF-8 has none.
+// becomes U+FFFD, since UTF-8 has none. EncodeUtf8Onto appends it to `out`,
+// and Utf8Size tells its size in bytes beforehand.
 std::string EncodeUtf8(std::u16string_view text);
+void EncodeUtf8Onto(std::u16string_view text, std::string* out);
+std::size_t Utf8Size(std::u16string_view text);
 
 // WTF-8: UTF-8 where a lone surrogate keeps its own three bytes, so that a
 // UTF-16 name NTFS allows travels exactly; DecodeWtf8 takes strict UTF-8

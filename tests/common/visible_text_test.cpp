@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "common/unicode.h"
+
 namespace {
 
 constexpr auto kNone = std::u16string_view::npos;
@@ -25,6 +27,15 @@ TEST(VisibleTextTest, FirstShownOtherwiseFindsTheFirstEscape) {
   EXPECT_EQ(FirstShownOtherwise(u"ab\xDC80", LineEnds::kCrLf, false), 2u);
   EXPECT_EQ(FirstShownOtherwise(u"a\U0001F600\r\n", LineEnds::kEscaped, false),
             3u);
+}
+
+// The GTK box's UTF-8 is made in one string sized beforehand.
+TEST(VisibleTextTest, Utf8SizeIsTheEncodedSize) {
+  for (const std::u16string text :
+       {u"", u"a - OK\r\n", u"é名\U0001F600", u"\xD800x\xDC80\xDBFF",
+        u"\xDBFF\xDFFF\xD800"}) {
+    EXPECT_EQ(Utf8Size(text), EncodeUtf8(text).size());
+  }
 }
 
 }  // namespace

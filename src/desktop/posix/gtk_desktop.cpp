@@ -39,9 +39,15 @@ bool GtkDesktop::Open() {
 
 int GtkDesktop::ShowMessageBox(const WideString& text,
                                const WideString& caption, std::uint32_t style) {
-  // The same inert rendering as the terminal's; GTK wants UTF-8.
+  // The same inert rendering as the terminal's; GTK wants UTF-8, which is
+  // the one copy made of the text.
   const std::string title = EncodeUtf8(VisibleCaption(caption));
-  const std::string body = EncodeUtf8(VisibleBody(text));
+  std::string body;
+  body.reserve(Utf8Size(text.View()));
+  ForEachVisiblePiece(text, [&body](std::u16string_view piece) {
+    EncodeUtf8Onto(piece, &body);
+    return true;
+  });
   return show_(title.c_str(), body.c_str(), style);
 }
 

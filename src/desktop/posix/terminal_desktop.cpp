@@ -130,11 +130,6 @@ int OpenTerminal() { return ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC); }
 
 namespace {
 
-// A report of a million lines is shown a piece at a time, never copied
-// whole; each piece ends after a line end, where nothing VisibleText does
-// looks across.
-constexpr std::size_t kPieceUnits = 1 << 16;
-
 // Calls show(piece) for the box in order: the icon and caption, the text's
 // pieces, the closing line feed.
 template <typename Show>
@@ -145,21 +140,7 @@ void ForEachBoxPiece(const WideString& text, const WideString& caption,
   if (!icon.empty()) head.append(u"[").append(icon).append(u"] ");
   head.append(VisibleCaption(caption));
   head.append(u"\n");
-  if (!show(head)) return;
-  const std::u16string_view body = text.View();
-  for (std::size_t at = 0; at < body.size();) {
-    std::size_t end = body.size();
-    if (body.size() - at > kPieceUnits) {
-      const std::size_t line_end = body.find(u"\r\n", at + kPieceUnits);
-      if (line_end != std::u16string_view::npos) end = line_end + 2;
-    }
-    if (!show(
-            VisibleText(body.substr(at, end - at), LineEnds::kNewline, true))) {
-      return;
-    }
-    at = end;
-  }
-  show(u"\n");
+  if (show(head) && ForEachVisiblePiece(text, show)) show(u"\n");
 }
 
 // Writes the box and `answer`: in the locale's charset where it can show
