@@ -16,7 +16,8 @@ add_library(digestbox_desktop OBJECT
   src/desktop/win32/covering_font.cpp
   src/desktop/win32/progress_dialog.cpp
   src/desktop/win32/report_box.cpp
-  src/desktop/win32/report_fit.cpp)
+  src/desktop/win32/report_fit.cpp
+  src/desktop/win32/report_keys.cpp)
 # The Windows headers as the backend uses them, on the backend and on
 # whatever includes them (the entry, the Windows suites and driver).
 set(DIGESTBOX_WINDOWS_DEFINITIONS UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX

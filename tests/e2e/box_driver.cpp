@@ -15,6 +15,7 @@
 #include <windows.h>
 // After <windows.h>, which it builds on.
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -195,9 +196,30 @@ bool Inside(const RECT& inner, const RECT& outer) {
          inner.right <= outer.right && inner.bottom <= outer.bottom;
 }
 
+// A control's name as a screen reader has it.
+std::wstring AccessibleName(HWND control) {
+  IAccessible* accessible = nullptr;
+  if (FAILED(AccessibleObjectFromWindow(
+          control, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+          reinterpret_cast<void**>(&accessible)))) {
+    return L"";
+  }
+  VARIANT self = {};
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  BSTR name = nullptr;
+  std::wstring named;
+  if (accessible->get_accName(self, &name) == S_OK && name != nullptr) {
+    named.assign(name, SysStringLen(name));
+  }
+  SysFreeString(name);
+  accessible->Release();
+  return named;
+}
+
 // Where a long report's box stands, and where it opened its text: whether
 // box and OK button lie within the work area, whether OK is the default,
-// and the lines selected and shown first.
+// the lines selected and shown first, and the text's accessible name.
 std::string ReportPlace(HWND box, HWND edit) {
   MONITORINFO monitor = {};
   monitor.cbSize = sizeof monitor;
@@ -218,7 +240,9 @@ std::string ReportPlace(HWND box, HWND edit) {
       by_default ? "yes" : "no",
       static_cast<long>(SendMessageW(edit, EM_LINEFROMCHAR, -1, 0)),
       static_cast<long>(SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0)));
-  return place;
+  std::string line = place;
+  line.insert(line.size() - 1, ", text named " + Escaped(AccessibleName(edit)));
+  return line;
 }
 
 // A long report's box as a message box behaves: the focus on OK, Ctrl+C
@@ -304,6 +328,8 @@ int wmain(int argc, wchar_t** argv) {
   const std::vector<std::string> answers = Split(Utf8(argv[4]));
   FILE* out = _wfopen(argv[5], L"wb");
   if (out == nullptr) return 2;
+  // For the accessible names a screen reader reads.
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
   const bool shift = keys.find(L"shift") != std::wstring::npos;
   const bool ctrl = keys.find(L"ctrl") != std::wstring::npos;

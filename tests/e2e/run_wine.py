@@ -290,13 +290,14 @@ def long_reports(wine, runner, root):
         shown[len(failing)] = runner.shown_ms
         place = got[5].split(", ") if len(got) == 8 else []
         first = min(failing) - 1
-        shown_from = int(place[4].split()[-1]) if len(place) == 5 else -1
+        shown_from = int(place[4].split()[-1]) if len(place) == 6 else -1
         runner.check("a report of %d records: its own box, whole, on screen, "
-                     "at its first failure" % count,
+                     "at its first failure, the text named by the caption" % count,
                      got[:5] == box(FAILED_CAPTION, "error", "ok", text) and
                      place[:4] == ["report: on screen yes", "ok on screen yes",
                                    "ok default yes", "selected line %d" % first]
                      and 0 <= first - shown_from < 100 and
+                     place[5] == "text named " + FAILED_CAPTION and
                      got[6] == "report keys: focus on ok yes, ctrl+c copies the box "
                      "yes, space closes yes", "\n".join(line[:300] for line in got))
     if shown.get(1) and shown.get(20000):

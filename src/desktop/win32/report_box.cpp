@@ -1,7 +1,6 @@
 #include "desktop/win32/report_box.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -9,6 +8,7 @@
 #include "desktop/desktop.h"
 #include "desktop/report_lines.h"
 #include "desktop/win32/message_font.h"
+#include "desktop/win32/report_keys.h"
 #include "platform/win32/windows_include.h"
 
 namespace platform {
@@ -29,9 +29,12 @@ struct Report {
   std::u16string cut;     // what the text control shows, where not all
 };
 
+Report* ReportOf(HWND box) {
+  return reinterpret_cast<Report*>(::GetWindowLongPtrW(box, DWLP_USER));
+}
+
 void Layout(HWND box) {
-  const auto* report =
-      reinterpret_cast<const Report*>(::GetWindowLongPtrW(box, DWLP_USER));
+  const Report* report = ReportOf(box);
   int line = 0, average = 0;
   FontMetrics(report->font.Get(), &line, &average);
   RECT client;
@@ -52,62 +55,6 @@ void Layout(HWND box) {
 
 const wchar_t* CaptionOf(const Report& report) {
   return report.caption->IsAbsent() ? L"Error" : W(*report.caption);
-}
-
-// Puts the whole box on the clipboard in the block form MessageBoxW gives on
-// Ctrl+C: the caption, the text and the button between dashed lines.
-void CopyWholeBox(HWND box) {
-  const auto* report =
-      reinterpret_cast<const Report*>(::GetWindowLongPtrW(box, DWLP_USER));
-  const std::wstring rule = L"---------------------------\r\n";
-  const std::wstring block = rule + CaptionOf(*report) + L"\r\n" + rule +
-                             W(*report->text) + L"\r\n" + rule + L"OK   \r\n" +
-                             rule;
-  const std::size_t bytes = (block.size() + 1) * sizeof(wchar_t);
-  HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
-  if (memory == nullptr) return;
-  void* place = ::GlobalLock(memory);
-  if (place != nullptr) std::memcpy(place, block.c_str(), bytes);
-  ::GlobalUnlock(memory);
-  if (place == nullptr || !::OpenClipboard(box)) {
-    ::GlobalFree(memory);
-    return;
-  }
-  ::EmptyClipboard();
-  if (::SetClipboardData(CF_UNICODETEXT, memory) == nullptr) {
-    ::GlobalFree(memory);
-  }
-  ::CloseClipboard();
-}
-
-// The keys a message box's controls answer that stock controls do not:
-// Ctrl+A selects the whole report in the text (old edit controls lack it);
-// Ctrl+C on OK copies the whole box (inside the text, Ctrl+C copies the
-// selection, as the edit control does).
-LRESULT CALLBACK WithCtrlKeys(HWND control, UINT message, WPARAM wparam,
-                              LPARAM lparam) {
-  const auto original =
-      reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(control, GWLP_USERDATA));
-  const bool text = ::GetDlgCtrlID(control) == kEditId;
-  const WPARAM key = text ? 'A' : 'C';
-  if (message == WM_KEYDOWN && wparam == key && ::GetKeyState(VK_CONTROL) < 0) {
-    if (text) {
-      ::SendMessageW(control, EM_SETSEL, 0, -1);
-    } else {
-      CopyWholeBox(::GetParent(control));
-    }
-    return 0;
-  }
-  if (message == WM_CHAR && wparam == key - 'A' + 1)
-    return 0;  // its Ctrl+ character
-  return ::CallWindowProcW(original, control, message, wparam, lparam);
-}
-
-void GiveCtrlKeys(HWND control) {
-  ::SetWindowLongPtrW(
-      control, GWLP_USERDATA,
-      ::SetWindowLongPtrW(control, GWLP_WNDPROC,
-                          reinterpret_cast<LONG_PTR>(WithCtrlKeys)));
 }
 
 std::u16string CutNote(std::size_t lines) {
@@ -174,6 +121,11 @@ void OpenBox(HWND box, Report& report) {
                  reinterpret_cast<WPARAM>(
                      ::LoadIconW(nullptr, IconResourceOf(report.style))),
                  0);
+  // The text's name for screen readers: the caption, in a hidden label just
+  // before it, where they look for one. The window keeps the caption too.
+  ::CreateWindowExW(0, L"Static", CaptionOf(report),
+                    WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, box, nullptr,
+                    instance, nullptr);
   HWND edit = ::CreateWindowExW(
       WS_EX_CLIENTEDGE, L"Edit", nullptr,
       WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE |
@@ -253,6 +205,12 @@ INT_PTR CALLBACK ReportProc(HWND box, UINT message, WPARAM wparam,
     case WM_SIZE:
       Layout(box);
       return TRUE;
+    case WM_COPY: {  // Ctrl+C on OK
+      const Report* report = ReportOf(box);
+      CopyBoxText(box, CaptionOf(*report),
+                  std::wstring_view(W(*report->text), report->text->Length()));
+      return TRUE;
+    }
     case WM_GETMINMAXINFO: {
       auto* limits = reinterpret_cast<MINMAXINFO*>(lparam);
       const RECT area =
