@@ -1,4 +1,3 @@
-#include <set>
 #include <string>
 #include <vector>
 
@@ -11,12 +10,18 @@ namespace {
 // The distinct characters past ASCII that a text holds (a few hundred at
 // most are looked at: a report repeats the same few texts).
 std::wstring DistinctWide(std::u16string_view text) {
-  std::set<wchar_t> seen;
+  // A bit for each unit: a report of a million lines is looked at once.
+  std::vector<bool> seen(0x10000);
+  std::wstring distinct;
   for (const char16_t unit : text) {
-    if (unit >= 0x80 && (unit < 0xD800 || unit > 0xDFFF)) seen.insert(unit);
-    if (seen.size() >= 512) break;
+    if (unit < 0x80 || (unit >= 0xD800 && unit <= 0xDFFF) || seen[unit]) {
+      continue;
+    }
+    seen[unit] = true;
+    distinct.push_back(static_cast<wchar_t>(unit));
+    if (distinct.size() >= 512) break;
   }
-  return std::wstring(seen.begin(), seen.end());
+  return distinct;
 }
 
 // How many of the characters the font has a glyph for; all of them where

@@ -27,6 +27,7 @@ struct Report {
   MessageFont font;       // the box's
   MessageFont text_font;  // the report's, with its every character
   std::u16string cut;     // what the text control shows, where not all
+  bool sizing;            // while the user drags the box's border
 };
 
 Report* ReportOf(HWND box) {
@@ -46,9 +47,13 @@ void Layout(HWND box) {
   const int button_h = ::MulDiv(14, line, 8);
   const int text_x = margin + icon + margin;
   ::MoveWindow(::GetDlgItem(box, kIconId), margin, margin, icon, icon, TRUE);
-  ::MoveWindow(::GetDlgItem(box, kEditId), text_x, margin,
-               std::max(0, Width(client) - text_x - margin),
-               std::max(0, Height(client) - 3 * margin - button_h), TRUE);
+  // The control wraps the whole text again at each change of its size: a
+  // drag of the border changes it once, at its end.
+  if (!report->sizing) {
+    ::MoveWindow(::GetDlgItem(box, kEditId), text_x, margin,
+                 std::max(0, Width(client) - text_x - margin),
+                 std::max(0, Height(client) - 3 * margin - button_h), TRUE);
+  }
   ::MoveWindow(::GetDlgItem(box, IDOK), Width(client) - margin - button_w,
                Height(client) - margin - button_h, button_w, button_h, TRUE);
 }
@@ -205,6 +210,11 @@ INT_PTR CALLBACK ReportProc(HWND box, UINT message, WPARAM wparam,
     case WM_SIZE:
       Layout(box);
       return TRUE;
+    case WM_ENTERSIZEMOVE:
+    case WM_EXITSIZEMOVE:
+      ReportOf(box)->sizing = message == WM_ENTERSIZEMOVE;
+      Layout(box);
+      return TRUE;
     case WM_COPY: {  // Ctrl+C on OK
       const Report* report = ReportOf(box);
       CopyBoxText(box, CaptionOf(*report),
@@ -248,7 +258,7 @@ int ShowReportBox(const WideString& text, const WideString& caption,
   empty.dialog.style =
       WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | DS_SETFOREGROUND;
   ::MessageBeep(SoundOf(style));
-  Report report{&text, &caption, style, {}, {}, {}};
+  Report report{&text, &caption, style, {}, {}, {}, false};
   report.text_font.Cover(text.View(), OwnTexts(text.View(), caption.View()));
   ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), &empty.dialog, nullptr,
                             ReportProc, reinterpret_cast<LPARAM>(&report));
