@@ -96,7 +96,7 @@ bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
   if (context.Stopped() || !open) return false;
   if (opened != nullptr) {
     opened->opened = true;
-    opened->identity = file.Identity();
+    opened->identified = opened->identify && file.Identity(&opened->identity);
     if (opened->tell != nullptr) {
       opened->tell->store(opened->as, std::memory_order_relaxed);
     }

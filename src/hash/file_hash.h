@@ -59,9 +59,12 @@ struct Ahead {
   bool through_link = false;
 };
 
-// What a hash found of the file: whether the name opened, and as which file.
+// What a hash found of the file: whether the name opened, and, where
+// `identify` asks for it, as which file (`identified`).
 struct Opened {
+  bool identify = false;
   bool opened = false;
+  bool identified = false;
   platform::FileId identity;
   // Where given, set to `as` the moment the name opens, before any read:
   // the progress window names the reading being read.

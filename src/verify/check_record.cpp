@@ -23,9 +23,11 @@ struct Reading {
 
 Reading CheckReading(CryptProvider& provider, HashContext& context,
                      const DigestEntry& entry, const WideString& name,
-                     Ahead* ahead, std::atomic<std::uint8_t>* mark,
-                     std::uint8_t as, Outcome* outcome) {
+                     Ahead* ahead, bool identify,
+                     std::atomic<std::uint8_t>* mark, std::uint8_t as,
+                     Outcome* outcome) {
   Reading reading;
+  reading.opened.identify = identify;
   reading.opened.tell = mark;
   reading.opened.as = as;
   FileHash hash(provider, context);
@@ -82,24 +84,22 @@ bool Exists(const Reading& reading, const WideString& name) {
 void CheckEntry(CryptProvider& provider, HashContext& context,
                 const DigestEntry& entry, Ahead* ahead,
                 std::atomic<std::uint8_t>* mark, Outcome* outcome) {
-  // Converted once here, on the thread that checks the record.
+  // Converted once here, on the thread that checks the record. Which file
+  // a reading opened is asked only where there are two readings.
   WideString name = entry.GetName();
-  const Reading first = CheckReading(provider, context, entry, name, ahead,
-                                     mark, kCodePageReading, outcome);
-  if (context.Stopped() || first.check == Check::kHashFailed) {
-    Report(first, std::move(name), outcome);
-    return;
-  }
   WideString other = entry.GetOtherName();
-  if (other.IsAbsent()) {
+  const bool two = !other.IsAbsent();
+  const Reading first = CheckReading(provider, context, entry, name, ahead, two,
+                                     mark, kCodePageReading, outcome);
+  if (context.Stopped() || first.check == Check::kHashFailed || !two) {
     Report(first, std::move(name), outcome);
     return;
   }
   const Reading second = CheckReading(provider, context, entry, other, ahead,
-                                      mark, kOtherReading, outcome);
+                                      two, mark, kOtherReading, outcome);
   const bool first_exists = Exists(first, name);
   const bool second_exists = Exists(second, other);
-  const bool one_file = first.opened.opened && second.opened.opened &&
+  const bool one_file = first.opened.identified && second.opened.identified &&
                         first.opened.identity == second.opened.identity;
   const bool names_second =
       first_exists && second_exists
