@@ -17,6 +17,7 @@
 #include "platform/last_error.h"
 #include "platform/temporary_file.h"
 #include "progress/progress_texts.h"
+#include "run/opened_readings.h"
 #include "run/ordered_run.h"
 #include "run/pass_run.h"
 
@@ -79,9 +80,8 @@ struct Written {
   platform::ErrorCode failure = 0;
 };
 
-// One creation: the listed files, hashed ahead and written in turn, shared
-// with the pass's thread and the workers, which may outlive the call in a
-// read.
+// One creation: the listed files, hashed ahead and written in turn; shared
+// with the pass's thread and the workers, which may outlive the call.
 struct Creation {
   Creation(std::shared_ptr<const std::vector<File>> files_in,
            const pipeline::Threads& threads, CryptProvider& provider_in,
@@ -89,24 +89,25 @@ struct Creation {
       : files(std::move(files_in)),
         provider(provider_in),
         algorithm(algorithm_in),
+        opened(std::make_shared<run::OpenedReadings>(files->size())),
         ordered(
             files->size(), threads,
-            [files = files, &provider_in, algorithm_in](
+            [files = files, opened = opened, &provider_in, algorithm_in](
                 std::size_t i, HashContext& context, Digest* digest,
                 bool on_worker) {
               return HashOne(provider_in, algorithm_in, (*files)[i].name,
-                             context, digest, on_worker);
+                             context, opened->Mark(i), digest, on_worker);
             },
             [files = files](std::size_t i) { return (*files)[i].in_turn; }) {}
 
   const std::shared_ptr<const std::vector<File>> files;
   CryptProvider& provider;
   const AlgorithmId algorithm;
+  const std::shared_ptr<run::OpenedReadings> opened;
   run::OrderedRun<Digest> ordered;
   run::SoFar<Written> so_far;
-  // The pass stages and commits under the lock, and tells so_far there;
-  // after a cancel, the desktop's thread puts in place what the pass
-  // staged, where the pass is left inside a read of its own.
+  // Under it the pass stages, commits and tells so_far; after a cancel that
+  // left the pass inside a read, the desktop's thread commits the staged.
   std::mutex staging;
   output::DigestFileBatch batch;
 };
@@ -152,6 +153,7 @@ const Digest* TakeDigest(Creation& c, std::size_t i, Digest* from_staged,
   const Digest* digest = c.ordered.Take(i);
   if (digest == nullptr || c.ordered.Stopped()) return nullptr;
   if (held) {
+    c.opened->Mark(i)->store(1, std::memory_order_relaxed);
     HashStaged(c.provider, c.algorithm, staged, from_staged);
     return from_staged;
   }
@@ -254,17 +256,19 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
   auto listed = std::make_shared<std::vector<File>>();
   const bool listed_all = ListFiles(desktop, extension, listed.get());
   const std::shared_ptr<const std::vector<File>> files = std::move(listed);
-  const std::size_t count = files->size();
   const pipeline::Threads threads =
       settings.threads ? *settings.threads : pipeline::HashThreads();
   // Files are hashed ahead on the workers, but each digest file is written
   // in turn, and the run stops where a single pass stops: none after it.
   const auto creation =
       std::make_shared<Creation>(files, threads, provider, algorithm);
+  const std::size_t count = files->size();
   run::Watch watch;
   watch.count = count;
   watch.counters = creation->ordered.SharedCounters();
-  watch.name_at = [files](std::size_t i) { return (*files)[i].name; };
+  watch.name_at = [files, opened = creation->opened](std::size_t i) {
+    return opened->Which(i) != 0 ? (*files)[i].name : WideString();
+  };
   // Files hashed in turn too: their sizes are read without an open, which
   // could make the pass's writing of a digest file fail.
   watch.size_of = [files](std::size_t i, std::uint64_t* size) {

@@ -9,12 +9,16 @@ namespace create {
 // that found no descriptor free, is left to the pass.
 pipeline::JobEnd HashOne(CryptProvider& provider, AlgorithmId algorithm,
                          const WideString& name, HashContext& context,
-                         Digest* digest, bool on_worker) {
+                         std::atomic<std::uint8_t>* opened, Digest* digest,
+                         bool on_worker) {
   FileHash hash(provider, context);
   Ahead ahead;
   ahead.own_name_only = true;
+  Opened told;
+  told.tell = opened;
+  told.as = 1;
   digest->ok = hash.Create(algorithm) &&
-               HashFile(name, hash, on_worker ? &ahead : nullptr);
+               HashFile(name, hash, on_worker ? &ahead : nullptr, &told);
   if (digest->ok) {
     digest->size = hash.GetSize();
     digest->ok = hash.GetValue(digest->value, digest->size);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string_view>
 
@@ -28,10 +29,12 @@ struct Digest {
 
 // Hashes one file, on a worker ahead of the pass or in the pass's turn.
 // Ahead, a file reached through a link the listing could not tell, or one
-// that found no descriptor free, is left to the pass.
+// that found no descriptor free, is left to the pass. *opened, where given,
+// is set to 1 as the file opens (the progress window names it then).
 pipeline::JobEnd HashOne(CryptProvider& provider, AlgorithmId algorithm,
                          const WideString& name, HashContext& context,
-                         Digest* digest, bool on_worker);
+                         std::atomic<std::uint8_t>* opened, Digest* digest,
+                         bool on_worker);
 
 // The digest of what the pass staged for a digest file it now reads: the
 // bytes a single pass would find there, without flushing them into place

@@ -94,7 +94,13 @@ bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
   }
   // Once the pass has ended, whatever the job would touch may be gone.
   if (context.Stopped() || !open) return false;
-  if (opened != nullptr) *opened = {true, file.Identity()};
+  if (opened != nullptr) {
+    opened->opened = true;
+    opened->identified = opened->identify && file.Identity(&opened->identity);
+    if (opened->tell != nullptr) {
+      opened->tell->store(opened->as, std::memory_order_relaxed);
+    }
+  }
   if (ahead != nullptr && ahead->own_name_only && !file.UnderOwnName(name)) {
     ahead->through_link = true;
     return false;

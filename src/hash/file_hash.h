@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -58,10 +59,17 @@ struct Ahead {
   bool through_link = false;
 };
 
-// What a hash found of the file: whether the name opened, and as which file.
+// What a hash found of the file: whether the name opened, and, where
+// `identify` asks for it, as which file (`identified`).
 struct Opened {
+  bool identify = false;
   bool opened = false;
+  bool identified = false;
   platform::FileId identity;
+  // Where given, set to `as` the moment the name opens, before any read:
+  // the progress window names the reading being read.
+  std::atomic<std::uint8_t>* tell = nullptr;
+  std::uint8_t as = 0;
 };
 // The same, ahead of the pass; null: in the pass's turn. *opened, where
 // given, tells whether the name opened, and which file it is.

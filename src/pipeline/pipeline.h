@@ -23,14 +23,17 @@ namespace pipeline {
 // Words: the pass is the one thread that takes the results in order; a job
 // runs in turn when the pass runs it itself (one the pass may write first,
 // one a worker left to it, one nobody had claimed yet); ahead is on a
-// worker, before the pass reaches it; a claim is the indexes one worker
-// takes at once; the window is how far past the pass claims may reach.
+// worker, or on the pass while its own index is still being hashed, before
+// the pass reaches it; a claim is the indexes one worker (or the pass) takes
+// at once; the window is how far past the pass claims may reach.
 //
 // Rules:
 // - An index is claimed, under the lock, only inside the window, so its
 //   slot is free. The slot is its claimer's until it publishes the slot's
 //   state (release), then the pass's until the pass moves past it.
-// - The pass waits for its own index only.
+// - The pass waits for its own index only, and only once there is nothing
+//   left to claim ahead: until then it hashes ahead as a worker does, so
+//   that the threads at work are the threads that hash, one per CPU.
 // - A job that must run in turn is never claimed by a worker.
 // - The run has one stop. Whoever ends the run sets it (Stop): a cancel,
 //   the pass at a failure, the pass's end (End). Jobs read it after each
@@ -44,7 +47,8 @@ namespace pipeline {
 template <typename Result, typename Context>
 class Pipeline {
  public:
-  // `ahead`: on a worker, which may leave the index to the pass; in turn a
+  // `ahead`: before the pass's turn (on a worker, or on the pass while it
+  // would wait), where the job may leave the index to the pass; in turn a
   // job must end with a result (kDone).
   using Job = std::function<JobEnd(std::size_t index, Context& context,
                                    Result* result, bool ahead)>;
@@ -59,7 +63,8 @@ class Pipeline {
     Shared& s = *shared_;
     if (prepare) prepare(pass_context_);
     pass_context_.ReadStops(&s.stop, nullptr);
-    const std::size_t wanted = threads.workers > 1 ? threads.workers : 0;
+    // The pass hashes ahead too while it would wait: one thread fewer.
+    const std::size_t wanted = threads.workers > 1 ? threads.workers - 1 : 0;
     for (std::size_t i = 0; i < wanted && i < count; ++i) {
       auto worker = std::make_shared<Worker>();
       if (prepare) prepare(worker->context);
@@ -99,12 +104,23 @@ class Pipeline {
       return RunHere(index);
     }
     Slot& slot = s.slots[index % s.window.Size()];
-    if (!State::Published(slot, index)) {
+    while (!State::Published(slot, index)) {
       std::unique_lock<std::mutex> lock(s.mutex);
       if (s.next <= index) {
         s.next = index + 1;  // no worker has it yet: the pass runs it
         lock.unlock();
         return RunHere(index);
+      }
+      if (s.stop.load()) break;
+      // Its claimer is at it: rather than wait, the pass hashes ahead as a
+      // worker does, so that as many threads run as hash.
+      if (!s.Quit() && s.next < s.count &&
+          s.window.HasRoom(s.next, index, s.count)) {
+        const std::size_t claimed = State::Claim(s, help_batch_, help_claim_);
+        lock.unlock();
+        help_batch_ = State::RunClaim(s, pass_context_, help_claim_, claimed,
+                                      help_batch_);
+        continue;
       }
       s.waiting_for.store(index);
       // Woken once per claim of short jobs, not once per job (waking costs
@@ -114,6 +130,7 @@ class Pipeline {
       })) {
       }
       s.waiting_for.store(State::kNone);
+      break;
     }
     if (s.stop.load()) return nullptr;
     if (s.out_of_memory.load()) throw std::bad_alloc();
@@ -175,6 +192,9 @@ class Pipeline {
   Crew crew_;
   Context pass_context_;
   Result pass_result_{};
+  // The pass's own claim while it hashes ahead, and its next batch.
+  std::size_t help_claim_[ClaimWindow::kBatch] = {};
+  std::size_t help_batch_ = 1;
 };
 
 }  // namespace pipeline

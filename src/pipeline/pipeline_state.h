@@ -108,6 +108,61 @@ struct State {
            slot.state.load(std::memory_order_acquire) != kClaimed;
   }
 
+  // Under the mutex: claims up to `batch` indexes from `next` inside the
+  // window, leaving out those that run in turn, into `claim`; their count.
+  static std::size_t Claim(Fields& s, std::size_t batch, std::size_t* claim) {
+    const std::size_t end =
+        s.window.ClaimEnd(s.next, batch, s.taken.load(), s.count);
+    std::size_t claimed = 0;
+    for (std::size_t index = s.next; index < end; ++index) {
+      if (s.in_turn && s.in_turn(index)) continue;  // the pass's
+      Slot& slot = s.slots[index % s.window.Size()];
+      slot.state.store(kClaimed, std::memory_order_relaxed);
+      slot.index.store(index, std::memory_order_release);
+      claim[claimed++] = index;
+    }
+    s.next = end;
+    return claimed;
+  }
+
+  // Runs a claim ahead of the pass, on a worker or on the pass while it
+  // would wait, and publishes each slot; the next batch.
+  static std::size_t RunClaim(Fields& s, Context& context,
+                              const std::size_t* claim, std::size_t claimed,
+                              std::size_t batch) {
+    bool short_jobs = true;
+    for (std::size_t k = 0; k < claimed; ++k) {
+      const std::size_t index = claim[k];
+      Slot& slot = s.slots[index % s.window.Size()];
+      JobEnd end = JobEnd::kToThePass;
+      const auto began = std::chrono::steady_clock::now();
+      if (!s.Quit() && !RunOrOutOfMemory([&] {
+            slot.result = Result{};
+            end = s.job(index, context, &slot.result, true);
+          })) {
+        end = JobEnd::kToThePass;
+        const std::lock_guard<std::mutex> lock(s.mutex);
+        s.out_of_memory.store(true);
+        s.room.notify_all();
+      }
+      if (end == JobEnd::kOutOfHandles) {
+        const std::lock_guard<std::mutex> lock(s.mutex);
+        s.alone.store(true);
+        s.room.notify_all();
+      }
+      slot.state.store(end == JobEnd::kDone ? kDone : kLeft,
+                       std::memory_order_release);
+      const bool short_job =
+          std::chrono::steady_clock::now() - began <= kShortJob;
+      short_jobs = short_jobs && short_job;
+      if (s.waiting_for.load() <= index && (k + 1 == claimed || !short_job)) {
+        const std::lock_guard<std::mutex> lock(s.mutex);
+        s.ready.notify_one();
+      }
+    }
+    return ClaimWindow::NextBatch(batch, short_jobs);
+  }
+
   static void Work(Fields& s, Worker& worker) {
     std::size_t claim[ClaimWindow::kBatch];
     std::size_t batch = 1;
@@ -121,48 +176,9 @@ struct State {
         });
         s.workers_waiting.fetch_sub(1);
         if (s.Quit() || s.next >= s.count) break;
-        const std::size_t end =
-            s.window.ClaimEnd(s.next, batch, s.taken.load(), s.count);
-        for (std::size_t index = s.next; index < end; ++index) {
-          if (s.in_turn && s.in_turn(index)) continue;  // the pass's
-          Slot& slot = s.slots[index % s.window.Size()];
-          slot.state.store(kClaimed, std::memory_order_relaxed);
-          slot.index.store(index, std::memory_order_release);
-          claim[claimed++] = index;
-        }
-        s.next = end;
+        claimed = Claim(s, batch, claim);
       }
-      bool short_jobs = true;
-      for (std::size_t k = 0; k < claimed; ++k) {
-        const std::size_t index = claim[k];
-        Slot& slot = s.slots[index % s.window.Size()];
-        JobEnd end = JobEnd::kToThePass;
-        const auto began = std::chrono::steady_clock::now();
-        if (!s.Quit() && !RunOrOutOfMemory([&] {
-              slot.result = Result{};
-              end = s.job(index, worker.context, &slot.result, true);
-            })) {
-          end = JobEnd::kToThePass;
-          const std::lock_guard<std::mutex> lock(s.mutex);
-          s.out_of_memory.store(true);
-          s.room.notify_all();
-        }
-        if (end == JobEnd::kOutOfHandles) {
-          const std::lock_guard<std::mutex> lock(s.mutex);
-          s.alone.store(true);
-          s.room.notify_all();
-        }
-        slot.state.store(end == JobEnd::kDone ? kDone : kLeft,
-                         std::memory_order_release);
-        const bool short_job =
-            std::chrono::steady_clock::now() - began <= kShortJob;
-        short_jobs = short_jobs && short_job;
-        if (s.waiting_for.load() <= index && (k + 1 == claimed || !short_job)) {
-          const std::lock_guard<std::mutex> lock(s.mutex);
-          s.ready.notify_one();
-        }
-      }
-      batch = ClaimWindow::NextBatch(batch, short_jobs);
+      batch = RunClaim(s, worker.context, claim, claimed, batch);
     }
   }
 };

@@ -16,11 +16,12 @@ bool StartThread(std::function<void()> body, std::thread* thread);
 // and how threads are started (suites give a starter that fails).
 struct Threads {
   // `count` files hashed at once: 1 is the pass alone, with no worker
-  // thread; more are that many workers ahead of the pass, and a helper
-  // reading ahead for each.
+  // thread; more are the pass and count - 1 workers ahead of it (the pass
+  // hashes ahead too while it would wait), and a helper reading ahead for
+  // each.
   static Threads Workers(unsigned count) { return Threads(count); }
   explicit Threads(unsigned count) : workers(count), read_ahead(count > 1) {}
-  unsigned workers;  // files hashed at once; worker threads where above 1
+  unsigned workers;  // files hashed at once, the pass's included
   bool read_ahead;
   ThreadStarter start = StartThread;
 };

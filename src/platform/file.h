@@ -34,8 +34,10 @@ class InputFile {
   // The file's size when it was opened.
   std::uint64_t SizeAtOpen() const { return size_at_open_; }
   // Which file it is: equal for two names of one file (a link, a hard
-  // link), different for two files.
-  FileId Identity() const { return identity_; }
+  // link), different for two files. Asked only where it is needed: on
+  // Windows it queries the volume, which under Wine is a round trip to
+  // another process. False where it cannot be had.
+  bool Identity(FileId* identity) const;
   // Whether the file opened under `name` is that entry's own, not a file a
   // link leads to that the directory listing could not tell (a Unix link
   // under Wine). Where the listing tells every link, always true.

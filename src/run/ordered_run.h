@@ -58,7 +58,9 @@ class SoFar {
 //    or left inside a call after a cancel, takes what the run has so far
 //    and shows the one box;
 // 2. the pass takes each item's result in order and writes the digest file
-//    or the report line; at a failure, or its end, it sets the stop and
+//    or appends the report line; while the item it needs is still being
+//    hashed it hashes items ahead as a worker does, so that no more
+//    threads run than hash; at a failure, or its end, it sets the stop and
 //    lets the workers go before it leaves;
 // 3. the workers hash items ahead of the pass, a claim at a time, and stop
 //    after the call in hand once the stop is set;

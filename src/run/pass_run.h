@@ -19,7 +19,9 @@ struct Watch {
   std::size_t count = 0;  // the items of the pass: files, or records
   progress::Unit unit = progress::Unit::kFiles;
   std::shared_ptr<const Counters> counters;
-  // The name of item i, read on the desktop's thread while the pass runs.
+  // The name of item i as it was opened (the reading the report names),
+  // none until a thread has opened it; read on the desktop's thread while
+  // the pass runs.
   std::function<WideString(std::size_t)> name_at;
   // Item i's size, false where it cannot be had; read on a thread of its
   // own once the window shows, which may outlive the run in a call that

@@ -1,20 +1,26 @@
 #include "verify/verify_digests.h"
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <utility>
 
 #include "desktop/show_system_error.h"
 #include "digest/digest_list.h"
 #include "digest/digest_parser.h"
-#include "hash/file_hash.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
 #include "progress/progress_texts.h"
+#include "run/opened_readings.h"
 #include "run/ordered_run.h"
 #include "run/pass_run.h"
+#include "verify/check_record.h"
 #include "verify/scan_digest_files.h"
 
 namespace {
+
+using verify::Check;
+using verify::Outcome;
 
 const char16_t kNothingToVerify[] =
     u"ダイジェストファイル(*.md5/"
@@ -39,125 +45,6 @@ constexpr std::size_t kLongestLineRest =
     sizeof(kSeparator) / sizeof(char16_t) - 1 +
     sizeof(kUnreadable) / sizeof(char16_t) - 1 + 2;
 
-enum class Check { kOk, kMismatch, kUnreadable, kHashFailed };
-
-bool IsNotFound(platform::ErrorCode error) {
-  return error == platform::kErrorFileNotFound ||
-         error == platform::kErrorPathNotFound ||
-         error == platform::kErrorInvalidName;
-}
-
-// One record's check, with the error code of a failure: the last error is
-// per thread, and the record may have been checked on another.
-struct Outcome {
-  Check check = Check::kHashFailed;
-  platform::ErrorCode error = 0;
-  WideString shown;             // the reading the line names
-  bool out_of_handles = false;  // an open found no descriptor free
-};
-
-// One reading of a record's name, hashed and compared with its digest.
-struct Reading {
-  Check check = Check::kUnreadable;
-  platform::ErrorCode error = 0;
-  Opened opened;
-};
-
-Reading CheckReading(CryptProvider& provider, HashContext& context,
-                     const DigestEntry& entry, const WideString& name,
-                     Ahead* ahead, Outcome* outcome) {
-  Reading reading;
-  FileHash hash(provider, context);
-  if (!hash.Create(entry.GetAlgorithm())) {
-    reading.check = Check::kHashFailed;
-    reading.error = platform::GetLastErrorCode();
-    return reading;
-  }
-  if (!HashFile(name, hash, ahead, &reading.opened)) {
-    reading.error = platform::GetLastErrorCode();
-    if (platform::IsOutOfHandles(reading.error)) outcome->out_of_handles = true;
-    return reading;
-  }
-  std::uint8_t computed[kMaxDigestSize];
-  const std::uint32_t size = hash.GetSize();
-  if (!hash.GetValue(computed, size)) {
-    reading.check = Check::kHashFailed;
-    reading.error = platform::GetLastErrorCode();
-    return reading;
-  }
-  reading.check = entry.Matches(computed, size) ? Check::kOk : Check::kMismatch;
-  return reading;
-}
-
-void Report(const Reading& reading, WideString&& name, Outcome* outcome) {
-  outcome->check = reading.check;
-  outcome->error = reading.error;
-  outcome->shown = std::move(name);
-}
-
-// Whether a file, not a folder, stands under the reading, opened or not.
-bool Exists(const Reading& reading, const WideString& name) {
-  if (reading.opened.opened) return true;
-  return !IsNotFound(reading.error) && platform::NamesFile(name);
-}
-
-// Hashes the entry's file and compares it with the entry's digest text. A
-// record written elsewhere may mean its name's UTF-8 reading rather than the
-// code page's (where names are UTF-16 and the code page is another); both
-// weigh the same:
-// - where both readings name files that are not one file, both are
-//   checked, and the line is OK only when both are: a file planted under
-//   the other reading never vouches for the one the record means, and one
-//   that cannot be read (locked, access denied) fails the line;
-// - where one reading names a file, that file is checked;
-// - where neither does, the line names the code-page reading if something
-//   stands under it (a folder), else the UTF-8 one.
-// The line names the reading that failed, the code page's first.
-void CheckEntry(CryptProvider& provider, HashContext& context,
-                const DigestEntry& entry, Ahead* ahead, Outcome* outcome) {
-  // Converted once here, on the thread that checks the record.
-  WideString name = entry.GetName();
-  const Reading first =
-      CheckReading(provider, context, entry, name, ahead, outcome);
-  if (context.Stopped() || first.check == Check::kHashFailed) {
-    Report(first, std::move(name), outcome);
-    return;
-  }
-  WideString other = entry.GetOtherName();
-  if (other.IsAbsent()) {
-    Report(first, std::move(name), outcome);
-    return;
-  }
-  const Reading second =
-      CheckReading(provider, context, entry, other, ahead, outcome);
-  const bool first_exists = Exists(first, name);
-  const bool second_exists = Exists(second, other);
-  const bool one_file = first.opened.opened && second.opened.opened &&
-                        first.opened.identity == second.opened.identity;
-  const bool names_second =
-      first_exists && second_exists
-          ? !one_file && first.check == Check::kOk
-          : second_exists || (!first_exists && IsNotFound(first.error));
-  if (second.check == Check::kHashFailed || names_second) {
-    Report(second, std::move(other), outcome);
-  } else {
-    Report(first, std::move(name), outcome);
-  }
-}
-
-// One record's check, on a worker ahead of the pass or in the pass's turn.
-// Ahead, a record whose file found no descriptor free is left to the pass.
-pipeline::JobEnd CheckOne(CryptProvider& provider, const DigestEntry& entry,
-                          HashContext& context, Outcome* outcome,
-                          bool on_worker) {
-  Ahead ahead;
-  CheckEntry(provider, context, entry, on_worker ? &ahead : nullptr, outcome);
-  if (!on_worker) return pipeline::JobEnd::kDone;
-  if (context.Stopped()) return pipeline::JobEnd::kToThePass;
-  return outcome->out_of_handles ? pipeline::JobEnd::kOutOfHandles
-                                 : pipeline::JobEnd::kDone;
-}
-
 // The report so far, as the pass leaves it.
 struct Reported {
   WideString text;
@@ -174,16 +61,19 @@ struct Verification {
   Verification(std::shared_ptr<const DigestList> list_in,
                const pipeline::Threads& threads, CryptProvider& provider)
       : list(std::move(list_in)),
+        readings(std::make_shared<run::OpenedReadings>(list->Count())),
         ordered(
             list->Count(), threads,
-            [list = list, &provider](std::size_t slot, HashContext& context,
-                                     Outcome* outcome, bool on_worker) {
-              return CheckOne(provider, *list->At(slot), context, outcome,
-                              on_worker);
+            [list = list, readings = readings, &provider](
+                std::size_t slot, HashContext& context, Outcome* outcome,
+                bool on_worker) {
+              return verify::CheckOne(provider, *list->At(slot), context,
+                                      readings->Mark(slot), outcome, on_worker);
             },
             nullptr) {}
 
   const std::shared_ptr<const DigestList> list;
+  const std::shared_ptr<run::OpenedReadings> readings;
   run::OrderedRun<Outcome> ordered;
   run::SoFar<Reported> so_far;
 };
@@ -255,8 +145,15 @@ int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
   watch.count = count;
   watch.unit = progress::Unit::kRecords;
   watch.counters = verification->ordered.SharedCounters();
-  watch.name_at = [list](std::size_t slot) {
-    return list->At(slot)->GetName();
+  watch.name_at = [list, readings = verification->readings](std::size_t slot) {
+    switch (readings->Which(slot)) {
+      case verify::kCodePageReading:
+        return list->At(slot)->GetName();
+      case verify::kOtherReading:
+        return list->At(slot)->GetOtherName();
+      default:
+        return WideString();
+    }
   };
   watch.size_of = [list](std::size_t slot, std::uint64_t* size) {
     const DigestEntry& entry = *list->At(slot);

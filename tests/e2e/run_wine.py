@@ -615,11 +615,33 @@ def cancelled_verification(wine, runner, root):
     shutil.rmtree(folder)
 
 
+def progress_name(wine, runner, root):
+    """A list from elsewhere (UTF-8, no mark) read in code page 932: the
+    task dialog names the reading that opened, as the report does, never
+    the code page's reading of those bytes."""
+    if not private_locale(wine, "ja_JP", "UTF-8"):
+        print("[SKIP] progress name: no ja_JP.UTF-8 locale here")
+        return
+    name = "ディスクイメージ.bin"
+    folder = folder_in(root, "progress-name")
+    with open(os.path.join(folder, name), "wb") as f:
+        f.truncate(4 << 30)  # seconds of hashing, no disk
+    with open(os.path.join(folder, "all.md5"), "wb") as f:
+        f.write(b"0" * 32 + b" *" + name.encode() + b"\n")
+    got = runner.drive(folder, "none", locale="ja_JP.UTF-8", cancel_ms=1500)
+    del runner.transcript[-len(got):]  # the counts are a matter of timing
+    shown = got[3] if len(got) > 4 else ""
+    runner.check("a UTF-8 list in code page 932: the window names what opened",
+                 name in shown and name.encode().decode("cp932", "replace")
+                 not in shown, got)
+    shutil.rmtree(folder)
+
+
 CASES = [nothing_to_verify, creation_and_verification, malformed_list,
          network_names, look_alike_names, long_reports, code_page_932, mixed_locales,
          names_beyond_the_code_page, lists_from_elsewhere, short_names,
          invisible_names, device_names, unbroken_names, readings,
-         case_and_links, killed_creation, cancelled_verification]
+         case_and_links, killed_creation, cancelled_verification, progress_name]
 
 
 if __name__ == "__main__":

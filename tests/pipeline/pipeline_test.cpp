@@ -114,17 +114,21 @@ TEST(PipelineTest, WorkersThatCannotStartLeaveTheWorkToThePass) {
 // the read lets go at last, the worker finds its state still there.
 TEST(PipelineTest, AStopEndsThePassWaitAndNeverWaitsForAStuckWorker) {
   auto release = std::make_shared<std::atomic<bool>>(false);
-  auto entered = std::make_shared<std::atomic<bool>>(false);
+  auto stuck = std::make_shared<std::atomic<std::size_t>>(0);  // 0: none yet
   auto gone = std::make_shared<std::atomic<bool>>(false);
   std::chrono::steady_clock::time_point stopped;
+  const std::thread::id pass = std::this_thread::get_id();
   {
     Pipeline<Result, Context> ahead(
-        20, Threads(2),
+        20, Threads(3),
         [=](std::size_t i, Context& context, Result* result,
             bool ahead_of_pass) {
-          if (i == 1 && ahead_of_pass) {
+          // The pass hashes ahead too while it waits: the first job past
+          // the first that a worker runs is the one that sticks.
+          std::size_t none = 0;
+          if (i > 0 && ahead_of_pass && std::this_thread::get_id() != pass &&
+              stuck->compare_exchange_strong(none, i)) {
             const pipeline::BlockingCall call(context);
-            entered->store(true);
             while (!release->load()) {
               std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
@@ -137,14 +141,18 @@ TEST(PipelineTest, AStopEndsThePassWaitAndNeverWaitsForAStuckWorker) {
         },
         nullptr);
     EXPECT_EQ(ahead.Take(0)->value, ValueOf(0));
-    while (!entered->load()) std::this_thread::yield();
+    while (stuck->load() == 0) std::this_thread::yield();
+    for (std::size_t i = 1; i < stuck->load(); ++i) {
+      EXPECT_EQ(ahead.Take(i)->value, ValueOf(i));
+    }
     std::thread cancel([&] {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
       stopped = std::chrono::steady_clock::now();
       ahead.Stop();
     });
-    EXPECT_EQ(ahead.Take(1), nullptr);
-    EXPECT_EQ(ahead.Take(2), nullptr) << "no job after the stop";
+    EXPECT_EQ(ahead.Take(stuck->load()), nullptr);
+    EXPECT_EQ(ahead.Take(stuck->load() + 1), nullptr)
+        << "no job after the stop";
     cancel.join();
     ahead.End();
     EXPECT_LT(std::chrono::steady_clock::now() - stopped,

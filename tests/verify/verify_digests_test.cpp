@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "progress/progress_texts.h"
+#include "support/fake_clock.h"
 #include "support/run_test.h"
 #include "support/texts.h"
 #include "support/utf.h"
@@ -123,6 +125,30 @@ TEST_F(VerifyDigestsTest, FilesWithoutRecordsAndSubdirectoriesAreQuiet) {
   Verify();
   ASSERT_EQ(desktop_.boxes.size(), 1u);
   EXPECT_EQ(LastBox().text, kNothingToVerifyText);
+}
+
+// The window names the record in hand once its file has opened, as the
+// report names it, and nothing before: a missing file is never named.
+TEST_F(VerifyDigestsTest, TheWindowNamesOnlyWhatHasOpened) {
+  const std::string zeros_md5 = "2c7ab85a893283e98c931e9511add182";  // 16 MiB
+  std::string list;
+  for (int i = 0; i < 6; ++i) {
+    const std::string name = "z" + std::to_string(i) + ".bin";
+    WriteBytes(name, "");
+    std::filesystem::resize_file(PathOf(name), std::uint64_t{16} << 20);
+    list += zeros_md5 + " *" + name + "\n";
+  }
+  WriteBytes("all.md5", list + zeros_md5 + " *missing.bin\n");
+  for (const unsigned workers : {1u, 3u}) {
+    ScriptedDesktop desktop;
+    FakeClock clock;
+    VerifyDigests(desktop, provider_, On(workers, &clock));
+    ASSERT_EQ(desktop.progress.size(), 1u);
+    for (const platform::ProgressView& view : desktop.progress[0].views) {
+      if (view.name.IsEmpty()) continue;
+      EXPECT_EQ(view.name.View(), u"z" + progress::Digits(view.done) + u".bin");
+    }
+  }
 }
 
 TEST_F(VerifyDigestsTest, NoDigestFilesAtAll) {

@@ -169,6 +169,11 @@ bool InputFile::Open(const WideString& name, WorkerContext& context) {
   return true;
 }
 
+bool InputFile::Identity(FileId* identity) const {
+  *identity = identity_;  // from the open's own fstat
+  return true;
+}
+
 bool NamesFile(const WideString& name) {
   struct stat info;
   return ::stat(PathOf(name).c_str(), &info) == 0 && S_ISREG(info.st_mode);

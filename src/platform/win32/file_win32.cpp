@@ -125,13 +125,19 @@ bool InputFile::Open(const WideString& name, WorkerContext& /*context*/) {
     ::SetLastError(ERROR_NOT_SUPPORTED);
     return false;
   }
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(file, &info)) {
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(file, &size)) {
     Close();
     return false;
   }
-  size_at_open_ = std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
-  identity_ = {info.dwVolumeSerialNumber,
+  size_at_open_ = static_cast<std::uint64_t>(size.QuadPart);
+  return true;
+}
+
+bool InputFile::Identity(FileId* identity) const {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(HandleOf(handle_), &info)) return false;
+  *identity = {info.dwVolumeSerialNumber,
                std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
   return true;
 }
