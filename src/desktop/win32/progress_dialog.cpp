@@ -82,8 +82,7 @@ void Refresh(HWND dialog, Shown& shown) {
       CutName(VisibleText(view.name.View(), LineEnds::kEscaped, false));
   // The heading tells the percentage the bar shows.
   SetText(dialog, TDE_MAIN_INSTRUCTION,
-          progress::CountText(view.unit, view.done, view.all) + u"  " +
-              progress::PercentText(view.percent),
+          progress::HeadingText(view.unit, view.done, view.all, view.percent),
           &shown.instruction);
   SetText(dialog, TDE_CONTENT, content, &shown.content);
   ::SendMessageW(dialog, TDM_SET_PROGRESS_BAR_POS,
