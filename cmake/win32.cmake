@@ -16,7 +16,8 @@ add_library(digestbox_desktop OBJECT
   src/desktop/win32/covering_font.cpp
   src/desktop/win32/progress_dialog.cpp
   src/desktop/win32/report_box.cpp
-  src/desktop/win32/report_fit.cpp)
+  src/desktop/win32/report_fit.cpp
+  src/desktop/win32/taskbar_button.cpp)
 # The Windows headers as the backend uses them, on the backend and on
 # whatever includes them (the entry, the Windows suites and driver).
 set(DIGESTBOX_WINDOWS_DEFINITIONS UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
@@ -27,7 +28,7 @@ foreach(target digestbox_platform digestbox_crypto digestbox_desktop)
 endforeach()
 
 set(DIGESTBOX_ENTRY src/app/main_win32.cpp)
-set(DIGESTBOX_SYSTEM_LIBS advapi32 user32 gdi32 shlwapi kernel32)
+set(DIGESTBOX_SYSTEM_LIBS advapi32 user32 gdi32 shlwapi ole32 uuid kernel32)
 set(DIGESTBOX_GUI WIN32)
 
 # Only Windows' own DLLs beside each program: the C++ runtime is linked in.
@@ -67,6 +68,7 @@ set_source_files_properties(
   src/desktop/win32/progress_dialog.cpp
   src/desktop/win32/report_box.cpp
   src/desktop/win32/report_fit.cpp
+  src/desktop/win32/taskbar_button.cpp
   src/progress/progress_texts.cpp
   src/run/box_relay.cpp
   src/run/pass_run.cpp
