@@ -17,7 +17,8 @@ add_library(digestbox_desktop OBJECT
   src/desktop/win32/progress_dialog.cpp
   src/desktop/win32/report_box.cpp
   src/desktop/win32/report_fit.cpp
-  src/desktop/win32/report_keys.cpp)
+  src/desktop/win32/report_keys.cpp
+  src/desktop/win32/taskbar_button.cpp)
 # The Windows headers as the backend uses them, on the backend and on
 # whatever includes them (the entry, the Windows suites and driver).
 set(DIGESTBOX_WINDOWS_DEFINITIONS UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
@@ -28,7 +29,7 @@ foreach(target digestbox_platform digestbox_crypto digestbox_desktop)
 endforeach()
 
 set(DIGESTBOX_ENTRY src/app/main_win32.cpp)
-set(DIGESTBOX_SYSTEM_LIBS advapi32 user32 gdi32 shlwapi kernel32)
+set(DIGESTBOX_SYSTEM_LIBS advapi32 user32 gdi32 shlwapi ole32 uuid kernel32)
 set(DIGESTBOX_GUI WIN32)
 
 # Only Windows' own DLLs beside each program: the C++ runtime is linked in.
@@ -56,3 +57,23 @@ configure_file(res/windows/digestbox.rc.in ${CMAKE_BINARY_DIR}/digestbox.rc @ONL
 set(DIGESTBOX_RESOURCES ${CMAKE_BINARY_DIR}/digestbox.rc)
 set_property(SOURCE ${DIGESTBOX_RESOURCES} APPEND PROPERTY OBJECT_DEPENDS
   ${DIGESTBOX_MANIFEST} ${CMAKE_SOURCE_DIR}/res/windows/digestbox.ico)
+
+# What runs once a run or a few times a second (the listing, the progress
+# window, the boxes) is built for size in a release: the 32-bit program
+# stays under 512 KiB, and no hashing or per-record path is among them.
+set_source_files_properties(
+  src/create/list_files.cpp
+  src/desktop/show_system_error.cpp
+  src/desktop/win32/covering_font.cpp
+  src/desktop/win32/desktop_win32.cpp
+  src/desktop/win32/progress_dialog.cpp
+  src/desktop/win32/report_box.cpp
+  src/desktop/win32/report_fit.cpp
+  src/desktop/win32/taskbar_button.cpp
+  src/progress/progress_texts.cpp
+  src/run/box_relay.cpp
+  src/run/pass_run.cpp
+  src/run/run_feed.cpp
+  src/verify/scan_digest_files.cpp
+  src/verify/verify_report.cpp
+  PROPERTIES COMPILE_OPTIONS $<$<CONFIG:Release>:-Os>)

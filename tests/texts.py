@@ -42,6 +42,10 @@ def escaped(text):
 # Japanese) and the time left.
 PROGRESS_FILES = "%d / %d ファイル"
 PROGRESS_RECORDS = "%d / %d 件"
+# Before the counts: the files of the folder listed so far in creation,
+# and the digest files read of all in verification.
+PROGRESS_LISTED = "%d ファイル"
+PROGRESS_DIGEST_FILES = "%d / %d ダイジェストファイル"
 PROGRESS_PERCENT = "%d%"  # filled in by +, not %
 PROGRESS_SPEED = "%s/秒"
 PROGRESS_LEFT_SECONDS = "残り約%d秒"

@@ -7,15 +7,13 @@
 #include <utility>
 #include <vector>
 
-#include "common/unicode.h"
 #include "create/file_digest.h"
+#include "create/list_files.h"
 #include "desktop/show_system_error.h"
 #include "digest/digest_record.h"
 #include "output/digest_file_batch.h"
 #include "platform/file.h"
-#include "platform/for_each_entry.h"
 #include "platform/last_error.h"
-#include "platform/temporary_file.h"
 #include "progress/progress_texts.h"
 #include "run/opened_readings.h"
 #include "run/ordered_run.h"
@@ -24,51 +22,16 @@
 namespace {
 
 using create::Digest;
+using create::File;
 using create::HashOne;
 using create::HashStaged;
+using create::ListFiles;
 using create::WriteDigestFile;
 
 const char16_t kDoneText[] = u"作成が終了しました。";
 const char16_t kDoneCaption[] = u"ハッシュの作成";
 const char16_t kCancelledBefore[] = u"作成を中止しました。残りの";
 const char16_t kCancelledAfter[] = u"件は作成していません。";
-
-struct File {
-  WideString name;
-  // Hashed in turn, never ahead: what the run may write before its turn (a
-  // digest file, or a link that may lead to one) must be read as a single
-  // pass reads it, and not held open against the writer.
-  bool in_turn = false;
-  bool link = false;
-};
-
-// The files to hash, taken before any digest file is written: a directory
-// kept sorted can yield entries created while it is read, and a.txt,
-// a.txt.md5, a.txt.md5.md5, ... would chain without end. Returns false when
-// the enumeration did not start or broke off before its end.
-bool ListFiles(platform::Desktop& desktop, const WideString& extension,
-               std::vector<File>* files) {
-  const std::u16string suffix = u"." + std::u16string(extension.View());
-  platform::ErrorCode broken = 0;
-  const bool listed_all = platform::ForEachEntry(
-      WideString(u"*.*"),
-      [&](const platform::DirectoryEntry& entry) {
-        // A digest file on its way to its name is nobody's data; one that
-        // a killed run left goes where that is safe.
-        if (platform::IsTemporaryName(entry.name.View())) {
-          platform::RemoveStray(entry.name);
-        } else if (entry.kind == platform::EntryKind::kFile) {
-          files->push_back(
-              {entry.name,
-               entry.link || EndsWithFoldingAscii(entry.name.View(), suffix),
-               entry.link});
-        }
-        return true;
-      },
-      &broken);
-  if (broken != 0) ShowSystemError(desktop, broken);
-  return listed_all;
-}
 
 // The digest files so far, as the pass leaves them.
 struct Written {
@@ -247,24 +210,35 @@ Written Abandon(Creation& c) {
   return written;
 }
 
-}  // namespace
+// What the run's thread hands the desktop's: whether the folder was listed
+// whole, and the creation of the files listed, once it starts.
+struct Handed {
+  std::mutex mutex;
+  bool listed_all = false;
+  std::shared_ptr<Creation> creation;
+};
 
-int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
+// The run: the folder listed, then its files hashed and written in turn.
+void ListAndWrite(platform::Desktop& desktop, CryptProvider& provider,
                   AlgorithmId algorithm, const WideString& extension,
-                  const run::Settings& settings) {
+                  const pipeline::Threads& threads, run::Stage& stage,
+                  Handed& handed) {
   // Shared with the workers, one of which may outlive the run in a read.
   auto listed = std::make_shared<std::vector<File>>();
-  const bool listed_all = ListFiles(desktop, extension, listed.get());
+  const bool listed_all = ListFiles(desktop, extension, stage, listed.get());
+  if (stage.Stopped()) return;
   const std::shared_ptr<const std::vector<File>> files = std::move(listed);
-  const pipeline::Threads threads =
-      settings.threads ? *settings.threads : pipeline::HashThreads();
   // Files are hashed ahead on the workers, but each digest file is written
   // in turn, and the run stops where a single pass stops: none after it.
   const auto creation =
       std::make_shared<Creation>(files, threads, provider, algorithm);
-  const std::size_t count = files->size();
+  {
+    const std::lock_guard<std::mutex> lock(handed.mutex);
+    handed.listed_all = listed_all;
+    handed.creation = creation;
+  }
   run::Watch watch;
-  watch.count = count;
+  watch.count = files->size();
   watch.counters = creation->ordered.SharedCounters();
   watch.name_at = [files, opened = creation->opened](std::size_t i) {
     return opened->Which(i) != 0 ? (*files)[i].name : WideString();
@@ -274,18 +248,46 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
   watch.size_of = [files](std::size_t i, std::uint64_t* size) {
     return run::SizeOfFile((*files)[i].name, size);
   };
+  stage.Hash(std::move(watch), [creation] { creation->ordered.Stop(); });
+  WriteInTurn(*creation, extension);
+}
+
+}  // namespace
+
+int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
+                  AlgorithmId algorithm, const WideString& extension,
+                  const run::Settings& settings) {
+  const pipeline::Threads threads =
+      settings.threads ? *settings.threads : pipeline::HashThreads();
   progress::SteadyClock steady;
   progress::Clock& clock = settings.clock ? *settings.clock : steady;
-  const bool ended = run::RunPass(
-      desktop, clock, threads, WideString(kDoneCaption), watch,
-      [creation, extension] { WriteInTurn(*creation, extension); },
-      [creation] { creation->ordered.Stop(); });
-  const Written written = ended ? creation->so_far.Take() : Abandon(*creation);
+  // Shared with the run's thread, which may outlive the call in a read.
+  const auto stage = std::make_shared<run::Stage>();
+  const auto handed = std::make_shared<Handed>();
+  const bool ended =
+      run::RunPass(desktop, clock, threads, WideString(kDoneCaption), stage,
+                   [stage, handed, threads, &provider, algorithm,
+                    extension](platform::Desktop& shown) {
+                     ListAndWrite(shown, provider, algorithm, extension,
+                                  threads, *stage, *handed);
+                   });
+  std::unique_lock<std::mutex> lock(handed->mutex);
+  const std::shared_ptr<Creation> creation = handed->creation;
+  const bool listed_all = handed->listed_all;
+  lock.unlock();
+  // Cancelled while the folder was listed: nothing written, of the files
+  // listed so far.
+  const std::size_t count =
+      creation != nullptr ? creation->files->size() : stage->listed.load();
+  const Written written = creation == nullptr ? Written()
+                          : ended             ? creation->so_far.Take()
+                                              : Abandon(*creation);
   if (written.failed) {
     ShowSystemError(desktop, written.failure);
     return 0;
   }
-  if (written.count < count || (!ended && written.flushing)) {
+  if (creation == nullptr || written.count < count ||
+      (!ended && written.flushing)) {
     WideString text(kCancelledBefore);
     text.Append(progress::Digits(count - written.count));
     text.Append(kCancelledAfter);

@@ -14,6 +14,8 @@ bool Crew::Start(const ThreadStarter& start, std::function<void()> body,
   }
   std::shared_ptr<Ends> ends = ends_;
   Member member{std::thread(), std::move(in_blocking_call)};
+  // Room first: a thread started is never lost to memory that runs out.
+  members_.reserve(members_.size() + 1);
   std::function<void()> run = [ends, index, body = std::move(body)] {
     body();
     const std::lock_guard<std::mutex> lock(ends->mutex);

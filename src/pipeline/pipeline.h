@@ -60,25 +60,17 @@ class Pipeline {
            const Prepare& prepare = nullptr)
       : shared_(std::make_shared<Shared>(count, threads, std::move(job),
                                          std::move(in_turn))) {
-    Shared& s = *shared_;
     if (prepare) prepare(pass_context_);
-    pass_context_.ReadStops(&s.stop, nullptr);
+    pass_context_.ReadStops(&shared_->stop, nullptr);
     // The pass hashes ahead too while it would wait: one thread fewer.
     const std::size_t wanted = threads.workers > 1 ? threads.workers - 1 : 0;
-    for (std::size_t i = 0; i < wanted && i < count; ++i) {
-      auto worker = std::make_shared<Worker>();
-      if (prepare) prepare(worker->context);
-      worker->context.ReadStops(&s.stop, &s.alone);
-      std::shared_ptr<Shared> shared = shared_;
-      // The thread holds both: a worker left in a read outlives the run.
-      std::function<void()> body = [shared, worker] {
-        State::Work(*shared, *worker);
-      };
-      if (!crew_.Start(threads.start, std::move(body),
-                       std::shared_ptr<const std::atomic<bool>>(
-                           worker, &worker->context.InBlockingCall()))) {
-        break;
-      }
+    // Memory that runs out while the crew starts lets the workers started
+    // go before it is thrown on.
+    try {
+      StartWorkers(std::min(wanted, count), threads, prepare);
+    } catch (...) {
+      End();
+      throw;
     }
   }
   ~Pipeline() { End(); }
@@ -181,6 +173,27 @@ class Pipeline {
   using Worker = typename State::Worker;
   static constexpr std::chrono::milliseconds kPatience = State::kPatience;
   static constexpr std::chrono::milliseconds kRecheck = State::kRecheck;
+
+  // Up to `wanted` workers, each with its own context.
+  void StartWorkers(std::size_t wanted, const Threads& threads,
+                    const Prepare& prepare) {
+    Shared& s = *shared_;
+    for (std::size_t i = 0; i < wanted; ++i) {
+      auto worker = std::make_shared<Worker>();
+      if (prepare) prepare(worker->context);
+      worker->context.ReadStops(&s.stop, &s.alone);
+      std::shared_ptr<Shared> shared = shared_;
+      // The thread holds both: a worker left in a read outlives the run.
+      std::function<void()> body = [shared, worker] {
+        State::Work(*shared, *worker);
+      };
+      if (!crew_.Start(threads.start, std::move(body),
+                       std::shared_ptr<const std::atomic<bool>>(
+                           worker, &worker->context.InBlockingCall()))) {
+        break;
+      }
+    }
+  }
 
   Result* RunHere(std::size_t index) {
     pass_result_ = Result{};

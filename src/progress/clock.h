@@ -8,13 +8,18 @@ namespace progress {
 
 using Duration = std::chrono::milliseconds;
 
-// Set once, by one thread, for others to wait on: the end of a run's pass.
+// Set by one thread for others to wait on: the end of a run's pass, or a
+// box it asks for. Reset only by the thread that waits on it.
 class Latch {
  public:
   void Set() {
     const std::lock_guard<std::mutex> lock(mutex_);
     set_ = true;
     changed_.notify_all();
+  }
+  void Reset() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    set_ = false;
   }
   bool IsSet() {
     const std::lock_guard<std::mutex> lock(mutex_);

@@ -14,11 +14,20 @@ std::u16string Digits(std::uint64_t value) {
 }
 
 std::u16string CountText(Unit unit, std::uint64_t done, std::uint64_t all) {
+  if (unit == Unit::kListed) return Digits(done) + u" ファイル";
   return Digits(done) + u" / " + Digits(all) +
-         (unit == Unit::kFiles ? u" ファイル" : u" 件");
+         (unit == Unit::kFiles     ? u" ファイル"
+          : unit == Unit::kRecords ? u" 件"
+                                   : u" ダイジェストファイル");
 }
 
 std::u16string PercentText(unsigned percent) { return Digits(percent) + u"%"; }
+
+std::u16string HeadingText(Unit unit, std::uint64_t done, std::uint64_t all,
+                           unsigned percent) {
+  if (unit == Unit::kListed) return CountText(unit, done, all);
+  return CountText(unit, done, all) + u"  " + PercentText(percent);
+}
 
 std::u16string OfText(const std::u16string& done, const std::u16string& all) {
   return done + u" / " + all;

@@ -8,13 +8,19 @@
 // library, so that the GTK module builds it too.
 namespace progress {
 
-// What a window counts.
-enum class Unit { kFiles, kRecords };
+// What a window counts: files hashed, records checked, files listed so far
+// (no total yet), or digest files read.
+enum class Unit { kFiles, kRecords, kListed, kDigestFiles };
 
 std::u16string Digits(std::uint64_t value);
-// "3 / 10 ファイル", or "3 / 10 件" for records.
+// "3 / 10 ファイル", "3 / 10 件" for records, "12 ファイル" for files
+// listed so far, "1 / 2 ダイジェストファイル" for digest files read.
 std::u16string CountText(Unit unit, std::uint64_t done, std::uint64_t all);
 std::u16string PercentText(unsigned percent);  // "42%"
+// The counts and the percentage, "3 / 10 ファイル  30%"; files listed so
+// far have no total, nor a percentage: "12 ファイル".
+std::u16string HeadingText(Unit unit, std::uint64_t done, std::uint64_t all,
+                           unsigned percent);
 // "{done} / {all}" of two sizes in the desktop's form.
 std::u16string OfText(const std::u16string& done, const std::u16string& all);
 std::u16string SpeedText(const std::u16string& size);  // "{size}/秒"

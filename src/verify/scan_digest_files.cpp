@@ -27,7 +27,7 @@ constexpr std::uint32_t kPieceSize = 64 * 1024;
 bool ScanOne(platform::Desktop& desktop, const WideString& name,
              AlgorithmId algorithm, DigestParser& parser,
              std::vector<char>& piece, platform::WorkerContext& context,
-             bool* clean) {
+             run::Stage& stage, bool* clean) {
   platform::InputFile file;
   if (!file.Open(name, context)) {
     *clean = false;
@@ -53,10 +53,15 @@ bool ScanOne(platform::Desktop& desktop, const WideString& name,
       break;
     }
     left -= read;
-    if (!feed.Feed(piece.data(), read)) {
+    stage.list_bytes.fetch_add(read);
+    const bool fed = feed.Feed(piece.data(), read);
+    stage.records.store(parser.Mark());
+    if (!fed) {
       well_formed = false;  // the rest is never read
       break;
     }
+    // A cancel ends the reading; the records read so far are counted.
+    if (stage.Stopped()) return false;
   }
   if (!well_formed) {
     *clean = false;
@@ -65,30 +70,62 @@ bool ScanOne(platform::Desktop& desktop, const WideString& name,
   return true;
 }
 
-}  // namespace
-
-bool ScanDigestFiles(platform::Desktop& desktop, const WideString& pattern,
-                     AlgorithmId algorithm, DigestParser& parser) {
-  bool clean = true;
-  std::vector<char> piece(kPieceSize);
-  platform::WorkerContext context;
-  // A broken enumeration ends the scan, so no record is listed twice.
+// The lists of one kind, as the folder names them.
+struct Lists {
+  AlgorithmId algorithm;
+  std::vector<WideString> names;
   platform::ErrorCode broken = 0;
+};
+
+Lists ListOf(const WideString& pattern, AlgorithmId algorithm,
+             run::Stage& stage) {
+  Lists lists{algorithm, {}, 0};
+  // A broken enumeration ends the listing, so no list is read twice.
   platform::ForEachEntry(
       pattern,
       [&](const platform::DirectoryEntry& entry) {
-        return entry.kind == platform::EntryKind::kDirectory ||
-               // Only the entry's own name: on Windows "*.md5" also finds
-               // "x.md5abc" through its short name "X~1.MD5".
-               !EndsWithFoldingAscii(entry.name.View(),
-                                     pattern.View().substr(1)) ||
-               ScanOne(desktop, entry.name, algorithm, parser, piece, context,
-                       &clean);
+        // Only the entry's own name: on Windows "*.md5" also finds
+        // "x.md5abc" through its short name "X~1.MD5".
+        if (entry.kind != platform::EntryKind::kDirectory &&
+            EndsWithFoldingAscii(entry.name.View(), pattern.View().substr(1))) {
+          std::uint64_t size = 0;
+          if (platform::SizeByName(entry.name, &size)) {
+            stage.list_bytes_all.fetch_add(size);
+          }
+          lists.names.push_back(entry.name);
+        }
+        return !stage.Stopped();
       },
-      &broken);
-  if (broken != 0) {
-    clean = false;
-    ShowSystemError(desktop, broken);
+      &lists.broken);
+  stage.lists.fetch_add(lists.names.size());
+  return lists;
+}
+
+}  // namespace
+
+bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
+                     run::Stage& stage) {
+  bool clean = true;
+  std::vector<char> piece(kPieceSize);
+  platform::WorkerContext context;
+  // Both kinds are listed first, so that the window has their count.
+  Lists kinds[] = {ListOf(WideString(u"*.md5"), CALG_MD5, stage),
+                   ListOf(WideString(u"*.sha1"), CALG_SHA1, stage)};
+  for (const Lists& lists : kinds) {
+    bool read_all = true;
+    for (const WideString& name : lists.names) {
+      if (stage.Stopped()) return clean;
+      read_all = ScanOne(desktop, name, lists.algorithm, parser, piece, context,
+                         stage, &clean);
+      if (!read_all) break;
+      stage.listed.fetch_add(1);
+    }
+    if (stage.Stopped()) return clean;
+    // Where a list could not be read, the kind's listing had ended there.
+    if (read_all && lists.broken != 0) {
+      clean = false;
+      ShowSystemError(desktop, lists.broken);
+    }
   }
   return clean;
 }

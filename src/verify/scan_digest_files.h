@@ -1,13 +1,13 @@
 #pragma once
 
-#include "common/algorithm_id.h"
-#include "common/wide_string.h"
 #include "desktop/desktop.h"
 #include "digest/digest_parser.h"
+#include "run/stage.h"
 
-// Parses every file of the current directory that matches `pattern` into
-// the parser's list, as records of `algorithm`. A malformed file is shown by
-// name and the scan goes on; an unreadable one is shown and ends the scan.
-// Returns false where any box was shown.
-bool ScanDigestFiles(platform::Desktop& desktop, const WideString& pattern,
-                     AlgorithmId algorithm, DigestParser& parser);
+// Parses every *.md5 file of the current directory, then every *.sha1 one,
+// into the parser's list, as records of their algorithm, telling `stage`
+// how far it is; a stop of the stage ends the reading between pieces. A
+// malformed file is shown by name and the scan goes on; an unreadable one
+// is shown and ends its kind's scan. Returns false where any box was shown.
+bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
+                     run::Stage& stage);

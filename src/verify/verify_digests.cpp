@@ -3,9 +3,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <utility>
 
-#include "desktop/show_system_error.h"
 #include "digest/digest_list.h"
 #include "digest/digest_parser.h"
 #include "platform/file.h"
@@ -16,11 +16,14 @@
 #include "run/pass_run.h"
 #include "verify/check_record.h"
 #include "verify/scan_digest_files.h"
+#include "verify/verify_report.h"
 
 namespace {
 
 using verify::Check;
 using verify::Outcome;
+using verify::Reported;
+using verify::ShowReport;
 
 const char16_t kNothingToVerify[] =
     u"ダイジェストファイル(*.md5/"
@@ -34,25 +37,12 @@ const char16_t kMismatch[] = u"ハッシュ値が一致しません。";
 const char16_t kUnreadable[] =
     u"ファイルが見つからないか、読み込みに失敗しました。";
 const char16_t kLineEnd[] = u"\r\n";
-const char16_t kFailedCaption[] = u"検証に失敗しました。";
-const char16_t kSucceededCaption[] = u"検証に成功しました。";
 const char16_t kProgressTitle[] = u"ハッシュの検証";
-const char16_t kCancelledBefore[] = u"検証を中止しました。残りの";
-const char16_t kCancelledAfter[] = u"件は検証していません。";
 
 // " - ", the longest result and the line end.
 constexpr std::size_t kLongestLineRest =
     sizeof(kSeparator) / sizeof(char16_t) - 1 +
     sizeof(kUnreadable) / sizeof(char16_t) - 1 + 2;
-
-// The report so far, as the pass leaves it.
-struct Reported {
-  WideString text;
-  std::size_t checked = 0;  // records reported, in list order
-  bool failed = false;
-  bool hash_failed = false;  // no report: the error alone is shown
-  platform::ErrorCode error = 0;
-};
 
 // One verification: the list's records, checked ahead and reported in
 // order, shared with the pass's thread and the workers, which may outlive
@@ -116,33 +106,37 @@ void ReportInTurn(Verification& v) {
   v.ordered.End();
 }
 
-}  // namespace
+// What the run's thread hands the desktop's: whether the lists read clean,
+// and the verification of their records, once it starts.
+struct Handed {
+  std::mutex mutex;
+  bool listed_clean = true;
+  std::shared_ptr<Verification> verification;
+};
 
-int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
-                  const run::Settings& settings) {
-  // Shared with the workers and the progress window, which may outlive the
-  // run in a read.
+// The run: the lists read, then their records checked.
+void ReadAndCheck(platform::Desktop& desktop, CryptProvider& provider,
+                  const pipeline::Threads& threads, run::Stage& stage,
+                  Handed& handed) {
+  stage.ReadLists();
   const auto shared_list = std::make_shared<DigestList>();
   DigestParser parser(*shared_list);
   // A list that could not be read or parsed whole is a failure already.
-  bool listed_clean =
-      ScanDigestFiles(desktop, WideString(u"*.md5"), CALG_MD5, parser);
-  listed_clean =
-      ScanDigestFiles(desktop, WideString(u"*.sha1"), CALG_SHA1, parser) &&
-      listed_clean;
-  const std::size_t count = shared_list->Count();
-  if (count == 0) {
-    desktop.ShowMessageBox(WideString(kNothingToVerify), WideString::Absent(),
-                           MB_ICONERROR);
-    return 0;
+  const bool listed_clean = ScanDigestFiles(desktop, parser, stage);
+  {
+    const std::lock_guard<std::mutex> lock(handed.mutex);
+    handed.listed_clean = listed_clean;
   }
-  const pipeline::Threads threads =
-      settings.threads ? *settings.threads : pipeline::HashThreads();
+  if (stage.Stopped() || shared_list->Count() == 0) return;
   const std::shared_ptr<const DigestList> list = shared_list;
   const auto verification =
       std::make_shared<Verification>(list, threads, provider);
+  {
+    const std::lock_guard<std::mutex> lock(handed.mutex);
+    handed.verification = verification;
+  }
   run::Watch watch;
-  watch.count = count;
+  watch.count = list->Count();
   watch.unit = progress::Unit::kRecords;
   watch.counters = verification->ordered.SharedCounters();
   watch.name_at = [list, readings = verification->readings](std::size_t slot) {
@@ -161,38 +155,40 @@ int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
            (!entry.GetOtherName().IsAbsent() &&
             run::SizeOfFile(entry.GetOtherName(), size));
   };
+  stage.Hash(std::move(watch),
+             [verification] { verification->ordered.Stop(); });
+  ReportInTurn(*verification);
+}
+
+}  // namespace
+
+int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
+                  const run::Settings& settings) {
+  const pipeline::Threads threads =
+      settings.threads ? *settings.threads : pipeline::HashThreads();
   progress::SteadyClock steady;
   progress::Clock& clock = settings.clock ? *settings.clock : steady;
-  run::RunPass(
-      desktop, clock, threads, WideString(kProgressTitle), watch,
-      [verification] { ReportInTurn(*verification); },
-      [verification] { verification->ordered.Stop(); });
-  Reported reported = verification->so_far.Take();
-  if (reported.hash_failed) {
-    // No report: what was gathered so far is dropped with the run.
-    ShowSystemError(desktop, reported.error);
+  // Shared with the run's thread, which may outlive the call in a read.
+  const auto stage = std::make_shared<run::Stage>();
+  const auto handed = std::make_shared<Handed>();
+  run::RunPass(desktop, clock, threads, WideString(kProgressTitle), stage,
+               [stage, handed, threads, &provider](platform::Desktop& shown) {
+                 ReadAndCheck(shown, provider, threads, *stage, *handed);
+               });
+  std::unique_lock<std::mutex> lock(handed->mutex);
+  const std::shared_ptr<Verification> verification = handed->verification;
+  const bool listed_clean = handed->listed_clean;
+  lock.unlock();
+  // Cancelled while the lists were read: no line, and the records read so
+  // far are the ones not checked.
+  const bool unread = verification == nullptr && stage->Stopped();
+  if (verification == nullptr && !unread) {
+    desktop.ShowMessageBox(WideString(kNothingToVerify), WideString::Absent(),
+                           MB_ICONERROR);
     return 0;
   }
-  WideString& report = reported.text;
-  bool failed = reported.failed;
-  // A cancelled run never reads as a success; it warns where nothing
-  // before the cancel failed.
-  const bool cancelled = reported.checked < count;
-  if (cancelled) {
-    report.Append(kCancelledBefore);
-    report.Append(progress::Digits(count - reported.checked));
-    report.Append(kCancelledAfter);
-    report.Append(kLineEnd);
-  }
-  if (report.IsEmpty()) return 0;
-  const WideString caption(failed || cancelled ? kFailedCaption
-                                               : kSucceededCaption);
-  report.Append(kLineEnd);
-  report.Append(caption);
-  const std::uint32_t icon = failed || (cancelled && !listed_clean)
-                                 ? MB_ICONERROR
-                             : cancelled ? MB_ICONWARNING
-                                         : MB_ICONINFORMATION;
-  desktop.ShowMessageBox(report, caption, icon);
+  ShowReport(desktop, unread ? Reported() : verification->so_far.Take(),
+             unread ? stage->records.load() : verification->list->Count(),
+             unread, listed_clean);
   return 0;
 }

@@ -217,9 +217,10 @@ def cancelled_at_terminal(run):
     shutil.rmtree(folder)
 
 
-def _cancel_at_terminal(command, folder, timeout=30):
-    """Ctrl+C once the progress line shows: (seconds from it to the box,
-    the box, the pid). The box is answered; the process may not end yet."""
+def _cancel_at_terminal(command, folder, timeout=30, mark="件"):
+    """Ctrl+C once the progress line shows `mark`: (seconds from it to the
+    box, the box, the pid). The box is answered; the process may not end
+    yet."""
     pid, fd = pty.fork()
     if pid == 0:
         os.chdir(folder)
@@ -232,7 +233,7 @@ def _cancel_at_terminal(command, folder, timeout=30):
             output += os.read(fd, 1 << 16)
         except OSError:
             break
-        if cancelled is None and "件".encode() in output:
+        if cancelled is None and mark.encode() in output:
             os.write(fd, b"\x03")
             cancelled = time.perf_counter()
         if cancelled is not None and output.endswith(b"[Enter] "):
@@ -275,6 +276,34 @@ def cancelled_while_a_read_hangs(run):
                          waited is not None and waited < 1 and box == expected
                          and os.waitstatus_to_exitcode(status) == 0, box)
         shutil.rmtree(folder)
+
+
+def cancelled_while_a_list_hangs(run):
+    """A digest file whose READ is never answered (FUSE): the line counts
+    the digest files read, and Ctrl+C ends the reading within a second with
+    a report of no line, none of its records read."""
+    folder = tempfile.mkdtemp(prefix="hang-", dir="/dev/shm")
+    server, why = stuck_fuse.mount(os.path.join(folder, "mnt"))
+    if server is None:
+        print("[SKIP] a list that hangs: %s" % why)
+        shutil.rmtree(folder)
+        return
+    os.symlink(os.path.join("mnt", stuck_fuse.NAME.decode()),
+               os.path.join(folder, "stuck.md5"))
+    waited, box, (pid, fd) = _cancel_at_terminal(
+        run.command, folder, mark=texts.PROGRESS_DIGEST_FILES % (0, 1))
+    if waited is None:
+        os.kill(pid, signal.SIGKILL)
+    stuck_fuse.unmount(os.path.join(folder, "mnt"), server)
+    _, status = os.waitpid(pid, 0)
+    os.close(fd)
+    expected = "\n[警告] %s\n%s\n\n%s\n" % (FAILED_CAPTION, texts.CANCELLED % 0,
+                                            FAILED_CAPTION)
+    run.checks.check("a list whose read hangs: counted at the terminal, Ctrl+C, "
+                     "a report of no line within a second (%s s)" % waited,
+                     waited is not None and waited < 1 and box == expected
+                     and os.waitstatus_to_exitcode(status) == 0, box)
+    shutil.rmtree(folder)
 
 
 def _columns(text):
@@ -365,6 +394,7 @@ def main():
         # valgrind.
         cases = CASES + ([] if "--valgrind" in sys.argv else
                          killed_runs.CASES + [cancelled_while_a_read_hangs,
+                                              cancelled_while_a_list_hangs,
                                               progress_line])
         for case in cases:
             case(run)

@@ -34,8 +34,8 @@ SUPPORTED_OS = {
     "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # 8.1
     "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  # 10 and 11
 }
-SYSTEM_DLLS = {"ADVAPI32.DLL", "GDI32.DLL", "KERNEL32.DLL", "SHLWAPI.DLL", "USER32.DLL",
-               "MSVCRT.DLL"}
+SYSTEM_DLLS = {"ADVAPI32.DLL", "GDI32.DLL", "KERNEL32.DLL", "OLE32.DLL", "SHLWAPI.DLL",
+               "USER32.DLL", "MSVCRT.DLL"}
 
 
 def project_version():

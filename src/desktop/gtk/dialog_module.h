@@ -11,7 +11,7 @@ typedef int (*DialogsInit)();
 typedef int (*DialogsShow)(const char* title, const char* text, unsigned style);
 
 // A progress window's numbers, as the program's ProgressView holds them
-// (unit 0 counts files, 1 records; a zero *_known has nothing to tell); the
+// (unit: progress::Unit's value; a zero *_known has nothing to tell); the
 // module puts them into words. The name is UTF-8, already made visible.
 struct DialogsProgressView {
   int unit;

@@ -44,11 +44,13 @@ gboolean Refresh(gpointer data) {
     gtk_dialog_response(GTK_DIALOG(progress->dialog), GTK_RESPONSE_ACCEPT);
     return G_SOURCE_REMOVE;
   }
-  const progress::Unit unit =
-      view.unit == 1 ? progress::Unit::kRecords : progress::Unit::kFiles;
-  const std::string percent = Utf8(progress::PercentText(view.percent));
+  const auto unit = static_cast<progress::Unit>(view.unit);
+  // Files listed so far have no total: the bar tells no share.
+  const std::string percent = unit == progress::Unit::kListed
+                                  ? std::string()
+                                  : Utf8(progress::PercentText(view.percent));
   const std::string heading =
-      Utf8(progress::CountText(unit, view.done, view.all)) + "  " + percent;
+      Utf8(progress::HeadingText(unit, view.done, view.all, view.percent));
   g_object_set(progress->dialog, "text", heading.c_str(), nullptr);
   GtkProgressBar* bar = GTK_PROGRESS_BAR(progress->bar);
   gtk_progress_bar_set_fraction(bar, view.percent / 100.0);

@@ -65,18 +65,10 @@ extern "C" int UpdateProgress(void* data, DialogsProgressView* out) {
   if (!bridge.feed.Update(&view)) return 0;
   bridge.name =
       EncodeUtf8(VisibleText(view.name.View(), LineEnds::kEscaped, true));
-  *out = {view.unit == progress::Unit::kRecords ? 1 : 0,
-          view.done,
-          view.all,
-          view.bytes_known ? 1 : 0,
-          view.bytes_done,
-          view.bytes_all,
-          view.speed_known ? 1 : 0,
-          view.speed,
-          view.left_known ? 1 : 0,
-          view.seconds_left,
-          view.percent,
-          bridge.name.c_str()};
+  *out = {static_cast<int>(view.unit), view.done,       view.all,
+          view.bytes_known ? 1 : 0,    view.bytes_done, view.bytes_all,
+          view.speed_known ? 1 : 0,    view.speed,      view.left_known ? 1 : 0,
+          view.seconds_left,           view.percent,    bridge.name.c_str()};
   return 1;
 }
 

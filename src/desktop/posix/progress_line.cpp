@@ -71,8 +71,8 @@ std::u16string FormatProgressLine(const WideString& title,
   enum Part { kTitle, kCounts, kSizes, kSpeed, kLeft, kName, kParts };
   std::u16string parts[kParts];
   parts[kTitle] = VisibleCaption(title);
-  parts[kCounts] = progress::CountText(view.unit, view.done, view.all) + u"  " +
-                   progress::PercentText(view.percent);
+  parts[kCounts] =
+      progress::HeadingText(view.unit, view.done, view.all, view.percent);
   if (view.bytes_known) {
     parts[kSizes] = progress::OfText(progress::DecimalSize(view.bytes_done),
                                      progress::DecimalSize(view.bytes_all));

@@ -5,6 +5,8 @@
 
 #include "common/unicode.h"
 #include "common/visible_text.h"
+#include "desktop/win32/message_font.h"
+#include "desktop/win32/taskbar_button.h"
 #include "desktop/win32/win32_desktop.h"
 #include "platform/win32/windows_include.h"
 #include "progress/progress_texts.h"
@@ -19,27 +21,58 @@ namespace {
 using TaskDialogIndirectCall = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*,
                                                 int*, BOOL*);
 
-// Names longer than this lose their middle: the dialog keeps its width.
-constexpr std::size_t kNameRoom = 60;
 constexpr int kBarRange = 100;
+// The content's margins, both sides, in dialog units.
+constexpr int kContentMargins = 24;
 
 struct Shown {
   ProgressFeed* feed = nullptr;
+  TaskbarButton* taskbar = nullptr;
   bool ended = false;       // the run ended the dialog, not the user
   HWND previous = nullptr;  // the window that had the focus before
+  MessageFont font;         // as the content is drawn
+  int name_width = 0;       // pixels a name may take on its line
   std::u16string instruction;
   std::u16string content;
 };
 
-std::u16string CutName(std::u16string name) {
-  if (name.size() <= kNameRoom) return name;
-  const std::size_t half = (kNameRoom - 1) / 2;
-  std::size_t head = half;
-  std::size_t tail = name.size() - half;
+// `keep` units of the name, its middle cut out.
+std::u16string Cut(const std::u16string& name, std::size_t keep) {
+  std::size_t head = keep / 2;
+  std::size_t tail = name.size() - (keep - keep / 2);
   // Never between the halves of a surrogate pair.
-  if (IsLowSurrogate(name[head])) --head;
-  if (IsLowSurrogate(name[tail])) ++tail;
+  if (head > 0 && IsLowSurrogate(name[head])) --head;
+  if (tail < name.size() && IsLowSurrogate(name[tail])) ++tail;
   return name.substr(0, head) + u"\u2026" + name.substr(tail);
+}
+
+// The name on one line of the dialog's width, its middle cut out where it
+// is wider: the dialog never grows, and Cancel never moves.
+std::u16string FitName(HWND dialog, const Shown& shown, std::u16string name) {
+  HDC dc = ::GetDC(dialog);
+  HGDIOBJ old = ::SelectObject(dc, shown.font.Get());
+  const auto fits = [&](const std::u16string& text) {
+    SIZE size = {};
+    ::GetTextExtentPoint32W(dc, reinterpret_cast<const wchar_t*>(text.c_str()),
+                            static_cast<int>(text.size()), &size);
+    return size.cx <= shown.name_width;
+  };
+  if (!fits(name)) {
+    std::size_t low = 0;
+    std::size_t high = name.size() - 1;
+    while (low < high) {
+      const std::size_t keep = (low + high + 1) / 2;
+      if (fits(Cut(name, keep))) {
+        low = keep;
+      } else {
+        high = keep - 1;
+      }
+    }
+    name = Cut(name, low);
+  }
+  ::SelectObject(dc, old);
+  ::ReleaseDC(dialog, dc);
+  return name;
 }
 
 // A size as Explorer shows it.
@@ -77,17 +110,20 @@ void Refresh(HWND dialog, Shown& shown) {
   }
   if (view.speed_known) add(progress::SpeedText(Size(view.speed)));
   if (view.left_known) add(progress::LeftText(view.seconds_left));
-  const std::u16string content =
-      details + u"\r\n" +
-      CutName(VisibleText(view.name.View(), LineEnds::kEscaped, false));
+  // Two lines always, never an empty one, so that the dialog keeps its
+  // size.
+  std::u16string name = FitName(
+      dialog, shown, VisibleText(view.name.View(), LineEnds::kEscaped, false));
+  const std::u16string content = (details.empty() ? u" " : details) + u"\r\n" +
+                                 (name.empty() ? u" " : name);
   // The heading tells the percentage the bar shows.
   SetText(dialog, TDE_MAIN_INSTRUCTION,
-          progress::CountText(view.unit, view.done, view.all) + u"  " +
-              progress::PercentText(view.percent),
+          progress::HeadingText(view.unit, view.done, view.all, view.percent),
           &shown.instruction);
   SetText(dialog, TDE_CONTENT, content, &shown.content);
   ::SendMessageW(dialog, TDM_SET_PROGRESS_BAR_POS,
                  static_cast<WPARAM>(view.percent), 0);
+  shown.taskbar->Show(dialog, view.percent);
 }
 
 // Gives the focus back to the window that had it, once the dialog shows:
@@ -113,12 +149,20 @@ HRESULT CALLBACK OnEvent(HWND dialog, UINT event, WPARAM, LPARAM,
       }
       ::SendMessageW(dialog, TDM_SET_PROGRESS_BAR_RANGE, 0,
                      MAKELPARAM(0, kBarRange));
+      {
+        RECT client = {};
+        ::GetClientRect(dialog, &client);
+        RECT margins = {0, 0, kContentMargins, 0};
+        ::MapDialogRect(dialog, &margins);
+        shown.name_width = Width(client) - margins.right;
+      }
       Refresh(dialog, shown);
       break;
     case TDN_TIMER:  // about five times a second
       if (!shown.ended) Refresh(dialog, shown);
       break;
     case TDN_BUTTON_CLICKED:  // Cancel, Escape or the close button
+      shown.taskbar->Clear(dialog);
       if (!shown.ended) shown.feed->Cancel();
       break;
     default:
@@ -129,7 +173,8 @@ HRESULT CALLBACK OnEvent(HWND dialog, UINT event, WPARAM, LPARAM,
 
 }  // namespace
 
-void Win32Desktop::ShowProgress(const WideString& title, ProgressFeed& feed) {
+void ShowProgressDialog(const WideString& title, ProgressFeed& feed,
+                        TaskbarButton& taskbar) {
   // Looked up, not imported: a program whose manifest is ignored gets the
   // comctl32 5 of System32, which has no task dialog, and runs on without
   // the window.
@@ -141,6 +186,7 @@ void Win32Desktop::ShowProgress(const WideString& title, ProgressFeed& feed) {
                 ::GetProcAddress(controls, "TaskDialogIndirect")));
   Shown shown;
   shown.feed = &feed;
+  shown.taskbar = &taskbar;
   shown.previous = ::GetForegroundWindow();
   const WideString caption(
       VisibleText(title.View(), LineEnds::kEscaped, false));
@@ -159,6 +205,11 @@ void Win32Desktop::ShowProgress(const WideString& title, ProgressFeed& feed) {
   config.cxWidth = 260;
   if (show != nullptr) show(&config, nullptr, nullptr, nullptr);
   if (controls != nullptr) ::FreeLibrary(controls);
+}
+
+void Win32Desktop::ShowProgress(const WideString& title, ProgressFeed& feed) {
+  ShellTaskbar taskbar;
+  ShowProgressDialog(title, feed, taskbar);
 }
 
 }  // namespace win32

@@ -1,0 +1,45 @@
+#include "run/box_relay.h"
+
+#include <utility>
+
+namespace run {
+
+int BoxRelay::ShowMessageBox(const WideString& text, const WideString& caption,
+                             std::uint32_t style) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (closed_) return IDOK;
+  asked_ = Box{text, caption, style};
+  answer_.reset();
+  wake_.Set();
+  answered_.wait(lock, [this] { return answer_.has_value() || closed_; });
+  asked_.reset();
+  return answer_.value_or(IDOK);
+}
+
+bool BoxRelay::Asked() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return asked_.has_value() && !answer_.has_value();
+}
+
+void BoxRelay::Answer(platform::Desktop& desktop) {
+  Box box;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!asked_.has_value() || answer_.has_value()) return;
+    box = *asked_;
+    // The run waits for the answer: nothing sets it again before.
+    wake_.Reset();
+  }
+  const int answer = desktop.ShowMessageBox(box.text, box.caption, box.style);
+  const std::lock_guard<std::mutex> lock(mutex_);
+  answer_ = answer;
+  answered_.notify_all();
+}
+
+void BoxRelay::Close() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  closed_ = true;
+  answered_.notify_all();
+}
+
+}  // namespace run

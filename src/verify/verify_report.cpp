@@ -1,0 +1,47 @@
+#include "verify/verify_report.h"
+
+#include "desktop/show_system_error.h"
+#include "progress/progress_texts.h"
+
+namespace verify {
+namespace {
+
+const char16_t kLineEnd[] = u"\r\n";
+const char16_t kFailedCaption[] = u"検証に失敗しました。";
+const char16_t kSucceededCaption[] = u"検証に成功しました。";
+const char16_t kCancelledBefore[] = u"検証を中止しました。残りの";
+const char16_t kCancelledAfter[] = u"件は検証していません。";
+
+}  // namespace
+
+void ShowReport(platform::Desktop& desktop, Reported reported,
+                std::size_t count, bool unread, bool listed_clean) {
+  if (reported.hash_failed) {
+    // No report: what was gathered so far is dropped with the run.
+    ShowSystemError(desktop, reported.error);
+    return;
+  }
+  WideString& report = reported.text;
+  bool failed = reported.failed;
+  // A cancelled run never reads as a success; it warns where nothing
+  // before the cancel failed.
+  const bool cancelled = unread || reported.checked < count;
+  if (cancelled) {
+    report.Append(kCancelledBefore);
+    report.Append(progress::Digits(count - reported.checked));
+    report.Append(kCancelledAfter);
+    report.Append(kLineEnd);
+  }
+  if (report.IsEmpty()) return;
+  const WideString caption(failed || cancelled ? kFailedCaption
+                                               : kSucceededCaption);
+  report.Append(kLineEnd);
+  report.Append(caption);
+  const std::uint32_t icon = failed || (cancelled && !listed_clean)
+                                 ? MB_ICONERROR
+                             : cancelled ? MB_ICONWARNING
+                                         : MB_ICONINFORMATION;
+  desktop.ShowMessageBox(report, caption, icon);
+}
+
+}  // namespace verify

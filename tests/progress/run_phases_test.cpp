@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "progress/progress_texts.h"
+#include "progress/recent_rate.h"
+#include "run/pass_run.h"
+#include "support/fake_clock.h"
+#include "support/run_test.h"
+#include "support/texts.h"
+#include "support/utf.h"
+
+namespace {
+
+constexpr char16_t kCancelledHead[] = u"検証を中止しました。残りの";
+constexpr char16_t kCancelledTail[] = u"件は検証していません。\r\n";
+
+using ListReadingTest = RunTest;
+
+// The rate follows the last ten seconds: a run that speeds up or slows
+// down is told so within them, and a stuck read is seen as still.
+TEST(ProgressTextTest, TheRateIsRecent) {
+  progress::RecentRate rate;
+  double per_second = 0;
+  EXPECT_FALSE(rate.PerSecond(&per_second));
+  std::uint64_t amount = 0;
+  int t = 0;
+  const auto run = [&](int seconds, std::uint64_t per) {
+    for (int i = 0; i < seconds * 4; ++i) {
+      t += 250;
+      amount += per / 4;
+      rate.Add(progress::Duration(t), amount);
+    }
+  };
+  run(30, 1000);
+  ASSERT_TRUE(rate.PerSecond(&per_second));
+  EXPECT_DOUBLE_EQ(per_second, 1000);
+  run(10, 8000);  // faster: over the whole run it would read 2750
+  ASSERT_TRUE(rate.PerSecond(&per_second));
+  EXPECT_NEAR(per_second, 8000, 200);
+  run(12, 400);  // slower again
+  ASSERT_TRUE(rate.PerSecond(&per_second));
+  EXPECT_NEAR(per_second, 400, 40);
+  EXPECT_EQ(rate.Still(progress::Duration(t)).count(), 0);
+  run(6, 0);  // stuck
+  EXPECT_EQ(rate.Still(progress::Duration(t)).count(), 6000);
+}
+
+// A run as RunPass sees it, driven by the fake clock's time: `pass` runs on
+// its own thread with the stage and the desktop it may show boxes on.
+class PassTest : public ::testing::Test {
+ protected:
+  void Run(const std::function<void(platform::Desktop&)>& pass) {
+    run::RunPass(desktop_, clock_, pipeline::Threads(2), WideString(u"t"),
+                 stage_, pass);
+  }
+  // Hashing `count` items, `per_second` of them done as the time moves on,
+  // until `end` ms from the run's start, when all are done.
+  void Hash(std::size_t count, std::size_t per_second, int end) {
+    const auto start = static_cast<std::size_t>(clock_.Now().count());
+    const auto counters = std::make_shared<run::Counters>();
+    run::Watch watch;
+    watch.count = count;
+    watch.counters = counters;
+    watch.name_at = [](std::size_t) { return WideString(u"n"); };
+    stage_->Hash(std::move(watch), [] {});
+    for (;;) {
+      const auto now = static_cast<std::size_t>(clock_.Now().count()) - start;
+      counters->files_done.store(std::min(count, now * per_second / 1000));
+      if (now >= static_cast<std::size_t>(end)) return;
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+  }
+
+  FakeClock clock_;
+  ScriptedDesktop desktop_;
+  std::shared_ptr<run::Stage> stage_ = std::make_shared<run::Stage>();
+};
+
+// At 2 s a window shows only where the estimate leaves a second or more;
+// once shown it stays a second, though the run ends sooner.
+TEST_F(PassTest, NoWindowFlashes) {
+  Run([&](platform::Desktop&) { Hash(100, 40, 2500); });
+  EXPECT_TRUE(desktop_.progress.empty());  // 0.5 s left at 2 s
+  stage_ = std::make_shared<run::Stage>();
+  Run([&](platform::Desktop&) { Hash(200, 40, 2100); });
+  ASSERT_EQ(desktop_.progress.size(), 1u);
+  EXPECT_GE(desktop_.progress[0].views.size(), 4u);  // 2 s to 3 s
+  EXPECT_FALSE(desktop_.progress[0].cancelled);
+}
+
+// The count starts with the run: the folder's files counted as listed. A
+// box the run shows closes the window first, and 2 s pass again after it.
+TEST_F(PassTest, ABoxClosesTheWindowAndTheQuietTimeStartsAgain) {
+  std::vector<progress::Duration> opened;
+  progress::Duration box_at{0};
+  std::atomic<std::size_t> windows{0};
+  desktop_.CancelProgressWhen([&] {
+    if (desktop_.progress.back().views.empty()) {
+      opened.push_back(clock_.Now());
+      windows.store(desktop_.progress.size());
+    }
+    return false;
+  });
+  desktop_.WhileShown([&] { box_at = clock_.Now(); });
+  const auto wait_for = [&](std::size_t shown) {
+    while (windows.load() < shown) {
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+  };
+  Run([&](platform::Desktop& shown) {
+    stage_->listed.store(5);
+    wait_for(1);
+    shown.ShowMessageBox(WideString(u"x"), WideString(u"c"), MB_ICONERROR);
+    wait_for(2);
+  });
+  ASSERT_EQ(desktop_.progress.size(), 2u);
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  EXPECT_EQ(desktop_.boxes[0].text, u"x");
+  const platform::ProgressView& first = desktop_.progress[0].views.at(0);
+  EXPECT_EQ(first.unit, progress::Unit::kListed);
+  EXPECT_EQ(progress::HeadingText(first.unit, first.done, first.all, 0),
+            u"5 ファイル");
+  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_EQ(opened[0].count(), 2000);
+  EXPECT_GE(box_at, opened[0]);
+  EXPECT_EQ((opened[1] - box_at).count(), 2000);
+}
+
+// A cancel while the lists are read ends the reading: the report has no
+// line, and its records read so far are the ones not checked.
+TEST_F(ListReadingTest, ACancelWhileListsAreReadReportsNoLine) {
+  std::string list;
+  for (int i = 0; i < 200000; ++i) list += std::string(32, '0') + " *n\n";
+  WriteBytes("big.md5", list);
+  WriteBytes("small.sha1", std::string(40, '0') + " *n\n");
+  bool reading = false;
+  desktop_.CancelProgressWhen([&] {
+    const auto& views = desktop_.progress.back().views;
+    reading =
+        !views.empty() && views.back().unit == progress::Unit::kDigestFiles;
+    return reading;
+  });
+  FakeClock clock;
+  VerifyDigests(desktop_, provider_, On(2, &clock));
+  ASSERT_TRUE(reading);
+  const platform::ProgressView& view = desktop_.progress[0].views.back();
+  EXPECT_EQ(view.all, 2u);
+  EXPECT_EQ(view.bytes_all, list.size() + 44);
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  const std::u16string& report = LastText();
+  ASSERT_EQ(report.find(kCancelledHead), 0u);
+  const std::size_t unread = std::stoul(U8(report.substr(13)));
+  EXPECT_LE(unread, 200000u);
+  EXPECT_EQ(report, kCancelledHead + progress::Digits(unread) + kCancelledTail +
+                        u"\r\n" + kFailedCaptionText);
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+// The task dialog as a suite can see it: a fake taskbar button (Wine's
+// ITaskbarList3 drops the progress) that reads the dialog's bar, heading
+// and size at each update.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "desktop/win32/taskbar_button.h"
+#include "support/temp_dir.h"
+
+#include <commctrl.h>
+#include <windows.h>
+
+namespace {
+
+// Eight updates, each further on, the name far wider than the dialog on
+// every other one.
+class StepFeed : public platform::ProgressFeed {
+ public:
+  bool Update(platform::ProgressView* view) override {
+    if (step_ == 8) return false;
+    *view = platform::ProgressView();
+    view->unit = progress::Unit::kRecords;
+    view->done = step_;
+    view->all = 8;
+    view->percent = step_ * 12;
+    view->name = WideString(std::u16string(step_ % 2 == 0 ? 400 : 5, u'名'));
+    ++step_;
+    return true;
+  }
+  void Wait(std::uint32_t) override {}
+  void Cancel() override { cancelled = true; }
+  bool cancelled = false;
+
+ private:
+  unsigned step_ = 0;
+};
+
+struct Seen {
+  unsigned percent = 0;
+  LRESULT bar = -1;
+  std::wstring texts;
+  RECT rect = {};
+};
+
+BOOL CALLBACK ReadChild(HWND child, LPARAM data) {
+  Seen& seen = *reinterpret_cast<Seen*>(data);
+  wchar_t name[64] = {};
+  ::GetClassNameW(child, name, 64);
+  if (std::wstring(name) == PROGRESS_CLASSW) {
+    seen.bar = ::SendMessageW(child, PBM_GETPOS, 0, 0);
+  }
+  wchar_t text[512] = {};
+  ::GetWindowTextW(child, text, 512);
+  seen.texts += std::wstring(text) + L"\n";
+  return TRUE;
+}
+
+class FakeTaskbar : public platform::win32::TaskbarButton {
+ public:
+  void Show(HWND window, unsigned percent) override {
+    Seen seen;
+    seen.percent = percent;
+    ::GetWindowRect(window, &seen.rect);
+    ::EnumChildWindows(window, ReadChild, reinterpret_cast<LPARAM>(&seen));
+    shown.push_back(seen);
+  }
+  void Clear(HWND) override { ++cleared; }
+  std::vector<Seen> shown;
+  int cleared = 0;
+};
+
+// comctl32 6, which has the task dialog, as the program's manifest asks.
+constexpr char kManifest[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"
+    "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" "
+    "manifestVersion=\"1.0\"><dependency><dependentAssembly>"
+    "<assemblyIdentity type=\"win32\" "
+    "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" "
+    "processorArchitecture=\"*\" publicKeyToken=\"6595b64144ccf1df\" "
+    "language=\"*\"/></dependentAssembly></dependency></assembly>";
+
+// The heading tells the bar's share, the button shows it too, and the
+// dialog keeps its size whatever the name.
+TEST(ProgressDialogTest, BarHeadingAndButtonAgreeAndTheSizeStays) {
+  TempDirectory dir;
+  WriteBytes("v6.manifest", kManifest);
+  wchar_t path[MAX_PATH] = {};
+  ::GetFullPathNameW(L"v6.manifest", MAX_PATH, path, nullptr);
+  ACTCTXW context = {};
+  context.cbSize = sizeof context;
+  context.lpSource = path;
+  const HANDLE controls = ::CreateActCtxW(&context);
+  ULONG_PTR cookie = 0;
+  ASSERT_NE(controls, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(::ActivateActCtx(controls, &cookie));
+  StepFeed feed;
+  FakeTaskbar taskbar;
+  platform::win32::ShowProgressDialog(WideString(u"t"), feed, taskbar);
+  ::DeactivateActCtx(0, cookie);
+  ::ReleaseActCtx(controls);
+  if (taskbar.shown.empty()) GTEST_SKIP() << "no task dialog here";
+  EXPECT_FALSE(feed.cancelled);
+  EXPECT_EQ(taskbar.cleared, 1);
+  ASSERT_EQ(taskbar.shown.size(), 8u);
+  for (std::size_t i = 0; i < taskbar.shown.size(); ++i) {
+    const Seen& seen = taskbar.shown[i];
+    EXPECT_EQ(seen.percent, i * 12);
+    EXPECT_EQ(seen.bar, static_cast<LRESULT>(seen.percent)) << i;
+    EXPECT_NE(seen.texts.find(L"件  " + std::to_wstring(seen.percent) + L"%"),
+              std::wstring::npos)
+        << i;
+    // Laid out at the first; the same from then on.
+    const RECT& first = taskbar.shown[1].rect;
+    if (i > 1) {
+      EXPECT_TRUE(::EqualRect(&seen.rect, &first)) << i;
+    }
+  }
+}
+
+}  // namespace
