@@ -12,7 +12,6 @@
 #include "desktop/show_system_error.h"
 #include "digest/digest_record.h"
 #include "output/digest_file_batch.h"
-#include "platform/file.h"
 #include "platform/last_error.h"
 #include "progress/progress_texts.h"
 #include "run/opened_readings.h"
@@ -243,8 +242,7 @@ void ListAndWrite(platform::Desktop& desktop, CryptProvider& provider,
   watch.name_at = [files, opened = creation->opened](std::size_t i) {
     return opened->Which(i) != 0 ? (*files)[i].name : WideString();
   };
-  // Files hashed in turn too: their sizes are read without an open, which
-  // could make the pass's writing of a digest file fail.
+  // Sizes without an open, which could make a digest file's writing fail.
   watch.size_of = [files](std::size_t i, std::uint64_t* size) {
     return run::SizeOfFile((*files)[i].name, size);
   };
