@@ -25,7 +25,9 @@ bool DigestFileBatch::Stage(const WideString& name, std::string_view data) {
   // staged for it, or for a name that may be the same file, in place.
   if (Holds(name) && !Commit()) return false;
   auto file = std::make_unique<ReplacementFile>();
-  if (!Create(*file, name) || !file->Write(data)) {
+  if (!Create(*file, name)) return false;
+  if (file->InPlace()) return WriteInPlace(*file, data);
+  if (!file->Write(data)) {
     file->Discard();
     return false;
   }
@@ -35,6 +37,15 @@ bool DigestFileBatch::Stage(const WideString& name, std::string_view data) {
   if (staged_.back().file->Lingers() || staged_.size() >= capacity_) {
     return Commit();
   }
+  return true;
+}
+
+// A file written in place goes after every file staged before it, as one
+// pass would write them; where one of those fails, it is not written.
+bool DigestFileBatch::WriteInPlace(ReplacementFile& file,
+                                   std::string_view data) {
+  if (!Commit() || !file.WriteInPlace(data)) return false;
+  ++committed_;
   return true;
 }
 
@@ -71,7 +82,8 @@ bool DigestFileBatch::Commit() {
   }
   for (std::size_t i = 0; ok && i < staged_.size(); ++i) {
     ReplacementFile& file = *staged_[i].file;
-    ok = (!each || file.Flush()) && file.Commit(facts_, &next_name_);
+    ok = (!each || file.Flush()) &&
+         file.Commit(facts_, &next_name_, staged_[i].data);
     if (ok) ++committed_;
     if (ok && renamed_.IsEmpty()) renamed_ = file.Name();
   }

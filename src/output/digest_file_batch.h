@@ -17,7 +17,10 @@ namespace output {
 // batches: the temporary files of a batch are written, their data reaches
 // the disk with one flush, and only then are they put in place in the order
 // they were staged. Whatever stops the machine, each name holds its old
-// file or the whole new one, never a name whose data was not yet on disk.
+// file or the whole new one, never a name whose data was not yet on disk;
+// except a file written in place (ReplacementFile::InPlace), which is
+// written and flushed in its turn, after the files staged before it are
+// put in place, and which a crash while it is written may leave partial.
 // Threads: one thread at a time.
 class DigestFileBatch {
  public:
@@ -33,10 +36,11 @@ class DigestFileBatch {
 
   // Writes `data` for `name` to a temporary file, put in place by a later
   // Commit (or by this call, when the batch is full, or at once where the
-  // temporary file has a name a kill would leave). False with the platform's
-  // code when the name cannot take it, or when a commit this call made
-  // failed: nothing of this file is left, and the files staged before it
-  // wait for Commit.
+  // temporary file has a name a kill would leave); or, where the file there
+  // is to be written in place, commits what was staged and writes it. False
+  // with the platform's code when the name cannot take it, or when a commit
+  // this call made failed: nothing of this file is left, and the files staged
+  // before it wait for Commit.
   bool Stage(const WideString& name, std::string_view data);
   // How many files a batch holds before it commits by itself.
   std::size_t Capacity() const { return capacity_; }
@@ -62,6 +66,7 @@ class DigestFileBatch {
 
  private:
   bool Create(ReplacementFile& file, const WideString& name);
+  bool WriteInPlace(ReplacementFile& file, std::string_view data);
 
   const std::size_t capacity_;
   struct Pending {
