@@ -1,8 +1,155 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/last_error.h"
+#include "platform/posix/path_and_descriptor.h"
 #include "platform/temporary_file.h"
 
 namespace platform {
+namespace {
 
-// Not yet written: the new file takes the folder's defaults.
-bool TemporaryFile::TakeFrom(const WideString&) { return true; }
+using posix::CloseKeepingError;
+using posix::PathOf;
+
+// What users set that the new file takes: the ACL and the user.*
+// attributes. security.* and trusted.* are the system's to set.
+bool Carried(const char* name) {
+  return std::strncmp(name, "user.", 5) == 0 ||
+         std::strcmp(name, "system.posix_acl_access") == 0;
+}
+
+// A list or a value read whole: its size asked first, and asked again
+// where it grew meanwhile.
+template <typename Read>
+bool ReadWhole(std::vector<char>* into, Read read) {
+  for (int tries = 0; tries < 3; ++tries) {
+    const ssize_t size = read(nullptr, 0);
+    if (size <= 0) {
+      into->clear();
+      return size == 0;
+    }
+    into->resize(static_cast<std::size_t>(size));
+    const ssize_t got = read(into->data(), into->size());
+    if (got >= 0) {
+      into->resize(static_cast<std::size_t>(got));
+      return true;
+    }
+    if (errno != ERANGE) return false;
+  }
+  return false;
+}
+
+bool CopyAttributes(int from, int to) {
+  std::vector<char> names;
+  if (!ReadWhole(&names, [&](char* list, std::size_t size) {
+        return ::flistxattr(from, list, size);
+      })) {
+    return errno == ENOTSUP;  // a file system without them: none to carry
+  }
+  std::vector<char> value;
+  for (std::size_t at = 0; at < names.size();
+       at += std::strlen(&names[at]) + 1) {
+    const char* name = &names[at];
+    if (!Carried(name)) continue;
+    if (!ReadWhole(&value, [&](char* data, std::size_t size) {
+          return ::fgetxattr(from, name, data, size);
+        })) {
+      if (errno == ENODATA) continue;  // removed meanwhile
+      return false;
+    }
+    if (::fsetxattr(to, name, value.data(), value.size(), 0) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Owner and group first, since fchown clears set-id bits, then the mode.
+// Where the owner cannot be given back, the group and mode are still
+// carried, and the refusal is the answer.
+bool GiveBack(int to, const struct stat& old) {
+  const uid_t owner =
+      old.st_uid == ::geteuid() ? static_cast<uid_t>(-1) : old.st_uid;
+  bool ok = ::fchown(to, owner, old.st_gid) == 0;
+  int error = errno;
+  if (!ok && owner != static_cast<uid_t>(-1)) {
+    ::fchown(to, static_cast<uid_t>(-1), old.st_gid);
+  }
+  // Set-id bits mean nothing on a digest file; a sticky one is kept.
+  if (::fchmod(to, old.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO | S_ISVTX)) !=
+          0 &&
+      ok) {
+    ok = false;
+    error = errno;
+  }
+  errno = error;
+  return ok;
+}
+
+}  // namespace
+
+// Devices, FIFOs and sockets are never opened: opening some has effects of
+// their own. Another user's file is written in place where this process
+// could not give it back (root can); the other cases that call for it (a
+// group this process cannot set, a folder refusing new files, a sticky
+// folder refusing the rename) show as refusals on the way, at no cost to
+// the common case.
+bool CanReplace(const WideString& name, bool* in_place) {
+  *in_place = false;
+  const std::string path = PathOf(name);
+  struct stat info;
+  if (::fstatat(AT_FDCWD, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT;
+  }
+  if (S_ISLNK(info.st_mode)) return true;
+  if (S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    errno = static_cast<int>(kErrorNotSupported);
+    return false;
+  }
+  std::intptr_t fd = ::open(
+      path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+  if (fd < 0) return errno == ELOOP || errno == ENOENT;  // changed meanwhile
+  struct stat opened;
+  const bool regular =
+      ::fstat(static_cast<int>(fd), &opened) == 0 && S_ISREG(opened.st_mode);
+  CloseKeepingError(&fd);
+  if (!regular) {
+    errno = static_cast<int>(kErrorNotSupported);
+    return false;
+  }
+  const uid_t self = ::geteuid();
+  *in_place = opened.st_uid != self && self != 0 && opened.st_nlink == 1;
+  return true;
+}
+
+// Read through one descriptor on the old name, so that every attribute is
+// the one file's; a symbolic link there is replaced, not copied from.
+bool TemporaryFile::TakeFrom(const WideString& /*name*/) {
+  const int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
+  std::intptr_t old = ::open(target_.c_str(), O_RDONLY | flags);
+  if (old < 0 && errno == EACCES)
+    old = ::open(target_.c_str(), O_WRONLY | flags);
+  if (old < 0) return errno == ENOENT || errno == ELOOP;
+  struct stat info;
+  const int from = static_cast<int>(old);
+  const int to = static_cast<int>(handle_);
+  bool ok = ::fstat(from, &info) == 0;
+  if (ok && S_ISREG(info.st_mode)) {
+    ok = CopyAttributes(from, to) && GiveBack(to, info);
+  }
+  CloseKeepingError(&old);
+  return ok;
+}
 
 }  // namespace platform
