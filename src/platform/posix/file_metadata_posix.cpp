@@ -96,11 +96,12 @@ bool GiveBack(int to, const struct stat& old) {
 }  // namespace
 
 // Devices, FIFOs and sockets are never opened: opening some has effects of
-// their own. Another user's file is written in place where this process
-// could not give it back (root can); the other cases that call for it (a
-// group this process cannot set, a folder refusing new files, a sticky
-// folder refusing the rename) show as refusals on the way, at no cost to
-// the common case.
+// their own. Write permission is asked, not opened for: the file is opened
+// again anyway, to carry what is set on it or to be written in place.
+// Another user's file is written in place where this process could not
+// give it back (root can); the other cases that call for it (a group this
+// process cannot set, a folder refusing new files, a sticky folder refusing
+// the rename) show as refusals on the way, at no cost to the common case.
 bool CanReplace(const WideString& name, bool* in_place) {
   *in_place = false;
   const std::string path = PathOf(name);
@@ -117,39 +118,48 @@ bool CanReplace(const WideString& name, bool* in_place) {
     errno = static_cast<int>(kErrorNotSupported);
     return false;
   }
-  std::intptr_t fd = ::open(
-      path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
-  if (fd < 0) return errno == ELOOP || errno == ENOENT;  // changed meanwhile
-  struct stat opened;
-  const bool regular =
-      ::fstat(static_cast<int>(fd), &opened) == 0 && S_ISREG(opened.st_mode);
-  CloseKeepingError(&fd);
-  if (!regular) {
-    errno = static_cast<int>(kErrorNotSupported);
-    return false;
+  if (::faccessat(AT_FDCWD, path.c_str(), W_OK,
+                  AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT;  // gone meanwhile
   }
   const uid_t self = ::geteuid();
-  *in_place = opened.st_uid != self && self != 0 && opened.st_nlink == 1;
+  *in_place = info.st_uid != self && self != 0 && info.st_nlink == 1;
   return true;
 }
+
+namespace {
+
+// The old file's descriptor, closed however TakeFrom ends (a failed
+// allocation throws).
+class OldFile {
+ public:
+  explicit OldFile(const std::string& path) {
+    const int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
+    fd_ = ::open(path.c_str(), O_RDONLY | flags);
+    if (fd_ < 0 && errno == EACCES)
+      fd_ = ::open(path.c_str(), O_WRONLY | flags);
+  }
+  ~OldFile() { CloseKeepingError(&fd_); }
+  OldFile(const OldFile&) = delete;
+  OldFile& operator=(const OldFile&) = delete;
+  int fd() const { return static_cast<int>(fd_); }
+
+ private:
+  std::intptr_t fd_ = -1;
+};
+
+}  // namespace
 
 // Read through one descriptor on the old name, so that every attribute is
 // the one file's; a symbolic link there is replaced, not copied from.
 bool TemporaryFile::TakeFrom(const WideString& /*name*/) {
-  const int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
-  std::intptr_t old = ::open(target_.c_str(), O_RDONLY | flags);
-  if (old < 0 && errno == EACCES)
-    old = ::open(target_.c_str(), O_WRONLY | flags);
-  if (old < 0) return errno == ENOENT || errno == ELOOP;
+  const OldFile old(target_);
+  if (old.fd() < 0) return errno == ENOENT || errno == ELOOP;
   struct stat info;
-  const int from = static_cast<int>(old);
   const int to = static_cast<int>(handle_);
-  bool ok = ::fstat(from, &info) == 0;
-  if (ok && S_ISREG(info.st_mode)) {
-    ok = CopyAttributes(from, to) && GiveBack(to, info);
-  }
-  CloseKeepingError(&old);
-  return ok;
+  if (::fstat(old.fd(), &info) != 0) return false;
+  return !S_ISREG(info.st_mode) ||
+         (CopyAttributes(old.fd(), to) && GiveBack(to, info));
 }
 
 }  // namespace platform
