@@ -6,6 +6,18 @@
 #include "platform/last_error.h"
 
 namespace output {
+namespace {
+
+// FNV-1a over the name with ASCII letters folded, as Holds matches names.
+std::size_t FoldedHash(std::u16string_view name) {
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (const char16_t c : name) {
+    hash = (hash ^ static_cast<std::uint64_t>(FoldAscii(c))) * 1099511628211ULL;
+  }
+  return static_cast<std::size_t>(hash);
+}
+
+}  // namespace
 
 DigestFileBatch::DigestFileBatch()
     : capacity_(std::min(kMostStaged, platform::TemporaryFilesAtOnce())) {}
@@ -32,6 +44,7 @@ bool DigestFileBatch::Stage(const WideString& name, std::string_view data) {
     return false;
   }
   staged_.push_back({std::move(file), std::string(data)});
+  by_name_.emplace(FoldedHash(name.View()), staged_.size() - 1);
   // A named temporary file waits for no other: a kill would leave a batch
   // of them.
   if (staged_.back().file->Lingers() || staged_.size() >= capacity_) {
@@ -50,8 +63,9 @@ bool DigestFileBatch::WriteInPlace(ReplacementFile& file,
 }
 
 bool DigestFileBatch::Holds(const WideString& name) const {
-  for (const Pending& pending : staged_) {
-    const std::u16string_view staged = pending.file->Name().View();
+  const auto [first, last] = by_name_.equal_range(FoldedHash(name.View()));
+  for (auto at = first; at != last; ++at) {
+    const std::u16string_view staged = staged_[at->second].file->Name().View();
     if (staged.size() == name.Length() &&
         EndsWithFoldingAscii(staged, name.View())) {
       return true;
@@ -62,13 +76,17 @@ bool DigestFileBatch::Holds(const WideString& name) const {
 
 bool DigestFileBatch::Staged(const WideString& name,
                              std::string_view* data) const {
-  for (auto pending = staged_.rbegin(); pending != staged_.rend(); ++pending) {
-    if (pending->file->Name() == name) {
-      *data = pending->data;
-      return true;
+  const auto [first, last] = by_name_.equal_range(FoldedHash(name.View()));
+  std::size_t found = staged_.size();
+  for (auto at = first; at != last; ++at) {
+    if (staged_[at->second].file->Name() == name &&
+        (found == staged_.size() || at->second > found)) {
+      found = at->second;
     }
   }
-  return false;
+  if (found == staged_.size()) return false;
+  *data = staged_[found].data;
+  return true;
 }
 
 bool DigestFileBatch::Commit() {
@@ -89,7 +107,7 @@ bool DigestFileBatch::Commit() {
   }
   // What was not put in place is dropped; the first failure's code stays.
   const platform::PreserveLastError keep;
-  staged_.clear();
+  Drop();
   return ok;
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "common/wide_string.h"
@@ -56,7 +57,10 @@ class DigestFileBatch {
   bool Commit();
   // Drops what was staged and not committed: those names keep what they
   // held.
-  void Drop() { staged_.clear(); }
+  void Drop() {
+    staged_.clear();
+    by_name_.clear();
+  }
   // Files staged and not yet committed; files put in place so far, in all.
   std::size_t Size() const { return staged_.size(); }
   std::size_t Committed() const { return committed_; }
@@ -75,6 +79,10 @@ class DigestFileBatch {
   };
 
   std::vector<Pending> staged_;
+  // Each staged file's place in staged_, by a hash of its name with ASCII
+  // letters folded: the pass asks for every file it reads, and a scan of a
+  // full batch each time would cost more than the writing.
+  std::unordered_multimap<std::size_t, std::size_t> by_name_;
   platform::TemporaryFacts facts_;
   std::uint32_t next_name_ = 0;
   std::size_t committed_ = 0;
