@@ -34,12 +34,11 @@ def _folder(root, name, uid, gid, mode):
 def _old(folder, uid, gid, mode):
     """data.txt and its old digest file, both uid:gid with `mode`."""
     for name, data in (("data.txt", b"data\n"), ("data.txt.md5", OLD)):
-        path = os.path.join(folder, name)
-        with open(path, "wb") as f:
+        with open(os.path.join(folder, name), "wb") as f:
             f.write(data)
-        os.chown(path, uid, gid)
-        os.chmod(path, mode)
-    return os.path.join(folder, "data.txt.md5")
+        os.chown(f.name, uid, gid)
+        os.chmod(f.name, mode)
+    return f.name
 
 
 def _create(run, folder, user=None):
@@ -96,21 +95,15 @@ def shared(run, mounted, alice, bob, team):
                      box == DONE and data == RECORD and now == kept and
                      same == inode and _no_strays(sticky), (box, kept, now))
     linked = _folder(mounted, "linked", 0, 0, 0o1777)
-    _old(linked, bob, bob, 0o644)
-    victim = os.path.join(mounted, "victim")
-    with open(victim, "wb") as f:
-        f.write(OLD)
-    os.remove(os.path.join(linked, "data.txt.md5"))
-    os.symlink(victim, os.path.join(linked, "data.txt.md5"))
-    os.lchown(os.path.join(linked, "data.txt.md5"), bob, bob)
+    link, victim = _old(linked, bob, bob, 0o644), os.path.join(mounted, "victim")
+    os.rename(link, victim)
+    os.symlink(victim, link)
+    os.lchown(link, bob, bob)
     box = _create(run, linked, ALICE)
-    with open(victim, "rb") as f:
-        untouched = f.read() == OLD
     run.checks.check("sticky folder: bob's link is neither replaced nor "
                      "written through: Operation not permitted",
-                     "Operation not permitted" in box and untouched and
-                     os.path.islink(os.path.join(linked, "data.txt.md5")) and
-                     _no_strays(linked), box)
+                     "Operation not permitted" in box and os.path.islink(link) and
+                     _held(victim)[0][0] == OLD and _no_strays(linked), box)
     folder = _folder(mounted, "team", 0, team, 0o2775)
     path = _old(folder, bob, team, 0o664)
     (_, *kept), inode = _held(path)
