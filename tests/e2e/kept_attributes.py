@@ -104,6 +104,14 @@ def shared(run, mounted, alice, bob, team):
                      "written through: Operation not permitted",
                      "Operation not permitted" in box and os.path.islink(link) and
                      _held(victim)[0][0] == OLD and _no_strays(linked), box)
+    foreign = _folder(mounted, "foreign", bob, bob, 0o755)
+    path = _old(foreign, bob, 4343, 0o640)  # a group bob is not in
+    (_, *kept), inode = _held(path)
+    box = _create(run, foreign, BOB)
+    (data, *now), same = _held(path)
+    run.checks.check("bob's own file of a group he cannot give: written in "
+                     "place, the group kept", box == DONE and data == RECORD and
+                     now == kept and same == inode, (box, kept, now))
     folder = _folder(mounted, "team", 0, team, 0o2775)
     path = _old(folder, bob, team, 0o664)
     (_, *kept), inode = _held(path)
