@@ -79,6 +79,14 @@ def as_root(run, mounted):
                      "the file replaced whole",
                      box == DONE and data == RECORD and now == kept and
                      len(kept[3]) == 2 and new_inode != inode, (box, kept, now))
+    folder = _folder(mounted, "inherit", 0, 0, 0o755)
+    path = _old(folder, 0, 0, 0o600)
+    subprocess.run(["setfacl", "-d", "-m", "u:4444:rw", folder], check=True)
+    (_, *kept), _ = _held(path)
+    box = _create(run, folder)
+    run.checks.check("a folder's default ACL is not put on a digest file "
+                     "that had none", box == DONE and
+                     list(_held(path)[0][1:]) == kept, (kept, _held(path)))
 
 
 def shared(run, mounted, alice, bob, team):

@@ -18,11 +18,12 @@ namespace {
 using posix::CloseKeepingError;
 using posix::PathOf;
 
+constexpr const char* kAcl = "system.posix_acl_access";
+
 // What users set that the new file takes: the ACL and the user.*
 // attributes. security.* and trusted.* are the system's to set.
 bool Carried(const char* name) {
-  return std::strncmp(name, "user.", 5) == 0 ||
-         std::strcmp(name, "system.posix_acl_access") == 0;
+  return std::strncmp(name, "user.", 5) == 0 || std::strcmp(name, kAcl) == 0;
 }
 
 // A list or a value read whole: its size asked first, and asked again
@@ -46,6 +47,8 @@ bool ReadWhole(std::vector<char>* into, Read read) {
   return false;
 }
 
+// A folder's default ACL is put on every new file made there: the new file
+// loses it where the old one had none.
 bool CopyAttributes(int from, int to) {
   std::vector<char> names;
   if (!ReadWhole(&names, [&](char* list, std::size_t size) {
@@ -54,10 +57,12 @@ bool CopyAttributes(int from, int to) {
     return errno == ENOTSUP;  // a file system without them: none to carry
   }
   std::vector<char> value;
+  bool acl = false;
   for (std::size_t at = 0; at < names.size();
        at += std::strlen(&names[at]) + 1) {
     const char* name = &names[at];
     if (!Carried(name)) continue;
+    acl = acl || std::strcmp(name, kAcl) == 0;
     if (!ReadWhole(&value, [&](char* data, std::size_t size) {
           return ::fgetxattr(from, name, data, size);
         })) {
@@ -68,7 +73,8 @@ bool CopyAttributes(int from, int to) {
       return false;
     }
   }
-  return true;
+  return acl || ::fgetxattr(to, kAcl, nullptr, 0) < 0 ||
+         ::fremovexattr(to, kAcl) == 0;
 }
 
 // Owner and group first, since fchown clears set-id bits, then the mode.
