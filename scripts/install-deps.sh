@@ -18,7 +18,8 @@ test_packages=("${run_packages[@]}" libgtest-dev libgmock-dev googletest
   caja caja-actions desktop-file-utils
   mutter python3-gi
   build-essential dpkg-dev pkgconf
-  pyflakes3 unicode-data osslsigncode hashdeep strace diffoscope-minimal linux-perf)
+  pyflakes3 unicode-data osslsigncode hashdeep strace diffoscope-minimal linux-perf
+  acl attr)
 
 case "${1:-run}" in
   run) wanted=("${run_packages[@]}") ;;

@@ -6,6 +6,18 @@
 #include "platform/last_error.h"
 
 namespace output {
+namespace {
+
+// FNV-1a over the name with ASCII letters folded, as Holds matches names.
+std::size_t FoldedHash(std::u16string_view name) {
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (const char16_t c : name) {
+    hash = (hash ^ static_cast<std::uint64_t>(FoldAscii(c))) * 1099511628211ULL;
+  }
+  return static_cast<std::size_t>(hash);
+}
+
+}  // namespace
 
 DigestFileBatch::DigestFileBatch()
     : capacity_(std::min(kMostStaged, platform::TemporaryFilesAtOnce())) {}
@@ -25,11 +37,14 @@ bool DigestFileBatch::Stage(const WideString& name, std::string_view data) {
   // staged for it, or for a name that may be the same file, in place.
   if (Holds(name) && !Commit()) return false;
   auto file = std::make_unique<ReplacementFile>();
-  if (!Create(*file, name) || !file->Write(data)) {
+  if (!Create(*file, name)) return false;
+  if (file->InPlace()) return WriteInPlace(*file, data);
+  if (!file->Write(data)) {
     file->Discard();
     return false;
   }
   staged_.push_back({std::move(file), std::string(data)});
+  by_name_.emplace(FoldedHash(name.View()), staged_.size() - 1);
   // A named temporary file waits for no other: a kill would leave a batch
   // of them.
   if (staged_.back().file->Lingers() || staged_.size() >= capacity_) {
@@ -38,9 +53,19 @@ bool DigestFileBatch::Stage(const WideString& name, std::string_view data) {
   return true;
 }
 
+// A file written in place goes after every file staged before it, as one
+// pass would write them; where one of those fails, it is not written.
+bool DigestFileBatch::WriteInPlace(ReplacementFile& file,
+                                   std::string_view data) {
+  if (!Commit() || !file.WriteInPlace(data)) return false;
+  ++committed_;
+  return true;
+}
+
 bool DigestFileBatch::Holds(const WideString& name) const {
-  for (const Pending& pending : staged_) {
-    const std::u16string_view staged = pending.file->Name().View();
+  const auto [first, last] = by_name_.equal_range(FoldedHash(name.View()));
+  for (auto at = first; at != last; ++at) {
+    const std::u16string_view staged = staged_[at->second].file->Name().View();
     if (staged.size() == name.Length() &&
         EndsWithFoldingAscii(staged, name.View())) {
       return true;
@@ -51,13 +76,17 @@ bool DigestFileBatch::Holds(const WideString& name) const {
 
 bool DigestFileBatch::Staged(const WideString& name,
                              std::string_view* data) const {
-  for (auto pending = staged_.rbegin(); pending != staged_.rend(); ++pending) {
-    if (pending->file->Name() == name) {
-      *data = pending->data;
-      return true;
+  const auto [first, last] = by_name_.equal_range(FoldedHash(name.View()));
+  std::size_t found = staged_.size();
+  for (auto at = first; at != last; ++at) {
+    if (staged_[at->second].file->Name() == name &&
+        (found == staged_.size() || at->second > found)) {
+      found = at->second;
     }
   }
-  return false;
+  if (found == staged_.size()) return false;
+  *data = staged_[found].data;
+  return true;
 }
 
 bool DigestFileBatch::Commit() {
@@ -71,13 +100,14 @@ bool DigestFileBatch::Commit() {
   }
   for (std::size_t i = 0; ok && i < staged_.size(); ++i) {
     ReplacementFile& file = *staged_[i].file;
-    ok = (!each || file.Flush()) && file.Commit(facts_, &next_name_);
+    ok = (!each || file.Flush()) &&
+         file.Commit(facts_, &next_name_, staged_[i].data);
     if (ok) ++committed_;
     if (ok && renamed_.IsEmpty()) renamed_ = file.Name();
   }
   // What was not put in place is dropped; the first failure's code stays.
   const platform::PreserveLastError keep;
-  staged_.clear();
+  Drop();
   return ok;
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "common/wide_string.h"
@@ -17,7 +18,10 @@ namespace output {
 // batches: the temporary files of a batch are written, their data reaches
 // the disk with one flush, and only then are they put in place in the order
 // they were staged. Whatever stops the machine, each name holds its old
-// file or the whole new one, never a name whose data was not yet on disk.
+// file or the whole new one, never a name whose data was not yet on disk;
+// except a file written in place (ReplacementFile::InPlace), which is
+// written and flushed in its turn, after the files staged before it are
+// put in place, and which a crash while it is written may leave partial.
 // Threads: one thread at a time.
 class DigestFileBatch {
  public:
@@ -33,10 +37,11 @@ class DigestFileBatch {
 
   // Writes `data` for `name` to a temporary file, put in place by a later
   // Commit (or by this call, when the batch is full, or at once where the
-  // temporary file has a name a kill would leave). False with the platform's
-  // code when the name cannot take it, or when a commit this call made
-  // failed: nothing of this file is left, and the files staged before it
-  // wait for Commit.
+  // temporary file has a name a kill would leave); or, where the file there
+  // is to be written in place, commits what was staged and writes it. False
+  // with the platform's code when the name cannot take it, or when a commit
+  // this call made failed: nothing of this file is left, and the files staged
+  // before it wait for Commit.
   bool Stage(const WideString& name, std::string_view data);
   // How many files a batch holds before it commits by itself.
   std::size_t Capacity() const { return capacity_; }
@@ -52,7 +57,10 @@ class DigestFileBatch {
   bool Commit();
   // Drops what was staged and not committed: those names keep what they
   // held.
-  void Drop() { staged_.clear(); }
+  void Drop() {
+    staged_.clear();
+    by_name_.clear();
+  }
   // Files staged and not yet committed; files put in place so far, in all.
   std::size_t Size() const { return staged_.size(); }
   std::size_t Committed() const { return committed_; }
@@ -62,6 +70,7 @@ class DigestFileBatch {
 
  private:
   bool Create(ReplacementFile& file, const WideString& name);
+  bool WriteInPlace(ReplacementFile& file, std::string_view data);
 
   const std::size_t capacity_;
   struct Pending {
@@ -70,6 +79,10 @@ class DigestFileBatch {
   };
 
   std::vector<Pending> staged_;
+  // Each staged file's place in staged_, by a hash of its name with ASCII
+  // letters folded: the pass asks for every file it reads, and a scan of a
+  // full batch each time would cost more than the writing.
+  std::unordered_multimap<std::size_t, std::size_t> by_name_;
   platform::TemporaryFacts facts_;
   std::uint32_t next_name_ = 0;
   std::size_t committed_ = 0;

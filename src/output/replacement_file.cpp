@@ -29,12 +29,31 @@ bool ReplacementFile::Create(const WideString& name,
   name_ = name;
   bool in_place = false;
   if (!platform::CanReplace(name, &in_place)) return false;
-  if (file_.CreateUnnamed(name, facts)) return true;
-  if (platform::GetLastErrorCode() != platform::kErrorNotSupported) {
-    return false;
+  if (in_place) return in_place_ = in_place_file_.Open(name);
+  bool made = file_.CreateUnnamed(name, facts);
+  if (!made && platform::GetLastErrorCode() == platform::kErrorNotSupported) {
+    made = FirstFreeName(next, [&](std::uint32_t n) {
+      return file_.CreateNamed(name, n, facts);
+    });
   }
-  return FirstFreeName(
-      next, [&](std::uint32_t n) { return file_.CreateNamed(name, n, facts); });
+  if (made && file_.TakeFrom(name)) return true;
+  return InPlaceInstead(made);
+}
+
+// After making the temporary, or carrying onto it, failed: where that was
+// refused and a file at the name opens for writing, it is written there.
+// Where only carrying was refused and the file cannot be written in place
+// (a link), the temporary goes on with what could be carried.
+bool ReplacementFile::InPlaceInstead(bool made) {
+  const platform::ErrorCode code = platform::GetLastErrorCode();
+  if (platform::IsRefused(code) && in_place_file_.Open(name_)) {
+    file_.Remove();
+    return in_place_ = true;
+  }
+  platform::SetLastErrorCode(code);
+  if (made && platform::IsRefused(code)) return true;
+  file_.Remove();
+  return false;
 }
 
 bool ReplacementFile::Write(std::string_view data) {
@@ -46,18 +65,33 @@ bool ReplacementFile::Write(std::string_view data) {
   return false;
 }
 
+// Flushed at once: such files are rare, and "done" means on the disk.
+bool ReplacementFile::WriteInPlace(std::string_view data) {
+  const bool ok = in_place_file_.WriteWhole(
+                      data.data(), static_cast<std::uint32_t>(data.size())) &&
+                  in_place_file_.Flush();
+  in_place_file_.Close();
+  return ok;
+}
+
 // Between Keep and the rename the file has a name a kill would leave: the
-// two calls follow each other with nothing between them.
+// two calls follow each other with nothing between them. Where the folder
+// refuses either, the old file may still take the record in place.
 bool ReplacementFile::Commit(platform::TemporaryFacts& facts,
-                             std::uint32_t* next) {
+                             std::uint32_t* next, std::string_view data) {
   const bool kept = FirstFreeName(
       next, [&](std::uint32_t n) { return file_.Keep(n, facts); });
-  if (!kept || !file_.RenameOver(name_)) {
-    file_.Remove();
-    return false;
+  if (kept && file_.RenameOver(name_)) {
+    file_.Close();
+    return true;
   }
-  file_.Close();
-  return true;
+  file_.Remove();
+  const platform::ErrorCode code = platform::GetLastErrorCode();
+  if (platform::IsRefused(code) && in_place_file_.Open(name_)) {
+    return WriteInPlace(data);
+  }
+  platform::SetLastErrorCode(code);
+  return false;
 }
 
 }  // namespace output

@@ -54,7 +54,9 @@ class TemporaryFile {
   // replaces that file: Linux its mode, owner, group, ACL and user.* xattrs;
   // Windows its attributes, creation time and security descriptor.
   // Fails with a code IsRefused holds where that cannot be done faithfully
-  // (the file is then written in place instead).
+  // (the file is then written in place instead); what could be carried
+  // stays carried, since where the old file cannot be written in place
+  // (a link) this file still replaces it.
   bool TakeFrom(const WideString& name);
   bool Write(const void* data, std::uint32_t size, std::uint32_t* written);
   // This file's data and size on the disk.

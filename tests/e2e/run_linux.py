@@ -21,7 +21,7 @@ import time
 import unicodedata
 
 from tests import texts
-from tests.e2e import killed_runs, stuck_fuse
+from tests.e2e import kept_attributes, killed_runs, stuck_fuse
 from tests.e2e.checks import Checks, files_of, long_verification
 from tests.e2e.linux_session import (Display, _environment, plant_module,
                                      run_at_terminal, run_without_terminal)
@@ -393,9 +393,10 @@ def main():
         # injected faults and a cancel's second need the program itself, not
         # valgrind.
         cases = CASES + ([] if "--valgrind" in sys.argv else
-                         killed_runs.CASES + [cancelled_while_a_read_hangs,
-                                              cancelled_while_a_list_hangs,
-                                              progress_line])
+                         killed_runs.CASES + kept_attributes.CASES +
+                         [cancelled_while_a_read_hangs,
+                          cancelled_while_a_list_hangs,
+                          progress_line])
         for case in cases:
             case(run)
     finally:

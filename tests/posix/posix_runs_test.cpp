@@ -2,7 +2,9 @@
 // FIFOs, sockets, devices, links and names that are not text.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,10 +85,75 @@ TEST_F(PosixRunsTest, ADigestFileReplacesLinksAtItsNameNotTheirTargets) {
   }
 }
 
+// An immutable folder refuses new names and renames even to root, as a
+// folder of someone else's refuses a user; its files still take writes.
+class Frozen {
+ public:
+  explicit Frozen(const char* folder) : folder_(folder) { ok_ = Set(true); }
+  ~Frozen() { Set(false); }
+  bool ok() const { return ok_; }
+
+ private:
+  bool Set(bool on) {
+    const int fd = open(folder_, O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    bool ok = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    ok = ok && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0) close(fd);
+    return ok;
+  }
+  const char* folder_;
+  bool ok_ = false;
+};
+
+// Where replacing is refused, a digest file is written in place, in its
+// turn: after the files staged before it, not after a failure, and never
+// through a link.
+TEST_F(PosixRunsTest, WhereReplacingIsRefusedTheFileIsWrittenInPlaceInTurn) {
+  for (const char* folder : {"open", "shut", "late"}) {
+    fs::create_directory(folder);
+  }
+  WriteBytes("victim", "precious");
+  for (const char* name :
+       {"open/a.md5", "open/c.md5", "shut/b.md5", "late/d.md5"}) {
+    WriteBytes(name, "an old record, longer than the new one\n");
+  }
+  fs::create_symlink("../victim", "shut/link.md5");
+  fs::create_hard_link("victim", "shut/hard.md5");
+  struct stat before;
+  ASSERT_EQ(stat("shut/b.md5", &before), 0);
+  output::DigestFileBatch batch;
+  ASSERT_TRUE(batch.Stage(WideString(u"late/d.md5"), "d\n"));
+  const Frozen shut("shut");
+  const Frozen late("late");
+  if (!shut.ok() || !late.ok()) GTEST_SKIP() << "no immutable folders here";
+  ASSERT_TRUE(batch.Stage(WideString(u"open/a.md5"), "a\n"));
+  ASSERT_TRUE(batch.Stage(WideString(u"shut/b.md5"), "b\n"));
+  EXPECT_EQ(ReadBytes("late/d.md5"), "d\n");  // refused at its commit
+  EXPECT_EQ(ReadBytes("open/a.md5"), "a\n");
+  EXPECT_EQ(ReadBytes("shut/b.md5"), "b\n");
+  struct stat after;
+  ASSERT_EQ(stat("shut/b.md5", &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(batch.Committed(), 3u);
+  ASSERT_TRUE(batch.Stage(WideString(u"open/c.md5"), "c\n"));
+  fs::remove("open/c.md5");
+  fs::create_directory("open/c.md5");
+  EXPECT_FALSE(batch.Stage(WideString(u"shut/b.md5"), "b again\n"));
+  EXPECT_EQ(ReadBytes("shut/b.md5"), "b\n");
+  for (const char16_t* name : {u"shut/link.md5", u"shut/hard.md5"}) {
+    EXPECT_FALSE(batch.Stage(WideString(name), "x\n"));
+    EXPECT_EQ(platform::GetLastErrorCode(), static_cast<unsigned>(EPERM));
+  }
+  EXPECT_EQ(ReadBytes("victim"), "precious");
+  EXPECT_TRUE(fs::is_symlink("shut/link.md5"));
+}
+
 // Only an ordinary file is ever written: a FIFO with a reader, a device or
 // a socket at a digest file's name stops the run as a folder there does,
 // untouched, and leaves no temporary file; the digest files written before
-// stay, replaced whole, with the folder's default permissions.
+// stay, replaced whole, with the permissions the old file had.
 TEST_F(PosixRunsTest, OnlyOrdinaryFilesAreWrittenAndEachWhole) {
   const mode_t mask = umask(022);
   WriteBytes("a.txt", "");
@@ -96,7 +163,7 @@ TEST_F(PosixRunsTest, OnlyOrdinaryFilesAreWrittenAndEachWhole) {
   EXPECT_EQ(ReadBytes("a.txt.md5"), std::string(kEmptyMd5) + " *a.txt\n");
   struct stat made;
   ASSERT_EQ(stat("a.txt.md5", &made), 0);
-  EXPECT_EQ(made.st_mode & 0777, 0644u);
+  EXPECT_EQ(made.st_mode & 0777, 0600u);
   umask(mask);
   for (const char* name : {"a.txt", "a.txt.md5", "a.txt.md5.md5"}) {
     fs::remove(name);

@@ -82,35 +82,6 @@ bool IsNetworkType(unsigned long type) {
 
 }  // namespace
 
-// Devices, FIFOs and sockets are never opened: opening some has effects of
-// their own.
-bool CanReplace(const WideString& name, bool* in_place) {
-  *in_place = false;
-  const std::string path = PathOf(name);
-  struct stat info;
-  if (::fstatat(AT_FDCWD, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-    return errno == ENOENT;
-  }
-  if (S_ISLNK(info.st_mode)) return true;
-  if (S_ISDIR(info.st_mode)) {
-    errno = EISDIR;
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    errno = static_cast<int>(kErrorNotSupported);
-    return false;
-  }
-  std::intptr_t fd = ::open(
-      path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
-  if (fd < 0) return errno == ELOOP || errno == ENOENT;  // changed meanwhile
-  struct stat opened;
-  const bool regular =
-      ::fstat(static_cast<int>(fd), &opened) == 0 && S_ISREG(opened.st_mode);
-  CloseKeepingError(&fd);
-  if (!regular) errno = static_cast<int>(kErrorNotSupported);
-  return regular;
-}
-
 // Opened without O_EXCL, so that it can be linked under a name at the end,
 // and locked, so that no later run takes it for a killed run's once it is.
 bool TemporaryFile::CreateUnnamed(const WideString& beside,
