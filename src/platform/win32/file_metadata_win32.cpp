@@ -1,8 +1,42 @@
+#include <string>
+
 #include "platform/temporary_file.h"
 #include "platform/win32/final_path.h"
 #include "platform/win32/windows_include.h"
 
 namespace platform {
+namespace {
+
+// What a user may set on a file and a write keeps: the write itself marks
+// it for backup (archive). A read-only file gets here only where the user
+// may write it anyway (Wine's root); it stays read-only.
+constexpr DWORD kCarried = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                           FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+bool SecurityOf(HANDLE file, SECURITY_INFORMATION what, std::string* held) {
+  DWORD size = 0;
+  for (int tries = 0; tries < 3; ++tries) {
+    held->resize(size);
+    if (::GetKernelObjectSecurity(
+            file, what, held->empty() ? nullptr : &(*held)[0], size, &size)) {
+      held->resize(size);
+      return true;
+    }
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+  }
+  return false;
+}
+
+PSID OwnerOf(std::string& descriptor) {
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  ::GetSecurityDescriptorOwner(&descriptor[0], &owner, &defaulted);
+  return owner;
+}
+
+}  // namespace
+
 // A file there must open for writing with no sharing (read-only and busy
 // files stop the run here, as they always have) under its own name, never
 // another file's short name, and be a disk file; a link there is replaced,
@@ -48,7 +82,46 @@ bool CanReplace(const WideString& wide, bool* in_place) {
   return error == ERROR_SUCCESS;
 }
 
-// Not yet written: the new file takes the folder's defaults.
-bool TemporaryFile::TakeFrom(const WideString&) { return true; }
+// The attributes and the creation time in one call; the security
+// descriptor only where it differs from the one the new file was given
+// (under the same folder's inheritance, the same as a rule): the DACL, and
+// the owner where this user may give it, nothing failing for the owner.
+bool TemporaryFile::TakeFrom(const WideString& name) {
+  const HANDLE old = ::CreateFileW(
+      win32::W(name), READ_CONTROL | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+      nullptr);
+  if (old == INVALID_HANDLE_VALUE) {
+    return ::GetLastError() == ERROR_FILE_NOT_FOUND;  // nothing to take
+  }
+  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  constexpr SECURITY_INFORMATION kWhat =
+      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  FILE_BASIC_INFO basic;
+  std::string had;
+  std::string has;
+  bool ok = ::GetFileInformationByHandleEx(old, FileBasicInfo, &basic,
+                                           sizeof basic) &&
+            SecurityOf(old, kWhat, &had) && SecurityOf(file, kWhat, &has);
+  ::CloseHandle(old);
+  if (!ok) return false;
+  FILE_BASIC_INFO carried = {};
+  carried.CreationTime = basic.CreationTime;
+  carried.FileAttributes =
+      (basic.FileAttributes & kCarried) | FILE_ATTRIBUTE_ARCHIVE;
+  if (!::SetFileInformationByHandle(file, FileBasicInfo, &carried,
+                                    sizeof carried)) {
+    return false;
+  }
+  if (had == has) return true;
+  const PSID owner = OwnerOf(had);
+  const PSID given = OwnerOf(has);
+  if (owner != nullptr && (given == nullptr || !::EqualSid(owner, given))) {
+    ::SetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, &had[0]);
+  }
+  return ::SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, &had[0]) !=
+         FALSE;
+}
 
 }  // namespace platform
