@@ -3,6 +3,8 @@
 #include "platform/temporary_file.h"
 #include "platform/win32/final_path.h"
 #include "platform/win32/windows_include.h"
+// After <windows.h>, which it builds on.
+#include <aclapi.h>
 
 namespace platform {
 namespace {
@@ -26,13 +28,6 @@ bool SecurityOf(HANDLE file, SECURITY_INFORMATION what, std::string* held) {
     if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
   }
   return false;
-}
-
-PSID OwnerOf(std::string& descriptor) {
-  PSID owner = nullptr;
-  BOOL defaulted = FALSE;
-  ::GetSecurityDescriptorOwner(&descriptor[0], &owner, &defaulted);
-  return owner;
 }
 
 }  // namespace
@@ -101,27 +96,55 @@ bool TemporaryFile::TakeFrom(const WideString& name) {
   FILE_BASIC_INFO basic;
   std::string had;
   std::string has;
-  bool ok = ::GetFileInformationByHandleEx(old, FileBasicInfo, &basic,
-                                           sizeof basic) &&
-            SecurityOf(old, kWhat, &had) && SecurityOf(file, kWhat, &has);
+  const bool read = ::GetFileInformationByHandleEx(old, FileBasicInfo, &basic,
+                                                   sizeof basic) &&
+                    SecurityOf(old, kWhat, &had);
   ::CloseHandle(old);
-  if (!ok) return false;
+  if (!read) return false;
   FILE_BASIC_INFO carried = {};
   carried.CreationTime = basic.CreationTime;
   carried.FileAttributes =
       (basic.FileAttributes & kCarried) | FILE_ATTRIBUTE_ARCHIVE;
   if (!::SetFileInformationByHandle(file, FileBasicInfo, &carried,
-                                    sizeof carried)) {
+                                    sizeof carried) ||
+      !SecurityOf(file, kWhat, &has)) {
     return false;
   }
   if (had == has) return true;
-  const PSID owner = OwnerOf(had);
-  const PSID given = OwnerOf(has);
-  if (owner != nullptr && (given == nullptr || !::EqualSid(owner, given))) {
-    ::SetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, &had[0]);
+  // Wine's DACL is a view of the Unix mode that does not come back whole
+  // (0600 returns as 0770): the old file is written in place instead.
+  if (win32::IsWine()) {
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return false;
   }
-  return ::SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, &had[0]) !=
-         FALSE;
+  // SetSecurityInfo, as the documentation asks for files: a DACL that
+  // inherits keeps its own entries and takes the rest from the folder.
+  PSID owner = nullptr;
+  PSID given = nullptr;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!::GetSecurityDescriptorOwner(&had[0], &owner, &defaulted) ||
+      !::GetSecurityDescriptorOwner(&has[0], &given, &defaulted) ||
+      !::GetSecurityDescriptorDacl(&had[0], &present, &dacl, &defaulted) ||
+      !::GetSecurityDescriptorControl(&had[0], &control, &revision)) {
+    return false;
+  }
+  if (owner != nullptr && (given == nullptr || !::EqualSid(owner, given))) {
+    ::SetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, owner,
+                      nullptr, nullptr, nullptr);
+  }
+  if (!present) return true;
+  const SECURITY_INFORMATION what =
+      DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0
+                                       ? PROTECTED_DACL_SECURITY_INFORMATION
+                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  const DWORD error = ::SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr,
+                                        nullptr, dacl, nullptr);
+  ::SetLastError(error);
+  return error == ERROR_SUCCESS;
 }
 
 }  // namespace platform
