@@ -1,18 +1,20 @@
-#include <cstddef>
 #include <cstring>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/last_error.h"
 #include "platform/temporary_file.h"
 #include "platform/win32/final_path.h"
+#include "platform/win32/nt_file.h"
 #include "platform/win32/windows_include.h"
 
 namespace platform {
 namespace {
 
+using win32::CreateExactly;
 using win32::FolderOf;
+using win32::LinkInformation;
+using win32::LinkWith;
 
 HANDLE HandleOf(std::intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);
@@ -51,77 +53,6 @@ std::wstring OwnName(std::uint32_t n) {
   return std::wstring(ascii.begin(), ascii.end());
 }
 
-// Made by this process alone, with the access TakeFrom needs where it is
-// granted.
-HANDLE Create(const std::wstring& name, bool doomed) {
-  HANDLE file = INVALID_HANDLE_VALUE;
-  constexpr DWORD kWrite = GENERIC_WRITE | DELETE;
-  for (const DWORD access :
-       {kWrite | READ_CONTROL | WRITE_DAC | WRITE_OWNER, kWrite}) {
-    file = ::CreateFileW(
-        name.c_str(), access, 0, nullptr, CREATE_NEW,
-        FILE_FLAG_SEQUENTIAL_SCAN | (doomed ? FILE_FLAG_DELETE_ON_CLOSE : 0),
-        nullptr);
-    if (file != INVALID_HANDLE_VALUE ||
-        ::GetLastError() != ERROR_ACCESS_DENIED) {
-      break;
-    }
-  }
-  return file;
-}
-
-// FILE_LINK_INFORMATION for `name`, which wants the NT form of a full path.
-std::string LinkInformation(const wchar_t* name, bool replace) {
-  wchar_t full[32768];
-  const DWORD length = ::GetFullPathNameW(name, 32768, full, nullptr);
-  std::wstring_view path(full, length < 32768 ? length : 0);
-  std::wstring nt = L"\\??\\";
-  if (path.substr(0, 4) == L"\\\\?\\" || path.substr(0, 4) == L"\\\\.\\") {
-    path.remove_prefix(4);
-  } else if (path.substr(0, 2) == L"\\\\") {
-    path.remove_prefix(2);
-    nt += L"UNC\\";
-  }
-  nt += path;
-  const std::size_t bytes = nt.size() * sizeof(wchar_t);
-  std::string buffer(offsetof(FILE_RENAME_INFO, FileName) + bytes, '\0');
-  auto* link = reinterpret_cast<FILE_RENAME_INFO*>(&buffer[0]);
-  link->ReplaceIfExists = replace ? TRUE : FALSE;
-  link->RootDirectory = nullptr;
-  link->FileNameLength = static_cast<DWORD>(bytes);
-  std::memcpy(link->FileName, nt.data(), bytes);
-  return buffer;
-}
-
-// FileLinkInformation, which only NtSetInformationFile takes.
-bool LinkWith(HANDLE file, std::string& link) {
-  using SetInformation = LONG(WINAPI*)(HANDLE, void*, void*, ULONG, int);
-  using ToError = ULONG(WINAPI*)(LONG);
-  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  const auto set = reinterpret_cast<SetInformation>(
-      reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtSetInformationFile")));
-  const auto to_error = reinterpret_cast<ToError>(reinterpret_cast<void*>(
-      ::GetProcAddress(ntdll, "RtlNtStatusToDosError")));
-  if (set == nullptr || to_error == nullptr || link.empty()) {
-    ::SetLastError(ERROR_NOT_SUPPORTED);
-    return false;
-  }
-  constexpr int kFileLinkInformation = 11;
-  ULONG_PTR status_block[2] = {};
-  const LONG status =
-      set(file, status_block, &link[0], static_cast<ULONG>(link.size()),
-          kFileLinkInformation);
-  if (status >= 0) return true;
-  // A file system without links refuses, as a folder refusing the rename
-  // does: the old file is then written in place.
-  const ULONG error = to_error(status);
-  const bool unsupported =
-      error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
-      error == ERROR_CALL_NOT_IMPLEMENTED || error == ERROR_INVALID_PARAMETER;
-  ::SetLastError(unsupported ? ERROR_ACCESS_DENIED : error);
-  return false;
-}
-
 void CloseKeepingError(std::intptr_t* handle) {
   if (HandleOf(*handle) == INVALID_HANDLE_VALUE) return;
   const PreserveLastError keep;
@@ -149,14 +80,14 @@ bool TemporaryFile::CreateNamed(const WideString& beside, std::uint32_t n,
   Remove();
   target_.clear();
   const std::wstring name = FolderOf(win32::W(beside)) + OwnName(n);
-  HANDLE file = Create(name, facts.on_close != kNeither);
+  HANDLE file = CreateExactly(name, facts.on_close != kNeither);
   if (file != INVALID_HANDLE_VALUE && facts.on_close == 0) {
     facts.on_close = SetDeleteOnClose(file, true, true) ? kClears
                      : win32::IsWine()                  ? kLinks
                                                         : kNeither;
     if (facts.on_close == kNeither) {
       ::CloseHandle(file);  // and with it the file
-      file = Create(name, false);
+      file = CreateExactly(name, false);
     }
   }
   if (file == INVALID_HANDLE_VALUE) return false;
