@@ -57,7 +57,14 @@ bool CanReplace(const WideString& wide, bool* in_place) {
   // Not GetFileInformationByHandle, which asks for the volume too: under
   // Wine a round trip per digest file.
   FILE_BASIC_INFO basic;
-  const win32::Entry entry = win32::EntryOpened(file, name);
+  // Its own name spelt exactly is the rule, told by one final path; the
+  // folder is opened too only otherwise, to tell a link from an alias.
+  std::wstring own;
+  const win32::Entry entry =
+      win32::FinalPath(file, &own) &&
+              win32::LastComponent(own) == win32::LastComponent(name)
+          ? win32::Entry::kOwn
+          : win32::EntryOpened(file, name);
   if (entry == win32::Entry::kLink) {
     ::CloseHandle(file);
     return true;  // a link the folder does not show as one: replaced too
