@@ -8,6 +8,7 @@ add_library(digestbox_platform OBJECT
   src/platform/win32/system_error_win32.cpp
   src/platform/win32/temporary_file_win32.cpp
   src/platform/win32/in_place_file_win32.cpp
+  src/platform/win32/nt_file.cpp
   src/platform/win32/file_metadata_win32.cpp
   src/platform/win32/worker_context_win32.cpp)
 add_library(digestbox_crypto OBJECT src/platform/win32/crypto_win32.cpp)

@@ -545,8 +545,9 @@ def killed_creation(wine, runner, root):
     """Creation over a folder whose digest files exist, ended with
     TerminateProcess at moments spread over the run and as soon as a
     temporary file shows: every digest file is the old one or the new one,
-    at most one temporary file is left a kill, and the next whole run
-    removes them and writes every digest file."""
+    at most one temporary file is left in all (each is deleted on close from
+    its making to its link into place), and the next whole run removes it
+    and writes every digest file."""
     old = b"0123456789abcdef0123456789abcdef *old\n"
     files = {}
     for i in range(1500):
@@ -572,7 +573,7 @@ def killed_creation(wine, runner, root):
     for kill_ms in (50, 300, 700, 1200, 2000) + ("tmp",) * 10:
         runner.drive(folder, "shift", "yes", kill_ms=kill_ms)
         wrong, strays = damage()
-        if wrong or len(set(strays) - seen) > 1:
+        if wrong or len(seen | set(strays)) > 1:
             faults.append((kill_ms, wrong[:3], strays))
         seen.update(strays)
         for name in os.listdir(folder):
@@ -587,6 +588,67 @@ def killed_creation(wine, runner, root):
                  "temporary files left, removed by the next run" % len(seen),
                  not faults and not strays and not stale and not wrong and
                  any(texts.DONE in line for line in got), (faults[:5], strays))
+
+
+def kept_on_recreation(wine, runner, root):
+    """Digest files made again keep what users set on them (Wine keeps the
+    attributes in user.DOSATTRIB): hidden, and hidden and system, stay so; a
+    read-only one stays so; in a folder where no name may be replaced or
+    removed (chattr +a), each is written in place (and the temporary files
+    stay until a later run may remove them)."""
+    old = b"0" * 32 + b" *old\n"
+    def changed(name, data=b"changed"):
+        return ("%s *%s\n" % (hashlib.md5(data).hexdigest(), name)).encode()
+    new = lambda n: changed(n, n.encode())
+    folder = folder_in(root, "kept", {n: n.encode() for n in ("a", "b", "c")})
+    attributes = {"a.md5": "0x22", "b.md5": "0x26", "c.md5": None}
+    for name, value in attributes.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(old)
+        if value:
+            os.setxattr(os.path.join(folder, name), "user.DOSATTRIB", value.encode())
+
+    def held():
+        def dos(name):
+            try:
+                return int(os.getxattr(name, "user.DOSATTRIB").decode(), 16) & 0x7
+            except OSError:
+                return 0
+        return {n: (open(os.path.join(folder, n), "rb").read(),
+                     dos(os.path.join(folder, n))) for n in attributes}
+
+    made = {n: (new(n[0]), int(v or "0", 16) & 0x7) for n, v in attributes.items()}
+    # Wine shows a mode as a DACL, which would not come back whole.
+    os.chmod(os.path.join(folder, "c.md5"), 0o600)
+    got = runner.drive(folder, "shift", "yes")
+    mode = os.stat(os.path.join(folder, "c.md5")).st_mode & 0o777
+    runner.check("hidden, hidden+system digest files made again: still so; "
+                 "a 0600 one written in place", held() == made and mode == 0o600 and
+                 any(texts.DONE in g for g in got), (held(), oct(mode), got))
+    # Wine lets root write a read-only file, as before: then it stays so.
+    os.chmod(os.path.join(folder, "c.md5"), 0o444)
+    os.remove(os.path.join(folder, "a"))
+    os.remove(os.path.join(folder, "b"))
+    with open(os.path.join(folder, "c"), "wb") as f:
+        f.write(b"changed")
+    got = runner.drive(folder, "shift", "yes")
+    done = any(texts.DONE in g for g in got)
+    runner.check("a read-only digest file: refused as it was, or made again "
+                 "where root may write it, and still read-only",
+                 os.stat(os.path.join(folder, "c.md5")).st_mode & 0o222 == 0 and
+                 held()["c.md5"][0] == (changed("c") if done else new("c")), got)
+    os.chmod(os.path.join(folder, "c.md5"), 0o644)
+    with open(os.path.join(folder, "c"), "wb") as f:
+        f.write(b"again")
+    subprocess.run(["chattr", "+a", folder], check=True)
+    try:
+        got = runner.drive(folder, "shift", "yes")
+    finally:
+        subprocess.run(["chattr", "-a", folder], check=True)
+    with open(os.path.join(folder, "c.md5"), "rb") as f:
+        runner.check("no name replaceable (chattr +a): written in place",
+                     f.read() == changed("c", b"again") and
+                     any(texts.DONE in g for g in got), got)
 
 
 def cancelled_verification(wine, runner, root):
@@ -641,7 +703,8 @@ CASES = [nothing_to_verify, creation_and_verification, malformed_list,
          network_names, look_alike_names, long_reports, code_page_932, mixed_locales,
          names_beyond_the_code_page, lists_from_elsewhere, short_names,
          invisible_names, device_names, unbroken_names, readings,
-         case_and_links, killed_creation, cancelled_verification, progress_name]
+         case_and_links, kept_on_recreation, killed_creation,
+         cancelled_verification, progress_name]
 
 
 if __name__ == "__main__":

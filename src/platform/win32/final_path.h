@@ -16,6 +16,18 @@ std::wstring_view LastComponent(std::wstring_view path);
 std::wstring FolderOf(const wchar_t* name);
 bool FinalPath(HANDLE handle, std::wstring* path);
 bool SameIgnoringCase(std::wstring_view a, std::wstring_view b);
+// Whether this is Wine: a Windows program on Linux folders.
+bool IsWine();
+
+enum class Entry {
+  kOwn,    // the entry of that very name
+  kAlias,  // another entry of the folder: a short name, another case
+  kLink,   // a file in another folder: a link the folder does not show
+};
+
+// Which entry the open `file` is for `name` (kAlias where it cannot tell, so
+// that nothing is written through an entry not known to be its own).
+Entry EntryOpened(HANDLE file, const wchar_t* name);
 
 }  // namespace win32
 }  // namespace platform

@@ -5,118 +5,20 @@
 #include "platform/last_error.h"
 #include "platform/temporary_file.h"
 #include "platform/win32/final_path.h"
+#include "platform/win32/nt_file.h"
 #include "platform/win32/windows_include.h"
 
 namespace platform {
 namespace {
 
-using win32::FinalPath;
+using win32::CreateExactly;
 using win32::FolderOf;
-using win32::LastComponent;
-using win32::SameIgnoringCase;
+using win32::LinkInformation;
+using win32::LinkWith;
 
 HANDLE HandleOf(std::intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);
 }
-
-bool IsWine() {
-  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr &&
-         ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-// FileCaseSensitiveInfo (Windows 10 1803), which older headers lack.
-constexpr int kFileCaseSensitiveInfo = 23;
-constexpr ULONG kCaseSensitiveDir = 0x1;
-
-// Whether the folder tells names apart by case: one marked so on Windows;
-// every folder under Wine, whose folders are Linux folders.
-bool CaseSensitive(HANDLE folder) {
-  if (IsWine()) return true;
-  ULONG flags = 0;
-  return ::GetFileInformationByHandleEx(
-             folder,
-             static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileCaseSensitiveInfo),
-             &flags, sizeof flags) &&
-         (flags & kCaseSensitiveDir) != 0;
-}
-
-enum class Entry {
-  kOwn,    // the entry of that very name
-  kAlias,  // another entry of the folder: a short name, another case
-  kLink,   // a file in another folder: a link the folder does not show
-};
-
-// Which entry the open file is for `name`: its final path's folder against
-// the final path of the folder `name` is in, and its last component against
-// the name, exactly where the folder keeps case, else ignoring case (so a
-// digest file of "photo.jpg" is still that of "Photo.jpg").
-Entry EntryOpened(HANDLE file, const wchar_t* name) {
-  std::wstring folder_name = FolderOf(name);
-  if (folder_name.empty()) folder_name = L".";
-  const HANDLE folder = ::CreateFileW(
-      folder_name.c_str(), FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  std::wstring own;
-  std::wstring folder_path;
-  const bool known = folder != INVALID_HANDLE_VALUE && FinalPath(file, &own) &&
-                     FinalPath(folder, &folder_path);
-  const bool exact = known && CaseSensitive(folder);
-  if (folder != INVALID_HANDLE_VALUE) ::CloseHandle(folder);
-  if (!known) return Entry::kAlias;  // cannot tell: never write through
-  const std::size_t own_slash = own.find_last_of(L'\\');
-  const std::wstring_view own_folder = std::wstring_view(own).substr(
-      0, own_slash == std::wstring::npos ? 0 : own_slash);
-  std::wstring_view expected_folder(folder_path);
-  while (!expected_folder.empty() && expected_folder.back() == L'\\') {
-    expected_folder.remove_suffix(1);
-  }
-  if (own_folder != expected_folder) return Entry::kLink;
-  const std::wstring_view own_name = LastComponent(own);
-  const std::wstring_view asked_name = LastComponent(name);
-  const bool same =
-      exact ? own_name == asked_name : SameIgnoringCase(own_name, asked_name);
-  return same ? Entry::kOwn : Entry::kAlias;
-}
-
-// Whether the name can take a digest file as it stands: a file there must
-// open for writing with no sharing (read-only and busy files stop the run
-// here, as they always have) under its own name, never another file's short
-// name, and be a disk file; a link there is replaced, never written through.
-}  // namespace
-
-bool CanReplace(const WideString& wide, bool* in_place) {
-  *in_place = false;
-  const wchar_t* name = win32::W(wide);
-  const HANDLE file = ::CreateFileW(
-      name, GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
-      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return ::GetLastError() == ERROR_FILE_NOT_FOUND;
-  }
-  DWORD error = ERROR_SUCCESS;
-  BY_HANDLE_FILE_INFORMATION info;
-  const Entry entry = EntryOpened(file, name);
-  if (entry == Entry::kLink) {
-    ::CloseHandle(file);
-    return true;  // a link the folder does not show as one: replaced too
-  }
-  if (entry == Entry::kAlias) {
-    error = ERROR_FILE_EXISTS;
-  } else if (!::GetFileInformationByHandle(file, &info)) {
-    error = ::GetLastError();
-  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    error = ERROR_ACCESS_DENIED;  // what opening a folder for writing gives
-  } else if (::GetFileType(file) != FILE_TYPE_DISK) {
-    error = ERROR_NOT_SUPPORTED;
-  }
-  ::CloseHandle(file);
-  ::SetLastError(error);
-  return error == ERROR_SUCCESS;
-}
-
-namespace {
 
 // FileDispositionInfoEx (Windows 10 1709), which the headers give only to
 // programs for Windows 10.
@@ -141,6 +43,16 @@ bool SetDeleteOnClose(HANDLE file, bool doomed, bool on_close) {
                                       sizeof dispose) != FALSE;
 }
 
+// What facts.on_close holds here, once the first file has asked.
+constexpr int kClears = 1;    // FileDispositionInfoEx clears the mark
+constexpr int kLinks = -2;    // a marked file links to a new name
+constexpr int kNeither = -3;  // marked only after it is made
+
+std::wstring OwnName(std::uint32_t n) {
+  const std::string ascii = TemporaryName(::GetCurrentProcessId(), n);
+  return std::wstring(ascii.begin(), ascii.end());
+}
+
 void CloseKeepingError(std::intptr_t* handle) {
   if (HandleOf(*handle) == INVALID_HANDLE_VALUE) return;
   const PreserveLastError keep;
@@ -157,34 +69,38 @@ bool TemporaryFile::CreateUnnamed(const WideString& /*beside*/,
   return false;
 }
 
-// Hidden and deleted on close until it is complete, so that a killed
-// process leaves nothing behind: marked so as it is made, once the system
-// is known to clear that mark (the first file asks), else at once after.
+// Deleted on close from the moment it is made, so that a killed process
+// leaves nothing behind, wherever that mark can later be cleared (Windows
+// 10; the first file of a run asks) or the file be put in place by a link
+// while it still holds it (Wine). Elsewhere it is marked at once after.
+// Made with the folder's defaults, as a file made under the name is; what
+// the replaced file had is TakeFrom's.
 bool TemporaryFile::CreateNamed(const WideString& beside, std::uint32_t n,
                                 TemporaryFacts& facts) {
   Remove();
-  const std::string ascii = TemporaryName(::GetCurrentProcessId(), n);
-  const std::wstring name =
-      FolderOf(win32::W(beside)) + std::wstring(ascii.begin(), ascii.end());
-  const DWORD doomed = facts.on_close > 0 ? FILE_FLAG_DELETE_ON_CLOSE : 0;
-  const HANDLE file = ::CreateFileW(
-      name.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-      FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN | doomed, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  if (doomed == 0) {
-    bool marked = false;
-    if (facts.on_close == 0) {
-      marked = SetDeleteOnClose(file, true, true);
-      facts.on_close = marked ? 1 : -1;
-    }
-    if (!marked && !SetDeleteOnClose(file, true, false)) {
-      const PreserveLastError keep;
-      ::CloseHandle(file);
-      ::DeleteFileW(name.c_str());  // just made by this process
-      return false;
+  target_.clear();
+  const std::wstring name = FolderOf(win32::W(beside)) + OwnName(n);
+  HANDLE file = CreateExactly(name, facts.on_close != kNeither);
+  if (file != INVALID_HANDLE_VALUE && facts.on_close == 0) {
+    facts.on_close = SetDeleteOnClose(file, true, true) ? kClears
+                     : win32::IsWine()                  ? kLinks
+                                                        : kNeither;
+    if (facts.on_close == kNeither) {
+      ::CloseHandle(file);  // and with it the file
+      file = CreateExactly(name, false);
     }
   }
+  if (file == INVALID_HANDLE_VALUE) return false;
   handle_ = reinterpret_cast<std::intptr_t>(file);
+  if (facts.on_close == kNeither && !SetDeleteOnClose(file, true, false)) {
+    const PreserveLastError keep;
+    Close();
+    ::DeleteFileW(name.c_str());  // just made by this process
+    return false;
+  }
+  // Encoded now: nothing is allocated between Keep and the link.
+  if (facts.on_close == kLinks)
+    target_ = LinkInformation(win32::W(beside), true);
   return true;
 }
 
@@ -206,23 +122,23 @@ bool TemporaryFile::FlushFileSystem() {
   return false;
 }
 
-// Shown with the folder's default attributes, as a file made under the
-// name is, while it is still deleted on close: then kept, and the rename
-// follows at once.
+// Where the mark can be cleared, the file is kept and the rename follows
+// at once; where it is put in place by a link, it stays marked, and the
+// link removes nothing if a kill comes first.
 bool TemporaryFile::Keep(std::uint32_t /*n*/, TemporaryFacts& facts) {
-  const HANDLE file = HandleOf(handle_);
-  FILE_BASIC_INFO basic = {};
-  basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  if (!::SetFileInformationByHandle(file, FileBasicInfo, &basic,
-                                    sizeof basic) ||
-      !SetDeleteOnClose(file, false, facts.on_close > 0)) {
+  if (facts.on_close == kLinks) return true;
+  if (!SetDeleteOnClose(HandleOf(handle_), false, facts.on_close == kClears)) {
     return false;
   }
   lingers_ = true;
   return true;
 }
 
+// The link leaves the temporary name to the mark: closing removes it.
 bool TemporaryFile::RenameOver(const WideString& wide) {
+  if (!lingers_) {
+    return LinkWith(HandleOf(handle_), target_);
+  }
   const wchar_t* name = win32::W(wide);
   const std::size_t length = std::wcslen(name);
   std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) +

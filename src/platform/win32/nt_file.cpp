@@ -1,0 +1,131 @@
+#include "platform/win32/nt_file.h"
+
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+
+namespace platform {
+namespace win32 {
+namespace {
+
+using ToError = ULONG(WINAPI*)(LONG);
+
+template <typename Function>
+Function FromNtdll(const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+// The NT form of a name's full path: \??\C:\..., \??\UNC\server\...
+std::wstring NtPath(const wchar_t* name) {
+  std::wstring full(32768, L'\0');
+  const DWORD length = ::GetFullPathNameW(name, static_cast<DWORD>(full.size()),
+                                          &full[0], nullptr);
+  std::wstring_view path(full.data(), length < full.size() ? length : 0);
+  std::wstring nt = L"\\??\\";
+  if (path.substr(0, 4) == L"\\\\?\\" || path.substr(0, 4) == L"\\\\.\\") {
+    path.remove_prefix(4);
+  } else if (path.substr(0, 2) == L"\\\\") {
+    path.remove_prefix(2);
+    nt += L"UNC\\";
+  }
+  return nt += path;
+}
+
+// The calling thread's last error from an NTSTATUS.
+void SetLastStatus(LONG status) {
+  const auto to_error = FromNtdll<ToError>("RtlNtStatusToDosError");
+  ::SetLastError(to_error != nullptr ? to_error(status) : ERROR_NOT_SUPPORTED);
+}
+
+struct UnicodeString {
+  USHORT length;
+  USHORT maximum;
+  wchar_t* buffer;
+};
+
+struct ObjectAttributes {
+  ULONG length;
+  HANDLE root;
+  UnicodeString* name;
+  ULONG attributes;  // no OBJ_CASE_INSENSITIVE: names matched exactly
+  void* descriptor;
+  void* quality;
+};
+
+}  // namespace
+
+HANDLE CreateExactly(const std::wstring& name, bool doomed) {
+  using Create =
+      LONG(WINAPI*)(HANDLE*, ACCESS_MASK, ObjectAttributes*, ULONG_PTR*,
+                    LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*, ULONG);
+  const auto create = FromNtdll<Create>("NtCreateFile");
+  std::wstring path = NtPath(name.c_str());
+  if (create == nullptr || path.size() >= 32767) {
+    ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return INVALID_HANDLE_VALUE;
+  }
+  UnicodeString unicode = {static_cast<USHORT>(path.size() * sizeof(wchar_t)),
+                           static_cast<USHORT>(path.size() * sizeof(wchar_t)),
+                           &path[0]};
+  ObjectAttributes attributes = {sizeof attributes, nullptr, &unicode, 0,
+                                 nullptr,           nullptr};
+  constexpr ULONG kCreate = 2;                   // FILE_CREATE
+  constexpr ULONG kOptions = 0x4 | 0x20 | 0x40;  // sequential, synchronous,
+                                                 // not a folder
+  constexpr ULONG kDeleteOnClose = 0x1000;
+  constexpr ACCESS_MASK kWrite = GENERIC_WRITE | DELETE | SYNCHRONIZE;
+  LONG status = 0;
+  for (const ACCESS_MASK access :
+       {kWrite | READ_CONTROL | WRITE_DAC | WRITE_OWNER, kWrite}) {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    ULONG_PTR status_block[2] = {};
+    status = create(&file, access, &attributes, status_block, nullptr,
+                    FILE_ATTRIBUTE_NORMAL, 0, kCreate,
+                    kOptions | (doomed ? kDeleteOnClose : 0), nullptr, 0);
+    if (status >= 0) return file;
+    SetLastStatus(status);
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+      ::SetLastError(ERROR_FILE_EXISTS);  // as CreateFileW says it
+    }
+    if (::GetLastError() != ERROR_ACCESS_DENIED) break;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+std::string LinkInformation(const wchar_t* name, bool replace) {
+  const std::wstring nt = NtPath(name);
+  const std::size_t bytes = nt.size() * sizeof(wchar_t);
+  std::string buffer(offsetof(FILE_RENAME_INFO, FileName) + bytes, '\0');
+  auto* link = reinterpret_cast<FILE_RENAME_INFO*>(&buffer[0]);
+  link->ReplaceIfExists = replace ? TRUE : FALSE;
+  link->RootDirectory = nullptr;
+  link->FileNameLength = static_cast<DWORD>(bytes);
+  std::memcpy(link->FileName, nt.data(), bytes);
+  return buffer;
+}
+
+bool LinkWith(HANDLE file, std::string& link) {
+  using SetInformation = LONG(WINAPI*)(HANDLE, ULONG_PTR*, void*, ULONG, int);
+  const auto set = FromNtdll<SetInformation>("NtSetInformationFile");
+  if (set == nullptr || link.empty()) {
+    ::SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
+  constexpr int kFileLinkInformation = 11;
+  ULONG_PTR status_block[2] = {};
+  const LONG status =
+      set(file, status_block, &link[0], static_cast<ULONG>(link.size()),
+          kFileLinkInformation);
+  if (status >= 0) return true;
+  SetLastStatus(status);
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
+      error == ERROR_CALL_NOT_IMPLEMENTED || error == ERROR_INVALID_PARAMETER) {
+    ::SetLastError(ERROR_ACCESS_DENIED);
+  }
+  return false;
+}
+
+}  // namespace win32
+}  // namespace platform
