@@ -61,7 +61,9 @@ bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
   bool cancelled = false;
   bool shown = true;
   bool sized = true;
-  {
+  // Memory that runs out here, in the window or a box, ends the run as it
+  // would on the run's thread: never with that thread still joinable.
+  const bool watched = RunOrOutOfMemory([&] {
     RunFeed feed(clock, *stage, *relay, threads);
     // A desktop that shows no window returns at once; it still shows the
     // run's boxes.
@@ -81,9 +83,11 @@ bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
       }
       if (relay->Ended().IsSet()) break;
     }
-    if (!shown) stage->Stop();
     sized = !feed.SizerFailed();
-  }
+  });
+  if (!watched) shown = false;
+  cancelled = cancelled || !shown;
+  if (!shown) stage->Stop();
   // Nothing more is shown for a run that was cancelled.
   if (cancelled) relay->Close();
   // A cancel never waits for a read: a pass still inside one is left to the
