@@ -1,78 +1,38 @@
 #include "create/create_digests.h"
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "create/creation.h"
 #include "create/file_digest.h"
 #include "create/list_files.h"
 #include "desktop/show_system_error.h"
 #include "digest/digest_record.h"
-#include "output/digest_file_batch.h"
 #include "platform/last_error.h"
 #include "progress/progress_texts.h"
-#include "run/opened_readings.h"
 #include "run/ordered_run.h"
 #include "run/pass_run.h"
 
 namespace {
 
+using create::Creation;
 using create::Digest;
 using create::File;
-using create::HashOne;
 using create::HashStaged;
 using create::ListFiles;
 using create::WriteDigestFile;
+using create::Written;
 
 const char16_t kDoneText[] = u"作成が終了しました。";
 const char16_t kDoneCaption[] = u"ハッシュの作成";
 const char16_t kCancelledBefore[] = u"作成を中止しました。残りの";
 const char16_t kCancelledAfter[] = u"件は作成していません。";
-
-// The digest files so far, as the pass leaves them.
-struct Written {
-  std::size_t count = 0;    // files whose digest file took its name, in order
-  std::size_t staged = 0;   // after them: written, not yet in place
-  bool committing = false;  // the pass puts the staged files in place
-  bool flushing = false;    // every file done, and the flush begun
-  bool failed = false;
-  platform::ErrorCode failure = 0;
-};
-
-// One creation: the listed files, hashed ahead and written in turn; shared
-// with the pass's thread and the workers, which may outlive the call.
-struct Creation {
-  Creation(std::shared_ptr<const std::vector<File>> files_in,
-           const pipeline::Threads& threads, CryptProvider& provider_in,
-           AlgorithmId algorithm_in)
-      : files(std::move(files_in)),
-        provider(provider_in),
-        algorithm(algorithm_in),
-        opened(std::make_shared<run::OpenedReadings>(files->size())),
-        ordered(
-            files->size(), threads,
-            [files = files, opened = opened, &provider_in, algorithm_in](
-                std::size_t i, HashContext& context, Digest* digest,
-                bool on_worker) {
-              return HashOne(provider_in, algorithm_in, (*files)[i].name,
-                             context, opened->Mark(i), digest, on_worker);
-            },
-            [files = files](std::size_t i) { return (*files)[i].in_turn; }) {}
-
-  const std::shared_ptr<const std::vector<File>> files;
-  CryptProvider& provider;
-  const AlgorithmId algorithm;
-  const std::shared_ptr<run::OpenedReadings> opened;
-  run::OrderedRun<Digest> ordered;
-  run::SoFar<Written> so_far;
-  // Under it the pass stages, commits and tells so_far; after a cancel that
-  // left the pass inside a read, the desktop's thread commits the staged.
-  std::mutex staging;
-  output::DigestFileBatch batch;
-};
 
 // Under c.staging: what the batch holds now, told to so_far.
 void Tell(Creation& c, bool ok, platform::ErrorCode error) {
@@ -192,12 +152,21 @@ void WriteInTurn(Creation& c, const WideString& extension) {
 }
 
 // After a cancel, the pass left inside a call: what it staged before the
-// cancel is put in place here, unless the call is the batch's own.
+// cancel is put in place here, unless the call is the batch's own. The
+// pass's last commit and flush wait on the file system alone, so they are
+// given a moment: the box then says what is on disk. Files still being put
+// in place are told as not written, never as written.
 Written Abandon(Creation& c) {
-  std::unique_lock<std::mutex> lock(c.staging, std::try_to_lock);
+  bool committing = false;
+  c.so_far.Add([&](const Written& w) { committing = w.committing; });
+  std::unique_lock<std::mutex> lock(c.staging, std::defer_lock);
+  for (int tries = 0; !lock.try_lock() && committing && tries < 100; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   Written written = c.so_far.Take();
-  if (!lock.owns_lock()) {
-    if (written.committing) written.count += written.staged;
+  if (!lock.owns_lock()) return written;
+  if (written.committing) {
+    written.flushing = false;  // the pass's flush is over too
     return written;
   }
   if (!c.batch.Commit() && !written.failed) {

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "create/file_digest.h"
+#include "create/list_files.h"
+#include "hash/crypt_provider.h"
+#include "output/digest_file_batch.h"
+#include "pipeline/threads.h"
+#include "platform/last_error.h"
+#include "run/opened_readings.h"
+#include "run/ordered_run.h"
+
+namespace create {
+
+// The digest files so far, as the pass leaves them.
+struct Written {
+  std::size_t count = 0;    // files whose digest file took its name, in order
+  std::size_t staged = 0;   // after them: written, not yet in place
+  bool committing = false;  // the pass puts the staged files in place
+  bool flushing = false;    // every file done, and the flush begun
+  bool failed = false;
+  platform::ErrorCode failure = 0;
+};
+
+// One creation: the listed files, hashed ahead and written in turn; shared
+// with the pass's thread and the workers, which may outlive the call.
+struct Creation {
+  Creation(std::shared_ptr<const std::vector<File>> files_in,
+           const pipeline::Threads& threads, CryptProvider& provider_in,
+           AlgorithmId algorithm_in)
+      : files(std::move(files_in)),
+        provider(provider_in),
+        algorithm(algorithm_in),
+        opened(std::make_shared<run::OpenedReadings>(files->size())),
+        ordered(
+            files->size(), threads,
+            [files = files, opened = opened, &provider_in, algorithm_in](
+                std::size_t i, HashContext& context, Digest* digest,
+                bool on_worker) {
+              return HashOne(provider_in, algorithm_in, (*files)[i].name,
+                             context, opened->Mark(i), digest, on_worker);
+            },
+            [files = files](std::size_t i) { return (*files)[i].in_turn; }) {}
+
+  const std::shared_ptr<const std::vector<File>> files;
+  CryptProvider& provider;
+  const AlgorithmId algorithm;
+  const std::shared_ptr<run::OpenedReadings> opened;
+  run::OrderedRun<Digest> ordered;
+  run::SoFar<Written> so_far;
+  // Under it the pass stages, commits and tells so_far; after a cancel that
+  // left the pass inside a read, the desktop's thread commits the staged.
+  std::mutex staging;
+  output::DigestFileBatch batch;
+};
+
+}  // namespace create
