@@ -45,13 +45,11 @@ bool ReplacementFile::Create(const WideString& name,
 // Where only carrying was refused and the file cannot be written in place
 // (a link), the temporary goes on with what could be carried.
 bool ReplacementFile::InPlaceInstead(bool made) {
-  const platform::ErrorCode code = platform::GetLastErrorCode();
-  if (platform::IsRefused(code) && in_place_file_.Open(name_)) {
+  if (OpenInPlaceIfRefused()) {
     file_.Remove();
     return in_place_ = true;
   }
-  platform::SetLastErrorCode(code);
-  if (made && platform::IsRefused(code)) return true;
+  if (made && platform::IsRefused(platform::GetLastErrorCode())) return true;
   file_.Remove();
   return false;
 }
@@ -86,10 +84,14 @@ bool ReplacementFile::Commit(platform::TemporaryFacts& facts,
     return true;
   }
   file_.Remove();
+  return OpenInPlaceIfRefused() && WriteInPlace(data);
+}
+
+// Where the last call was refused and the file at the name opens for
+// writing: true. Otherwise the refusal's (or other) code stays the last.
+bool ReplacementFile::OpenInPlaceIfRefused() {
   const platform::ErrorCode code = platform::GetLastErrorCode();
-  if (platform::IsRefused(code) && in_place_file_.Open(name_)) {
-    return WriteInPlace(data);
-  }
+  if (platform::IsRefused(code) && in_place_file_.Open(name_)) return true;
   platform::SetLastErrorCode(code);
   return false;
 }

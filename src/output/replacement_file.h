@@ -63,6 +63,7 @@ class ReplacementFile {
 
  private:
   bool InPlaceInstead(bool made);
+  bool OpenInPlaceIfRefused();
 
   platform::TemporaryFile file_;
   platform::InPlaceFile in_place_file_;
