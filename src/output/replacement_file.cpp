@@ -28,15 +28,20 @@ bool ReplacementFile::Create(const WideString& name,
   Discard();
   name_ = name;
   bool in_place = false;
-  if (!platform::CanReplace(name, &in_place)) return false;
-  if (in_place) return in_place_ = in_place_file_.Open(name);
+  platform::OldFile old;
+  if (!platform::CanReplace(name, &old, &in_place)) return false;
+  if (in_place) {
+    old.Close();
+    return in_place_ = in_place_file_.Open(name);
+  }
   bool made = file_.CreateUnnamed(name, facts);
   if (!made && platform::GetLastErrorCode() == platform::kErrorNotSupported) {
     made = FirstFreeName(next, [&](std::uint32_t n) {
       return file_.CreateNamed(name, n, facts);
     });
   }
-  if (made && file_.TakeFrom(name)) return true;
+  if (made && file_.TakeFrom(name, old)) return true;
+  old.Close();
   return InPlaceInstead(made);
 }
 

@@ -15,13 +15,35 @@ namespace platform {
 // Threads: each temporary file is used by one thread at a time; several may
 // be used on several threads at once.
 
+// The file at a name about to be replaced, as CanReplace found it, held
+// open where a backend can keep what it learned there: carrying what users
+// set on it (TemporaryFile::TakeFrom) then needs no second look at the
+// name. Empty (no handle) where nothing is held.
+// Threads: one thread at a time.
+class OldFile {
+ public:
+  OldFile() = default;
+  ~OldFile() { Close(); }
+  OldFile(const OldFile&) = delete;
+  OldFile& operator=(const OldFile&) = delete;
+  // Lets go of the file, keeping the last error.
+  void Close();
+
+ private:
+  friend bool CanReplace(const WideString& name, OldFile* old, bool* in_place);
+  friend class TemporaryFile;
+
+  std::intptr_t handle_ = -1;
+};
+
 // Whether the name can take a new file as it stands: a file there must open
 // for writing (read-only, busy and someone else's files fail here with the
 // platform's code), under its own name, and be an ordinary file; a link
 // (replaced, never written through) or no file passes too. Sets *in_place
 // where the file there is to be written where it is (InPlaceFile), because
 // a new file could not take what its users set on it or would be refused.
-bool CanReplace(const WideString& name, bool* in_place);
+// *old may be left holding the file found, for TakeFrom.
+bool CanReplace(const WideString& name, OldFile* old, bool* in_place);
 
 // What making one temporary file taught about the file system, kept by
 // whoever makes several so that the next does not ask again. Each backend
@@ -56,8 +78,9 @@ class TemporaryFile {
   // Fails with a code IsRefused holds where that cannot be done faithfully
   // (the file is then written in place instead); what could be carried
   // stays carried, since where the old file cannot be written in place
-  // (a link) this file still replaces it.
-  bool TakeFrom(const WideString& name);
+  // (a link) this file still replaces it. `old` is what CanReplace found
+  // at the name.
+  bool TakeFrom(const WideString& name, const OldFile& old);
   bool Write(const void* data, std::uint32_t size, std::uint32_t* written);
   // This file's data and size on the disk.
   bool Flush();

@@ -108,7 +108,7 @@ bool GiveBack(int to, const struct stat& old) {
 // give it back (root can); the other cases that call for it (a group this
 // process cannot set, a folder refusing new files, a sticky folder refusing
 // the rename) show as refusals on the way, at no cost to the common case.
-bool CanReplace(const WideString& name, bool* in_place) {
+bool CanReplace(const WideString& name, OldFile* /*old*/, bool* in_place) {
   *in_place = false;
   const std::string path = PathOf(name);
   struct stat info;
@@ -139,17 +139,17 @@ namespace {
 
 // The old file's descriptor, closed however TakeFrom ends (a failed
 // allocation throws).
-class OldFile {
+class OldDescriptor {
  public:
-  explicit OldFile(const std::string& path) {
+  explicit OldDescriptor(const std::string& path) {
     const int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
     fd_ = ::open(path.c_str(), O_RDONLY | flags);
     if (fd_ < 0 && errno == EACCES)
       fd_ = ::open(path.c_str(), O_WRONLY | flags);
   }
-  ~OldFile() { CloseKeepingError(&fd_); }
-  OldFile(const OldFile&) = delete;
-  OldFile& operator=(const OldFile&) = delete;
+  ~OldDescriptor() { CloseKeepingError(&fd_); }
+  OldDescriptor(const OldDescriptor&) = delete;
+  OldDescriptor& operator=(const OldDescriptor&) = delete;
   int fd() const { return static_cast<int>(fd_); }
 
  private:
@@ -158,10 +158,13 @@ class OldFile {
 
 }  // namespace
 
+void OldFile::Close() { CloseKeepingError(&handle_); }
+
 // Read through one descriptor on the old name, so that every attribute is
 // the one file's; a symbolic link there is replaced, not copied from.
-bool TemporaryFile::TakeFrom(const WideString& /*name*/) {
-  const OldFile old(target_);
+bool TemporaryFile::TakeFrom(const WideString& /*name*/,
+                             const OldFile& /*found*/) {
+  const OldDescriptor old(target_);
   if (old.fd() < 0) return errno == ENOENT || errno == ELOOP;
   struct stat info;
   const int to = static_cast<int>(handle_);

@@ -37,7 +37,7 @@ bool SecurityOf(HANDLE file, SECURITY_INFORMATION what, std::string* held) {
 // another file's short name, and be a disk file; a link there is replaced,
 // never written through. One that opens for writing but not for deleting
 // cannot be replaced: it is written where it is (InPlaceFile checks it).
-bool CanReplace(const WideString& wide, bool* in_place) {
+bool CanReplace(const WideString& wide, OldFile* /*old*/, bool* in_place) {
   *in_place = false;
   const wchar_t* name = win32::W(wide);
   const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
@@ -88,7 +88,15 @@ bool CanReplace(const WideString& wide, bool* in_place) {
 // descriptor only where it differs from the one the new file was given
 // (under the same folder's inheritance, the same as a rule): the DACL, and
 // the owner where this user may give it, nothing failing for the owner.
-bool TemporaryFile::TakeFrom(const WideString& name) {
+void OldFile::Close() {
+  if (handle_ == -1) return;
+  const DWORD error = ::GetLastError();
+  ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+  ::SetLastError(error);
+}
+
+bool TemporaryFile::TakeFrom(const WideString& name, const OldFile& /*found*/) {
   const HANDLE old = ::CreateFileW(
       win32::W(name), READ_CONTROL | FILE_READ_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
