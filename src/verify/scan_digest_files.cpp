@@ -1,11 +1,8 @@
 #include "verify/scan_digest_files.h"
 
 #include <algorithm>
-#include <new>
-#include <thread>
 #include <vector>
 
-#include "common/out_of_memory.h"
 #include "common/unicode.h"
 #include "desktop/show_system_error.h"
 #include "digest/list_feed.h"
@@ -104,36 +101,16 @@ Lists ListOf(const WideString& pattern, AlgorithmId algorithm,
   return lists;
 }
 
-// Both kinds, each walked on its own: the *.sha1 walk on a thread of its
-// own where there is a CPU for it, since walking a folder of many files
-// takes a while. Each walk's outcome is what it would be alone.
-void ListBoth(const pipeline::Threads& threads, run::Stage& stage,
-              Lists* kinds) {
-  std::thread other;
-  bool other_ran = false;
-  const auto list_other = [&] {
-    kinds[1] = ListOf(WideString(u"*.sha1"), CALG_SHA1, stage);
-  };
-  const bool apart =
-      threads.workers > 1 &&
-      threads.start([&] { other_ran = RunOrOutOfMemory(list_other); }, &other);
-  const bool ran = RunOrOutOfMemory(
-      [&] { kinds[0] = ListOf(WideString(u"*.md5"), CALG_MD5, stage); });
-  if (apart) other.join();
-  if (!ran || (apart && !other_ran)) throw std::bad_alloc();
-  if (!apart) list_other();
-}
-
 }  // namespace
 
 bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
-                     run::Stage& stage, const pipeline::Threads& threads) {
+                     run::Stage& stage) {
   bool clean = true;
   std::vector<char> piece(kPieceSize);
   platform::WorkerContext context;
   // Both kinds are listed first, so that the window has their count.
-  Lists kinds[] = {{CALG_MD5, {}, 0}, {CALG_SHA1, {}, 0}};
-  ListBoth(threads, stage, kinds);
+  Lists kinds[] = {ListOf(WideString(u"*.md5"), CALG_MD5, stage),
+                   ListOf(WideString(u"*.sha1"), CALG_SHA1, stage)};
   for (const Lists& lists : kinds) {
     bool read_all = true;
     for (const WideString& name : lists.names) {

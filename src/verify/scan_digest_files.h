@@ -2,7 +2,6 @@
 
 #include "desktop/desktop.h"
 #include "digest/digest_parser.h"
-#include "pipeline/threads.h"
 #include "run/stage.h"
 
 // Parses every *.md5 file of the current directory, then every *.sha1 one,
@@ -10,7 +9,5 @@
 // how far it is; a stop of the stage ends the reading between pieces. A
 // malformed file is shown by name and the scan goes on; an unreadable one
 // is shown and ends its kind's scan. Returns false where any box was shown.
-// The folder may be walked for both kinds at once, on a thread `threads`
-// starts.
 bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
-                     run::Stage& stage, const pipeline::Threads& threads);
+                     run::Stage& stage);

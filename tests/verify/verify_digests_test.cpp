@@ -1,11 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
-#include <string>
-#include <thread>
-#include <utility>
-#include <vector>
 
 #include "progress/progress_texts.h"
 #include "support/fake_clock.h"
@@ -60,37 +55,6 @@ TEST_F(VerifyDigestsTest, Md5RecordsComeBeforeSha1Records) {
   EXPECT_LT(text.find(u"abc.txt - OK"), sha1_line);
   EXPECT_EQ(text.substr(sha1_line),
             u"abc.txt - OK\r\n\r\n" + std::u16string(kFailedCaptionText));
-}
-
-// Both kinds are walked for at once where there are threads to spare: the
-// boxes and the report are those of one thread, and of a walk left to the
-// pass where no thread starts for it.
-TEST_F(VerifyDigestsTest, BothKindsWalkedApartReadAsOne) {
-  WriteBytes("z.md5", kAbcMd5 + " *abc.txt\n");
-  WriteBytes("bad.md5", "xyz *abc.txt\n");
-  WriteBytes("a.sha1", kAbcSha1 + " *abc.txt\n" + kAbcSha1 + " *gone\n");
-  WriteBytes("bad.sha1", kAbcSha1);
-  run::Settings only_the_pass = On(2);
-  only_the_pass.threads->start = [started = 0](std::function<void()> body,
-                                               std::thread* thread) mutable {
-    return ++started == 1 && pipeline::StartThread(std::move(body), thread);
-  };
-  std::vector<std::vector<std::u16string>> runs;
-  for (const run::Settings& settings : {On(1), On(2), only_the_pass}) {
-    ScriptedDesktop desktop;
-    EXPECT_EQ(VerifyDigests(desktop, provider_, settings), 0);
-    runs.emplace_back();
-    for (const RecordedBox& box : desktop.boxes) {
-      runs.back().push_back(box.caption + u"|" + box.text);
-    }
-  }
-  ASSERT_EQ(runs[0].size(), 3u);
-  EXPECT_EQ(runs[0][2].substr(runs[0][2].find(u'|') + 1),
-            u"abc.txt - OK\r\nabc.txt - OK\r\ngone - " +
-                std::u16string(kUnreadableText) + u"\r\n\r\n" +
-                kFailedCaptionText);
-  EXPECT_EQ(runs[1], runs[0]);
-  EXPECT_EQ(runs[2], runs[0]);
 }
 
 TEST_F(VerifyDigestsTest, HowDigestTextIsCompared) {
