@@ -16,6 +16,18 @@ constexpr std::size_t kMaxNameBytes = 32767 * 3 + 1;
 // Space, tab, carriage return and line feed.
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
+// A zero byte ends a run too: Step never sees one, Feed refuses it.
+bool EndsToken(char c) { return IsBlank(c) || c == '\0'; }
+bool EndsName(char c) { return IsLineEnd(c) || c == '\0'; }
+
+// Keeps the first `most` bytes of what a run adds to `kept`.
+void AppendUpTo(std::string& kept, const char* from, const char* to,
+                std::size_t most) {
+  if (kept.size() >= most) return;
+  const auto room = most - kept.size();
+  const auto run = static_cast<std::size_t>(to - from);
+  kept.append(from, run < room ? run : room);
+}
 
 }  // namespace
 
@@ -31,8 +43,26 @@ void DigestParser::Begin(AlgorithmId algorithm, ListEncoding encoding) {
 }
 
 bool DigestParser::Feed(const char* bytes, std::size_t size) {
-  for (std::size_t i = 0; i < size && state_ != State::kMalformed; ++i) {
-    if (bytes[i] == '\0' || !Step(bytes[i])) state_ = State::kMalformed;
+  const char* at = bytes;
+  const char* const end = bytes + size;
+  while (at < end && state_ != State::kMalformed) {
+    // Most of a list is digits and names: their runs are taken at once, up
+    // to the byte that ends them, which Step then reads as any other.
+    if (state_ == State::kToken) {
+      const char* stop = at;
+      while (stop != end && !EndsToken(*stop)) ++stop;
+      token_length_ += static_cast<std::uint64_t>(stop - at);
+      AppendUpTo(token_, at, stop, kMaxDigits);
+      at = stop;
+    } else if (state_ == State::kName) {
+      const char* stop = at;
+      while (stop != end && !EndsName(*stop)) ++stop;
+      AppendUpTo(name_, at, stop, kMaxNameBytes);
+      at = stop;
+    }
+    if (at == end) break;
+    if (*at == '\0' || !Step(*at)) state_ = State::kMalformed;
+    ++at;
   }
   return state_ != State::kMalformed;
 }

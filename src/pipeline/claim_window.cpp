@@ -5,7 +5,7 @@
 namespace pipeline {
 
 ClaimWindow::ClaimWindow(unsigned workers)
-    : size_(workers > 0 ? 2 * kBatch * workers : 1),
+    : size_(workers > 0 ? 32 * kBatch * workers : 1),
       room_step_(std::max<std::size_t>(1, size_ / 2)) {}
 
 bool ClaimWindow::HasRoom(std::size_t next, std::size_t taken,

@@ -17,7 +17,10 @@ class ClaimWindow {
 
   explicit ClaimWindow(unsigned workers);
 
-  // The indexes claimed ahead of the pass at most; one slot each.
+  // The indexes claimed ahead of the pass at most; one slot each. Many
+  // claims deep, so that a thread the system sets aside a while (another
+  // process wants the CPU) holds up neither the pass nor the others: a
+  // waiting thread costs two switches, more than a small file's hashing.
   std::size_t Size() const { return size_; }
   // The pass tells waiting workers each time it has freed this many slots.
   std::size_t RoomStep() const { return room_step_; }

@@ -6,6 +6,7 @@
 #include <malloc.h>
 #endif
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -30,16 +31,24 @@ Parsed ParseText(const std::string& text, AlgorithmId algorithm = CALG_MD5) {
   DigestParser parser(list);
   ListFeed whole(parser, algorithm);
   Parsed parsed{whole.Feed(text.data(), text.size()) && whole.Finish(), {}};
-  // The same bytes a piece at a time, as a file is read, make the same list.
-  DigestList list_by_bytes;
-  DigestParser by_bytes(list_by_bytes);
-  ListFeed feed(by_bytes, algorithm);
-  bool ok = true;
-  for (std::size_t i = 0; i < text.size() && ok; ++i) {
-    ok = feed.Feed(&text[i], 1);
+  // The same bytes a piece at a time, as a file is read, make the same list,
+  // whether a piece ends inside a digest or a name or not.
+  for (const std::size_t piece : {std::size_t{1}, std::size_t{7}}) {
+    DigestList list_by_pieces;
+    DigestParser by_pieces(list_by_pieces);
+    ListFeed feed(by_pieces, algorithm);
+    bool ok = true;
+    for (std::size_t i = 0; i < text.size() && ok; i += piece) {
+      ok = feed.Feed(&text[i], std::min(piece, text.size() - i));
+    }
+    EXPECT_EQ(ok && feed.Finish(), parsed.ok) << text;
+    EXPECT_EQ(list_by_pieces.Count(), list.Count()) << text;
+    for (std::size_t i = 0; i < std::min(list.Count(), list_by_pieces.Count());
+         ++i) {
+      EXPECT_EQ(list_by_pieces.At(i)->GetName(), list.At(i)->GetName());
+      EXPECT_EQ(list_by_pieces.At(i)->GetDigest(), list.At(i)->GetDigest());
+    }
   }
-  EXPECT_EQ(ok && feed.Finish(), parsed.ok) << text;
-  EXPECT_EQ(list_by_bytes.Count(), list.Count()) << text;
   for (std::size_t i = 0; i < list.Count(); ++i) {
     parsed.entries.push_back(list.Take(i));
   }
@@ -126,6 +135,11 @@ TEST(DigestParserTest, WhatBelongsToTheName) {
       {kMd5 + " *", Ascii(kMd5), u"", true, 1},
       {kMd5 + " trailing  \t\n", Ascii(kMd5), u"trailing  \t", false, 0},
       {kMd5 + "00 long\n", Ascii(kMd5 + "00"), u"long", false, 0},
+      // What is kept of a long digest, and of a name past the longest path.
+      {std::string(130, 'a') + " *n\n", Ascii(std::string(130, 'a')), u"n",
+       false, 1},
+      {kMd5 + " *" + std::string(100000, 'n') + "\n", Ascii(kMd5),
+       std::u16string(32767 * 3 + 1, u'n'), false, 1},
       // Notepad's marks: UTF-8, and UTF-16LE ("Unicode").
       {"\xEF\xBB\xBF" + kMd5 + " *x\r\n", Ascii(kMd5), u"x", false, 1},
       {Utf16Le(kMd5 + " *x\r\n"), Ascii(kMd5), u"x", false, 1},

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <string>
 
 #include "platform/file.h"
@@ -36,10 +35,6 @@ bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool IsProcfs(const struct statfs& info) {
-  return info.f_type == PROC_SUPER_MAGIC;
-}
-
 // configfs keeps its number in the kernel's own headers only.
 constexpr unsigned long kConfigFsMagic = 0x62656570;
 
@@ -64,81 +59,68 @@ bool IsPseudoType(unsigned long type) {
   }
 }
 
-// Asked once per device and context: the files of a folder share one, and a
-// system call per file counts when a folder holds many small files.
-bool OnPseudoFileSystem(int fd, dev_t device, Context& context) {
-  if (context.device_known && device == context.device) {
-    return context.device_pseudo;
-  }
-  struct statfs info;
-  if (::fstatfs(fd, &info) != 0) return false;
-  context.device_known = true;
-  context.device = device;
-  context.device_pseudo = IsPseudoType(static_cast<unsigned long>(info.f_type));
-  return context.device_pseudo;
+// Refuses what is not an ordinary file, with the reason as errno.
+bool IsRegular(const struct stat& info) {
+  if (S_ISREG(info.st_mode)) return true;
+  errno = S_ISDIR(info.st_mode) ? EISDIR : static_cast<int>(kErrorNotSupported);
+  return false;
 }
 
-// Refuses what is not an ordinary file's data, with the reason as errno.
-bool IsRegularData(int fd, struct stat* info, Context& context) {
-  if (::fstat(fd, info) != 0) return false;
-  if (!S_ISREG(info->st_mode)) {
-    errno =
-        S_ISDIR(info->st_mode) ? EISDIR : static_cast<int>(kErrorNotSupported);
+// Whether the device is known to hold a pseudo file system, with EIO as
+// errno where it does.
+bool KnownPseudo(dev_t device, const Context& context, bool* pseudo) {
+  if (!context.device_known || device != context.device) return false;
+  *pseudo = context.device_pseudo;
+  if (*pseudo) errno = EIO;
+  return true;
+}
+
+// The first file of a device not asked before: its file system is asked of
+// that very file, opened with O_PATH, which opens nothing, and kept for the
+// device's next files (a folder's files share one, and a system call per
+// file counts). False, with errno set, where it is no ordinary file's data
+// or not the file `info` describes.
+bool ProbeDevice(const char* path, const struct stat& info, Context& context) {
+  const int probe = ::open(path, O_PATH | O_CLOEXEC);
+  if (probe < 0) return false;
+  struct stat probed;
+  struct statfs system;
+  const bool asked = ::fstat(probe, &probed) == 0 && IsRegular(probed) &&
+                     ::fstatfs(probe, &system) == 0;
+  CloseFailing(probe);
+  if (!asked) return false;
+  context.device_known = true;
+  context.device = probed.st_dev;
+  context.device_pseudo =
+      IsPseudoType(static_cast<unsigned long>(system.f_type));
+  if (context.device_pseudo) {
+    errno = EIO;
     return false;
   }
-  if (OnPseudoFileSystem(fd, info->st_dev, context)) {
-    errno = EIO;
+  if (!SameFile(probed, info)) {
+    errno = EAGAIN;  // it changed under the reader: read nothing of it
     return false;
   }
   return true;
 }
 
-// /proc/self/fd, opened once per context, and only where it is procfs:
-// anything else mounted over /proc would reopen whatever it names. -1 where
-// there is no such folder to trust.
-int DescriptorsFolder(Context& context) {
-  if (context.descriptors == Context::kUnopened) {
-    context.descriptors =
-        ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    // Out of descriptors for the moment: asked again with the next file.
-    if (context.descriptors < 0 && (errno == EMFILE || errno == ENFILE)) {
-      context.descriptors = Context::kUnopened;
-      return -1;
-    }
-    struct statfs info;
-    if (context.descriptors >= 0 &&
-        (::fstatfs(context.descriptors, &info) != 0 || !IsProcfs(info))) {
-      ::close(context.descriptors);
-      context.descriptors = -1;
-    }
-  }
-  return context.descriptors;
-}
-
 // Opens a name for reading only when it is an ordinary file on a real file
 // system. Opening a device has effects of its own (a watchdog starts, a tape
-// rewinds, a modem line drops), so the name is first opened with O_PATH,
-// which opens nothing, and that very inode is then reopened for reading
-// through /proc. Without /proc, the name is opened non-blocking, without
-// taking a terminal, only after O_PATH showed an ordinary file, and the file
-// opened must be the probe's own, or it is refused (the entry changed in
-// between). Returns the descriptor, or -1 with errno set.
+// rewinds, a modem line drops), so the name is first asked what it holds,
+// without an open, and opened (non-blocking, without taking a terminal)
+// only where that was an ordinary file; the file opened must then be the
+// one asked of, or it is refused (the entry changed in between). Returns
+// the descriptor, or -1 with errno set.
 int OpenRegularFile(const char* path, struct stat* info, Context& context) {
-  const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  const int probe = ::open(path, O_PATH | O_CLOEXEC);
-  if (probe < 0) return -1;
-  if (!IsRegularData(probe, info, context)) return CloseFailing(probe);
-  const int descriptors = DescriptorsFolder(context);
-  char number[16];
-  std::snprintf(number, sizeof number, "%d", probe);
-  int fd = descriptors < 0 ? -1 : ::openat(descriptors, number, flags);
-  // Through procfs the reopen is of the probe's own inode, by construction;
-  // by path, the entry may have changed since the probe.
-  const bool by_path = descriptors < 0 || (fd < 0 && errno == ENOENT);
-  if (by_path) fd = ::open(path, flags);
-  if (fd < 0) return CloseFailing(probe);
-  CloseFailing(probe);
-  if (!by_path) return fd;
+  if (::stat(path, info) != 0 || !IsRegular(*info)) return -1;
+  bool pseudo = false;
+  if (KnownPseudo(info->st_dev, context, &pseudo)) {
+    if (pseudo) return -1;
+  } else if (!ProbeDevice(path, *info, context)) {
+    return -1;
+  }
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return -1;
   struct stat opened;
   if (::fstat(fd, &opened) != 0) return CloseFailing(fd);
   if (!SameFile(opened, *info) || !S_ISREG(opened.st_mode)) {
