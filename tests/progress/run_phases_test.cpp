@@ -61,25 +61,38 @@ class PassTest : public ::testing::Test {
     run::RunPass(desktop_, clock_, pipeline::Threads(2), WideString(u"t"),
                  stage_, pass);
   }
-  // Hashing `count` items, `per_second` of them done as the time moves on,
-  // until `end` ms from the run's start, when all are done.
-  void Hash(std::size_t count, std::size_t per_second, int end) {
-    const auto start = static_cast<std::size_t>(clock_.Now().count());
+  // Hashing `count` items, kPerSecond of them done as the time moves on
+  // from here, until `end` ms later. The count moves with the clock, so a
+  // busy machine cannot make it lag.
+  void Hash(std::size_t count, int end) {
     const auto counters = std::make_shared<run::Counters>();
+    const progress::Duration start = clock_.Now();
+    start_.store(start);
+    count_.store(count);
+    counters_.store(counters.get());
     run::Watch watch;
     watch.count = count;
     watch.counters = counters;
     watch.name_at = [](std::size_t) { return WideString(u"n"); };
     stage_->Hash(std::move(watch), [] {});
-    for (;;) {
-      const auto now = static_cast<std::size_t>(clock_.Now().count()) - start;
-      counters->files_done.store(std::min(count, now * per_second / 1000));
-      if (now >= static_cast<std::size_t>(end)) return;
+    while ((clock_.Now() - start).count() < end) {
       std::this_thread::sleep_for(std::chrono::microseconds(50));
     }
+    counters_.store(nullptr);
   }
 
-  FakeClock clock_;
+  static constexpr std::size_t kPerSecond = 40;
+  std::atomic<progress::Duration> start_{progress::Duration(0)};
+  std::atomic<std::size_t> count_{0};
+  std::atomic<run::Counters*> counters_{nullptr};
+  FakeClock clock_{progress::Duration::max(), [this](progress::Duration now) {
+                     run::Counters* counters = counters_.load();
+                     if (counters == nullptr) return;
+                     counters->files_done.store(std::min(
+                         count_.load(), static_cast<std::size_t>(
+                                            (now - start_.load()).count()) *
+                                            kPerSecond / 1000));
+                   }};
   ScriptedDesktop desktop_;
   std::shared_ptr<run::Stage> stage_ = std::make_shared<run::Stage>();
 };
@@ -87,10 +100,10 @@ class PassTest : public ::testing::Test {
 // At 2 s a window shows only where the estimate leaves a second or more;
 // once shown it stays a second, though the run ends sooner.
 TEST_F(PassTest, NoWindowFlashes) {
-  Run([&](platform::Desktop&) { Hash(100, 40, 2500); });
+  Run([&](platform::Desktop&) { Hash(100, 2500); });
   EXPECT_TRUE(desktop_.progress.empty());  // 0.5 s left at 2 s
   stage_ = std::make_shared<run::Stage>();
-  Run([&](platform::Desktop&) { Hash(200, 40, 2100); });
+  Run([&](platform::Desktop&) { Hash(200, 2100); });
   ASSERT_EQ(desktop_.progress.size(), 1u);
   EXPECT_GE(desktop_.progress[0].views.size(), 4u);  // 2 s to 3 s
   EXPECT_FALSE(desktop_.progress[0].cancelled);
