@@ -173,7 +173,8 @@ bool IsTemporaryName(std::u16string_view name);
 std::string TemporaryName(std::uint32_t process, std::uint32_t n);  // ASCII
 
 // How many temporary files may be held open at once, leaving the process
-// enough handles for everything else: half its open-file limit on Linux.
+// enough handles for everything else: half its open-file limit on Linux,
+// whose soft limit is first raised toward the hard one where it is low.
 std::size_t TemporaryFilesAtOnce();
 
 // After a run's renames: whatever they did in the folder of `beside` is on

@@ -242,9 +242,19 @@ void RemoveStray(const WideString& name) {
   CloseKeepingError(&fd);
 }
 
+// A soft limit of 1,024 (the usual default) would halve each batch, and
+// double the flushes: it is raised toward the hard limit as far as the
+// most a batch holds needs. The program waits on descriptors with poll,
+// never select, so descriptors past 1,024 are safe.
 std::size_t TemporaryFilesAtOnce() {
+  constexpr rlim_t kWanted = 8192;  // twice the most it gives
   struct rlimit limit;
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 64;
+  if (limit.rlim_cur < kWanted && limit.rlim_cur < limit.rlim_max) {
+    struct rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max < kWanted ? limit.rlim_max : kWanted;
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
   const rlim_t half = limit.rlim_cur / 2;
   return half < 1 ? 1 : half > 4096 ? 4096 : static_cast<std::size_t>(half);
 }
