@@ -106,8 +106,10 @@ bool DigestFileBatch::Commit() {
     if (ok && renamed_.IsEmpty()) renamed_ = file.Name();
   }
   // What was not put in place is dropped; the first failure's code stays.
+  // What new files get in the folder is learned again for the next batch.
   const platform::PreserveLastError keep;
   Drop();
+  facts_.made = 0;
   return ok;
 }
 

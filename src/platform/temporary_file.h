@@ -34,6 +34,15 @@ class OldFile {
   friend class TemporaryFile;
 
   std::intptr_t handle_ = -1;
+  // Where the file found could not be held: TakeFrom's failure, with this
+  // code, as if it had looked itself. 0 where there is none.
+  std::uint32_t error_ = 0;
+  // What a backend learned of the file without holding it: set (found_)
+  // where that was all there was to carry.
+  bool found_ = false;
+  std::uint32_t owner_ = 0;
+  std::uint32_t group_ = 0;
+  std::uint32_t mode_ = 0;
 };
 
 // Whether the name can take a new file as it stands: a file there must open
@@ -52,6 +61,17 @@ struct TemporaryFacts {
   int unnamed = 0;   // whether the file system makes unnamed files
   int on_close = 0;  // whether a mark "delete on close" can be cleared
   int by_proc = 0;   // whether a descriptor is linked through /proc
+  // What a new file gets here by itself, learned from the first temporary
+  // file of a batch, so that carrying skips what is already so: `made` is
+  // 0 until the rest holds, and is cleared to learn again (a folder changed
+  // meanwhile is met by the next batch, as a file changed meanwhile is).
+  int made = 0;
+  std::uint32_t process = 0;  // this process's id
+  std::uint32_t self = 0;     // whom it runs as
+  std::uint32_t owner = 0;    // the new file's owner, group and mode
+  std::uint32_t group = 0;
+  std::uint32_t mode = 0;
+  int acl = 0;  // whether it comes with an ACL (the folder's default one)
 };
 
 // A file written beside the one it will replace, that no kill leaves
@@ -79,7 +99,7 @@ class TemporaryFile {
   // (the file is then written in place instead); what could be carried
   // stays carried, since where the old file cannot be written in place
   // (a link) this file still replaces it. `old` is what CanReplace found
-  // at the name.
+  // at the name: where it holds the file, nothing else need be asked.
   bool TakeFrom(const WideString& name, const OldFile& old);
   bool Write(const void* data, std::uint32_t size, std::uint32_t* written);
   // This file's data and size on the disk.
@@ -111,6 +131,7 @@ class TemporaryFile {
   // The name it replaces, encoded when the file is made, where a backend
   // needs it: nothing is allocated between Keep and RenameOver.
   std::string target_;
+  TemporaryFacts made_;  // what the backend learned when making it
   bool lingers_ = false;
 };
 
@@ -152,7 +173,8 @@ bool IsTemporaryName(std::u16string_view name);
 std::string TemporaryName(std::uint32_t process, std::uint32_t n);  // ASCII
 
 // How many temporary files may be held open at once, leaving the process
-// enough handles for everything else: half its open-file limit on Linux.
+// enough handles for everything else: half its open-file limit on Linux,
+// whose soft limit is first raised toward the hard one where it is low.
 std::size_t TemporaryFilesAtOnce();
 
 // After a run's renames: whatever they did in the folder of `beside` is on

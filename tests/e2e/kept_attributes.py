@@ -79,6 +79,24 @@ def as_root(run, mounted):
                      "the file replaced whole",
                      box == DONE and data == RECORD and now == kept and
                      len(kept[3]) == 2 and new_inode != inode, (box, kept, now))
+    # New files here get root:root 0644: what matches is left as it is,
+    # and a group or mode that differs is still given back.
+    folder = _folder(mounted, "several", 0, 0, 0o755)
+    wanted = {"a": (0, 0o644), "b": (4343, 0o644), "c": (0, 0o600)}
+    for name, (gid, mode) in wanted.items():
+        for path, data in ((name, b"data\n"), (name + ".md5", OLD)):
+            with open(os.path.join(folder, path), "wb") as f:
+                f.write(data)
+        os.chown(f.name, 0, gid)
+        os.chmod(f.name, mode)
+    box = _create(run, folder)
+    now = {n: _held(os.path.join(folder, n + ".md5"))[0] for n in wanted}
+    run.checks.check("root: one batch keeps each file's group and mode, "
+                     "whether or not a new file has them",
+                     box == DONE and all(
+                         now[n][:4] == (RECORD.replace(b"data.txt", n.encode()),
+                                        0, gid, 0o100000 | mode)
+                         for n, (gid, mode) in wanted.items()), (box, now))
     folder = _folder(mounted, "inherit", 0, 0, 0o755)
     path = _old(folder, 0, 0, 0o600)
     subprocess.run(["setfacl", "-d", "-m", "u:4444:rw", folder], check=True)

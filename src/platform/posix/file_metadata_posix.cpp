@@ -48,8 +48,15 @@ bool ReadWhole(std::vector<char>* into, Read read) {
 }
 
 // A folder's default ACL is put on every new file made there: the new file
-// loses it where the old one had none.
-bool CopyAttributes(int from, int to) {
+// loses it where the old one had none. `acl` is whether it came with one
+// (-1: not known).
+bool DropAcl(int to, int acl) {
+  if (acl == 0) return true;
+  if (acl < 0 && ::fgetxattr(to, kAcl, nullptr, 0) < 0) return true;
+  return ::fremovexattr(to, kAcl) == 0 || errno == ENODATA;
+}
+
+bool CopyAttributes(int from, int to, int acl, bool* carried_acl) {
   std::vector<char> names;
   if (!ReadWhole(&names, [&](char* list, std::size_t size) {
         return ::flistxattr(from, list, size);
@@ -57,12 +64,10 @@ bool CopyAttributes(int from, int to) {
     return errno == ENOTSUP;  // a file system without them: none to carry
   }
   std::vector<char> value;
-  bool acl = false;
   for (std::size_t at = 0; at < names.size();
        at += std::strlen(&names[at]) + 1) {
     const char* name = &names[at];
     if (!Carried(name)) continue;
-    acl = acl || std::strcmp(name, kAcl) == 0;
     if (!ReadWhole(&value, [&](char* data, std::size_t size) {
           return ::fgetxattr(from, name, data, size);
         })) {
@@ -72,25 +77,33 @@ bool CopyAttributes(int from, int to) {
     if (::fsetxattr(to, name, value.data(), value.size(), 0) != 0) {
       return false;
     }
+    *carried_acl = *carried_acl || std::strcmp(name, kAcl) == 0;
   }
-  return acl || ::fgetxattr(to, kAcl, nullptr, 0) < 0 ||
-         ::fremovexattr(to, kAcl) == 0;
+  return *carried_acl || DropAcl(to, acl);
 }
 
-// Owner and group first, since fchown clears set-id bits, then the mode.
-// Where the owner cannot be given back, the group and mode are still
-// carried, and the refusal is the answer.
-bool GiveBack(int to, const struct stat& old) {
-  const uid_t owner =
-      old.st_uid == ::geteuid() ? static_cast<uid_t>(-1) : old.st_uid;
-  bool ok = ::fchown(to, owner, old.st_gid) == 0;
-  int error = errno;
-  if (!ok && owner != static_cast<uid_t>(-1)) {
-    ::fchown(to, static_cast<uid_t>(-1), old.st_gid);
+// Owner and group first, since fchown clears set-id bits, then the mode;
+// each only where the new file does not have it already (`made`). Where the
+// owner cannot be given back, the group and mode are still carried, and the
+// refusal is the answer.
+bool GiveBack(int to, const struct stat& old, const TemporaryFacts& made,
+              bool carried_acl) {
+  const bool known = made.made != 0;
+  const uid_t self = known ? made.self : ::geteuid();
+  const uid_t owner = old.st_uid == self ? static_cast<uid_t>(-1) : old.st_uid;
+  bool ok = true;
+  int error = 0;
+  if (!known || old.st_uid != made.owner || old.st_gid != made.group) {
+    ok = ::fchown(to, owner, old.st_gid) == 0;
+    error = errno;
+    if (!ok && owner != static_cast<uid_t>(-1)) {
+      ::fchown(to, static_cast<uid_t>(-1), old.st_gid);
+    }
   }
-  // Set-id bits mean nothing on a digest file; a sticky one is kept.
-  if (::fchmod(to, old.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO | S_ISVTX)) !=
-          0 &&
+  // Set-id bits mean nothing on a digest file; a sticky one is kept. An ACL
+  // set here rewrites the mode's group bits.
+  const mode_t mode = old.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO | S_ISVTX);
+  if ((!known || carried_acl || made.mode != mode) && ::fchmod(to, mode) != 0 &&
       ok) {
     ok = false;
     error = errno;
@@ -101,15 +114,36 @@ bool GiveBack(int to, const struct stat& old) {
 
 }  // namespace
 
+// What every temporary file made in the folder gets, from the first one.
+void posix::LearnNewFile(int fd, TemporaryFacts* facts) {
+  struct stat info;
+  if (facts->made != 0 || ::fstat(fd, &info) != 0) return;
+  const PreserveLastError keep;
+  facts->acl = ::fgetxattr(fd, kAcl, nullptr, 0) >= 0 ? 1
+               : errno == ENODATA || errno == ENOTSUP ? 0
+                                                      : -1;
+  facts->process = static_cast<std::uint32_t>(::getpid());
+  facts->self = ::geteuid();
+  facts->owner = info.st_uid;
+  facts->group = info.st_gid;
+  facts->mode = info.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO | S_ISVTX);
+  facts->made = 1;
+}
+
 // Devices, FIFOs and sockets are never opened: opening some has effects of
-// their own. Write permission is asked, not opened for: the file is opened
-// again anyway, to carry what is set on it or to be written in place.
-// Another user's file is written in place where this process could not
-// give it back (root can); the other cases that call for it (a group this
-// process cannot set, a folder refusing new files, a sticky folder refusing
-// the rename) show as refusals on the way, at no cost to the common case.
-bool CanReplace(const WideString& name, OldFile* /*old*/, bool* in_place) {
+// their own. Write permission is asked, not opened for (a file opened for
+// writing tells watchers it was written when closed). A file with extended
+// attributes is then opened for reading, for TakeFrom: every attribute it
+// carries is the one file's. Another user's file is written in place where this
+// process could not give it back (root can); the other cases that call for it
+// (a group this process cannot set, a folder refusing new files, a sticky
+// folder refusing the rename) show as refusals on the way, at no cost to the
+// common case.
+bool CanReplace(const WideString& name, OldFile* old, bool* in_place) {
   *in_place = false;
+  old->Close();
+  old->error_ = 0;
+  old->found_ = false;
   const std::string path = PathOf(name);
   struct stat info;
   if (::fstatat(AT_FDCWD, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -132,45 +166,55 @@ bool CanReplace(const WideString& name, OldFile* /*old*/, bool* in_place) {
   }
   const uid_t self = ::geteuid();
   *in_place = info.st_uid != self && self != 0 && info.st_nlink == 1;
+  if (*in_place) return true;
+  // Most files have no attributes to carry: then what the name showed is
+  // all TakeFrom needs, and the file is not opened at all.
+  const ssize_t listed = ::llistxattr(path.c_str(), nullptr, 0);
+  if (listed == 0 || (listed < 0 && errno == ENOTSUP)) {
+    old->found_ = true;
+    old->owner_ = info.st_uid;
+    old->group_ = info.st_gid;
+    old->mode_ = info.st_mode;
+    return true;
+  }
+  // Non-blocking, so that a FIFO put there meanwhile is not waited on.
+  const int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
+  old->handle_ = ::open(path.c_str(), O_RDONLY | flags);
+  if (old->handle_ < 0 && errno == EACCES) {
+    old->handle_ = ::open(path.c_str(), O_WRONLY | flags);
+  }
+  // Gone, or a link now: the name is replaced with nothing to carry.
+  if (old->handle_ < 0 && errno != ENOENT && errno != ELOOP) {
+    old->error_ = static_cast<std::uint32_t>(errno);
+  }
   return true;
 }
 
-namespace {
-
-// The old file's descriptor, closed however TakeFrom ends (a failed
-// allocation throws).
-class OldDescriptor {
- public:
-  explicit OldDescriptor(const std::string& path) {
-    const int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
-    fd_ = ::open(path.c_str(), O_RDONLY | flags);
-    if (fd_ < 0 && errno == EACCES)
-      fd_ = ::open(path.c_str(), O_WRONLY | flags);
-  }
-  ~OldDescriptor() { CloseKeepingError(&fd_); }
-  OldDescriptor(const OldDescriptor&) = delete;
-  OldDescriptor& operator=(const OldDescriptor&) = delete;
-  int fd() const { return static_cast<int>(fd_); }
-
- private:
-  std::intptr_t fd_ = -1;
-};
-
-}  // namespace
-
 void OldFile::Close() { CloseKeepingError(&handle_); }
 
-// Read through one descriptor on the old name, so that every attribute is
-// the one file's; a symbolic link there is replaced, not copied from.
-bool TemporaryFile::TakeFrom(const WideString& /*name*/,
-                             const OldFile& /*found*/) {
-  const OldDescriptor old(target_);
-  if (old.fd() < 0) return errno == ENOENT || errno == ELOOP;
-  struct stat info;
+// A symbolic link, or nothing, at the name is replaced with nothing to
+// carry.
+bool TemporaryFile::TakeFrom(const WideString& /*name*/, const OldFile& old) {
+  if (old.error_ != 0) {
+    errno = static_cast<int>(old.error_);
+    return false;
+  }
   const int to = static_cast<int>(handle_);
-  if (::fstat(old.fd(), &info) != 0) return false;
+  const int acl = made_.made != 0 ? made_.acl : -1;
+  bool carried_acl = false;
+  struct stat info {};
+  if (old.found_) {
+    info.st_uid = old.owner_;
+    info.st_gid = old.group_;
+    info.st_mode = old.mode_;
+    return DropAcl(to, acl) && GiveBack(to, info, made_, false);
+  }
+  const int from = static_cast<int>(old.handle_);
+  if (from < 0) return true;
+  if (::fstat(from, &info) != 0) return false;
   return !S_ISREG(info.st_mode) ||
-         (CopyAttributes(old.fd(), to) && GiveBack(to, info));
+         (CopyAttributes(from, to, acl, &carried_acl) &&
+          GiveBack(to, info, made_, carried_acl));
 }
 
 }  // namespace platform

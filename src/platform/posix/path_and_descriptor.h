@@ -8,6 +8,7 @@
 #include "common/wide_string.h"
 #include "platform/last_error.h"
 #include "platform/posix/locale_codec.h"
+#include "platform/temporary_file.h"
 
 // What the POSIX file backends share: a name's bytes on disk, and a close
 // that leaves the error of the call that failed before it.
@@ -23,5 +24,9 @@ inline void CloseKeepingError(std::intptr_t* handle) {
   ::close(static_cast<int>(*handle));
   *handle = -1;
 }
+
+// Fills *facts, where not yet done, with what the new file `fd` got by
+// itself: its owner, group, mode and ACL, and who this process is.
+void LearnNewFile(int fd, TemporaryFacts* facts);
 
 }  // namespace platform::posix

@@ -29,9 +29,11 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string InFolder(const std::string& folder, std::uint32_t n) {
-  const std::string name =
-      TemporaryName(static_cast<std::uint32_t>(::getpid()), n);
+std::string InFolder(const std::string& folder, std::uint32_t n,
+                     const TemporaryFacts& facts) {
+  const std::string name = TemporaryName(
+      facts.made != 0 ? facts.process : static_cast<std::uint32_t>(::getpid()),
+      n);
   return folder == "." ? name : folder + "/" + name;
 }
 
@@ -104,15 +106,17 @@ bool TemporaryFile::CreateUnnamed(const WideString& beside,
   facts.unnamed = 1;
   ::flock(fd, LOCK_EX | LOCK_NB);
   handle_ = fd;
+  posix::LearnNewFile(fd, &facts);
+  made_ = facts;
   return true;
 }
 
 bool TemporaryFile::CreateNamed(const WideString& beside, std::uint32_t n,
-                                TemporaryFacts& /*facts*/) {
+                                TemporaryFacts& facts) {
   Remove();
   target_ = PathOf(beside);
   folder_ = FolderOf(target_);
-  const std::string path = InFolder(folder_, n);
+  const std::string path = InFolder(folder_, n, facts);
   const int fd = ::open(
       path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) return false;
@@ -121,6 +125,8 @@ bool TemporaryFile::CreateNamed(const WideString& beside, std::uint32_t n,
   lingers_ = true;
   // Made by this process alone (O_EXCL): no one else can hold its lock yet.
   ::flock(fd, LOCK_EX | LOCK_NB);
+  posix::LearnNewFile(fd, &facts);
+  made_ = facts;
   return true;
 }
 
@@ -164,7 +170,7 @@ bool TemporaryFile::Keep(std::uint32_t n, TemporaryFacts& facts) {
   const int fd = static_cast<int>(handle_);
   // Made before the link, and moved after it: once the name exists, no
   // allocation may fail before named_ holds it for Remove.
-  std::string path = InFolder(folder_, n);
+  std::string path = InFolder(folder_, n, facts);
   int error = ENOENT;  // the process may not link that way
   if (facts.by_proc <= 0) {
     if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) {
@@ -236,9 +242,19 @@ void RemoveStray(const WideString& name) {
   CloseKeepingError(&fd);
 }
 
+// A soft limit of 1,024 (the usual default) would halve each batch, and
+// double the flushes: it is raised toward the hard limit as far as the
+// most a batch holds needs. The program waits on descriptors with poll,
+// never select, so descriptors past 1,024 are safe.
 std::size_t TemporaryFilesAtOnce() {
+  constexpr rlim_t kWanted = 8192;  // twice the most it gives
   struct rlimit limit;
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 64;
+  if (limit.rlim_cur < kWanted && limit.rlim_cur < limit.rlim_max) {
+    struct rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max < kWanted ? limit.rlim_max : kWanted;
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
   const rlim_t half = limit.rlim_cur / 2;
   return half < 1 ? 1 : half > 4096 ? 4096 : static_cast<std::size_t>(half);
 }
