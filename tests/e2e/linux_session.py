@@ -4,6 +4,7 @@ from a pseudo-terminal and answered there. Used by the end-to-end tests and
 the benchmark."""
 
 import os
+import platform
 import pty
 import select
 import signal
@@ -11,6 +12,30 @@ import subprocess
 import time
 
 PROMPTS = ("(y/n) ", "[Enter] ")
+
+
+def _wait_until_asleep(pid):
+    """Until xdotool sleeps for good, its keys pressed: a fixed pause was
+    too short on a busy machine, and the program then saw no key. Its
+    system call is read from /proc (clock_nanosleep or nanosleep) three
+    times in a row; where that cannot be read, a pause has to do."""
+    sleeps = {"x86_64": ("35", "230"), "aarch64": ("101", "115"),
+              "i686": ("162", "265")}.get(platform.machine())
+    if not sleeps:
+        time.sleep(0.3)
+        return
+    asleep = 0
+    deadline = time.monotonic() + 10
+    while asleep < 3 and time.monotonic() < deadline:
+        try:
+            with open("/proc/%d/syscall" % pid) as f:
+                call = f.read().split(" ", 1)[0]
+        except OSError:
+            time.sleep(0.3)
+            return
+        asleep = asleep + 1 if call in sleeps else 0
+        time.sleep(0.025)
+    time.sleep(0.05)  # for the X server to take the keys in
 
 
 class Display:
@@ -43,7 +68,7 @@ class Display:
         self.holder = subprocess.Popen(
             ["xdotool", "keydown", "+".join(names), "sleep", "600"],
             env=dict(os.environ, DISPLAY=self.name))
-        time.sleep(0.3)
+        _wait_until_asleep(self.holder.pid)
 
     def release(self):
         if self.holder:
