@@ -37,12 +37,17 @@ bool SecurityOf(HANDLE file, SECURITY_INFORMATION what, std::string* held) {
 // another file's short name, and be a disk file; a link there is replaced,
 // never written through. One that opens for writing but not for deleting
 // cannot be replaced: it is written where it is (InPlaceFile checks it).
-bool CanReplace(const WideString& wide, OldFile* /*old*/, bool* in_place) {
+// What is replaced stays open in *old, with the access TakeFrom reads it
+// with (one that does not grant that is written in place, as TakeFrom
+// failing would have it).
+bool CanReplace(const WideString& wide, OldFile* old, bool* in_place) {
   *in_place = false;
+  old->Close();
   const wchar_t* name = win32::W(wide);
   const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
-  HANDLE file = ::CreateFileW(name, GENERIC_WRITE | DELETE, 0, nullptr,
-                              OPEN_EXISTING, flags, nullptr);
+  HANDLE file = ::CreateFileW(
+      name, GENERIC_WRITE | DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES, 0,
+      nullptr, OPEN_EXISTING, flags, nullptr);
   if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
     file = ::CreateFileW(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags,
                          nullptr);
@@ -66,8 +71,10 @@ bool CanReplace(const WideString& wide, OldFile* /*old*/, bool* in_place) {
           ? win32::Entry::kOwn
           : win32::EntryOpened(file, name);
   if (entry == win32::Entry::kLink) {
-    ::CloseHandle(file);
-    return true;  // a link the folder does not show as one: replaced too
+    // A link the folder does not show as one: replaced too, taking what
+    // the file it reaches has.
+    old->handle_ = reinterpret_cast<std::intptr_t>(file);
+    return true;
   }
   if (entry == win32::Entry::kAlias) {
     error = ERROR_FILE_EXISTS;
@@ -79,15 +86,15 @@ bool CanReplace(const WideString& wide, OldFile* /*old*/, bool* in_place) {
   } else if (::GetFileType(file) != FILE_TYPE_DISK) {
     error = ERROR_NOT_SUPPORTED;
   }
-  ::CloseHandle(file);
-  ::SetLastError(error);
-  return error == ERROR_SUCCESS;
+  if (error != ERROR_SUCCESS) {
+    ::CloseHandle(file);
+    ::SetLastError(error);
+    return false;
+  }
+  old->handle_ = reinterpret_cast<std::intptr_t>(file);
+  return true;
 }
 
-// The attributes and the creation time in one call; the security
-// descriptor only where it differs from the one the new file was given
-// (under the same folder's inheritance, the same as a rule): the DACL, and
-// the owner where this user may give it, nothing failing for the owner.
 void OldFile::Close() {
   if (handle_ == -1) return;
   const DWORD error = ::GetLastError();
@@ -96,15 +103,15 @@ void OldFile::Close() {
   ::SetLastError(error);
 }
 
-bool TemporaryFile::TakeFrom(const WideString& name, const OldFile& /*found*/) {
-  const HANDLE old = ::CreateFileW(
-      win32::W(name), READ_CONTROL | FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-      nullptr);
-  if (old == INVALID_HANDLE_VALUE) {
-    return ::GetLastError() == ERROR_FILE_NOT_FOUND;  // nothing to take
-  }
+// The attributes and the creation time in one call; the security
+// descriptor only where it differs from the one the new file was given
+// (under the same folder's inheritance, the same as a rule): the DACL, and
+// the owner where this user may give it, nothing failing for the owner.
+// The old file is the one CanReplace holds open: no second open, which
+// under Wine reads the whole folder for a name that is not there.
+bool TemporaryFile::TakeFrom(const WideString& /*name*/, const OldFile& found) {
+  if (found.handle_ == -1) return true;  // nothing there to take from
+  const HANDLE old = reinterpret_cast<HANDLE>(found.handle_);
   const HANDLE file = reinterpret_cast<HANDLE>(handle_);
   constexpr SECURITY_INFORMATION kWhat =
       OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
@@ -114,7 +121,6 @@ bool TemporaryFile::TakeFrom(const WideString& name, const OldFile& /*found*/) {
   const bool read = ::GetFileInformationByHandleEx(old, FileBasicInfo, &basic,
                                                    sizeof basic) &&
                     SecurityOf(old, kWhat, &had);
-  ::CloseHandle(old);
   if (!read) return false;
   FILE_BASIC_INFO carried = {};
   carried.CreationTime = basic.CreationTime;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/win32/final_path.h"
+
 namespace platform {
 namespace win32 {
 namespace {
@@ -16,12 +18,45 @@ Function FromNtdll(const char* name) {
       ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name)));
 }
 
-// The NT form of a name's full path: \??\C:\..., \??\UNC\server\...
+// Under Wine, the NT form of `full` through Wine's Unix names,
+// \??\unix\<the folder's Unix path>\<name>: Wine looks such a name up
+// exactly, where for a DOS name that is not there (a file about to be made)
+// it reads the whole folder for one differing in case. Empty where the
+// folder's Unix path is not plain ASCII, which alone is certain to come
+// back as the same bytes.
+std::wstring UnixNtPath(std::wstring_view full) {
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  const auto unix_name =
+      reinterpret_cast<UnixName>(reinterpret_cast<void*>(::GetProcAddress(
+          ::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  const std::size_t slash = full.find_last_of(L'\\');
+  if (unix_name == nullptr || slash == std::wstring_view::npos) return {};
+  const std::wstring folder(full.substr(0, slash + 1));
+  char* const path = unix_name(folder.c_str());
+  if (path == nullptr) return {};
+  std::wstring nt = L"\\??\\unix";
+  bool plain = path[0] == '/';
+  for (const char* c = path; *c != '\0' && plain; ++c) {
+    plain = *c >= 0x20 && *c < 0x7f && *c != '\\';
+    nt += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+  }
+  ::HeapFree(::GetProcessHeap(), 0, path);
+  if (!plain) return {};
+  if (nt.back() != L'\\') nt += L'\\';
+  return nt += full.substr(slash + 1);
+}
+
+// The NT form of a name's full path: \??\C:\..., \??\UNC\server\...;
+// under Wine the one of Wine's Unix names where it can be had.
 std::wstring NtPath(const wchar_t* name) {
   std::wstring full(32768, L'\0');
   const DWORD length = ::GetFullPathNameW(name, static_cast<DWORD>(full.size()),
                                           &full[0], nullptr);
   std::wstring_view path(full.data(), length < full.size() ? length : 0);
+  if (!path.empty() && IsWine()) {
+    std::wstring unix_nt = UnixNtPath(path);
+    if (!unix_nt.empty()) return unix_nt;
+  }
   std::wstring nt = L"\\??\\";
   if (path.substr(0, 4) == L"\\\\?\\" || path.substr(0, 4) == L"\\\\.\\") {
     path.remove_prefix(4);

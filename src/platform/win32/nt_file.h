@@ -13,7 +13,9 @@ namespace win32 {
 // Makes `name` by this process alone (no sharing), deleted on close where
 // `doomed`, with the access TakeFrom needs where it is granted. The name is
 // matched exactly, never folding case: under Wine, folding reads the whole
-// folder for every new name. Fails with ERROR_FILE_EXISTS when it is taken.
+// folder for every new name, which Wine skips only for its Unix names (this
+// and LinkInformation use those where they can). Fails with
+// ERROR_FILE_EXISTS when it is taken.
 HANDLE CreateExactly(const std::wstring& name, bool doomed);
 
 // FILE_LINK_INFORMATION for `name` (the NT form of its full path), made
