@@ -16,5 +16,10 @@ namespace platform {
 bool ForEachEntry(const WideString& pattern,
                   const std::function<bool(const DirectoryEntry&)>& visit,
                   ErrorCode* broken);
+// The same over the entries whose names end with `ending` or `other`, in
+// one walk (DirectoryScan::FirstEndingWith).
+bool ForEachEntryEndingWith(
+    const WideString& ending, const WideString& other,
+    const std::function<bool(const DirectoryEntry&)>& visit, ErrorCode* broken);
 
 }  // namespace platform

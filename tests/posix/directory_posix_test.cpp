@@ -41,6 +41,20 @@ TEST(DirectoryPosixTest, PatternsMatchLikeWindows) {
   EXPECT_TRUE(all.count("*star")) << "a name may begin with the wildcard";
   EXPECT_TRUE(all.count(".") && all.count(".."));
   EXPECT_EQ(all.size(), 9u);
+
+  // Both kinds of list in one walk, each entry told which ending it has.
+  std::map<std::string, bool> both;
+  platform::DirectoryScan scan;
+  platform::DirectoryEntry entry;
+  ASSERT_TRUE(
+      scan.FirstEndingWith(WideString(u".md5"), WideString(u".SHA1"), &entry));
+  do {
+    both[U8(std::u16string(entry.name.View()))] = entry.other;
+  } while (scan.Next(&entry));
+  EXPECT_EQ(both, (std::map<std::string, bool>{{"B.MD5", false},
+                                               {"a.md5", false},
+                                               {"d.sha1", true},
+                                               {"x.Md5", false}}));
 }
 
 TEST(DirectoryPosixTest, NothingMatchingFailsTheFirstRequest) {

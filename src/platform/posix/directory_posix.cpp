@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "common/unicode.h"
 #include "platform/directory.h"
@@ -86,11 +87,23 @@ DIR* DirOf(std::intptr_t handle) { return reinterpret_cast<DIR*>(handle); }
 }  // namespace
 
 bool DirectoryScan::First(const WideString& pattern, DirectoryEntry* entry) {
+  return FirstEndingWith(pattern, WideString::Absent(), entry);
+}
+
+// Kept as the patterns "*<ending>", which the raw bytes' quick test knows.
+bool DirectoryScan::FirstEndingWith(const WideString& ending,
+                                    const WideString& other,
+                                    DirectoryEntry* entry) {
   Close();
   DIR* dir = ::opendir(".");
   if (dir == nullptr) return false;
   handle_ = reinterpret_cast<std::intptr_t>(dir);
-  pattern_ = pattern;
+  pattern_ = ending;
+  other_ = other;
+  if (!other.IsAbsent()) {
+    pattern_ = WideString(u"*" + std::u16string(ending.View()));
+    other_ = WideString(u"*" + std::u16string(other.View()));
+  }
   if (Next(entry)) return true;
   const ErrorCode error = GetLastErrorCode();
   Close();
@@ -106,10 +119,18 @@ bool DirectoryScan::Next(DirectoryEntry* entry) {
       if (errno == 0) SetLastErrorCode(kErrorNoMoreFiles);
       return false;
     }
-    if (!MayMatch(pattern_.View(), found->d_name)) continue;
+    const bool two = !other_.IsAbsent();
+    if (!MayMatch(pattern_.View(), found->d_name) &&
+        !(two && MayMatch(other_.View(), found->d_name))) {
+      continue;
+    }
     WideString name(
         posix::DecodeLocale(found->d_name, std::strlen(found->d_name)));
-    if (!Matches(pattern_.View(), name.View())) continue;
+    entry->other = false;
+    if (!Matches(pattern_.View(), name.View())) {
+      if (!two || !Matches(other_.View(), name.View())) continue;
+      entry->other = true;
+    }
     entry->name = std::move(name);
     entry->kind = KindOf(*found);
     entry->link = found->d_type == DT_LNK || found->d_type == DT_UNKNOWN;
