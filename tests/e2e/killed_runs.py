@@ -25,7 +25,9 @@ ONE_CPU = ["taskset", "-c", "0"]
 # another): LD_PRELOAD of this, with STEPS_LOG to list them, or INJECT_CALL,
 # INJECT_NTH and INJECT_FAULT (eio, emfile, kill) to fail one; with
 # INJECT_PATH, the nth call on that path only. NO_TMPFILE refuses unnamed
-# files on every thread, as vfat and FUSE file systems do.
+# files on every thread, as vfat and FUSE file systems do. SWAP_NAME and
+# SWAP_FROM rename SWAP_FROM over SWAP_NAME right after SWAP_NAME is first
+# asked with lstat, as someone racing the reader would.
 SHIM = r"""
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -81,7 +83,23 @@ int fstat(int fd, struct stat* s) { return Step(0, "newfstatat", 0) ? -1 : REAL(
 int fstatat(int d, const char* p, struct stat* s, int f) {
   return Step(0, "newfstatat", p) ? -1 : REAL(fstatat)(d, p, s, f);
 }
-int lstat(const char* p, struct stat* s) { return Step(0, "newfstatat", p) ? -1 : REAL(lstat)(p, s); }
+static void Swap(const char* p) {
+  const char* swap = getenv("SWAP_NAME");
+  static int swapped;
+  if (swap && strcmp(swap, p) == 0 && !__atomic_exchange_n(&swapped, 1, __ATOMIC_SEQ_CST))
+    REAL(rename)(getenv("SWAP_FROM"), p);
+}
+int lstat(const char* p, struct stat* s) {
+  if (Step(0, "newfstatat", p)) return -1;
+  int r = REAL(lstat)(p, s);
+  Swap(p);
+  return r;
+}
+int stat(const char* p, struct stat* s) {
+  int r = REAL(stat)(p, s);
+  Swap(p);
+  return r;
+}
 ssize_t write(int fd, const void* b, size_t n) { return Step(2, "write", 0) ? -1 : REAL(write)(fd, b, n); }
 int close(int fd) { return Step(3, "close", 0) ? -1 : REAL(close)(fd); }
 int linkat(int a, const char* p, int b, const char* q, int f) {
@@ -297,4 +315,35 @@ def _read(folder, name):
         return f.read()
 
 
-CASES = [every_step, random_kills, few_descriptors]
+def swapped_for_a_link(run):
+    """A checked file swapped, between its check and its open, for a link
+    to a FIFO: the FIFO is never opened (its writer stays blocked), and the
+    record is told as not read. On one CPU, so that files before it were
+    opened by the same thread."""
+    folder = run.folder("swap")
+    lines = b""
+    for name in ["f%d.txt" % i for i in range(9)] + ["b.txt"]:
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(name.encode())
+        lines += _record(name, name.encode())
+    with open(os.path.join(folder, "all.md5"), "wb") as f:
+        f.write(lines)
+    fifo = os.path.join(folder, "fifo")
+    os.mkfifo(fifo)
+    os.symlink("fifo", os.path.join(folder, "link"))
+    writer = subprocess.Popen(["sh", "-c", "echo x > fifo"], cwd=folder)
+    command = ONE_CPU + ["env", "LD_PRELOAD=" + _shim(run), "SWAP_NAME=b.txt",
+                         "SWAP_FROM=link"] + run.command
+    boxes, _ = run.at_terminal_command(command, folder, "none")
+    opened = writer.poll() is not None
+    writer.kill()
+    writer.wait()
+    report = "".join(b for b, _ in boxes)
+    run.checks.check("a file swapped for a link to a FIFO after its check: "
+                     "the FIFO not opened, the record not read",
+                     not opened and "b.txt" in report and
+                     os.path.islink(os.path.join(folder, "b.txt")),
+                     (opened, report))
+
+
+CASES = [every_step, random_kills, few_descriptors, swapped_for_a_link]

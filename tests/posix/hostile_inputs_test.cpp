@@ -141,8 +141,9 @@ TEST_F(HostileInputsTest, AListThatKeepsGrowingIsReadAtItsSizeAtOpen) {
 }
 
 // A tmpfs mounted over /proc, holding a file under every descriptor's name
-// in self/fd: nothing is opened through /proc, so the file checked is the
-// one its name holds.
+// in self/fd: the reopen would open that file instead of the one probed.
+// Only procfs is trusted; elsewhere the name is opened by path and must be
+// the file the probe saw.
 TEST_F(HostileInputsTest, AFakeProcOpensNothingOfItsOwn) {
   WriteBytes("real.txt", "real");
   WriteBytes("real.txt.md5", std::string(kEmptyMd5) + " *real.txt\n");

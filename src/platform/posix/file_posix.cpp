@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/file.h"
@@ -59,68 +61,66 @@ bool IsPseudoType(unsigned long type) {
   }
 }
 
-// Refuses what is not an ordinary file, with the reason as errno.
-bool IsRegular(const struct stat& info) {
-  if (S_ISREG(info.st_mode)) return true;
-  errno = S_ISDIR(info.st_mode) ? EISDIR : static_cast<int>(kErrorNotSupported);
-  return false;
+bool IsProcfs(const struct statfs& info) {
+  return info.f_type == PROC_SUPER_MAGIC;
 }
 
-// Whether the device is known to hold a pseudo file system, with EIO as
-// errno where it does.
-bool KnownPseudo(dev_t device, const Context& context, bool* pseudo) {
-  if (!context.device_known || device != context.device) return false;
-  *pseudo = context.device_pseudo;
-  if (*pseudo) errno = EIO;
-  return true;
-}
-
-// The first file of a device not asked before: its file system is asked of
-// that very file, opened with O_PATH, which opens nothing, and kept for the
-// device's next files (a folder's files share one, and a system call per
-// file counts). False, with errno set, where it is no ordinary file's data
-// or not the file `info` describes.
-bool ProbeDevice(const char* path, const struct stat& info, Context& context) {
-  const int probe = ::open(path, O_PATH | O_CLOEXEC);
-  if (probe < 0) return false;
-  struct stat probed;
-  struct statfs system;
-  const bool asked = ::fstat(probe, &probed) == 0 && IsRegular(probed) &&
-                     ::fstatfs(probe, &system) == 0;
-  CloseFailing(probe);
-  if (!asked) return false;
+// Asked once per device and context: the files of a folder share one, and a
+// system call per file counts when a folder holds many small files.
+bool OnPseudoFileSystem(int fd, dev_t device, Context& context) {
+  if (context.device_known && device == context.device) {
+    return context.device_pseudo;
+  }
+  struct statfs info;
+  if (::fstatfs(fd, &info) != 0) return false;
   context.device_known = true;
-  context.device = probed.st_dev;
-  context.device_pseudo =
-      IsPseudoType(static_cast<unsigned long>(system.f_type));
-  if (context.device_pseudo) {
+  context.device = device;
+  context.device_pseudo = IsPseudoType(static_cast<unsigned long>(info.f_type));
+  return context.device_pseudo;
+}
+
+// Refuses what is not an ordinary file's data, with the reason as errno.
+bool IsRegularData(int fd, struct stat* info, Context& context) {
+  if (::fstat(fd, info) != 0) return false;
+  if (!S_ISREG(info->st_mode)) {
+    errno =
+        S_ISDIR(info->st_mode) ? EISDIR : static_cast<int>(kErrorNotSupported);
+    return false;
+  }
+  if (OnPseudoFileSystem(fd, info->st_dev, context)) {
     errno = EIO;
     return false;
   }
-  if (!SameFile(probed, info)) {
-    errno = EAGAIN;  // it changed under the reader: read nothing of it
-    return false;
-  }
   return true;
 }
 
-// Opens a name for reading only when it is an ordinary file on a real file
-// system. Opening a device has effects of its own (a watchdog starts, a tape
-// rewinds, a modem line drops), so the name is first asked what it holds,
-// without an open, and opened (non-blocking, without taking a terminal)
-// only where that was an ordinary file; the file opened must then be the
-// one asked of, or it is refused (the entry changed in between). Returns
-// the descriptor, or -1 with errno set.
-int OpenRegularFile(const char* path, struct stat* info, Context& context) {
-  if (::stat(path, info) != 0 || !IsRegular(*info)) return -1;
-  bool pseudo = false;
-  if (KnownPseudo(info->st_dev, context, &pseudo)) {
-    if (pseudo) return -1;
-  } else if (!ProbeDevice(path, *info, context)) {
-    return -1;
+// /proc/self/fd, opened once per context, and only where it is procfs:
+// anything else mounted over /proc would reopen whatever it names. -1 where
+// there is no such folder to trust.
+int DescriptorsFolder(Context& context) {
+  if (context.descriptors == Context::kUnopened) {
+    context.descriptors =
+        ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    // Out of descriptors for the moment: asked again with the next file.
+    if (context.descriptors < 0 && (errno == EMFILE || errno == ENFILE)) {
+      context.descriptors = Context::kUnopened;
+      return -1;
+    }
+    struct statfs info;
+    if (context.descriptors >= 0 &&
+        (::fstatfs(context.descriptors, &info) != 0 || !IsProcfs(info))) {
+      ::close(context.descriptors);
+      context.descriptors = -1;
+    }
   }
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return -1;
+  return context.descriptors;
+}
+
+constexpr int kReadFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+// The opened file must be the one asked of, and still an ordinary file, or
+// it is refused (the entry changed in between).
+int KeepIfSame(int fd, struct stat* info) {
   struct stat opened;
   if (::fstat(fd, &opened) != 0) return CloseFailing(fd);
   if (!SameFile(opened, *info) || !S_ISREG(opened.st_mode)) {
@@ -129,6 +129,47 @@ int OpenRegularFile(const char* path, struct stat* info, Context& context) {
   }
   *info = opened;
   return fd;
+}
+
+// The name is opened with O_PATH, which opens nothing, and that very inode
+// is then reopened for reading through /proc. Without /proc, it is opened by
+// path after O_PATH showed an ordinary file, and must be the probe's file.
+int OpenThroughProbe(const char* path, struct stat* info, Context& context) {
+  const int probe = ::open(path, O_PATH | O_CLOEXEC);
+  if (probe < 0) return -1;
+  if (!IsRegularData(probe, info, context)) return CloseFailing(probe);
+  const int descriptors = DescriptorsFolder(context);
+  char number[16];
+  std::snprintf(number, sizeof number, "%d", probe);
+  int fd = descriptors < 0 ? -1 : ::openat(descriptors, number, kReadFlags);
+  // Through procfs the reopen is of the probe's own inode, by construction;
+  // by path, the entry may have changed since the probe.
+  const bool by_path = descriptors < 0 || (fd < 0 && errno == ENOENT);
+  if (by_path) fd = ::open(path, kReadFlags);
+  if (fd < 0) return CloseFailing(probe);
+  CloseFailing(probe);
+  return by_path ? KeepIfSame(fd, info) : fd;
+}
+
+// Opens a name for reading only when it is an ordinary file on a real file
+// system. Opening a device has effects of its own (a watchdog starts, a tape
+// rewinds, a modem line drops). The common case, a name in the folder
+// itself that lstat shows as an ordinary file on a device already known to
+// be real, is opened by name with O_NOFOLLOW (a link put there meanwhile
+// fails, and goes the probe's way): a device can then only be put there by
+// mknod, which takes privilege. A FIFO renamed there is opened and refused,
+// which only wakes its own writer. Every other name, a link or one through
+// folders that could be swapped for links, goes through an O_PATH probe.
+// Returns the descriptor, or -1 with errno set.
+int OpenRegularFile(const char* path, struct stat* info, Context& context) {
+  if (std::strchr(path, '/') == nullptr && ::lstat(path, info) == 0 &&
+      S_ISREG(info->st_mode) && context.device_known &&
+      info->st_dev == context.device && !context.device_pseudo) {
+    const int fd = ::open(path, kReadFlags | O_NOFOLLOW);
+    if (fd >= 0) return KeepIfSame(fd, info);
+    if (errno != ELOOP) return -1;
+  }
+  return OpenThroughProbe(path, info, context);
 }
 
 }  // namespace

@@ -12,6 +12,11 @@ struct WorkerContext::State {
   State(const State&) = delete;
   State& operator=(const State&) = delete;
 
+  // /proc/self/fd, opened on first use, and only where it is procfs: one
+  // name to look up per file instead of a path. -1: not there or not
+  // procfs; kUnopened: not asked yet.
+  static constexpr int kUnopened = -2;
+  int descriptors = kUnopened;
   // The last device asked whether it is a pseudo file system: the files of a
   // folder share one, and a system call per file counts.
   bool device_known = false;
