@@ -3,6 +3,8 @@
 #include <functional>
 #include <thread>
 
+#include "platform/disk.h"
+
 namespace pipeline {
 
 // Starts `body` on *thread; false where no thread could be started (no
@@ -26,10 +28,17 @@ struct Threads {
   ThreadStarter start = StartThread;
 };
 
-// One worker per CPU the process may use (its affinity, and on Linux its
-// cgroup's CPU quota), at most 8, and one where the current folder's disk
-// seeks; reading ahead wherever there is more than one CPU. With one CPU, no
-// worker and no helper. Decided once per run.
+// How many files are hashed at once on `disk` with `cpus` usable: one where
+// the disk seeks, else one per CPU, at most 8; twice as many on a
+// hypervisor's disk, whose reads come back sooner queued deeper (what runs
+// beyond the CPUs mostly waits for the disk there), unless the process may
+// use one CPU only.
+unsigned FilesAtOnce(platform::DiskKind disk, unsigned cpus);
+
+// FilesAtOnce for the current folder's disk and the CPUs the process may
+// use (its affinity, and on Linux its cgroup's CPU quota); reading ahead
+// wherever there is more than one CPU. With one CPU, no helper. Decided once
+// per run.
 Threads HashThreads();
 
 }  // namespace pipeline
