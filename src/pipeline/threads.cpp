@@ -23,6 +23,7 @@ unsigned FilesAtOnce(platform::DiskKind disk, unsigned cpus) {
 Threads HashThreads() {
   const unsigned cpus = platform::UsableProcessors();
   Threads threads(FilesAtOnce(platform::CurrentFolderDisk(), cpus));
+  threads.cpus = cpus;
   threads.read_ahead = cpus > 1;
   return threads;
 }

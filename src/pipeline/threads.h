@@ -18,12 +18,16 @@ bool StartThread(std::function<void()> body, std::thread* thread);
 // and how threads are started (suites give a starter that fails).
 struct Threads {
   // `count` files hashed at once: 1 is the pass alone, with no worker
-  // thread; more are the pass and count - 1 workers ahead of it (the pass
-  // hashes ahead too while it would wait), and a helper reading ahead for
-  // each.
+  // thread; up to `cpus`, the pass and count - 1 workers ahead of it (the
+  // pass hashes ahead too while it would wait); beyond, `count` workers and
+  // a pass that only takes their results in order, so that a worker the
+  // system set aside is not kept waiting behind a file the pass started.
+  // A helper reading ahead for each.
   static Threads Workers(unsigned count) { return Threads(count); }
-  explicit Threads(unsigned count) : workers(count), read_ahead(count > 1) {}
-  unsigned workers;  // files hashed at once, the pass's included
+  explicit Threads(unsigned count)
+      : workers(count), cpus(count), read_ahead(count > 1) {}
+  unsigned workers;  // files hashed at once
+  unsigned cpus;     // the CPUs the process may use
   bool read_ahead;
   ThreadStarter start = StartThread;
 };
