@@ -31,9 +31,12 @@ namespace pipeline {
 // - An index is claimed, under the lock, only inside the window, so its
 //   slot is free. The slot is its claimer's until it publishes the slot's
 //   state (release), then the pass's until the pass moves past it.
-// - The pass waits for its own index only, and only once there is nothing
-//   left to claim ahead: until then it hashes ahead as a worker does, so
-//   that the threads at work are the threads that hash, one per CPU.
+// - The pass waits for its own index only. Where the workers alone leave a
+//   CPU free, only once there is nothing left to claim ahead: until then it
+//   hashes ahead as a worker does, so that the threads at work are the
+//   threads that hash, one per CPU. Where they do not, it never hashes
+//   ahead: a worker holding the next result, set aside by the system,
+//   would wait for whatever file the pass had started.
 // - A job that must run in turn is never claimed by a worker.
 // - The run has one stop. Whoever ends the run sets it (Stop): a cancel,
 //   the pass at a failure, the pass's end (End). Jobs read it after each
@@ -59,11 +62,14 @@ class Pipeline {
   Pipeline(std::size_t count, const Threads& threads, Job job, InTurn in_turn,
            const Prepare& prepare = nullptr)
       : shared_(std::make_shared<Shared>(count, threads, std::move(job),
-                                         std::move(in_turn))) {
+                                         std::move(in_turn))),
+        helps_(threads.workers <= threads.cpus) {
     if (prepare) prepare(pass_context_);
     pass_context_.ReadStops(&shared_->stop, nullptr);
-    // The pass hashes ahead too while it would wait: one thread fewer.
-    const std::size_t wanted = threads.workers > 1 ? threads.workers - 1 : 0;
+    // Where the pass hashes ahead too while it would wait: one thread fewer.
+    const std::size_t wanted = threads.workers <= 1 ? 0
+                               : helps_             ? threads.workers - 1
+                                                    : threads.workers;
     // Memory that runs out while the crew starts lets the workers started
     // go before it is thrown on.
     try {
@@ -106,7 +112,7 @@ class Pipeline {
       if (s.stop.load()) break;
       // Its claimer is at it: rather than wait, the pass hashes ahead as a
       // worker does, so that as many threads run as hash.
-      if (!s.Quit() && s.next < s.count &&
+      if (helps_ && !s.Quit() && s.next < s.count &&
           s.window.HasRoom(s.next, index, s.count)) {
         const std::size_t claimed = State::Claim(s, help_batch_, help_claim_);
         lock.unlock();
@@ -202,6 +208,9 @@ class Pipeline {
   }
 
   const std::shared_ptr<Shared> shared_;
+  // Whether the pass hashes ahead while it would wait: only where the
+  // workers alone leave a CPU free.
+  const bool helps_;
   Crew crew_;
   Context pass_context_;
   Result pass_result_{};

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <system_error>
 
-#include "platform/disk.h"
-
 namespace pipeline {
 
 bool StartThread(std::function<void()> body, std::thread* thread) {
@@ -16,10 +14,16 @@ bool StartThread(std::function<void()> body, std::thread* thread) {
   }
 }
 
+unsigned FilesAtOnce(platform::DiskKind disk, unsigned cpus) {
+  if (disk == platform::DiskKind::kSpinning) return 1;
+  const bool deeper = disk == platform::DiskKind::kVirtual && cpus > 1;
+  return std::clamp(deeper ? 2 * cpus : cpus, 1u, 8u);
+}
+
 Threads HashThreads() {
   const unsigned cpus = platform::UsableProcessors();
-  Threads threads(platform::CurrentFolderSeeks() ? 1
-                                                 : std::clamp(cpus, 1u, 8u));
+  Threads threads(FilesAtOnce(platform::CurrentFolderDisk(), cpus));
+  threads.cpus = cpus;
   threads.read_ahead = cpus > 1;
   return threads;
 }

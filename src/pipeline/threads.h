@@ -3,6 +3,8 @@
 #include <functional>
 #include <thread>
 
+#include "platform/disk.h"
+
 namespace pipeline {
 
 // Starts `body` on *thread; false where no thread could be started (no
@@ -16,20 +18,31 @@ bool StartThread(std::function<void()> body, std::thread* thread);
 // and how threads are started (suites give a starter that fails).
 struct Threads {
   // `count` files hashed at once: 1 is the pass alone, with no worker
-  // thread; more are the pass and count - 1 workers ahead of it (the pass
-  // hashes ahead too while it would wait), and a helper reading ahead for
-  // each.
+  // thread; up to `cpus`, the pass and count - 1 workers ahead of it (the
+  // pass hashes ahead too while it would wait); beyond, `count` workers and
+  // a pass that only takes their results in order, so that a worker the
+  // system set aside is not kept waiting behind a file the pass started.
+  // A helper reading ahead for each.
   static Threads Workers(unsigned count) { return Threads(count); }
-  explicit Threads(unsigned count) : workers(count), read_ahead(count > 1) {}
-  unsigned workers;  // files hashed at once, the pass's included
+  explicit Threads(unsigned count)
+      : workers(count), cpus(count), read_ahead(count > 1) {}
+  unsigned workers;  // files hashed at once
+  unsigned cpus;     // the CPUs the process may use
   bool read_ahead;
   ThreadStarter start = StartThread;
 };
 
-// One worker per CPU the process may use (its affinity, and on Linux its
-// cgroup's CPU quota), at most 8, and one where the current folder's disk
-// seeks; reading ahead wherever there is more than one CPU. With one CPU, no
-// worker and no helper. Decided once per run.
+// How many files are hashed at once on `disk` with `cpus` usable: one where
+// the disk seeks, else one per CPU, at most 8; twice as many on a
+// hypervisor's disk, whose reads come back sooner queued deeper (what runs
+// beyond the CPUs mostly waits for the disk there), unless the process may
+// use one CPU only.
+unsigned FilesAtOnce(platform::DiskKind disk, unsigned cpus);
+
+// FilesAtOnce for the current folder's disk and the CPUs the process may
+// use (its affinity, and on Linux its cgroup's CPU quota); reading ahead
+// wherever there is more than one CPU. With one CPU, no helper. Decided once
+// per run.
 Threads HashThreads();
 
 }  // namespace pipeline

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -30,8 +31,9 @@ struct Result {
 std::size_t ValueOf(std::size_t index) { return index * 7919 + 13; }
 
 // Rounds over random folders: jobs that sleep a random short time, in-turn
-// jobs anywhere in a claim, a stop (the pass's failure) anywhere, and
-// workers that leave jobs to the pass or run out of descriptors.
+// jobs anywhere in a claim, a stop (the pass's failure) anywhere, workers
+// that leave jobs to the pass or run out of descriptors, and as many
+// workers as CPUs or more, where the pass never hashes ahead.
 TEST(PipelineTest, AnyScheduleHandsOverWhatOnePassComputes) {
   std::mt19937 random(20261209);
 #if defined(__SANITIZE_THREAD__)
@@ -50,11 +52,19 @@ TEST(PipelineTest, AnyScheduleHandsOverWhatOnePassComputes) {
     const std::size_t stop_at = random() % (count + 1);  // count: no stop
     const unsigned seed = static_cast<unsigned>(random());
     auto ran_ahead_in_turn = std::make_shared<std::atomic<bool>>(false);
+    auto pass_ran_ahead = std::make_shared<std::atomic<bool>>(false);
+    Threads threads(1 + random() % 4);
+    threads.cpus = 1 + random() % threads.workers;
+    const bool pass_helps = threads.workers <= threads.cpus;
+    const std::thread::id pass = std::this_thread::get_id();
     {
       Pipeline<Result, Context> ahead(
-          count, Threads(1 + random() % 4),
+          count, threads,
           [=](std::size_t i, Context&, Result* result, bool ahead_of_pass) {
             if (ahead_of_pass && (*in_turn)[i]) ran_ahead_in_turn->store(true);
+            if (ahead_of_pass && std::this_thread::get_id() == pass) {
+              pass_ran_ahead->store(true);
+            }
             std::minstd_rand pause(seed + static_cast<unsigned>(i));
             std::this_thread::sleep_for(
                 std::chrono::microseconds(pause() % 200));
@@ -68,6 +78,8 @@ TEST(PipelineTest, AnyScheduleHandsOverWhatOnePassComputes) {
             return JobEnd::kDone;
           },
           [=](std::size_t i) { return (*in_turn)[i]; });
+      const std::size_t workers = threads.workers - (pass_helps ? 1 : 0);
+      EXPECT_EQ(ahead.Workers(), std::min(workers, count));
       for (std::size_t i = 0; i < stop_at; ++i) {
         const Result* result = ahead.Take(i);
         ASSERT_NE(result, nullptr);
@@ -78,6 +90,9 @@ TEST(PipelineTest, AnyScheduleHandsOverWhatOnePassComputes) {
       }
     }
     EXPECT_FALSE(ran_ahead_in_turn->load()) << "round " << round;
+    if (!pass_helps) {
+      EXPECT_FALSE(pass_ran_ahead->load()) << "round " << round;
+    }
   }
 }
 

@@ -37,16 +37,20 @@ TEST(DiskPosixTest, RotationalThroughTheParentDiskAndUnknownOtherwise) {
     std::filesystem::create_directory_symlink(sysfs + "/block/" + device,
                                               sysfs + "/dev/block/" + number);
   }
-  using platform::posix::IsRotational;
-  EXPECT_TRUE(IsRotational(sysfs, 8, 0));
-  EXPECT_TRUE(IsRotational(sysfs, 8, 1)) << "a partition, through its disk";
-  EXPECT_FALSE(IsRotational(sysfs, 259, 0));
-  EXPECT_FALSE(IsRotational(sysfs, 253, 0)) << "device-mapper: unknown";
-  EXPECT_FALSE(IsRotational(sysfs, 9, 0)) << "md: unknown";
-  EXPECT_FALSE(IsRotational(sysfs, 0, 42)) << "btrfs, overlay, NFS: unknown";
+  using platform::DiskKind;
+  using platform::posix::KindOfDisk;
+  EXPECT_EQ(KindOfDisk(sysfs, 8, 0), DiskKind::kSpinning);
+  EXPECT_EQ(KindOfDisk(sysfs, 8, 1), DiskKind::kSpinning)
+      << "a partition, through its disk";
+  EXPECT_EQ(KindOfDisk(sysfs, 259, 0), DiskKind::kOther);
+  EXPECT_EQ(KindOfDisk(sysfs, 253, 0), DiskKind::kOther) << "device-mapper";
+  EXPECT_EQ(KindOfDisk(sysfs, 9, 0), DiskKind::kOther) << "md";
+  EXPECT_EQ(KindOfDisk(sysfs, 0, 42), DiskKind::kOther)
+      << "btrfs, overlay, NFS: no block device";
 
   // Disks that say they seek: a KVM guest's virtio disk, and a spinning
-  // disk behind an ordinary SCSI host, which still seeks.
+  // disk behind an ordinary SCSI host, which still seeks. A virtio disk
+  // that says it does not is the hypervisor's all the same.
   const std::string pci = sysfs + "/devices/pci0000:00/0000:00:02.0";
   Device(pci + "/virtio1/block/vda", "1");
   std::filesystem::create_directory_symlink(
@@ -61,8 +65,13 @@ TEST(DiskPosixTest, RotationalThroughTheParentDiskAndUnknownOtherwise) {
                                             sysfs + "/dev/block/254:0");
   std::filesystem::create_directory_symlink(
       pci + "/host0/target0:0:0/0:0:0:0/block/sdb", sysfs + "/dev/block/8:16");
-  EXPECT_FALSE(IsRotational(sysfs, 254, 0)) << "virtio_blk: every core";
-  EXPECT_TRUE(IsRotational(sysfs, 8, 16)) << "a real spinning disk: one";
+  Device(pci + "/virtio1/block/vdb", "0");
+  std::filesystem::create_directory_symlink(pci + "/virtio1/block/vdb",
+                                            sysfs + "/dev/block/254:16");
+  EXPECT_EQ(KindOfDisk(sysfs, 254, 0), DiskKind::kVirtual);
+  EXPECT_EQ(KindOfDisk(sysfs, 254, 16), DiskKind::kVirtual);
+  EXPECT_EQ(KindOfDisk(sysfs, 8, 16), DiskKind::kSpinning)
+      << "a real spinning disk";
 }
 
 }  // namespace
