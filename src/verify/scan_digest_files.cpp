@@ -77,6 +77,15 @@ struct Lists {
   platform::ErrorCode broken = 0;
 };
 
+// An entry a walk found: kept as a list, unless it is a folder. Its size;
+// 0 for a folder, or where none is known.
+std::uint64_t Listed(const platform::DirectoryEntry& entry, Lists* lists) {
+  if (entry.kind == platform::EntryKind::kDirectory) return 0;
+  lists->names.push_back(entry.name);
+  std::uint64_t size = 0;
+  return platform::SizeByName(entry.name, &size) ? size : 0;
+}
+
 Lists ListOf(const WideString& pattern, AlgorithmId algorithm,
              run::Stage& stage) {
   Lists lists{algorithm, {}, 0};
@@ -86,13 +95,8 @@ Lists ListOf(const WideString& pattern, AlgorithmId algorithm,
       [&](const platform::DirectoryEntry& entry) {
         // Only the entry's own name: on Windows "*.md5" also finds
         // "x.md5abc" through its short name "X~1.MD5".
-        if (entry.kind != platform::EntryKind::kDirectory &&
-            EndsWithFoldingAscii(entry.name.View(), pattern.View().substr(1))) {
-          std::uint64_t size = 0;
-          if (platform::SizeByName(entry.name, &size)) {
-            stage.list_bytes_all.fetch_add(size);
-          }
-          lists.names.push_back(entry.name);
+        if (EndsWithFoldingAscii(entry.name.View(), pattern.View().substr(1))) {
+          stage.list_bytes_all.fetch_add(Listed(entry, &lists));
         }
         return !stage.Stopped();
       },
@@ -110,13 +114,7 @@ void ListBoth(run::Stage& stage, Lists* md5, Lists* sha1) {
   platform::ForEachEntryEndingWith(
       WideString(u".md5"), WideString(u".sha1"),
       [&](const platform::DirectoryEntry& entry) {
-        if (entry.kind != platform::EntryKind::kDirectory) {
-          std::uint64_t size = 0;
-          if (platform::SizeByName(entry.name, &size)) {
-            bytes[entry.other ? 1 : 0] += size;
-          }
-          (entry.other ? sha1 : md5)->names.push_back(entry.name);
-        }
+        bytes[entry.other ? 1 : 0] += Listed(entry, entry.other ? sha1 : md5);
         return !stage.Stopped();
       },
       &md5->broken);
