@@ -19,6 +19,9 @@ using posix::CloseKeepingError;
 using posix::PathOf;
 
 constexpr const char* kAcl = "system.posix_acl_access";
+// The mode bits a digest file keeps: set-id bits mean nothing on it, a
+// sticky one is kept. What a new file got is compared in these bits too.
+constexpr mode_t kKeptMode = S_IRWXU | S_IRWXG | S_IRWXO | S_ISVTX;
 
 // What users set that the new file takes: the ACL and the user.*
 // attributes. security.* and trusted.* are the system's to set.
@@ -100,9 +103,8 @@ bool GiveBack(int to, const struct stat& old, const TemporaryFacts& made,
       ::fchown(to, static_cast<uid_t>(-1), old.st_gid);
     }
   }
-  // Set-id bits mean nothing on a digest file; a sticky one is kept. An ACL
-  // set here rewrites the mode's group bits.
-  const mode_t mode = old.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO | S_ISVTX);
+  // An ACL set here rewrites the mode's group bits.
+  const mode_t mode = old.st_mode & kKeptMode;
   if ((!known || carried_acl || made.mode != mode) && ::fchmod(to, mode) != 0 &&
       ok) {
     ok = false;
@@ -126,7 +128,7 @@ void posix::LearnNewFile(int fd, TemporaryFacts* facts) {
   facts->self = ::geteuid();
   facts->owner = info.st_uid;
   facts->group = info.st_gid;
-  facts->mode = info.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO | S_ISVTX);
+  facts->mode = info.st_mode & kKeptMode;
   facts->made = 1;
 }
 
