@@ -41,6 +41,10 @@ namespace {
 
 // Below this, a block or two of reads is the whole file.
 constexpr std::uint64_t kChunkThreshold = std::uint64_t{1} << 20;
+// Below this, the helper would overlap too few reads to pay for its
+// hand-overs, and where every CPU hashes a file of its own it overlaps none.
+constexpr std::uint64_t kAheadThreshold =
+    std::uint64_t{4} * HashContext::kAheadChunkSize;
 constexpr std::uint32_t kBlockSize = 4096;
 
 // Waits for a read the helper may still be doing into the file and the
@@ -110,11 +114,17 @@ bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
   std::uint8_t* buffers[2] = {block, nullptr};
   std::uint32_t ask = kBlockSize;
   ReadAhead* helper = nullptr;
-  if (size >= kChunkThreshold) {
-    if (std::uint8_t* chunk = context.Chunk()) {
-      buffers[0] = chunk;
-      ask = HashContext::kChunkSize;
-      helper = context.StartHelper(&buffers[1]);
+  if (size >= kAheadThreshold) {
+    helper = context.StartHelper(buffers);
+    if (helper != nullptr) ask = HashContext::kAheadChunkSize;
+  }
+  if (helper == nullptr) {
+    buffers[0] = block;
+    if (size >= kChunkThreshold) {
+      if (std::uint8_t* chunk = context.Chunk()) {
+        buffers[0] = chunk;
+        ask = HashContext::kChunkSize;
+      }
     }
   }
   const ReadInHand in_hand(context, helper);

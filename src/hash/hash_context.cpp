@@ -7,8 +7,9 @@ std::uint8_t* HashContext::Chunk() {
   return chunk_.get();
 }
 
-ReadAhead* HashContext::StartHelper(std::uint8_t** second) {
-  *second = threads_.read_ahead ? read_ahead_.Start(threads_.start, kChunkSize)
-                                : nullptr;
-  return *second != nullptr ? &read_ahead_ : nullptr;
+ReadAhead* HashContext::StartHelper(std::uint8_t* buffers[2]) {
+  return threads_.read_ahead &&
+                 read_ahead_.Start(threads_.start, kAheadChunkSize, buffers)
+             ? &read_ahead_
+             : nullptr;
 }

@@ -17,16 +17,21 @@
 class HashContext : public pipeline::JobContext {
  public:
   HashContext() : read_ahead_(*this) {}
-  // Large files are read in chunks of this size.
+  // Large files are read in chunks of this size...
   static constexpr std::uint32_t kChunkSize = 256 * 1024;
+  // ...and where a helper reads ahead, in chunks of this size: hashing one
+  // must outlast waking the helper, which on a virtual machine's idle CPU
+  // can take as long as hashing 256 KiB.
+  static constexpr std::uint32_t kAheadChunkSize = 1024 * 1024;
 
   platform::WorkerContext& Platform() { return platform_; }
   // The chunk buffer, allocated on first use; null where no memory could be
   // had (blocks are then read one by one).
   std::uint8_t* Chunk();
-  // The helper that reads ahead, started, with its second chunk in
-  // *second; null where the run allows none, or it cannot start.
-  ReadAhead* StartHelper(std::uint8_t** second);
+  // The helper that reads ahead, started, with its two chunks of
+  // kAheadChunkSize in buffers; null where the run allows none, or it
+  // cannot start.
+  ReadAhead* StartHelper(std::uint8_t* buffers[2]);
 
   // Where the bytes hashed are counted (the run's progress), once, before
   // the first file.

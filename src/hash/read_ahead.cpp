@@ -12,13 +12,16 @@ ReadAhead::~ReadAhead() {
   helper_.join();
 }
 
-std::uint8_t* ReadAhead::Start(const pipeline::ThreadStarter& start,
-                               std::uint32_t size) {
-  if (started_) return second_.get();
-  if (!second_) second_.reset(new (std::nothrow) std::uint8_t[size]);
-  if (!second_) return nullptr;
-  started_ = start([this] { Serve(); }, &helper_);
-  return started_ ? second_.get() : nullptr;
+bool ReadAhead::Start(const pipeline::ThreadStarter& start, std::uint32_t size,
+                      std::uint8_t* buffers[2]) {
+  if (!buffers_) {
+    buffers_.reset(new (std::nothrow) std::uint8_t[std::size_t{2} * size]);
+  }
+  if (!buffers_) return false;
+  if (!started_) started_ = start([this] { Serve(); }, &helper_);
+  buffers[0] = buffers_.get();
+  buffers[1] = buffers_.get() + size;
+  return started_;
 }
 
 void ReadAhead::Read(platform::InputFile& file, std::uint8_t* buffer,

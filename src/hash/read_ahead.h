@@ -24,9 +24,11 @@ class ReadAhead {
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
 
-  // The second buffer, with the helper started; null where either cannot be
-  // had (the file is then read in line).
-  std::uint8_t* Start(const pipeline::ThreadStarter& start, std::uint32_t size);
+  // Two buffers of `size` bytes, allocated on first use and kept, with the
+  // helper started; false where either cannot be had (the file is then read
+  // in line).
+  bool Start(const pipeline::ThreadStarter& start, std::uint32_t size,
+             std::uint8_t* buffers[2]);
   // Asks the helper to read up to `size` bytes of `file` into `buffer`.
   void Read(platform::InputFile& file, std::uint8_t* buffer,
             std::uint32_t size);
@@ -38,7 +40,7 @@ class ReadAhead {
   void Serve();
 
   const pipeline::JobContext& owner_;
-  std::unique_ptr<std::uint8_t[]> second_;
+  std::unique_ptr<std::uint8_t[]> buffers_;
   std::thread helper_;
   bool started_ = false;
   bool pending_ = false;  // the owner's: a read asked for and not waited for

@@ -360,7 +360,7 @@ TEST_F(PosixRunsTest, NothingIsReadBehindAFailureBox) {
   CreateDigests(desktop_, provider_, CALG_MD5, WideString(u"md5"), On(2));
   ASSERT_EQ(desktop_.boxes.size(), 1u);
   EXPECT_EQ(desktop_.boxes[0].style, MB_ICONERROR);
-  EXPECT_LE(behind, 2 * 2 * std::uint64_t{HashContext::kChunkSize});
+  EXPECT_LE(behind, 2 * 2 * std::uint64_t{HashContext::kAheadChunkSize});
 }
 
 }  // namespace
