@@ -2,30 +2,49 @@
 
 #include <cstddef>
 #include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "digest/digest_entry.h"
 
-// The records of a verification run, in the order they were read.
+// The records of a verification run, in the order they were read. They are
+// kept in blocks of many, not one allocation each: a list of a hundred
+// thousand records is read before any is checked, and a heap that grows a
+// page at a time costs a system call for every few dozen records.
 class DigestList {
  public:
-  // Takes ownership. A slot that cannot be allocated ends the process.
-  void Append(std::unique_ptr<DigestEntry> entry) {
-    slots_.push_back(std::move(entry));
+  // An empty record at the end; null where no memory was found for it.
+  DigestEntry* Append() {
+    if (count_ == blocks_.size() * kBlock) {
+      std::unique_ptr<DigestEntry[]> block(new (std::nothrow)
+                                               DigestEntry[kBlock]);
+      if (!block) return nullptr;
+      blocks_.push_back(std::move(block));
+    }
+    return &Slot(count_++);
   }
-  std::size_t Count() const { return slots_.size(); }
-  // The entry in a slot, for a reader ahead of the walk; null once taken.
-  const DigestEntry* At(std::size_t slot) const { return slots_[slot].get(); }
-  // Moves the entry out of its slot, which then holds nothing.
+  std::size_t Count() const { return count_; }
+  // The entry in a slot; any thread once the list is read whole.
+  const DigestEntry* At(std::size_t slot) const {
+    return &blocks_[slot / kBlock][slot % kBlock];
+  }
+  // The entry moved out of its slot.
   std::unique_ptr<DigestEntry> Take(std::size_t slot) {
-    return std::move(slots_[slot]);
+    return std::make_unique<DigestEntry>(std::move(Slot(slot)));
   }
-  void Clear() { slots_.clear(); }
-  // Destroys the entries from `count` on.
+  // Forgets the entries from `count` on; their slots start empty again.
   void Truncate(std::size_t count) {
-    if (count < slots_.size()) slots_.resize(count);
+    for (; count_ > count; --count_) Slot(count_ - 1) = DigestEntry();
   }
 
  private:
-  std::vector<std::unique_ptr<DigestEntry>> slots_;
+  static constexpr std::size_t kBlock = 4096;
+
+  DigestEntry& Slot(std::size_t slot) {
+    return blocks_[slot / kBlock][slot % kBlock];
+  }
+
+  std::vector<std::unique_ptr<DigestEntry[]>> blocks_;
+  std::size_t count_ = 0;
 };

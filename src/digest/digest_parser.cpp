@@ -1,8 +1,6 @@
 #include "digest/digest_parser.h"
 
 #include <cstring>
-#include <memory>
-#include <new>
 
 namespace {
 
@@ -104,8 +102,8 @@ bool DigestParser::Step(char c) {
 }
 
 bool DigestParser::Emit() {
-  std::unique_ptr<DigestEntry> entry(new (std::nothrow) DigestEntry);
-  if (!entry) return false;
+  DigestEntry* entry = list_.Append();
+  if (entry == nullptr) return false;
   entry->SetDigest(token_.data(), token_.size());
   if (encoding_ == ListEncoding::kUtf8) {
     entry->SetUtf8Name(name_.data(), name_.size());
@@ -114,7 +112,6 @@ bool DigestParser::Emit() {
   }
   entry->SetStar(star_);
   entry->SetAlgorithm(algorithm_);
-  list_.Append(std::move(entry));
   state_ = State::kBetween;
   return true;
 }

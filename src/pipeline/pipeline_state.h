@@ -131,11 +131,12 @@ struct State {
                               const std::size_t* claim, std::size_t claimed,
                               std::size_t batch) {
     bool short_jobs = true;
+    // A job's end is the next one's start: one clock reading a job.
+    auto began = std::chrono::steady_clock::now();
     for (std::size_t k = 0; k < claimed; ++k) {
       const std::size_t index = claim[k];
       Slot& slot = s.slots[index % s.window.Size()];
       JobEnd end = JobEnd::kToThePass;
-      const auto began = std::chrono::steady_clock::now();
       if (!s.Quit() && !RunOrOutOfMemory([&] {
             slot.result = Result{};
             end = s.job(index, context, &slot.result, true);
@@ -152,8 +153,9 @@ struct State {
       }
       slot.state.store(end == JobEnd::kDone ? kDone : kLeft,
                        std::memory_order_release);
-      const bool short_job =
-          std::chrono::steady_clock::now() - began <= kShortJob;
+      const auto ended = std::chrono::steady_clock::now();
+      const bool short_job = ended - began <= kShortJob;
+      began = ended;
       short_jobs = short_jobs && short_job;
       if (s.waiting_for.load() <= index && (k + 1 == claimed || !short_job)) {
         const std::lock_guard<std::mutex> lock(s.mutex);

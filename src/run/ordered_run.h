@@ -61,7 +61,9 @@ class SoFar {
 //    or appends the report line; while the item it needs is still being
 //    hashed it hashes items ahead as a worker does, so that no more
 //    threads run than hash; at a failure, or its end, it sets the stop and
-//    lets the workers go before it leaves;
+//    lets the workers go before it leaves; in a verification, where more
+//    than one file is hashed at once, the folder is listed on a thread of
+//    its own while the pass reads the first digest files;
 // 3. the workers hash items ahead of the pass, a claim at a time, and stop
 //    after the call in hand once the stop is set;
 // 4. each hashing thread's read-ahead helper reads a large file's next

@@ -1,8 +1,18 @@
 #include "verify/scan_digest_files.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "common/out_of_memory.h"
 #include "common/unicode.h"
 #include "desktop/show_system_error.h"
 #include "digest/list_feed.h"
@@ -70,88 +80,184 @@ bool ScanOne(platform::Desktop& desktop, const WideString& name,
   return true;
 }
 
-// The lists of one kind, as the folder names them.
+// The lists of one kind, as the folder names them, and their bytes.
 struct Lists {
-  AlgorithmId algorithm;
   std::vector<WideString> names;
+  std::uint64_t bytes = 0;
   platform::ErrorCode broken = 0;
 };
 
-// An entry a walk found: kept as a list, unless it is a folder. Its size;
-// 0 for a folder, or where none is known.
-std::uint64_t Listed(const platform::DirectoryEntry& entry, Lists* lists) {
-  if (entry.kind == platform::EntryKind::kDirectory) return 0;
-  lists->names.push_back(entry.name);
-  std::uint64_t size = 0;
-  return platform::SizeByName(entry.name, &size) ? size : 0;
-}
+// The folder's lists, found on a thread of their own while the *.md5 lists
+// found first are read: a folder of many files takes as long to list as its
+// lists take to read. Shared with that thread, which may outlive the scan
+// inside a call that does not return.
+struct Walk {
+  std::mutex mutex;
+  std::condition_variable found;  // a name, or the end; under the mutex
+  Lists kinds[2];                 // *.md5, *.sha1
+  bool done = false;
+  bool out_of_memory = false;
+  std::atomic<bool> quit{false};  // the scan has ended
+};
 
-Lists ListOf(const WideString& pattern, AlgorithmId algorithm,
-             run::Stage& stage) {
-  Lists lists{algorithm, {}, 0};
-  // A broken enumeration ends the listing, so no list is read twice.
-  platform::ForEachEntry(
-      pattern,
-      [&](const platform::DirectoryEntry& entry) {
-        // Only the entry's own name: on Windows "*.md5" also finds
-        // "x.md5abc" through its short name "X~1.MD5".
-        if (EndsWithFoldingAscii(entry.name.View(), pattern.View().substr(1))) {
-          stage.list_bytes_all.fetch_add(Listed(entry, &lists));
-        }
-        return !stage.Stopped();
-      },
-      &lists.broken);
-  stage.lists.fetch_add(lists.names.size());
-  return lists;
+// An entry a walk found: kept as a list of `kind`, unless it is a folder.
+void Listed(const platform::DirectoryEntry& entry, int kind, Walk& walk) {
+  if (entry.kind == platform::EntryKind::kDirectory) return;
+  std::uint64_t size = 0;
+  if (!platform::SizeByName(entry.name, &size)) size = 0;
+  const std::lock_guard<std::mutex> lock(walk.mutex);
+  walk.kinds[kind].names.push_back(entry.name);
+  walk.kinds[kind].bytes += size;
+  if (kind == 0) walk.found.notify_all();
 }
 
 // Both kinds in one walk: a large folder is read once, not once per kind.
 // Where the walk breaks, the *.sha1 lists are listed again by a walk of
 // their own, so that each kind is listed as a walk of its own would list
 // it: the same lists, and the same boxes in the same order.
-void ListBoth(run::Stage& stage, Lists* md5, Lists* sha1) {
-  std::uint64_t bytes[2] = {0, 0};
+void ListBoth(Walk& walk, const std::function<bool()>& go_on) {
+  platform::ErrorCode broken = 0;
   platform::ForEachEntryEndingWith(
       WideString(u".md5"), WideString(u".sha1"),
       [&](const platform::DirectoryEntry& entry) {
-        bytes[entry.other ? 1 : 0] += Listed(entry, entry.other ? sha1 : md5);
-        return !stage.Stopped();
+        Listed(entry, entry.other ? 1 : 0, walk);
+        return go_on();
       },
-      &md5->broken);
-  stage.list_bytes_all.fetch_add(bytes[0]);
-  stage.lists.fetch_add(md5->names.size());
-  if (md5->broken != 0) {
-    *sha1 = ListOf(WideString(u"*.sha1"), CALG_SHA1, stage);
-    return;
+      &broken);
+  if (broken != 0) {
+    {
+      const std::lock_guard<std::mutex> lock(walk.mutex);
+      walk.kinds[0].broken = broken;
+      walk.kinds[1] = Lists();
+    }
+    // A broken enumeration ends the listing, so no list is read twice.
+    const WideString pattern(u"*.sha1");
+    platform::ErrorCode sha1_broken = 0;
+    platform::ForEachEntry(
+        pattern,
+        [&](const platform::DirectoryEntry& entry) {
+          // Only the entry's own name: on Windows "*.md5" also finds
+          // "x.md5abc" through its short name "X~1.MD5".
+          if (EndsWithFoldingAscii(entry.name.View(),
+                                   pattern.View().substr(1))) {
+            Listed(entry, 1, walk);
+          }
+          return go_on();
+        },
+        &sha1_broken);
+    const std::lock_guard<std::mutex> lock(walk.mutex);
+    walk.kinds[1].broken = sha1_broken;
   }
-  stage.list_bytes_all.fetch_add(bytes[1]);
-  stage.lists.fetch_add(sha1->names.size());
 }
+
+// `go_on` false ends the walk at the next entry.
+void RunWalk(const std::shared_ptr<Walk>& walk,
+             const std::function<bool()>& go_on) {
+  const bool ran = RunOrOutOfMemory([&] { ListBoth(*walk, go_on); });
+  const std::lock_guard<std::mutex> lock(walk->mutex);
+  walk->out_of_memory = !ran;
+  walk->done = true;
+  walk->found.notify_all();
+}
+
+// The reading's side of a walk: the names in the order found, the *.sha1
+// ones once the walk is over. The stage learns the lists' count and bytes
+// once the walk is over, as before their reading.
+class Found {
+ public:
+  Found(const pipeline::Threads& threads, run::Stage& stage)
+      : walk_(std::make_shared<Walk>()), stage_(stage) {
+    // The thread's walk ends once the scan has; the scan, waiting for it,
+    // ends at a stop and tells it.
+    std::function<void()> body = [walk = walk_] {
+      RunWalk(walk, [&walk] { return !walk->quit.load(); });
+    };
+    // One disk that seeks, or one CPU: listed first, then read.
+    if (threads.workers <= 1 || threads.cpus <= 1 ||
+        !threads.start(std::move(body), &thread_)) {
+      RunWalk(walk_, [&stage] { return !stage.Stopped(); });
+    }
+  }
+  ~Found() {
+    walk_->quit.store(true);
+    if (!thread_.joinable()) return;
+    std::unique_lock<std::mutex> lock(walk_->mutex);
+    const bool done = walk_->done;
+    lock.unlock();
+    // A walk stuck in the folder is left to the kernel.
+    if (done) {
+      thread_.join();
+    } else {
+      thread_.detach();
+    }
+  }
+  Found(const Found&) = delete;
+  Found& operator=(const Found&) = delete;
+
+  // List `i` of `kind`; false past the last, or once the stage stops.
+  bool Name(int kind, std::size_t i, WideString* name) {
+    std::unique_lock<std::mutex> lock(walk_->mutex);
+    for (;;) {
+      if (walk_->done) Over();
+      const std::vector<WideString>& names = walk_->kinds[kind].names;
+      if ((kind == 0 || walk_->done) && i < names.size()) {
+        *name = names[i];
+        return true;
+      }
+      if (walk_->done || stage_.Stopped()) return false;
+      // A cancel is looked for now and then: the walk does not tell it.
+      walk_->found.wait_for(lock, std::chrono::milliseconds(10));
+    }
+  }
+  // Why the listing of `kind` ended early, once every name was taken.
+  platform::ErrorCode Broken(int kind) const {
+    const std::lock_guard<std::mutex> lock(walk_->mutex);
+    return walk_->kinds[kind].broken;
+  }
+
+ private:
+  // Under the mutex, once the walk is done.
+  void Over() {
+    if (walk_->out_of_memory) throw std::bad_alloc();
+    if (told_) return;
+    told_ = true;
+    for (const Lists& lists : walk_->kinds) {
+      stage_.list_bytes_all.fetch_add(lists.bytes);
+      stage_.lists.fetch_add(lists.names.size());
+    }
+  }
+
+  const std::shared_ptr<Walk> walk_;
+  run::Stage& stage_;
+  std::thread thread_;
+  bool told_ = false;
+};
 
 }  // namespace
 
 bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
-                     run::Stage& stage) {
+                     run::Stage& stage, const pipeline::Threads& threads) {
   bool clean = true;
   std::vector<char> piece(kPieceSize);
   platform::WorkerContext context;
-  // Both kinds are listed first, so that the window has their count.
-  Lists kinds[] = {{CALG_MD5, {}, 0}, {CALG_SHA1, {}, 0}};
-  ListBoth(stage, &kinds[0], &kinds[1]);
-  for (const Lists& lists : kinds) {
+  Found found(threads, stage);
+  const AlgorithmId algorithms[] = {CALG_MD5, CALG_SHA1};
+  for (int kind = 0; kind < 2; ++kind) {
     bool read_all = true;
-    for (const WideString& name : lists.names) {
+    WideString name;
+    for (std::size_t i = 0; found.Name(kind, i, &name); ++i) {
       if (stage.Stopped()) return clean;
-      read_all = ScanOne(desktop, name, lists.algorithm, parser, piece, context,
-                         stage, &clean);
+      read_all = ScanOne(desktop, name, algorithms[kind], parser, piece,
+                         context, stage, &clean);
       if (!read_all) break;
       stage.listed.fetch_add(1);
     }
     if (stage.Stopped()) return clean;
     // Where a list could not be read, the kind's listing had ended there.
-    if (read_all && lists.broken != 0) {
+    const platform::ErrorCode broken = found.Broken(kind);
+    if (read_all && broken != 0) {
       clean = false;
-      ShowSystemError(desktop, lists.broken);
+      ShowSystemError(desktop, broken);
     }
   }
   return clean;

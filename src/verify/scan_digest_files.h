@@ -2,6 +2,7 @@
 
 #include "desktop/desktop.h"
 #include "digest/digest_parser.h"
+#include "pipeline/threads.h"
 #include "run/stage.h"
 
 // Parses every *.md5 file of the current directory, then every *.sha1 one,
@@ -9,5 +10,7 @@
 // how far it is; a stop of the stage ends the reading between pieces. A
 // malformed file is shown by name and the scan goes on; an unreadable one
 // is shown and ends its kind's scan. Returns false where any box was shown.
+// Where `threads` hash more than one file at once, the folder is listed on
+// a thread of its own while the first lists are read.
 bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
-                     run::Stage& stage);
+                     run::Stage& stage, const pipeline::Threads& threads);

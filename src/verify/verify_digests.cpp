@@ -122,7 +122,7 @@ void ReadAndCheck(platform::Desktop& desktop, CryptProvider& provider,
   const auto shared_list = std::make_shared<DigestList>();
   DigestParser parser(*shared_list);
   // A list that could not be read or parsed whole is a failure already.
-  const bool listed_clean = ScanDigestFiles(desktop, parser, stage);
+  const bool listed_clean = ScanDigestFiles(desktop, parser, stage, threads);
   {
     const std::lock_guard<std::mutex> lock(handed.mutex);
     handed.listed_clean = listed_clean;

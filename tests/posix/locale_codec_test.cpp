@@ -82,6 +82,15 @@ TEST(LocaleCodecTest, Utf8DecodesToCharactersAndEscapesTheRest) {
   const std::string name = "\xE6\x97\xA5\xFF";
   EXPECT_EQ(DecodeLocale(name.data(), name.size()), u"日\xDCFF");
   EXPECT_EQ(EncodeLocale(u"\U0001F600"), "\xF0\x9F\x98\x80");
+  // ASCII runs around what is not ASCII.
+  const std::string mixed =
+      "ab\xFF"
+      "c\xE6\x97\xA5"
+      "d\xF0\x9F\x98\x80.e";
+  EXPECT_EQ(DecodeLocale(mixed.data(), mixed.size()),
+            u"ab\xDCFF"
+            u"c日d\U0001F600.e");
+  EXPECT_EQ(Decoded(mixed), mixed);
 }
 
 TEST(LocaleCodecTest, OtherCharsetsDecodeThroughIconv) {
@@ -98,6 +107,7 @@ TEST(LocaleCodecTest, CharactersTheCharsetLacksBecomeQuestionMarks) {
   EXPECT_EQ(EncodeLocale(u"a日b", &exact), "a?b");
   EXPECT_FALSE(exact);
   EXPECT_EQ(EncodeLocale(u"\xD800", &exact), "?") << "a lone high surrogate";
+  EXPECT_EQ(EncodeLocale(u"x\U0001F600y\xDCFFz"), "x?y\xFFz");
 }
 
 }  // namespace

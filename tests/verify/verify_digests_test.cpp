@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "progress/progress_texts.h"
 #include "support/fake_clock.h"
@@ -55,6 +57,32 @@ TEST_F(VerifyDigestsTest, Md5RecordsComeBeforeSha1Records) {
   EXPECT_LT(text.find(u"abc.txt - OK"), sha1_line);
   EXPECT_EQ(text.substr(sha1_line),
             u"abc.txt - OK\r\n\r\n" + std::u16string(kFailedCaptionText));
+}
+
+// The folder may be listed while its first lists are read: the boxes, the
+// report among them, are those of a run that lists first, whatever lists
+// the walk finds when.
+TEST_F(VerifyDigestsTest, ListingWhileReadingGivesTheBoxesOfOneThread) {
+  for (int i = 0; i < 60; ++i) {
+    const std::string n = std::to_string(i);
+    WriteBytes("l" + n + ".md5",
+               kAbcMd5 + " *abc.txt\n" + kAbcMd5 + " *m" + n + "\n");
+    WriteBytes("l" + n + ".sha1", i % 7 ? kAbcSha1 + " *abc.txt\n" : "bad");
+    std::filesystem::create_directory("d" + n + ".md5");
+  }
+  std::vector<RecordedBox> boxes[2];
+  for (const unsigned workers : {1u, 4u}) {
+    desktop_.boxes.clear();
+    EXPECT_EQ(VerifyDigests(desktop_, provider_, On(workers)), 0);
+    boxes[workers > 1 ? 1 : 0] = desktop_.boxes;
+  }
+  ASSERT_EQ(boxes[1].size(), boxes[0].size());
+  EXPECT_EQ(boxes[0].size(), 10u);  // nine malformed lists, and the report
+  for (std::size_t i = 0; i < boxes[0].size(); ++i) {
+    EXPECT_EQ(boxes[1][i].text, boxes[0][i].text);
+    EXPECT_EQ(boxes[1][i].caption, boxes[0][i].caption);
+  }
+  EXPECT_EQ(CountOf(boxes[1].back().text, u"abc.txt - OK"), 60u + 51u);
 }
 
 TEST_F(VerifyDigestsTest, HowDigestTextIsCompared) {

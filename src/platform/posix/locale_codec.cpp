@@ -23,6 +23,16 @@ Charset LocaleCharset(const char** name) {
   return Charset::kOther;
 }
 
+// How many units from `text` on are ASCII: names and reports are mostly
+// ASCII, which stands for itself in UTF-8 and ASCII and is copied whole,
+// a unit per byte, rather than a character at a time.
+template <typename Unit>
+std::size_t AsciiRun(const Unit* text, std::size_t length) {
+  std::size_t i = 0;
+  while (i < length && text[i] < 0x80) ++i;
+  return i;
+}
+
 // A byte no character accounts for: ASCII stands for itself, any other byte
 // becomes its escape.
 void AppendByte(std::u16string* out, unsigned char byte) {
@@ -215,10 +225,17 @@ std::u16string DecodeOther(const char* charset, const char* bytes,
 
 std::u16string DecodeLocale(const char* bytes, std::size_t length) {
   std::u16string out;
-  out.reserve(length);
   const auto* p = reinterpret_cast<const unsigned char*>(bytes);
   const char* charset = nullptr;
-  switch (LocaleCharset(&charset)) {
+  const Charset kind = LocaleCharset(&charset);
+  if (kind == Charset::kOther) return DecodeOther(charset, bytes, length);
+  const std::size_t ascii = AsciiRun(p, length);
+  out.assign(p, p + ascii);
+  if (ascii == length) return out;
+  out.reserve(length);
+  p += ascii;
+  length -= ascii;
+  switch (kind) {
     case Charset::kUtf8:
       DecodeUtf8(p, length, &out);
       break;
@@ -226,7 +243,7 @@ std::u16string DecodeLocale(const char* bytes, std::size_t length) {
       for (std::size_t i = 0; i < length; ++i) AppendByte(&out, p[i]);
       break;
     case Charset::kOther:
-      return DecodeOther(charset, bytes, length);
+      break;  // taken above
   }
   return out;
 }
@@ -247,17 +264,30 @@ std::string EncodeLocale(std::u16string_view text, bool* exact) {
     EncodeOther(codec.encoder, text, &out, exact);
     return out;
   }
-  ForEachCodePoint(text, [&](std::uint32_t code_point, std::size_t units) {
-    if (units == 1 && IsByteEscape(static_cast<char16_t>(code_point))) {
-      out.push_back(static_cast<char>(EscapedByte(code_point)));
-    } else if (code_point < 0x80 ||
-               (kind == Charset::kUtf8 && !IsLoneSurrogate(code_point))) {
-      AppendUtf8(&out, code_point);
-    } else {
-      out.push_back('?');
-      if (exact) *exact = false;
+  // ASCII in runs, any other character as itself.
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t ascii = AsciiRun(text.data() + i, text.size() - i);
+    const std::size_t at = out.size();
+    out.resize(at + ascii);
+    for (std::size_t k = 0; k < ascii; ++k) {
+      out[at + k] = static_cast<char>(text[i + k]);
     }
-  });
+    i += ascii;
+    if (i == text.size()) break;
+    const std::size_t units = StartsPair(text, i) ? 2 : 1;
+    ForEachCodePoint(
+        text.substr(i, units), [&](std::uint32_t code_point, std::size_t one) {
+          if (one == 1 && IsByteEscape(static_cast<char16_t>(code_point))) {
+            out.push_back(static_cast<char>(EscapedByte(code_point)));
+          } else if (kind == Charset::kUtf8 && !IsLoneSurrogate(code_point)) {
+            AppendUtf8(&out, code_point);
+          } else {
+            out.push_back('?');
+            if (exact) *exact = false;
+          }
+        });
+    i += units;
+  }
   return out;
 }
 
