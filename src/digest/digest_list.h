@@ -29,10 +29,6 @@ class DigestList {
   const DigestEntry* At(std::size_t slot) const {
     return &blocks_[slot / kBlock][slot % kBlock];
   }
-  // The entry moved out of its slot.
-  std::unique_ptr<DigestEntry> Take(std::size_t slot) {
-    return std::make_unique<DigestEntry>(std::move(Slot(slot)));
-  }
   // Forgets the entries from `count` on; their slots start empty again.
   void Truncate(std::size_t count) {
     for (; count_ > count; --count_) Slot(count_ - 1) = DigestEntry();

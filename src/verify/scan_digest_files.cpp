@@ -97,8 +97,26 @@ struct Walk {
   Lists kinds[2];                 // *.md5, *.sha1
   bool done = false;
   bool out_of_memory = false;
+  // The scan's stage, told the lists' count and bytes once the walk is
+  // over, by whichever thread sees that first; null once the scan ends.
+  // Under the mutex.
+  run::Stage* stage = nullptr;
+  bool told = false;
   std::atomic<bool> quit{false};  // the scan has ended
 };
+
+// Under the mutex: the progress counts the lists as soon as all are known,
+// not once the list being read is read whole.
+void Tell(Walk& walk) {
+  if (walk.told || !walk.done || walk.out_of_memory || walk.stage == nullptr) {
+    return;
+  }
+  walk.told = true;
+  for (const Lists& lists : walk.kinds) {
+    walk.stage->list_bytes_all.fetch_add(lists.bytes);
+    walk.stage->lists.fetch_add(lists.names.size());
+  }
+}
 
 // An entry a walk found: kept as a list of `kind`, unless it is a folder.
 void Listed(const platform::DirectoryEntry& entry, int kind, Walk& walk) {
@@ -157,16 +175,17 @@ void RunWalk(const std::shared_ptr<Walk>& walk,
   const std::lock_guard<std::mutex> lock(walk->mutex);
   walk->out_of_memory = !ran;
   walk->done = true;
+  Tell(*walk);
   walk->found.notify_all();
 }
 
 // The reading's side of a walk: the names in the order found, the *.sha1
-// ones once the walk is over. The stage learns the lists' count and bytes
-// once the walk is over, as before their reading.
+// ones once the walk is over.
 class Found {
  public:
   Found(const pipeline::Threads& threads, run::Stage& stage)
       : walk_(std::make_shared<Walk>()), stage_(stage) {
+    walk_->stage = &stage;
     // The thread's walk ends once the scan has; the scan, waiting for it,
     // ends at a stop and tells it.
     std::function<void()> body = [walk = walk_] {
@@ -180,11 +199,13 @@ class Found {
   }
   ~Found() {
     walk_->quit.store(true);
-    if (!thread_.joinable()) return;
     std::unique_lock<std::mutex> lock(walk_->mutex);
+    walk_->stage = nullptr;
     const bool done = walk_->done;
     lock.unlock();
-    // A walk stuck in the folder is left to the kernel.
+    if (!thread_.joinable()) return;
+    // A walk not over yet (it may be stuck in the folder) ends alone at its
+    // next list, touching only what it shares.
     if (done) {
       thread_.join();
     } else {
@@ -198,7 +219,7 @@ class Found {
   bool Name(int kind, std::size_t i, WideString* name) {
     std::unique_lock<std::mutex> lock(walk_->mutex);
     for (;;) {
-      if (walk_->done) Over();
+      if (walk_->done && walk_->out_of_memory) throw std::bad_alloc();
       const std::vector<WideString>& names = walk_->kinds[kind].names;
       if ((kind == 0 || walk_->done) && i < names.size()) {
         *name = names[i];
@@ -216,21 +237,9 @@ class Found {
   }
 
  private:
-  // Under the mutex, once the walk is done.
-  void Over() {
-    if (walk_->out_of_memory) throw std::bad_alloc();
-    if (told_) return;
-    told_ = true;
-    for (const Lists& lists : walk_->kinds) {
-      stage_.list_bytes_all.fetch_add(lists.bytes);
-      stage_.lists.fetch_add(lists.names.size());
-    }
-  }
-
   const std::shared_ptr<Walk> walk_;
   run::Stage& stage_;
   std::thread thread_;
-  bool told_ = false;
 };
 
 }  // namespace

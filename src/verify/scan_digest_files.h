@@ -11,6 +11,7 @@
 // malformed file is shown by name and the scan goes on; an unreadable one
 // is shown and ends its kind's scan. Returns false where any box was shown.
 // Where `threads` hash more than one file at once, the folder is listed on
-// a thread of its own while the first lists are read.
+// a thread of its own while the first lists are read; a listing stuck in
+// the folder may outlive the call, holding only what it shares with it.
 bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
                      run::Stage& stage, const pipeline::Threads& threads);

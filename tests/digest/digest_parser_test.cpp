@@ -50,7 +50,7 @@ Parsed ParseText(const std::string& text, AlgorithmId algorithm = CALG_MD5) {
     }
   }
   for (std::size_t i = 0; i < list.Count(); ++i) {
-    parsed.entries.push_back(list.Take(i));
+    parsed.entries.push_back(std::make_unique<DigestEntry>(*list.At(i)));
   }
   return parsed;
 }
