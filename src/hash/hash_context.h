@@ -22,7 +22,7 @@ class HashContext : public pipeline::JobContext {
   // ...and where a helper reads ahead, in chunks of this size: hashing one
   // must outlast waking the helper, which on a virtual machine's idle CPU
   // can take as long as hashing 256 KiB.
-  static constexpr std::uint32_t kAheadChunkSize = 1024 * 1024;
+  static constexpr std::uint32_t kAheadChunkSize = 512 * 1024;
 
   platform::WorkerContext& Platform() { return platform_; }
   // The chunk buffer, allocated on first use; null where no memory could be
