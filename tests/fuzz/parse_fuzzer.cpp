@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (feed.Feed(bytes, split)) feed.Feed(bytes + split, size - split);
   feed.Finish();
   for (std::size_t slot = 0; slot < list.Count(); ++slot) {
-    const auto entry = list.Take(slot);
+    const DigestEntry* entry = list.At(slot);
     if (entry->GetDigest().size() > kMaxListedDigest) __builtin_trap();
   }
   return 0;
