@@ -1,12 +1,15 @@
 #include "hash/read_ahead.h"
 
+#include <chrono>
 #include <new>
+#include <thread>
 
 ReadAhead::~ReadAhead() {
   if (!started_) return;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;
+    asked_now_.store(true, std::memory_order_release);
   }
   asked_.notify_one();
   helper_.join();
@@ -33,6 +36,7 @@ void ReadAhead::Read(platform::InputFile& file, std::uint8_t* buffer,
     size_ = size;
     request_ = true;
     answer_ = false;
+    asked_now_.store(true, std::memory_order_release);
   }
   pending_ = true;
   asked_.notify_one();
@@ -52,9 +56,23 @@ bool ReadAhead::Wait(std::uint32_t* read, platform::ErrorCode* error) {
 void ReadAhead::Serve() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
+    if (!request_ && !quit_) {
+      // The next chunk is asked for once this one is hashed. Waking a
+      // sleeping helper costs the hasher a system call and, on a virtual
+      // machine, an exit to the host; so look for the ask a while first,
+      // yielding the CPU to any thread that wants it meanwhile.
+      lock.unlock();
+      const auto until = std::chrono::steady_clock::now() + kLookFor;
+      while (!asked_now_.load(std::memory_order_acquire) &&
+             std::chrono::steady_clock::now() < until) {
+        std::this_thread::yield();
+      }
+      lock.lock();
+    }
     asked_.wait(lock, [this] { return request_ || quit_; });
     if (quit_) return;
     request_ = false;
+    asked_now_.store(false, std::memory_order_relaxed);
     platform::InputFile* file = file_;
     std::uint8_t* buffer = buffer_;
     const std::uint32_t size = size_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -37,6 +39,9 @@ class ReadAhead {
   bool Pending() const { return pending_; }
 
  private:
+  // How long the helper looks for the next ask before it sleeps: about
+  // SHA-1's time over one chunk, less its read.
+  static constexpr std::chrono::microseconds kLookFor{300};
   void Serve();
 
   const pipeline::JobContext& owner_;
@@ -54,6 +59,8 @@ class ReadAhead {
   bool request_ = false;
   bool answer_ = false;
   bool quit_ = false;
+  // request_ || quit_, readable without the lock while the helper looks.
+  std::atomic<bool> asked_now_{false};
   bool ok_ = false;
   std::uint32_t read_ = 0;
   platform::ErrorCode error_ = 0;
