@@ -118,13 +118,10 @@ bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
     helper = context.StartHelper(buffers);
     if (helper != nullptr) ask = HashContext::kAheadChunkSize;
   }
-  if (helper == nullptr) {
-    buffers[0] = block;
-    if (size >= kChunkThreshold) {
-      if (std::uint8_t* chunk = context.Chunk()) {
-        buffers[0] = chunk;
-        ask = HashContext::kChunkSize;
-      }
+  if (helper == nullptr && size >= kChunkThreshold) {
+    if (std::uint8_t* chunk = context.Chunk()) {
+      buffers[0] = chunk;
+      ask = HashContext::kChunkSize;
     }
   }
   const ReadInHand in_hand(context, helper);

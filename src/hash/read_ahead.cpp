@@ -9,7 +9,6 @@ ReadAhead::~ReadAhead() {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;
-    asked_now_.store(true, std::memory_order_release);
   }
   asked_.notify_one();
   helper_.join();
@@ -22,9 +21,10 @@ bool ReadAhead::Start(const pipeline::ThreadStarter& start, std::uint32_t size,
   }
   if (!buffers_) return false;
   if (!started_) started_ = start([this] { Serve(); }, &helper_);
+  if (!started_) return false;
   buffers[0] = buffers_.get();
   buffers[1] = buffers_.get() + size;
-  return started_;
+  return true;
 }
 
 void ReadAhead::Read(platform::InputFile& file, std::uint8_t* buffer,
@@ -36,7 +36,6 @@ void ReadAhead::Read(platform::InputFile& file, std::uint8_t* buffer,
     size_ = size;
     request_ = true;
     answer_ = false;
-    asked_now_.store(true, std::memory_order_release);
   }
   pending_ = true;
   asked_.notify_one();
@@ -63,8 +62,7 @@ void ReadAhead::Serve() {
       // yielding the CPU to any thread that wants it meanwhile.
       lock.unlock();
       const auto until = std::chrono::steady_clock::now() + kLookFor;
-      while (!asked_now_.load(std::memory_order_acquire) &&
-             std::chrono::steady_clock::now() < until) {
+      while (!request_ && !quit_ && std::chrono::steady_clock::now() < until) {
         std::this_thread::yield();
       }
       lock.lock();
@@ -72,7 +70,6 @@ void ReadAhead::Serve() {
     asked_.wait(lock, [this] { return request_ || quit_; });
     if (quit_) return;
     request_ = false;
-    asked_now_.store(false, std::memory_order_relaxed);
     platform::InputFile* file = file_;
     std::uint8_t* buffer = buffer_;
     const std::uint32_t size = size_;

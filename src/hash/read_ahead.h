@@ -27,8 +27,8 @@ class ReadAhead {
   ReadAhead& operator=(const ReadAhead&) = delete;
 
   // Two buffers of `size` bytes, allocated on first use and kept, with the
-  // helper started; false where either cannot be had (the file is then read
-  // in line).
+  // helper started; false, buffers untouched, where either cannot be had
+  // (the file is then read in line).
   bool Start(const pipeline::ThreadStarter& start, std::uint32_t size,
              std::uint8_t* buffers[2]);
   // Asks the helper to read up to `size` bytes of `file` into `buffer`.
@@ -56,11 +56,10 @@ class ReadAhead {
   platform::InputFile* file_ = nullptr;
   std::uint8_t* buffer_ = nullptr;
   std::uint32_t size_ = 0;
-  bool request_ = false;
   bool answer_ = false;
-  bool quit_ = false;
-  // request_ || quit_, readable without the lock while the helper looks.
-  std::atomic<bool> asked_now_{false};
+  // Written under the mutex; also read without it while the helper looks.
+  std::atomic<bool> request_{false};
+  std::atomic<bool> quit_{false};
   bool ok_ = false;
   std::uint32_t read_ = 0;
   platform::ErrorCode error_ = 0;
