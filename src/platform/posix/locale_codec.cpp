@@ -235,15 +235,10 @@ std::u16string DecodeLocale(const char* bytes, std::size_t length) {
   out.reserve(length);
   p += ascii;
   length -= ascii;
-  switch (kind) {
-    case Charset::kUtf8:
-      DecodeUtf8(p, length, &out);
-      break;
-    case Charset::kAscii:
-      for (std::size_t i = 0; i < length; ++i) AppendByte(&out, p[i]);
-      break;
-    case Charset::kOther:
-      break;  // taken above
+  if (kind == Charset::kUtf8) {
+    DecodeUtf8(p, length, &out);
+  } else {
+    for (std::size_t i = 0; i < length; ++i) AppendByte(&out, p[i]);
   }
   return out;
 }
