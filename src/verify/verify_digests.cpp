@@ -81,6 +81,13 @@ void ReportInTurn(Verification& v) {
   v.so_far.Add([&](Reported& r) { r.text.Reserve(units); });
   for (std::size_t slot = 0; slot < count; ++slot) {
     const Outcome* outcome = v.ordered.Take(slot);
+    // Checked in turn, the record may have found no descriptor free while
+    // the workers held theirs: they let them go, and the pass checks it
+    // again rather than blame an intact file.
+    if (outcome != nullptr && outcome->out_of_handles &&
+        v.ordered.FreeDescriptors()) {
+      outcome = v.ordered.Retake(slot);
+    }
     if (outcome == nullptr) break;  // stopped: the record in hand is not
     const Check check = outcome->check;
     if (check == Check::kHashFailed) {
