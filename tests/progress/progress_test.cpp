@@ -136,8 +136,11 @@ TEST_F(ProgressTest, VerificationShowsProgressAndCancels) {
     bool hashing = false;
     for (const platform::ProgressView& view : shown.views) {
       // The one list, read, then its records: each counts from nothing.
-      if (view.unit == progress::Unit::kDigestFiles && !hashing) {
-        EXPECT_EQ(view.all, 1u);
+      // A busy machine may show the window before the run's thread has
+      // begun, or before the folder's walk has counted the list.
+      if (view.unit != progress::Unit::kRecords && !hashing) {
+        EXPECT_LE(view.all, 1u);
+        EXPECT_LE(view.done, view.all);
         continue;
       }
       if (!hashing) percent = 0;
@@ -196,10 +199,12 @@ TEST_F(ProgressTest, ACancelAfterAFailureIsAnError) {
   for (const bool malformed : {false, true}) {
     if (malformed) WriteBytes("junk.sha1", "not a record\n");
     ScriptedDesktop desktop;
-    // Once the first record is reported: the window counts it done.
+    // Once records are checked, after the malformed list's box; without
+    // one, once the first record is reported: the window counts it done.
     desktop.CancelProgressWhen([&] {
       const auto& views = desktop.progress.back().views;
-      return malformed || (!views.empty() && views.back().done != 0);
+      return !views.empty() && views.back().unit == progress::Unit::kRecords &&
+             (malformed || views.back().done != 0);
     });
     FakeClock clock;
     VerifyDigests(desktop, provider_, On(2, &clock));

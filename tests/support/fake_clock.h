@@ -25,13 +25,19 @@ class FakeClock : public progress::Clock {
       return true;
     }
     const bool set = latch.WaitFor(progress::Duration(1));
+    if (held_.load()) return set;
     now_.store(now_.load() + wait);
     if (moved_) moved_(now_.load());
     return set;
   }
 
+  // While held, waits take their real millisecond but the time stands
+  // still: a thread that starts late under load finds it where it began.
+  void Hold(bool held) { held_.store(held); }
+
  private:
   const progress::Duration limit_;
   const std::function<void(progress::Duration)> moved_;
   std::atomic<progress::Duration> now_{progress::Duration(0)};
+  std::atomic<bool> held_{false};
 };
