@@ -14,11 +14,13 @@ import time
 PROMPTS = ("(y/n) ", "[Enter] ")
 
 
-def _wait_until_asleep(pid):
+def _wait_until_asleep(holder):
     """Until xdotool sleeps for good, its keys pressed: a fixed pause was
     too short on a busy machine, and the program then saw no key. Its
     system call is read from /proc (clock_nanosleep or nanosleep) three
-    times in a row; where that cannot be read, a pause has to do."""
+    times in a row; where that cannot be read, a pause has to do. Returns
+    at once where xdotool has ended."""
+    pid = holder.pid
     sleeps = {"x86_64": ("35", "230"), "aarch64": ("101", "115"),
               "i686": ("162", "265")}.get(platform.machine())
     if not sleeps:
@@ -27,6 +29,8 @@ def _wait_until_asleep(pid):
     asleep = 0
     deadline = time.monotonic() + 10
     while asleep < 3 and time.monotonic() < deadline:
+        if holder.poll() is not None:
+            return
         try:
             with open("/proc/%d/syscall" % pid) as f:
                 call = f.read().split(" ", 1)[0]
@@ -64,11 +68,18 @@ class Display:
                  "shift+ctrl": ["shift", "ctrl"]}.get(keys, [])
         if not names:
             return
-        # XTest keys last only while the client that pressed them is there.
-        self.holder = subprocess.Popen(
-            ["xdotool", "keydown", "+".join(names), "sleep", "600"],
-            env=dict(os.environ, DISPLAY=self.name))
-        _wait_until_asleep(self.holder.pid)
+        # XTest keys last until the server resets, once its last client,
+        # the holder, is gone. A holder that connects during that reset is
+        # refused ("Can't open display") and ends: another is started.
+        for _ in range(5):
+            self.holder = subprocess.Popen(
+                ["xdotool", "keydown", "+".join(names), "sleep", "600"],
+                env=dict(os.environ, DISPLAY=self.name))
+            _wait_until_asleep(self.holder)
+            if self.holder.poll() is None:
+                return
+            time.sleep(0.1)
+        raise RuntimeError("xdotool could not hold %s on %s" % (keys, self.name))
 
     def release(self):
         if self.holder:
