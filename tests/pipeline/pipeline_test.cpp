@@ -140,8 +140,15 @@ TEST(PipelineTest, AStopEndsThePassWaitAndNeverWaitsForAStuckWorker) {
             bool ahead_of_pass) {
           // The pass hashes ahead too while it waits: the first job past
           // the first that a worker runs is the one that sticks.
+          // The pass goes on only once a worker is stuck: were the workers
+          // set aside long enough, it would run every job itself and none
+          // would ever stick.
+          const bool on_pass = std::this_thread::get_id() == pass;
+          while (i > 0 && ahead_of_pass && on_pass && stuck->load() == 0) {
+            std::this_thread::yield();
+          }
           std::size_t none = 0;
-          if (i > 0 && ahead_of_pass && std::this_thread::get_id() != pass &&
+          if (i > 0 && ahead_of_pass && !on_pass &&
               stuck->compare_exchange_strong(none, i)) {
             const pipeline::BlockingCall call(context);
             while (!release->load()) {
