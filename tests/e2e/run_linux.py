@@ -263,7 +263,10 @@ def cancelled_while_a_read_hangs(run):
         with open(os.path.join(folder, "all.md5"), "wb") as f:
             f.write(b"".join(b"900150983cd24fb0d6963f7d28e17f72 *%s\n" % name
                              for name in (b"a.txt", b"mnt/stuck.bin", b"c.txt")))
-        waited, box, (pid, fd) = _cancel_at_terminal(cpus + run.command, folder)
+        # Once a.txt counts as done: the line shows the count as soon as
+        # the records are checked, maybe before the first is reported.
+        waited, box, (pid, fd) = _cancel_at_terminal(
+            cpus + run.command, folder, mark="1 / 3 件")
         if waited is None:
             os.kill(pid, signal.SIGKILL)  # it ends once the read is let go
         stuck_fuse.unmount(os.path.join(folder, "mnt"), server)
