@@ -1,5 +1,6 @@
 #include "app/app_main.h"
 #include "desktop/win32/win32_desktop.h"
+#include "platform/win32/looked_up.h"
 #include "platform/win32/windows_include.h"
 
 namespace {
@@ -12,13 +13,8 @@ namespace {
 // imported: a Windows 7 without KB2533623 lacks it, and there the current
 // folder at least leaves the search.
 void LoadDllsFromSystem32Only() {
-  using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
-  const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-  const auto set_directories =
-      kernel == nullptr ? nullptr
-                        : reinterpret_cast<SetDefaultDllDirectoriesCall>(
-                              reinterpret_cast<void*>(::GetProcAddress(
-                                  kernel, "SetDefaultDllDirectories")));
+  const auto set_directories = DIGESTBOX_LOOKED_UP(
+      ::GetModuleHandleW(L"kernel32.dll"), SetDefaultDllDirectories);
   if (set_directories == nullptr ||
       !set_directories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
     ::SetDllDirectoryW(L"");

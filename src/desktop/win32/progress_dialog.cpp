@@ -8,6 +8,7 @@
 #include "desktop/win32/message_font.h"
 #include "desktop/win32/taskbar_button.h"
 #include "desktop/win32/win32_desktop.h"
+#include "platform/win32/looked_up.h"
 #include "platform/win32/windows_include.h"
 #include "progress/progress_texts.h"
 // After <windows.h>, which it builds on.
@@ -17,9 +18,6 @@
 namespace platform {
 namespace win32 {
 namespace {
-
-using TaskDialogIndirectCall = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*,
-                                                int*, BOOL*);
 
 constexpr int kBarRange = 100;
 // The content's margins, both sides, in dialog units.
@@ -179,11 +177,7 @@ void ShowProgressDialog(const WideString& title, ProgressFeed& feed,
   // comctl32 5 of System32, which has no task dialog, and runs on without
   // the window.
   HMODULE controls = ::LoadLibraryW(L"comctl32.dll");
-  const auto show =
-      controls == nullptr
-          ? nullptr
-          : reinterpret_cast<TaskDialogIndirectCall>(reinterpret_cast<void*>(
-                ::GetProcAddress(controls, "TaskDialogIndirect")));
+  const auto show = DIGESTBOX_LOOKED_UP(controls, TaskDialogIndirect);
   Shown shown;
   shown.feed = &feed;
   shown.taskbar = &taskbar;
