@@ -5,7 +5,9 @@
 # A failed index update is reported and the install still tried: a mirror
 # in sync can fail one index while every package needed stays installable.
 # Only a failed install stops.
+# "test" also fetches qemu-user where the kernel runs no 32-bit code (below).
 set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
 
 run_packages=(cmake make g++ pkg-config libssl-dev libx11-dev libgtk-3-dev
   libwayland-dev libxkbcommon-dev wayland-protocols)
@@ -32,7 +34,50 @@ for package in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
     missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+
+# Where the kernel runs no 32-bit code, the 32-bit Windows program's suites
+# run the 32-bit Wine loader through qemu-user, which tests/e2e/qemu32.py
+# hands i386 programs to in a namespace of its own; where it does, one short
+# step still runs that way, so the way stays open. Debian 12's qemu 7.2
+# cannot run Wine (it takes MAP_FIXED_NOREPLACE as a hint), so qemu-i386
+# comes from bookworm-backports, fetched with an apt configuration of its own
+# (the system's sources stay as they are, nothing is installed) and checked
+# against Debian's keyring like any index. It lands in build/tools/.
+fetch_qemu() {
+  local tools=$here/build/tools/qemu-user dir
+  [ -x "$tools/usr/bin/qemu-i386" ] && return 0
+  [ -x /usr/lib/wine/wine ] || return 0 # no 32-bit Wine to run
+  local mirror
+  mirror=$(apt-get indextargets --format '$(REPO_URI) $(CODENAME)' 2>/dev/null |
+    awk '$2 == "bookworm" {print $1; exit}') || true
+  mirror=${mirror:-http://deb.debian.org/debian/}
+  dir=$(mktemp -d)
+  mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial"
+  echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg]" \
+    "$mirror bookworm-backports main" >"$dir/sources.list"
+  local own=(-o Dir::Etc::SourceList="$dir/sources.list"
+    -o Dir::Etc::SourceParts=/dev/null -o Dir::State::Lists="$dir/lists"
+    -o Dir::Cache="$dir/cache" -o APT::Sandbox::User="$(id -un)"
+    -o Debug::NoLocking=1 -q)
+  echo "install-deps: fetching qemu-user from bookworm-backports for the" \
+    "32-bit Windows suites"
+  if (cd "$dir" && apt-get "${own[@]}" update >/dev/null &&
+    apt-get "${own[@]}" download qemu-user >/dev/null) &&
+    mkdir -p "$tools" && dpkg -x "$dir"/qemu-user_*.deb "$dir/x" &&
+    install -D -m 755 "$dir/x/usr/bin/qemu-i386" "$tools/usr/bin/qemu-i386"; then
+    dpkg-deb -f "$dir"/qemu-user_*.deb Version >"$tools/VERSION"
+    echo "install-deps: qemu-user $(cat "$tools/VERSION") in $tools"
+  else
+    echo "install-deps: qemu-user could not be fetched (above): where the" \
+      "kernel runs no 32-bit code, the 32-bit Windows suites are skipped" >&2
+  fi
+  rm -rf "$dir"
+}
+
+if [ ${#missing[@]} -eq 0 ]; then
+  [ "${1:-run}" = test ] && fetch_qemu
+  exit 0
+fi
 
 # sudo passes no environment by default: env sets it on the far side.
 as_root=(env DEBIAN_FRONTEND=noninteractive)
@@ -82,3 +127,5 @@ if ! install "${missing[@]}"; then
   exit 1
 fi
 echo "install-deps: installed in $(($(date +%s) - started)) s"
+[ "${1:-run}" = test ] && fetch_qemu
+exit 0

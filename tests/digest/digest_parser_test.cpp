@@ -230,4 +230,28 @@ TEST(DigestParserTest, AHundredThousandRecordsFitTheirShareOfMemory) {
 #endif
 }
 
+// Two million records of 32-character names, read into one list within a
+// 32-bit program's address space: the program is large-address-aware, and
+// so is this suite. Where pointers are wider nothing is at stake.
+TEST(DigestParserTest, TwoMillionRecordsFitA32BitAddressSpace) {
+  if (sizeof(void*) != 4) GTEST_SKIP() << "a 32-bit program's limit";
+  constexpr std::size_t kRecords = 2000000;
+  DigestList list;
+  DigestParser parser(list);
+  ListFeed feed(parser, CALG_MD5);
+  std::string text;
+  for (std::size_t i = 0; i < kRecords; ++i) {
+    const std::string digits = std::to_string(100000000 + i);
+    text += kMd5 + " *missing-record-file-" + digits.substr(1) + ".dat\n";
+    if (text.size() > (1u << 20) || i + 1 == kRecords) {
+      ASSERT_TRUE(feed.Feed(text.data(), text.size())) << i;
+      text.clear();
+    }
+  }
+  ASSERT_TRUE(feed.Finish());
+  ASSERT_EQ(list.Count(), kRecords);
+  EXPECT_EQ(list.At(kRecords - 1)->GetName().View(),
+            u"missing-record-file-01999999.dat");
+}
+
 }  // namespace

@@ -8,6 +8,7 @@ import tempfile
 
 import pefile
 
+from tests.e2e import qemu32
 from tests.e2e.linux_session import Display
 
 WINE64 = "/usr/lib/wine/wine64"
@@ -18,30 +19,25 @@ def bits_of(exe):
     return 64 if machine == pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"] else 32
 
 
-def runs_32bit_code():
-    """Some kernels (PVM guests, for one) have no 32-bit user mode."""
-    try:
-        return subprocess.run(["/usr/lib/wine/wine", "--version"],
-                              capture_output=True).returncode == 0
-    except OSError:
-        return False
-
-
 class Wine:
     def __init__(self, bits):
         self.root = tempfile.mkdtemp(prefix="digestbox-wine-")
+        # Under qemu a 64-bit prefix, whose services and server stay native:
+        # only the 32-bit programs run emulated, through its SysWOW64 half.
+        self.emulated = bits == 32 and qemu32.emulated()
+        wide = bits == 64 or self.emulated
         self.env = dict(os.environ, WINEDEBUG="-all",
-                        WINEARCH="win32" if bits == 32 else "win64",
+                        WINEARCH="win64" if wide else "win32",
                         WINEPREFIX=os.path.join(self.root, "prefix"),
                         LANG="C.UTF-8", LC_ALL="C.UTF-8")
         # Debian's wine script prefers the 32-bit loader whenever installed.
         self.loader = "wine" if bits == 32 else WINE64
-        if bits == 64:
+        if wide:
             self.env["WINELOADER"] = WINE64
         self.display = Display("1280x1024x24")
         self.env["DISPLAY"] = self.display.name
         self.run(["wineserver", "-k"], check=False)
-        self.run([self.loader, "wineboot", "-i"], check=False)
+        self.run([WINE64 if wide else self.loader, "wineboot", "-i"], check=False)
 
     def run(self, command, check=True, **kwargs):
         return subprocess.run(command, env=self.env, check=check, **kwargs)

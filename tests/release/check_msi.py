@@ -9,7 +9,9 @@ Ends with 'N passed, N failed'.
     python3 -m tests.release.check_msi MSI EXE    (from the repository)
 
 EXE is the program the package should hold. Where this kernel runs no
-32-bit code, the runs use the same package source built for 64 bits."""
+32-bit code, the whole check runs again in a namespace where qemu-user runs
+it (tests/e2e/qemu32.py); where that cannot be had either, the runs use the
+same package source built for 64 bits."""
 
 import glob
 import os
@@ -19,7 +21,8 @@ import tempfile
 
 from tests.e2e import run_wine
 from tests.e2e.checks import Checks
-from tests.e2e.wine import Wine, runs_32bit_code
+from tests.e2e import qemu32
+from tests.e2e.wine import Wine
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 VERB = r"HKCU\Software\Classes\Directory\Background\shell\digestbox"
@@ -79,8 +82,17 @@ class Installer:
             [k for k in (VERB, OWN_KEY) if self.reg(k)] + self.entries())
 
 
+def bits_of_msi(msi):
+    return 32 if "Intel" in subprocess.run(
+        ["msiinfo", "suminfo", msi], capture_output=True, text=True).stdout else 64
+
+
 def main():
     msi, exe = (os.path.abspath(a) for a in sys.argv[1:3])
+    emulating = bits_of_msi(msi) == 32 and qemu32.why_not() is None
+    status = qemu32.run_inside() if emulating else None
+    if status is not None:
+        return status
     checks = Checks()
     wine = Wine(64)
     work = tempfile.mkdtemp(dir=wine.root)
@@ -110,12 +122,11 @@ def main():
 
         # The runs need a program this kernel runs.
         runnable, newer = msi, os.path.join(work, "newer.msi")
-        bits = 32 if "Intel" in subprocess.run(
-            ["msiinfo", "suminfo", msi], capture_output=True, text=True).stdout else 64
+        bits = bits_of_msi(msi)
         arch, program = "x86" if bits == 32 else "x64", exe
-        if bits == 32 and not runs_32bit_code():
-            print("    (no 32-bit Wine here: the runs use the package "
-                  "built for 64 bits)")
+        if bits == 32 and qemu32.why_not() is not None:
+            print("    (no 32-bit Wine here: %s; the runs use the package "
+                  "built for 64 bits)" % qemu32.why_not())
             arch, program = "x64", os.path.join(ROOT, "build", "win64-release",
                                                 "digestbox.exe")
             runnable = os.path.join(work, "runnable.msi")
