@@ -396,8 +396,8 @@ def names_beyond_the_code_page(wine, runner, root):
 
 def lists_from_elsewhere(wine, runner, root):
     """Lists written on Linux (UTF-8, with or without Notepad's mark) and in
-    Notepad's "Unicode" verify in code page 932; a zero byte in a list is
-    malformed there, and the record after it is never passed as checked."""
+    Notepad's "Unicode" verify in code page 932; a list ends at a zero byte,
+    malformed there: the record ending at it is checked, none after it."""
     if not private_locale(wine, "ja_JP", "UTF-8"):
         print("[SKIP] lists from elsewhere: no ja_JP.UTF-8 locale here")
         return
@@ -413,14 +413,14 @@ def lists_from_elsewhere(wine, runner, root):
                  report_of(got) == sorted(["café.txt - OK", "Łódź.txt - OK",
                                            "日本語.txt - OK", "", OK_CAPTION]),
                  "\n".join(got))
-    zero = folder_in(root, "zero", {"a": b"", "z.md5": (
-        record("a", b"") + record("a", b"x")[:-3]).encode() + b"\0" +
-        record("a", b"").encode()})
-    runner.expect("a zero byte in a list: malformed there, the record before checked",
+    zero = folder_in(root, "zero", {"a": b"", "b": b"x", "z.md5": (
+        record("a", b"") + record("b", b"x")[:-1]).encode() + b"\0" +
+        record("a", b"x").encode()})
+    runner.expect("a zero byte in a list: malformed there, the records up to it checked",
                   zero, "none", "-",
                   [box("z.md5", "error", "ok", texts.MALFORMED),
                    box(OK_CAPTION, "information", "ok",
-                       "a - OK\\r\\n\\r\\n" + OK_CAPTION)])
+                       "a - OK\\r\\nb - OK\\r\\n\\r\\n" + OK_CAPTION)])
 
 
 def readings(wine, runner, root):
