@@ -32,8 +32,10 @@ def shown(text):
 
 
 def escaped(text):
-    """As the Wine driver's transcript writes it."""
-    return text.replace("\r\n", "\\r\\n")
+    """As the Wine driver's transcript writes it: a backslash doubled, CR and
+    LF as \\r and \\n. (The Windows boxes write a name's escapes as <U+202E>,
+    the Linux ones as \\u202e.)"""
+    return text.replace("\\", "\\\\").replace("\r", "\\r").replace("\n", "\\n")
 
 
 # The progress window's words beside the title (DONE_CAPTION or

@@ -10,23 +10,35 @@
 // Escaped, from a table generated from the Unicode Character Database:
 // controls but the tab, format characters, default ignorables, line and
 // paragraph separators, noncharacters, U+2800, and a space other than U+0020
-// at a name's edge (a line's start or end, or before " - "). C0 controls,
-// DEL and undecodable bytes read \xNN; the rest \u034f or \U000e0100. A
-// backslash that would read as an escape is doubled, so every rendering
-// reads back to one name.
+// at a name's edge (a line's start or end, or before " - "). Nothing else is
+// altered: a name holding none of these is shown exactly as it is.
 enum class LineEnds {
   kNewline,  // a CR LF pair shown as one line feed (terminals, GTK)
   kCrLf,     // kept as CR LF (Windows boxes)
-  kEscaped,  // shown as \x0d\x0a (captions: one line)
+  kEscaped,  // shown as two escapes (captions: one line)
 };
 
-// `byte_escapes`: the text carries undecodable bytes as U+DC80-U+DCFF (POSIX
-// names); elsewhere a lone surrogate is shown as itself, \udXXX.
+// How a platform writes an escape; the desktop of each platform names its
+// own. Either way the text that would read as an escape is itself escaped,
+// so every rendering reads back to one name.
+enum class EscapeForm {
+  // Linux: \x1b, \u202e, \U000e0100. Names are bytes: an undecodable one
+  // arrives as U+DC80-U+DCFF and reads \xff. A run of backslashes is
+  // doubled only where a complete escape follows it (\x and 2 hex digits,
+  // \u and 4, \U and 8), or an escape written here.
+  kBackslash,
+  // Windows, where the backslash separates folders: <U+001B>, <U+202E>,
+  // <U+E0100>, built from characters no Windows file name may hold. A lone
+  // surrogate reads <U+D800>; a literal "<" followed by "U+", hex digits
+  // and ">" reads <U+003C>.
+  kAngle,
+};
+
 std::u16string VisibleText(std::u16string_view text, LineEnds line_ends,
-                           bool byte_escapes);
+                           EscapeForm form);
 
 // Where VisibleText first shows the text otherwise than as it is; npos where
 // it shows all of it as it is, as it does most reports, which then need no
 // copy.
 std::size_t FirstShownOtherwise(std::u16string_view text, LineEnds line_ends,
-                                bool byte_escapes);
+                                EscapeForm form);

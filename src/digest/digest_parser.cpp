@@ -14,7 +14,7 @@ constexpr std::size_t kMaxNameBytes = 32767 * 3 + 1;
 // Space, tab, carriage return and line feed.
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
-// A zero byte ends a run too: Step never sees one, Feed refuses it.
+// A zero byte ends a run too: Step never sees one, Feed ends the text there.
 bool EndsToken(char c) { return IsBlank(c) || c == '\0'; }
 bool EndsName(char c) { return IsLineEnd(c) || c == '\0'; }
 
@@ -59,7 +59,14 @@ bool DigestParser::Feed(const char* bytes, std::size_t size) {
       at = stop;
     }
     if (at == end) break;
-    if (*at == '\0' || !Step(*at)) state_ = State::kMalformed;
+    if (*at == '\0') {
+      // The text ends at a zero: a name that runs up to it is whole and
+      // kept; the rest of the file is malformed.
+      if (state_ == State::kName && !name_.empty()) Emit();
+      state_ = State::kMalformed;
+    } else if (!Step(*at)) {
+      state_ = State::kMalformed;
+    }
     ++at;
   }
   return state_ != State::kMalformed;

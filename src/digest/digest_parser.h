@@ -25,9 +25,10 @@ class DigestParser {
   bool Parse(const char* text, AlgorithmId algorithm);
 
   // The same a piece at a time: Begin, Feed each piece in order while it
-  // returns true, then Finish. A zero byte among a file's bytes makes the
-  // file malformed there: the record it falls in is dropped, since a zero
-  // must not cut a name short and so name another file.
+  // returns true, then Finish. A zero byte among a file's bytes ends its
+  // text, and the file is malformed from there: a record whose name runs
+  // up to the zero is kept, one cut in its digest or before its name is
+  // dropped.
   void Begin(AlgorithmId algorithm, ListEncoding encoding);
   bool Feed(const char* bytes, std::size_t size);
   bool Finish();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include "common/unicode.h"
@@ -9,6 +10,8 @@
 namespace {
 
 constexpr auto kNone = std::u16string_view::npos;
+constexpr auto kLinux = EscapeForm::kBackslash;
+constexpr auto kWindows = EscapeForm::kAngle;
 
 // A report with nothing to escape reaches a Windows box uncopied; where
 // something must be escaped, VisibleText is told where it starts.
@@ -16,17 +19,72 @@ TEST(VisibleTextTest, FirstShownOtherwiseFindsTheFirstEscape) {
   const std::u16string report =
       u"m0000001.dat - ファイルが見つからないか、読み込みに失敗しました。\r\n"
       u"写真　一覧.jpg - OK\r\n\r\n検証に失敗しました。";
-  EXPECT_EQ(FirstShownOtherwise(report, LineEnds::kCrLf, false), kNone);
-  EXPECT_EQ(VisibleText(report, LineEnds::kCrLf, false), report);
-  EXPECT_EQ(FirstShownOtherwise(report, LineEnds::kNewline, true), 40u);
-  EXPECT_EQ(FirstShownOtherwise(u"名前\u3164 - OK", LineEnds::kCrLf, false),
+  EXPECT_EQ(FirstShownOtherwise(report, LineEnds::kCrLf, kWindows), kNone);
+  EXPECT_EQ(VisibleText(report, LineEnds::kCrLf, kWindows), report);
+  EXPECT_EQ(FirstShownOtherwise(report, LineEnds::kNewline, kLinux), 40u);
+  EXPECT_EQ(FirstShownOtherwise(u"名前\u3164 - OK", LineEnds::kCrLf, kWindows),
             2u);
-  EXPECT_EQ(FirstShownOtherwise(u"a\u3000 - OK", LineEnds::kCrLf, false), 1u);
-  EXPECT_EQ(FirstShownOtherwise(u"ab\\x41", LineEnds::kCrLf, false), 2u);
-  EXPECT_EQ(FirstShownOtherwise(u"ab\\share", LineEnds::kCrLf, false), kNone);
-  EXPECT_EQ(FirstShownOtherwise(u"ab\xDC80", LineEnds::kCrLf, false), 2u);
-  EXPECT_EQ(FirstShownOtherwise(u"a\U0001F600\r\n", LineEnds::kEscaped, false),
-            3u);
+  EXPECT_EQ(FirstShownOtherwise(u"a\u3000 - OK", LineEnds::kCrLf, kWindows),
+            1u);
+  EXPECT_EQ(FirstShownOtherwise(u"ab\\x41", LineEnds::kCrLf, kLinux), 2u);
+  EXPECT_EQ(FirstShownOtherwise(u"ab<U+41>", LineEnds::kCrLf, kWindows), 2u);
+  EXPECT_EQ(FirstShownOtherwise(u"ab\xDC80", LineEnds::kCrLf, kWindows), 2u);
+  EXPECT_EQ(
+      FirstShownOtherwise(u"a\U0001F600\r\n", LineEnds::kEscaped, kWindows),
+      3u);
+}
+
+// Names that hold nothing to escape are shown exactly as they are, however
+// much of them looks like an escape; a control, a bidirectional control, and
+// the name that spells its escape are shown apart.
+TEST(VisibleTextTest, OnlyWhatMustBeEscapedIsAltered) {
+  for (const EscapeForm form : {kLinux, kWindows}) {
+    for (const std::u16string name :
+         {u"C\\UEFI.txt", u"\\u20 \\U0001f60 \\x8 <U+> <U+1234567>"}) {
+      EXPECT_EQ(FirstShownOtherwise(name + u" - OK", LineEnds::kCrLf, form),
+                kNone);
+    }
+  }
+  // On Linux \x86 is how a name's byte 0x86 shows.
+  const std::u16string folders = u"drivers\\x64\\a.sys - OK\r\nx\\x86.txt - OK";
+  EXPECT_EQ(VisibleText(folders, LineEnds::kCrLf, kWindows), folders);
+  EXPECT_EQ(VisibleText(folders, LineEnds::kCrLf, kLinux),
+            u"drivers\\\\x64\\a.sys - OK\r\nx\\\\x86.txt - OK");
+  const std::u16string names =
+      u"a\x1B - OK\r\n\u202Eexe.txt - OK\r\n"
+      u"a\\x1b\\\x1B - OK\r\n\\u202eexe.txt - OK\r\n<U+202E>exe.txt - OK";
+  EXPECT_EQ(VisibleText(names, LineEnds::kCrLf, kLinux),
+            u"a\\x1b - OK\r\n\\u202eexe.txt - OK\r\n"
+            u"a\\\\x1b\\\\\\x1b - OK\r\n\\\\u202eexe.txt - OK\r\n"
+            u"<U+202E>exe.txt - OK");
+  EXPECT_EQ(VisibleText(names, LineEnds::kCrLf, kWindows),
+            u"a<U+001B> - OK\r\n<U+202E>exe.txt - OK\r\n"
+            u"a\\x1b\\<U+001B> - OK\r\n\\u202eexe.txt - OK\r\n"
+            u"<U+003C>U+202E>exe.txt - OK");
+  EXPECT_EQ(VisibleText(u"\xD800\U000E0100\r\n", LineEnds::kEscaped, kWindows),
+            u"<U+D800><U+E0100><U+000D><U+000A>");
+}
+
+// No two names show alike: every short name of the characters that make
+// escapes has a rendering of its own, in either form.
+TEST(VisibleTextTest, NoTwoNamesShowAlike) {
+  const std::u16string_view alphabet = u"\\x1bU+<>\x1B\xDC80";
+  for (const EscapeForm form : {kLinux, kWindows}) {
+    std::set<std::u16string> shown;
+    std::size_t names = 0;
+    for (std::size_t size = 0, count = 1; size <= 5;
+         ++size, count *= alphabet.size()) {
+      for (std::size_t n = 0; n < count; ++n, ++names) {
+        std::u16string name;
+        for (std::size_t k = 0, rest = n; k < size; ++k) {
+          name += alphabet[rest % alphabet.size()];
+          rest /= alphabet.size();
+        }
+        shown.insert(VisibleText(name, LineEnds::kEscaped, form));
+      }
+    }
+    EXPECT_EQ(shown.size(), names);
+  }
 }
 
 // The GTK box's UTF-8 is made in one string sized beforehand.

@@ -157,18 +157,29 @@ TEST(DigestParserTest, WhatBelongsToTheName) {
 }
 
 // A zero byte, a UTF-16LE file's odd last byte or an odd token makes the
-// file malformed where it stands: the record it falls in is dropped (a zero
-// must not cut a name short), the ones before stay, none after is read.
+// file malformed where it stands, none after is read, the records before
+// stay. The text ends at a zero: a name that runs up to it is kept, a record
+// cut before its name or in its digest is dropped.
 TEST(DigestParserTest, OddTokensAndZeroBytesAreMalformedEarlierRecordsStay) {
   const std::string zero(1, '\0');
   for (const std::string& bad :
-       {std::string("abc *second\n"), kMd5 + " *cut" + zero + "rest\n",
-        kMd5 + zero + " *x\n", zero + "\n"}) {
+       {std::string("abc *second\n"), kMd5 + " *" + zero + "x\n",
+        kMd5 + zero + " *x\n", kMd5.substr(2) + zero + "00 *x\n", zero + "\n",
+        kMd5 + " *cut" + zero + "rest\n",
+        Utf16Le(kMd5 + " *cut") + std::string(2, '\0') + "r\0\n\0"}) {
+    const bool utf16 = bad[0] == '\xFF';
+    const bool kept = utf16 || bad.find("cut") != std::string::npos;
     const Parsed parsed =
-        ParseText(kMd5 + " *first\n" + bad + kMd5 + " *third\n");
+        ParseText((utf16 ? "" : kMd5 + " *first\n") + bad + kMd5 + " *third\n");
     EXPECT_FALSE(parsed.ok) << bad;
-    ASSERT_EQ(parsed.entries.size(), 1u) << bad;
-    EXPECT_EQ(parsed.entries[0]->GetName().View(), u"first");
+    std::vector<std::u16string> names;
+    for (const auto& entry : parsed.entries) {
+      names.emplace_back(entry->GetName().View());
+    }
+    std::vector<std::u16string> expected;
+    if (!utf16) expected.emplace_back(u"first");
+    if (kept) expected.emplace_back(u"cut");
+    EXPECT_EQ(names, expected) << bad;
   }
   EXPECT_FALSE(ParseText(Utf16Le(kMd5 + " *x\n") + "\n").ok);
   EXPECT_FALSE(ParseText(kMd5.substr(1) + " *x\n").ok);

@@ -135,7 +135,8 @@ def hostile_names(run):
     zeros = b"0" * 32
     with open(os.path.join(hostile, "list.md5"), "wb") as f:
         f.write(zeros + b" *a.txt\n" + zeros + b" *up\x1b[1A\x1b[2Kerase\n" +
-                zeros + " *setup.exe\u034f\n".encode())
+                zeros + " *setup.exe\u034f\n".encode() + zeros + b" *C\\UEFI.txt\n" +
+                zeros + b" *setup.exe\\u034f\n")
     with open(os.path.join(hostile.encode(), b"t\x1b]0;owned\x07\r\n.md5"), "wb") as f:
         f.write(b"abc odd-length digest\n")
     boxes, code = run.at_terminal(hostile, "none")
@@ -146,8 +147,9 @@ def hostile_names(run):
         len(boxes) == 2 and code == 0 and
         all(c not in shown_text + stderr for c in "\x1b\x07\r") and
         "[エラー] t\\x1b]0;owned\\x07\\x0d\\x0a.md5\n" in shown_text and
-        "a.txt - %s\nup\\x1b[1A\\x1b[2Kerase - %s\nsetup.exe\\u034f - %s" % (
-            texts.MISMATCH, texts.UNREADABLE, texts.UNREADABLE) in shown_text and
+        "a.txt - %s\nup\\x1b[1A\\x1b[2Kerase - %s\nsetup.exe\\u034f - %s\n"
+        "C\\UEFI.txt - %s\nsetup.exe\\\\u034f - %s" % (
+            texts.MISMATCH, *[texts.UNREADABLE] * 4) in shown_text and
         stderr.replace("[Enter] \n", "") == shown_text.replace("[Enter] ", ""),
         (boxes, stderr))
 

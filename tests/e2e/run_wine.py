@@ -442,8 +442,8 @@ def names_beyond_the_code_page(wine, runner, root):
 
 def lists_from_elsewhere(wine, runner, root):
     """Lists written on Linux (UTF-8, with or without Notepad's mark) and in
-    Notepad's "Unicode" verify in code page 932; a zero byte in a list is
-    malformed there, and the record after it is never passed as checked."""
+    Notepad's "Unicode" verify in code page 932; a list ends at a zero byte,
+    malformed there: the record ending at it is checked, none after it."""
     if not private_locale(wine, "ja_JP", "UTF-8"):
         print("[SKIP] lists from elsewhere: no ja_JP.UTF-8 locale here")
         return
@@ -459,14 +459,14 @@ def lists_from_elsewhere(wine, runner, root):
                  report_of(got) == sorted(["café.txt - OK", "Łódź.txt - OK",
                                            "日本語.txt - OK", "", OK_CAPTION]),
                  "\n".join(got))
-    zero = folder_in(root, "zero", {"a": b"", "z.md5": (
-        record("a", b"") + record("a", b"x")[:-3]).encode() + b"\0" +
-        record("a", b"").encode()})
-    runner.expect("a zero byte in a list: malformed there, the record before checked",
+    zero = folder_in(root, "zero", {"a": b"", "b": b"x", "z.md5": (
+        record("a", b"") + record("b", b"x")[:-1]).encode() + b"\0" +
+        record("a", b"x").encode()})
+    runner.expect("a zero byte in a list: malformed there, the records up to it checked",
                   zero, "none", "-",
                   [box("z.md5", "error", "ok", texts.MALFORMED),
                    box(OK_CAPTION, "information", "ok",
-                       "a - OK\\r\\n\\r\\n" + OK_CAPTION)])
+                       "a - OK\\r\\nb - OK\\r\\n\\r\\n" + OK_CAPTION)])
 
 
 def readings(wine, runner, root):
@@ -496,7 +496,7 @@ def readings(wine, runner, root):
                      "surrogate" % code_page, got == sorted([
                          "é.txt - " + texts.MISMATCH, "ä.txt - OK",
                          "削除された.txt - " + texts.UNREADABLE,
-                         "a\\\\ud800.txt - " + texts.UNREADABLE, "",
+                         "a<U+D800>.txt - " + texts.UNREADABLE, "",
                          FAILED_CAPTION]), "\n".join(got))
         # One reading only names a file: that file, and the report says so.
         os.remove(os.path.join(folder, "é.txt"))
@@ -552,17 +552,27 @@ def short_names(wine, runner, root):
 
 def invisible_names(wine, runner, root):
     """A record naming a file with an invisible character beside a swapped
-    file of the plain name reads with the character shown."""
+    file of the plain name reads with the character shown, and apart from a
+    name that spells its escape; names with folders read as they are."""
     hidden = "setup.exe\u034f"
+    listed = (hidden, "\u202eexe.txt", "drivers\\x64\\a.sys", "x\\x86.txt",
+              "<U+202E>exe.txt", "a\x1bb")
     folder = folder_in(root, "invisible", {
         "setup.exe": b"swapped", hidden: b"abc", "\u202eexe.txt": b"abc",
         "list.md5": b"\xef\xbb\xbf" + "".join(
             "%s *%s\n" % (hashlib.md5(b"abc").hexdigest(), n)
-            for n in (hidden, "\u202eexe.txt")).encode()})
+            for n in listed).encode()})
+    for path in ("drivers/x64/a.sys", "x/x86.txt"):
+        os.makedirs(os.path.dirname(os.path.join(folder, path)), exist_ok=True)
+        with open(os.path.join(folder, path), "wb") as f:
+            f.write(b"abc")
     got = runner.drive(folder, "none")
     runner.check("invisible and bidirectional characters are shown as escapes",
-                 report_of(got) == sorted(["setup.exe\\\\u034f - OK",
-                                           "\\\\u202eexe.txt - OK", "", OK_CAPTION]),
+                 report_of(got) == sorted(escaped(line) for line in [
+                     "setup.exe<U+034F> - OK", "<U+202E>exe.txt - OK",
+                     "drivers\\x64\\a.sys - OK", "x\\x86.txt - OK",
+                     "<U+003C>U+202E>exe.txt - " + UNREADABLE,
+                     "a<U+001B>b - " + UNREADABLE, "", FAILED_CAPTION]),
                  "\n".join(got))
 
 

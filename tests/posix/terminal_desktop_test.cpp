@@ -30,7 +30,9 @@ TEST(TerminalDesktopTest, ALongReportShowsAsAWholeOne) {
   text += u"\r\n検証に成功しました。";
   EXPECT_EQ(
       FormatTerminalBox(WideString(text), WideString(u"c"), MB_ICONINFORMATION),
-      u"[情報] c\n" + VisibleText(text, LineEnds::kNewline, true) + u"\n");
+      u"[情報] c\n" +
+          VisibleText(text, LineEnds::kNewline, EscapeForm::kBackslash) +
+          u"\n");
 }
 
 TEST(TerminalDesktopTest, NothingInANameActsOnTheTerminal) {
@@ -55,12 +57,13 @@ TEST(TerminalDesktopTest, InvisibleNamesAndLookAlikeEscapesAreShown) {
       u"setup.exe\u034F - OK\r\n\u3000lead\u3000mid\u3000 - OK\r\n"
       u"a\uFE0F\U000E0100\u3164\U0001D173\u2800\uFFFE\u00A0\r\n"
       u"\\x41\\u200b\\share\\U - OK";
-  EXPECT_EQ(VisibleText(text, LineEnds::kNewline, true),
+  EXPECT_EQ(VisibleText(text, LineEnds::kNewline, EscapeForm::kBackslash),
             u"setup.exe\\u034f - OK\n\\u3000lead\u3000mid\\u3000 - OK\n"
             u"a\\ufe0f\\U000e0100\\u3164\\U0001d173\\u2800\\ufffe\\u00a0\n"
             u"\\\\x41\\\\u200b\\share\\U - OK");
-  EXPECT_EQ(VisibleText(u"\xDC80\u202E\r\n", LineEnds::kCrLf, false),
-            u"\\udc80\\u202e\r\n");
+  EXPECT_EQ(
+      VisibleText(u"\xDC80\u202E\r\n", LineEnds::kCrLf, EscapeForm::kAngle),
+      u"<U+DC80><U+202E>\r\n");
 }
 
 // The progress line never wraps (a wrapped line could not be redrawn in

@@ -63,8 +63,8 @@ extern "C" int UpdateProgress(void* data, DialogsProgressView* out) {
   auto& bridge = *static_cast<ProgressBridge*>(data);
   ProgressView view;
   if (!bridge.feed.Update(&view)) return 0;
-  bridge.name =
-      EncodeUtf8(VisibleText(view.name.View(), LineEnds::kEscaped, true));
+  bridge.name = EncodeUtf8(VisibleText(view.name.View(), LineEnds::kEscaped,
+                                       EscapeForm::kBackslash));
   *out = {static_cast<int>(view.unit), view.done,       view.all,
           view.bytes_known ? 1 : 0,    view.bytes_done, view.bytes_all,
           view.speed_known ? 1 : 0,    view.speed,      view.left_known ? 1 : 0,

@@ -84,8 +84,8 @@ std::u16string FormatProgressLine(const WideString& title,
   // A tab too, shown as the other controls are: its width depends on
   // where it falls.
   std::u16string name;
-  for (const char16_t unit :
-       VisibleText(view.name.View(), LineEnds::kEscaped, true)) {
+  for (const char16_t unit : VisibleText(view.name.View(), LineEnds::kEscaped,
+                                         EscapeForm::kBackslash)) {
     if (unit == u'\t') {
       name += u"\\x09";
     } else {

@@ -25,8 +25,8 @@ bool ForEachVisiblePiece(const WideString& text, Show show) {
       const std::size_t line_end = body.find(u"\r\n", at + kPieceUnits);
       if (line_end != std::u16string_view::npos) end = line_end + 2;
     }
-    if (!show(
-            VisibleText(body.substr(at, end - at), LineEnds::kNewline, true))) {
+    if (!show(VisibleText(body.substr(at, end - at), LineEnds::kNewline,
+                          EscapeForm::kBackslash))) {
       return false;
     }
     at = end;
@@ -36,9 +36,9 @@ bool ForEachVisiblePiece(const WideString& text, Show show) {
 
 // A box's caption as shown, on one line; "digestbox" when it has none.
 inline std::u16string VisibleCaption(const WideString& caption) {
-  return caption.IsAbsent()
-             ? std::u16string(u"digestbox")
-             : VisibleText(caption.View(), LineEnds::kEscaped, true);
+  return caption.IsAbsent() ? std::u16string(u"digestbox")
+                            : VisibleText(caption.View(), LineEnds::kEscaped,
+                                          EscapeForm::kBackslash);
 }
 
 }  // namespace posix

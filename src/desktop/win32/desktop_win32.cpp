@@ -20,15 +20,17 @@ int Win32Desktop::ShowMessageBox(const WideString& text,
   // must not make one name pass for another. A text with nothing to escape,
   // as most reports are, is shown as it is, not copied.
   WideString escaped;
-  if (FirstShownOtherwise(text.View(), LineEnds::kCrLf, false) !=
+  if (FirstShownOtherwise(text.View(), LineEnds::kCrLf, EscapeForm::kAngle) !=
       std::u16string_view::npos) {
-    escaped = WideString(VisibleText(text.View(), LineEnds::kCrLf, false));
+    escaped = WideString(
+        VisibleText(text.View(), LineEnds::kCrLf, EscapeForm::kAngle));
   }
   const WideString& shown = escaped.IsAbsent() ? text : escaped;
   const WideString title =
       caption.IsAbsent()
           ? caption
-          : WideString(VisibleText(caption.View(), LineEnds::kEscaped, false));
+          : WideString(VisibleText(caption.View(), LineEnds::kEscaped,
+                                   EscapeForm::kAngle));
   // A report of thousands of lines would make a box taller than the
   // screen, its OK button and failing lines out of reach.
   if (!IsYesNo(style) && !FitsMessageBox(shown)) {

@@ -111,7 +111,8 @@ void Refresh(HWND dialog, Shown& shown) {
   // Two lines always, never an empty one, so that the dialog keeps its
   // size.
   std::u16string name = FitName(
-      dialog, shown, VisibleText(view.name.View(), LineEnds::kEscaped, false));
+      dialog, shown,
+      VisibleText(view.name.View(), LineEnds::kEscaped, EscapeForm::kAngle));
   const std::u16string content = (details.empty() ? u" " : details) + u"\r\n" +
                                  (name.empty() ? u" " : name);
   // The heading tells the percentage the bar shows.
@@ -183,7 +184,7 @@ void ShowProgressDialog(const WideString& title, ProgressFeed& feed,
   shown.taskbar = &taskbar;
   shown.previous = ::GetForegroundWindow();
   const WideString caption(
-      VisibleText(title.View(), LineEnds::kEscaped, false));
+      VisibleText(title.View(), LineEnds::kEscaped, EscapeForm::kAngle));
   TASKDIALOGCONFIG config = {};
   config.cbSize = sizeof(config);
   config.dwFlags = TDF_SHOW_PROGRESS_BAR | TDF_CALLBACK_TIMER |
