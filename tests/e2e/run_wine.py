@@ -125,14 +125,14 @@ class Runner(Checks):
 # the end-to-end cases that add nothing 32-bit code could get wrong beside
 # those that stay (the seam's opens, names and metadata, the boxes and the
 # task dialog, the cut report, a file past 4 GiB); the 64-bit program runs
-# them all.
+# them all. cancelled_verification is among the rest: it expects the first
+# record checked 1.5 s after the window shows, which emulation may not give.
 TIMED_UNIT_CASES = [
     "PipelineTest.AStopEndsThePassWaitAndNeverWaitsForAStuckWorker",
     "PipelineTest.TheCrewJoinsWhatEndsAndLeavesWhatIsStuck",
     "CryptoFaultTest.ACancelAnswersWhileAHashNeverReturns"]
 EMULATED = ["creation_and_verification", "long_reports", "code_page_932",
-            "short_names", "device_names", "kept_on_recreation",
-            "cancelled_verification", "beyond_4gib"]
+            "short_names", "device_names", "kept_on_recreation", "beyond_4gib"]
 # Where 32-bit code also runs natively, the way through qemu is tried on the
 # release program alone, on one case.
 SMOKE = ["creation_and_verification"]

@@ -42,11 +42,12 @@ def beyond_4gib(wine, runner, root):
     shown = got[3] if len(got) > 4 else ""
     heading = re.search(r"0 / 1 件  (\d+)%", shown)
     bar = re.match(r"bar: (\d+)$", got[4]) if len(got) > 4 else None
+    # The bar is read after the text: a tick between may move it on.
     runner.check("4 GiB + 1 byte: the window's total is the whole size, its "
                  "share below 100% and the bar's",
                  " / 4.00 GB" in shown and heading is not None and
-                 bar is not None and heading.group(1) == bar.group(1) and
-                 int(heading.group(1)) < 100, got)
+                 bar is not None and int(heading.group(1)) < 100 and
+                 0 <= int(bar.group(1)) - int(heading.group(1)) <= 2, got)
     got = runner.drive(folder, "none")
     del runner.transcript[-len(got):]
     runner.check("4 GiB + 1 byte: verified",
