@@ -310,6 +310,36 @@ def few_descriptors(run):
                      faults)
 
 
+def descriptors_run_out(run):
+    """Verification at a terminal with a display (its connection holds a
+    descriptor all the run), 2,000 records in one list: under ulimit -Sn 6,
+    raised at start, every record OK; under ulimit -n 6, every record OK or
+    the system's message alone. Never a record blamed, never the box that
+    says there is no digest file."""
+    folder = tempfile.mkdtemp(prefix="emfile-", dir="/dev/shm")
+    files = _fill(folder, 2000)
+    with open(os.path.join(folder, "all.md5"), "wb") as f:
+        for name, data in files.items():
+            os.remove(os.path.join(folder, name + ".md5"))
+            f.write(_record(name, data))
+    faults = []
+    for limit in ("-Sn", "-n"):
+        for _ in range(4):
+            boxes, _ = run.at_terminal_command(
+                ["bash", "-c", 'ulimit %s 6 && exec "$@"' % limit, "bash"] +
+                run.command, folder, "none")
+            text = "".join(box for box, _ in boxes)
+            ok = len(boxes) == 1 and (
+                text.startswith("[情報] " + texts.OK_CAPTION) or
+                (limit == "-n" and "Too many open files" in text))
+            if not ok or texts.UNREADABLE in text or texts.NOTHING[:20] in text:
+                faults.append((limit, [b[:200] for b, _ in boxes]))
+    shutil.rmtree(folder)
+    run.checks.check("out of descriptors in verification (ulimit -Sn 6, -n 6): "
+                     "all OK or the system's message, nothing blamed",
+                     not faults, faults)
+
+
 def _strays_in(run, folder, where):
     """A user's file of the temporary files' name form, beside true strays
     (empty, zeros, a whole record, a cut one): the user's is kept and gets
@@ -410,4 +440,5 @@ def swapped_for_a_link(run):
                      (opened, report))
 
 
-CASES = [every_step, random_kills, few_descriptors, swapped_for_a_link, strays]
+CASES = [every_step, random_kills, few_descriptors, swapped_for_a_link, strays,
+         descriptors_run_out]

@@ -2,7 +2,6 @@
 #include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/random.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/vfs.h>
@@ -15,6 +14,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/file.h"
 #include "platform/last_error.h"
 #include "platform/posix/locale_codec.h"
 #include "platform/posix/path_and_descriptor.h"
@@ -306,19 +306,11 @@ bool RandomNumber(std::uint64_t* n) {
 
 // A soft limit of 1,024 (the usual default) would halve each batch, and
 // double the flushes: it is raised toward the hard limit as far as the
-// most a batch holds needs. The program waits on descriptors with poll,
-// never select, so descriptors past 1,024 are safe.
+// most a batch holds needs.
 std::size_t TemporaryFilesAtOnce() {
-  constexpr rlim_t kWanted = 8192;  // twice the most it gives
-  struct rlimit limit;
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 64;
-  if (limit.rlim_cur < kWanted && limit.rlim_cur < limit.rlim_max) {
-    struct rlimit raised = limit;
-    raised.rlim_cur = limit.rlim_max < kWanted ? limit.rlim_max : kWanted;
-    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
-  }
-  const rlim_t half = limit.rlim_cur / 2;
-  return half < 1 ? 1 : half > 4096 ? 4096 : static_cast<std::size_t>(half);
+  constexpr std::size_t kWanted = 8192;  // twice the most it gives
+  const std::size_t half = RaiseOpenFileLimit(kWanted) / 2;
+  return half < 1 ? 1 : half > 4096 ? 4096 : half;
 }
 
 // syncfs alone reaches no FUSE server; an fsync of the folder does, and
