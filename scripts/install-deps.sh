@@ -21,7 +21,7 @@ test_packages=("${run_packages[@]}" libgtest-dev libgmock-dev googletest
   mutter python3-gi
   build-essential dpkg-dev pkgconf
   pyflakes3 unicode-data osslsigncode hashdeep strace diffoscope-minimal linux-perf
-  acl attr)
+  acl attr ntfs-3g)
 
 case "${1:-run}" in
   run) wanted=("${run_packages[@]}") ;;

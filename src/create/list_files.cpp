@@ -21,10 +21,11 @@ bool ListFiles(platform::Desktop& desktop, const WideString& extension,
       WideString(u"*.*"),
       [&](const platform::DirectoryEntry& entry) {
         // A digest file on its way to its name is nobody's data; one that
-        // a killed run left goes where that is safe.
-        if (platform::IsTemporaryName(entry.name.View())) {
-          platform::RemoveStray(entry.name);
-        } else if (entry.kind == platform::EntryKind::kFile) {
+        // a killed run left goes where that is safe. A user's file of that
+        // name is hashed as any other.
+        const bool stray = platform::IsTemporaryName(entry.name.View()) &&
+                           platform::RemoveStray(entry.name);
+        if (!stray && entry.kind == platform::EntryKind::kFile) {
           files->push_back(
               {entry.name,
                entry.link || EndsWithFoldingAscii(entry.name.View(), suffix),

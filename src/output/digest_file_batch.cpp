@@ -23,13 +23,13 @@ DigestFileBatch::DigestFileBatch()
     : capacity_(std::min(kMostStaged, platform::TemporaryFilesAtOnce())) {}
 
 bool DigestFileBatch::Create(ReplacementFile& file, const WideString& name) {
-  if (file.Create(name, facts_, &next_name_)) return true;
+  if (file.Create(name, facts_)) return true;
   // The staged files hold the descriptors: put in place, they free them.
   if (staged_.empty() ||
       !platform::IsOutOfHandles(platform::GetLastErrorCode())) {
     return false;
   }
-  return Commit() && file.Create(name, facts_, &next_name_);
+  return Commit() && file.Create(name, facts_);
 }
 
 bool DigestFileBatch::Stage(const WideString& name, std::string_view data) {
@@ -100,8 +100,7 @@ bool DigestFileBatch::Commit() {
   }
   for (std::size_t i = 0; ok && i < staged_.size(); ++i) {
     ReplacementFile& file = *staged_[i].file;
-    ok = (!each || file.Flush()) &&
-         file.Commit(facts_, &next_name_, staged_[i].data);
+    ok = (!each || file.Flush()) && file.Commit(facts_, staged_[i].data);
     if (ok) ++committed_;
     if (ok && renamed_.IsEmpty()) renamed_ = file.Name();
   }

@@ -86,7 +86,6 @@ class DigestFileBatch {
   // full batch each time would cost more than the writing.
   std::unordered_multimap<std::size_t, std::size_t> by_name_;
   platform::TemporaryFacts facts_;
-  std::uint32_t next_name_ = 0;
   std::size_t committed_ = 0;
   WideString renamed_;  // the first name put in place, for its folder
 };

@@ -5,14 +5,16 @@
 namespace output {
 namespace {
 
-// The one loop over temporary names: the next number each time, so that a
-// batch of files named at once never tries the same name twice, and at most
-// kNameTries of them, so that a folder full of such names ends the run
-// rather than the loop.
+// The one loop over temporary names: a random number each time, so that
+// names planted in a shared folder are not the ones tried (nor are those of
+// a run beside this one), and at most kNameTries of them, so that a folder
+// that answers "exists" to every name ends the run rather than the loop.
 template <typename TryName>
-bool FirstFreeName(std::uint32_t* next, TryName try_name) {
+bool FirstFreeName(TryName try_name) {
   for (std::uint32_t tries = 0; tries < ReplacementFile::kNameTries; ++tries) {
-    if (try_name((*next)++)) return true;
+    std::uint64_t n = 0;
+    if (!platform::RandomNumber(&n)) return false;
+    if (try_name(n)) return true;
     if (platform::GetLastErrorCode() != platform::kErrorFileExists) {
       return false;
     }
@@ -23,8 +25,7 @@ bool FirstFreeName(std::uint32_t* next, TryName try_name) {
 }  // namespace
 
 bool ReplacementFile::Create(const WideString& name,
-                             platform::TemporaryFacts& facts,
-                             std::uint32_t* next) {
+                             platform::TemporaryFacts& facts) {
   Discard();
   name_ = name;
   bool in_place = false;
@@ -36,9 +37,8 @@ bool ReplacementFile::Create(const WideString& name,
   }
   bool made = file_.CreateUnnamed(name, facts);
   if (!made && platform::GetLastErrorCode() == platform::kErrorNotSupported) {
-    made = FirstFreeName(next, [&](std::uint32_t n) {
-      return file_.CreateNamed(name, n, facts);
-    });
+    made = FirstFreeName(
+        [&](std::uint64_t n) { return file_.CreateNamed(name, n, facts); });
   }
   if (made && file_.TakeFrom(name, old)) return true;
   old.Close();
@@ -81,9 +81,9 @@ bool ReplacementFile::WriteInPlace(std::string_view data) {
 // two calls follow each other with nothing between them. Where the folder
 // refuses either, the old file may still take the record in place.
 bool ReplacementFile::Commit(platform::TemporaryFacts& facts,
-                             std::uint32_t* next, std::string_view data) {
-  const bool kept = FirstFreeName(
-      next, [&](std::uint32_t n) { return file_.Keep(n, facts); });
+                             std::string_view data) {
+  const bool kept =
+      FirstFreeName([&](std::uint64_t n) { return file_.Keep(n, facts); });
   if (kept && file_.RenameOver(name_)) {
     file_.Close();
     return true;

@@ -27,12 +27,11 @@ class ReplacementFile {
 
   // Fails with the platform's code where the name could not be written as
   // it stands (platform::CanReplace), else makes the temporary file: unnamed
-  // where the file system allows, else under the first free temporary name
-  // from *next on, with what users set on the file it replaces. Opens the
+  // where the file system allows, else under a free random temporary name,
+  // with what users set on the file it replaces. Opens the
   // file there instead where it is to be written in place, also when making
   // the temporary or carrying onto it was refused.
-  bool Create(const WideString& name, platform::TemporaryFacts& facts,
-              std::uint32_t* next);
+  bool Create(const WideString& name, platform::TemporaryFacts& facts);
   // Whether Create chose to write the file where it is: WriteInPlace, not
   // Write and Commit.
   bool InPlace() const { return in_place_; }
@@ -50,8 +49,7 @@ class ReplacementFile {
   // file, nothing that follows makes it a failure. Where putting it in place
   // is refused and the old file opens for writing, `data` (what was written)
   // is written over it in place instead (WriteInPlace).
-  bool Commit(platform::TemporaryFacts& facts, std::uint32_t* next,
-              std::string_view data);
+  bool Commit(platform::TemporaryFacts& facts, std::string_view data);
   // Drops the temporary file; the name stays as it was. Keeps the last
   // error.
   void Discard() {

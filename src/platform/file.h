@@ -64,4 +64,10 @@ bool NamesFile(const WideString& name);
 // name that holds no ordinary file.
 bool SizeByName(const WideString& name, std::uint64_t* size);
 
+// Raises the process's soft limit of open files toward its hard limit, up
+// to `wanted`, and returns the soft limit now (Windows: handles are limited
+// only by memory, and `wanted` is returned). Threads: once, at a run's start,
+// before its threads.
+std::size_t RaiseOpenFileLimit(std::size_t wanted);
+
 }  // namespace platform

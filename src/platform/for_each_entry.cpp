@@ -17,6 +17,13 @@ bool Walk(DirectoryScan& scan, DirectoryEntry& entry,
   return false;
 }
 
+// A folder that could not be opened for want of a descriptor is not an
+// empty one: that is told, as a broken walk is.
+void Unopened(ErrorCode* broken) {
+  const ErrorCode error = GetLastErrorCode();
+  if (IsOutOfHandles(error)) *broken = error;
+}
+
 }  // namespace
 
 bool ForEachEntry(const WideString& pattern,
@@ -25,7 +32,9 @@ bool ForEachEntry(const WideString& pattern,
   *broken = 0;
   DirectoryScan scan;
   DirectoryEntry entry;
-  return scan.First(pattern, &entry) && Walk(scan, entry, visit, broken);
+  if (scan.First(pattern, &entry)) return Walk(scan, entry, visit, broken);
+  Unopened(broken);
+  return false;
 }
 
 bool ForEachEntryEndingWith(
@@ -35,8 +44,11 @@ bool ForEachEntryEndingWith(
   *broken = 0;
   DirectoryScan scan;
   DirectoryEntry entry;
-  return scan.FirstEndingWith(ending, other, &entry) &&
-         Walk(scan, entry, visit, broken);
+  if (scan.FirstEndingWith(ending, other, &entry)) {
+    return Walk(scan, entry, visit, broken);
+  }
+  Unopened(broken);
+  return false;
 }
 
 }  // namespace platform

@@ -12,7 +12,8 @@ namespace platform {
 // `visit`, in the platform's order, until `visit` returns false. Returns true
 // only when the walk reached the end. A broken enumeration ends the walk, so
 // no entry is visited twice, and leaves its code in *broken for the caller to
-// show; *broken is 0 when nothing matched or `visit` stopped the walk.
+// show; *broken is 0 when nothing matched or `visit` stopped the walk, and
+// holds the code where the folder could not be opened for want of handles.
 bool ForEachEntry(const WideString& pattern,
                   const std::function<bool(const DirectoryEntry&)>& visit,
                   ErrorCode* broken);

@@ -90,7 +90,7 @@ class TemporaryFile {
   bool CreateUnnamed(const WideString& beside, TemporaryFacts& facts);
   // Makes it under the temporary name `n` (TemporaryName) in that folder, by
   // this process alone: kErrorFileExists when the name is taken.
-  bool CreateNamed(const WideString& beside, std::uint32_t n,
+  bool CreateNamed(const WideString& beside, std::uint64_t n,
                    TemporaryFacts& facts);
   // Takes what users set on the file now at `name`, if any, before it
   // replaces that file: Linux its mode, owner, group, ACL and user.* xattrs;
@@ -113,7 +113,7 @@ class TemporaryFile {
   // Makes the file outlive its handle, under the temporary name `n`: an
   // unnamed file is linked (kErrorFileExists when the name is taken), a file
   // deleted on close is kept. The next call should be RenameOver.
-  bool Keep(std::uint32_t n, TemporaryFacts& facts);
+  bool Keep(std::uint64_t n, TemporaryFacts& facts);
   // Puts the file in place of `name`, the one it was made beside, in one
   // step. Afterwards the handle only remains to be closed.
   bool RenameOver(const WideString& name);
@@ -163,14 +163,31 @@ class InPlaceFile {
 };
 
 // Removes `name`, a temporary name a killed run left in the current folder
-// (IsTemporaryName), only where it is certainly dead: an ordinary file whose
-// lock this process can take, on a local file system. Quiet either way.
-void RemoveStray(const WideString& name);
+// (IsTemporaryName), only where it is certainly dead and certainly one: an
+// ordinary file whose lock this process can take, on a local file system,
+// holding what a temporary file can after a kill or a power cut (nothing,
+// zeros, one record or its beginning). Quiet either way. Returns false
+// where the file is not one this program could have left (another kind of
+// file, or other data): it is then any other file.
+bool RemoveStray(const WideString& name);
 
 // The name a file is written under before it replaces its own:
-// ".~digestbox-<process id>-<n>.tmp". Creation never hashes such a name.
+// ".~digestbox-<process id>-<n>.tmp", n a RandomNumber, so that no one who
+// may add files to the folder can take the names a run will try.
 bool IsTemporaryName(std::u16string_view name);
-std::string TemporaryName(std::uint32_t process, std::uint32_t n);  // ASCII
+std::string TemporaryName(std::uint32_t process, std::uint64_t n);  // ASCII
+
+// Whether `data` is what a temporary file can hold after a kill or a power
+// cut: nothing, zeros, or one record of the written form (lowercase digits,
+// " *", a name, a line end) or a beginning of one. No record is longer than
+// kMostTemporaryData bytes (a name of 255 UTF-16 units in a double-byte
+// code page).
+constexpr std::size_t kMostTemporaryData = 40 + 2 + 2 * 255 + 1;
+bool CouldBeTemporaryData(std::string_view data);
+
+// A number from the system's random source (Linux getrandom, Windows
+// RtlGenRandom); fails with its code. Threads: any number at once.
+bool RandomNumber(std::uint64_t* n);
 
 // How many temporary files may be held open at once, leaving the process
 // enough handles for everything else: half its open-file limit on Linux,

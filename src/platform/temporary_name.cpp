@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -32,7 +33,24 @@ bool IsTemporaryName(std::u16string_view name) {
          IsDigits(middle.substr(0, dash)) && IsDigits(middle.substr(dash + 1));
 }
 
-std::string TemporaryName(std::uint32_t process, std::uint32_t n) {
+bool CouldBeTemporaryData(std::string_view data) {
+  if (data.size() > kMostTemporaryData) return false;
+  if (data.find_first_not_of('\0') == std::string_view::npos) return true;
+  std::size_t at = data.find_first_not_of("0123456789abcdef");
+  if (at == std::string_view::npos) return data.size() <= 40;
+  if (at != 32 && at != 40) return false;
+  const std::string_view rest = data.substr(at);
+  if (rest.substr(0, 2) != std::string_view(" *").substr(0, rest.size())) {
+    return false;
+  }
+  const std::string_view name =
+      rest.substr(std::min<std::size_t>(2, rest.size()));
+  const std::size_t end = name.find_first_of(std::string_view("\r\n\0", 3));
+  return end == std::string_view::npos ||
+         (end > 0 && name[end] == '\n' && end + 1 == name.size());
+}
+
+std::string TemporaryName(std::uint32_t process, std::uint64_t n) {
   return ".~digestbox-" + std::to_string(process) + "-" + std::to_string(n) +
          ".tmp";
 }

@@ -38,7 +38,10 @@ Reading CheckReading(CryptProvider& provider, HashContext& context,
   }
   if (!HashFile(name, hash, ahead, &reading.opened)) {
     reading.error = platform::GetLastErrorCode();
-    if (platform::IsOutOfHandles(reading.error)) outcome->out_of_handles = true;
+    if (platform::IsOutOfHandles(reading.error)) {
+      outcome->out_of_handles = true;
+      outcome->handles_error = reading.error;
+    }
     return reading;
   }
   std::uint8_t computed[kMaxDigestSize];

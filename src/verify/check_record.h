@@ -26,8 +26,9 @@ constexpr std::uint8_t kOtherReading = 2;
 struct Outcome {
   Check check = Check::kHashFailed;
   platform::ErrorCode error = 0;
-  WideString shown;             // the reading the line names
-  bool out_of_handles = false;  // an open found no descriptor free
+  WideString shown;                       // the reading the line names
+  bool out_of_handles = false;            // an open found no descriptor free
+  platform::ErrorCode handles_error = 0;  // with this code
 };
 
 // One record's check, on a worker ahead of the pass or in the pass's turn.

@@ -33,15 +33,25 @@ constexpr std::uint32_t kPieceSize = 64 * 1024;
 // Returns false when the file could not be read, which ends the scan; none
 // of its records is kept then. A list is read up to the size it had when it
 // was opened, as one read of that size would: one that another process
-// keeps appending to is not read for ever.
+// keeps appending to is not read for ever. Where no descriptor was free,
+// `free_descriptors` lets the scan's own go, and where it did (true), the
+// list is opened again; failing again sets *out_of_handles.
 bool ScanOne(platform::Desktop& desktop, const WideString& name,
              AlgorithmId algorithm, DigestParser& parser,
              std::vector<char>& piece, platform::WorkerContext& context,
-             run::Stage& stage, bool* clean) {
+             run::Stage& stage, const std::function<bool()>& free_descriptors,
+             bool* clean, bool* out_of_handles) {
   platform::InputFile file;
-  if (!file.Open(name, context)) {
+  bool opened = file.Open(name, context);
+  if (!opened && platform::IsOutOfHandles(platform::GetLastErrorCode()) &&
+      free_descriptors()) {
+    opened = file.Open(name, context);
+  }
+  if (!opened) {
+    const platform::ErrorCode error = platform::GetLastErrorCode();
     *clean = false;
-    ShowSystemError(desktop, platform::GetLastErrorCode());
+    *out_of_handles = platform::IsOutOfHandles(error);
+    ShowSystemError(desktop, error);
     return false;
   }
   const std::size_t mark = parser.Mark();
@@ -230,6 +240,17 @@ class Found {
       walk_->found.wait_for(lock, std::chrono::milliseconds(10));
     }
   }
+  // Waits for the walk to end, letting its descriptor go: true where it was
+  // still going on a thread, false once the stage stops.
+  bool WaitForWalk() {
+    if (!thread_.joinable()) return false;
+    std::unique_lock<std::mutex> lock(walk_->mutex);
+    const bool was_going = !walk_->done;
+    while (!walk_->done && !stage_.Stopped()) {
+      walk_->found.wait_for(lock, std::chrono::milliseconds(10));
+    }
+    return was_going && walk_->done;
+  }
   // Why the listing of `kind` ended early, once every name was taken.
   platform::ErrorCode Broken(int kind) const {
     const std::lock_guard<std::mutex> lock(walk_->mutex);
@@ -245,8 +266,10 @@ class Found {
 }  // namespace
 
 bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
-                     run::Stage& stage, const pipeline::Threads& threads) {
+                     run::Stage& stage, const pipeline::Threads& threads,
+                     bool* out_of_handles) {
   bool clean = true;
+  *out_of_handles = false;
   std::vector<char> piece(kPieceSize);
   platform::WorkerContext context;
   Found found(threads, stage);
@@ -256,8 +279,11 @@ bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
     WideString name;
     for (std::size_t i = 0; found.Name(kind, i, &name); ++i) {
       if (stage.Stopped()) return clean;
-      read_all = ScanOne(desktop, name, algorithms[kind], parser, piece,
-                         context, stage, &clean);
+      read_all = ScanOne(
+          desktop, name, algorithms[kind], parser, piece, context, stage,
+          [&found] { return found.WaitForWalk(); }, &clean, out_of_handles);
+      // Out of descriptors: what was found so far is not all there is.
+      if (*out_of_handles) return false;
       if (!read_all) break;
       stage.listed.fetch_add(1);
     }
@@ -267,6 +293,8 @@ bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
     if (read_all && broken != 0) {
       clean = false;
       ShowSystemError(desktop, broken);
+      *out_of_handles = platform::IsOutOfHandles(broken);
+      if (*out_of_handles) return false;
     }
   }
   return clean;

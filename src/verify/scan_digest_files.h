@@ -10,8 +10,12 @@
 // how far it is; a stop of the stage ends the reading between pieces. A
 // malformed file is shown by name and the scan goes on; an unreadable one
 // is shown and ends its kind's scan. Returns false where any box was shown.
+// An open that finds no descriptor free, after the scan let its own go, is
+// shown and ends the whole scan, setting *out_of_handles: the lists found
+// are not all there are.
 // Where `threads` hash more than one file at once, the folder is listed on
 // a thread of its own while the first lists are read; a listing stuck in
 // the folder may outlive the call, holding only what it shares with it.
 bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
-                     run::Stage& stage, const pipeline::Threads& threads);
+                     run::Stage& stage, const pipeline::Threads& threads,
+                     bool* out_of_handles);

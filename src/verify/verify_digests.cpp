@@ -90,10 +90,13 @@ void ReportInTurn(Verification& v) {
     }
     if (outcome == nullptr) break;  // stopped: the record in hand is not
     const Check check = outcome->check;
-    if (check == Check::kHashFailed) {
+    // Still none free, with nothing more to let go: the run stops with the
+    // system's message, as when a hash cannot be made.
+    if (check == Check::kHashFailed || outcome->out_of_handles) {
       v.so_far.Add([&](Reported& r) {
         r.hash_failed = true;
-        r.error = outcome->error;
+        r.error =
+            outcome->out_of_handles ? outcome->handles_error : outcome->error;
       });
       break;
     }
@@ -118,6 +121,7 @@ void ReportInTurn(Verification& v) {
 struct Handed {
   std::mutex mutex;
   bool listed_clean = true;
+  bool out_of_handles = false;  // told already: the run ends there
   std::shared_ptr<Verification> verification;
 };
 
@@ -129,12 +133,15 @@ void ReadAndCheck(platform::Desktop& desktop, CryptProvider& provider,
   const auto shared_list = std::make_shared<DigestList>();
   DigestParser parser(*shared_list);
   // A list that could not be read or parsed whole is a failure already.
-  const bool listed_clean = ScanDigestFiles(desktop, parser, stage, threads);
+  bool out_of_handles = false;
+  const bool listed_clean =
+      ScanDigestFiles(desktop, parser, stage, threads, &out_of_handles);
   {
     const std::lock_guard<std::mutex> lock(handed.mutex);
     handed.listed_clean = listed_clean;
+    handed.out_of_handles = out_of_handles;
   }
-  if (stage.Stopped() || shared_list->Count() == 0) return;
+  if (out_of_handles || stage.Stopped() || shared_list->Count() == 0) return;
   const std::shared_ptr<const DigestList> list = shared_list;
   const auto verification =
       std::make_shared<Verification>(list, threads, provider);
@@ -171,6 +178,9 @@ void ReadAndCheck(platform::Desktop& desktop, CryptProvider& provider,
 
 int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
                   const run::Settings& settings) {
+  // A low soft limit (ulimit -Sn) would leave the run without descriptors
+  // where the hard one has plenty: as many as creation asks for.
+  platform::RaiseOpenFileLimit(8192);
   const pipeline::Threads threads =
       settings.threads ? *settings.threads : pipeline::HashThreads();
   progress::SteadyClock steady;
@@ -185,7 +195,9 @@ int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
   std::unique_lock<std::mutex> lock(handed->mutex);
   const std::shared_ptr<Verification> verification = handed->verification;
   const bool listed_clean = handed->listed_clean;
+  const bool out_of_handles = handed->out_of_handles;
   lock.unlock();
+  if (out_of_handles) return 0;
   // Cancelled while the lists were read: no line, and the records read so
   // far are the ones not checked.
   const bool unread = verification == nullptr && stage->Stopped();

@@ -43,8 +43,9 @@ def _old(folder, uid, gid, mode):
 
 def _create(run, folder, user=None):
     """The last box of a creation, as `user` (setpriv) or root."""
+    groups = ["--clear-groups"] if isinstance(user, int) else ["--init-groups"]
     command = run.command if user is None else [
-        "setpriv", "--reuid=" + user, "--regid=" + user, "--init-groups",
+        "setpriv", "--reuid=%s" % user, "--regid=%s" % user] + groups + [
         "--"] + run.command
     boxes, _ = run.at_terminal_command(command, folder, "shift", ["y"])
     return boxes[-1][0] if boxes else ""
@@ -107,19 +108,41 @@ def as_root(run, mounted):
                      list(_held(path)[0][1:]) == kept, (kept, _held(path)))
 
 
-def shared(run, mounted, alice, bob, team):
-    """Two users: bob's files in a sticky folder and in a setgid team folder,
-    recreated by alice, written in place, still bob's; bob's next creation
-    works; a link there is never written through."""
-    sticky = _folder(mounted, "sticky", 0, 0, 0o1777)
-    path = _old(sticky, bob, bob, 0o666)
+def planted(run, mounted):
+    """An empty 0666 digest file that uid 4242 planted beside a private file
+    in root's sticky folder: refused, by root and by uid 4343 (numeric ids,
+    no accounts), and left as it was. In root's own sticky folder a file of
+    root's is still written in place by 4343."""
+    for who in (None, 4343):
+        folder = _folder(mounted, "planted-%s" % who, 0, 0, 0o1777)
+        _old(folder, who or 0, who or 0, 0o600)
+        path = os.path.join(folder, "data.txt.md5")
+        with open(path, "wb"):
+            pass
+        os.chown(path, 4242, 4242)
+        os.chmod(path, 0o666)
+        (_, *kept), inode = _held(path)
+        box = _create(run, folder, who)
+        run.checks.check("sticky folder, run by %s: a planted digest file is "
+                         "neither replaced nor written: Permission denied"
+                         % (who or "root"), "Permission denied" in box and
+                         _held(path) == ((b"", *kept), inode) and
+                         _no_strays(folder), (box, _held(path)))
+    folder = _folder(mounted, "roots", 0, 0, 0o1777)
+    path = _old(folder, 0, 0, 0o666)
+    os.chown(os.path.join(folder, "data.txt"), 4343, 4343)
     (_, *kept), inode = _held(path)
-    box = _create(run, sticky, ALICE)
-    (data, *now), same = _held(path)
-    run.checks.check("sticky folder: bob's digest file written in place by "
-                     "alice, still bob's 0666",
-                     box == DONE and data == RECORD and now == kept and
-                     same == inode and _no_strays(sticky), (box, kept, now))
+    box = _create(run, folder, 4343)
+    run.checks.check("sticky folder: the folder owner's digest file written "
+                     "in place by another user",
+                     box == DONE and _held(path) == ((RECORD, *kept), inode),
+                     (box, _held(path)))
+
+
+def shared(run, mounted, alice, bob, team):
+    """Two users: bob's files in a setgid team folder, recreated by alice,
+    written in place, still bob's; bob's next creation works; a link in a
+    sticky folder is never written through."""
     linked = _folder(mounted, "linked", 0, 0, 0o1777)
     link, victim = _old(linked, bob, bob, 0o644), os.path.join(mounted, "victim")
     os.rename(link, victim)
@@ -172,8 +195,12 @@ def kept_attributes(run):
     os.chmod(run.root, 0o755)  # the users reach the mounted folders
     try:
         as_root(run, mounted)
-        if not (shutil.which("useradd") and shutil.which("setpriv")):
-            print("[SKIP] what users set, by two users: no useradd or setpriv")
+        if not shutil.which("setpriv"):
+            print("[SKIP] what users set, by other users: no setpriv")
+            return
+        planted(run, mounted)
+        if not shutil.which("useradd"):
+            print("[SKIP] what users set, by two users: no useradd")
             return
         _quiet(["groupadd", TEAM])
         for user in (ALICE, BOB):

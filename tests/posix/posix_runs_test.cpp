@@ -191,11 +191,13 @@ TEST_F(PosixRunsTest, OnlyOrdinaryFilesAreWrittenAndEachWhole) {
   }
 }
 
-// A killed run's temporary file goes with the next creation; one a live
-// run holds (its lock), a link, a folder and a name of another form stay.
+// A killed run's temporary file (a cut record) goes with the next creation;
+// one a live run holds (its lock), a link, a folder, a name of another form
+// and a user's file of that form stay, the last hashed as any other.
 TEST_F(PosixRunsTest, OnlyADeadRunsTemporaryFilesAreRemoved) {
   WriteBytes("victim", "precious");
-  WriteBytes(".~digestbox-1-0.tmp", "left by a kill");
+  WriteBytes(".~digestbox-1-0.tmp", "0123456789abcdef0123456789abcdef *vic");
+  WriteBytes(".~digestbox-1-5.tmp", "a user's file of that name");
   WriteBytes(".~digestbox-1-1.tmp", "a live run's");
   const int held = open(".~digestbox-1-1.tmp", O_RDONLY);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
@@ -210,6 +212,7 @@ TEST_F(PosixRunsTest, OnlyADeadRunsTemporaryFilesAreRemoved) {
   EXPECT_TRUE(fs::is_symlink(".~digestbox-1-2.tmp"));
   EXPECT_TRUE(fs::is_directory(".~digestbox-1-3.tmp"));
   EXPECT_TRUE(Exists(".~digestbox-1-4.tmpx"));
+  EXPECT_TRUE(Exists(".~digestbox-1-5.tmp.md5"));
   EXPECT_EQ(ReadBytes("victim"), "precious");
 }
 

@@ -118,10 +118,12 @@ TEST_F(Win32RunsTest, DeviceNamesAreNotHashed) {
                             u"\r\n\r\n" + kFailedCaptionText);
 }
 
-// A killed run's temporary file goes with the next creation; one a live
-// run holds open (without sharing) and a folder of that form stay.
+// A killed run's temporary file (a cut record) goes with the next creation;
+// one a live run holds open (without sharing), a folder of that form and a
+// user's file of that form stay, the last hashed as any other.
 TEST_F(Win32RunsTest, OnlyADeadRunsTemporaryFilesAreRemoved) {
-  WriteBytes(".~digestbox-1-0.tmp", "left by a kill");
+  WriteBytes(".~digestbox-1-0.tmp", "0123456789abcdef0123456789abcdef *vic");
+  WriteBytes(".~digestbox-1-3.tmp", "a user's file of that name");
   WriteBytes(".~digestbox-1-1.tmp", "a live run's");
   CreateDirectoryW(L".~digestbox-1-2.tmp", nullptr);
   const HANDLE held =
@@ -135,6 +137,7 @@ TEST_F(Win32RunsTest, OnlyADeadRunsTemporaryFilesAreRemoved) {
   EXPECT_EQ(ReadBytes(".~digestbox-1-1.tmp"), "a live run's");
   EXPECT_NE(GetFileAttributesW(L".~digestbox-1-2.tmp"),
             INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(Exists(".~digestbox-1-3.tmp.md5"));
 }
 
 TEST_F(Win32RunsTest, ADigestFileReplacesAHardLinkAtItsNameNotItsTarget) {

@@ -116,6 +116,23 @@ bool GiveBack(int to, const struct stat& old, const TemporaryFacts& made,
 
 }  // namespace
 
+bool posix::Planted(const std::string& path, std::uint32_t owner) {
+  const uid_t self = ::geteuid();
+  if (owner == self) return false;
+  const std::size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : path.substr(0, slash);
+  struct stat info;
+  if (::stat(folder.c_str(), &info) != 0) return false;
+  if ((info.st_mode & S_ISVTX) == 0 ||
+      (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 || owner == info.st_uid) {
+    return false;
+  }
+  errno = EACCES;
+  return true;
+}
+
 // What every temporary file made in the folder gets, from the first one.
 void posix::LearnNewFile(int fd, TemporaryFacts* facts) {
   struct stat info;
@@ -166,6 +183,9 @@ bool CanReplace(const WideString& name, OldFile* old, bool* in_place) {
   if (::access(path.c_str(), W_OK) != 0) {
     return errno == ENOENT;  // gone meanwhile
   }
+  // Neither written into nor replaced: root's replacement would give its
+  // digest to whoever planted the file, by keeping the owner.
+  if (posix::Planted(path, info.st_uid)) return false;
   const uid_t self = ::geteuid();
   *in_place = info.st_uid != self && self != 0 && info.st_nlink == 1;
   if (*in_place) return true;

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -228,5 +229,19 @@ bool InputFile::UnderOwnName(const WideString& /*name*/) const {
 }
 
 void InputFile::Close() { CloseKeepingError(&handle_); }
+
+// The program waits on descriptors with poll, never select, so descriptors
+// past 1,024 are safe.
+std::size_t RaiseOpenFileLimit(std::size_t wanted) {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 128;
+  const auto want = static_cast<rlim_t>(wanted);
+  if (limit.rlim_cur < want && limit.rlim_cur < limit.rlim_max) {
+    struct rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max < want ? limit.rlim_max : want;
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  return static_cast<std::size_t>(limit.rlim_cur);
+}
 
 }  // namespace platform

@@ -10,8 +10,9 @@
 
 namespace platform {
 
-// Never created (O_CREAT would be refused over another user's file in a
-// sticky folder, protected_regular), never through a symbolic link
+// Never created, and never a file someone may have planted in a sticky
+// folder (CanReplace tells the same; this holds for a file put there since),
+// never through a symbolic link
 // (O_NOFOLLOW), and never a file another name also reaches: a link can lead
 // anywhere. Non-blocking, so that a FIFO put there meanwhile is refused
 // rather than waited on.
@@ -23,6 +24,11 @@ bool InPlaceFile::Open(const WideString& name) {
   if (fd < 0) return false;
   struct stat info;
   if (::fstat(static_cast<int>(fd), &info) != 0) {
+    posix::CloseKeepingError(&fd);
+    return false;
+  }
+  if (S_ISREG(info.st_mode) &&
+      posix::Planted(posix::PathOf(name), info.st_uid)) {
     posix::CloseKeepingError(&fd);
     return false;
   }

@@ -25,6 +25,13 @@ inline void CloseKeepingError(std::intptr_t* handle) {
   *handle = -1;
 }
 
+// Whether a file of `owner` at `path` may have been planted there for this
+// process to write into: its folder is sticky and open to others' or its
+// group's new files, and the file is neither this process's user's nor the
+// folder owner's. Sets errno to EACCES then, the kernel's answer to O_CREAT
+// there (protected_regular), whatever that setting is and for root too.
+bool Planted(const std::string& path, std::uint32_t owner);
+
 // Fills *facts, where not yet done, with what the new file `fd` got by
 // itself: its owner, group, mode and ACL, and who this process is.
 void LearnNewFile(int fd, TemporaryFacts* facts);

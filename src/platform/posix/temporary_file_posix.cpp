@@ -1,16 +1,20 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/file.h>
-#include <sys/resource.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <utility>
 
+#include "platform/file.h"
 #include "platform/last_error.h"
 #include "platform/posix/locale_codec.h"
 #include "platform/posix/path_and_descriptor.h"
@@ -29,7 +33,7 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string InFolder(const std::string& folder, std::uint32_t n,
+std::string InFolder(const std::string& folder, std::uint64_t n,
                      const TemporaryFacts& facts) {
   const std::string name = TemporaryName(
       facts.made != 0 ? facts.process : static_cast<std::uint32_t>(::getpid()),
@@ -61,7 +65,8 @@ bool TrustedDescriptors() {
 constexpr unsigned long kFuseMagic = 0x65735546;
 
 // File systems whose files other machines may hold: their locks and their
-// temporary names may be another machine's. FUSE is among them (sshfs).
+// temporary names may be another machine's. FUSE is among them (sshfs),
+// unless it is on a block device (OnLocalFuse).
 bool IsNetworkType(unsigned long type) {
   switch (type) {
     case NFS_SUPER_MAGIC:
@@ -80,6 +85,44 @@ bool IsNetworkType(unsigned long type) {
     default:
       return false;
   }
+}
+
+// Whether the FUSE file system that holds `folder` sits on a block device
+// (ntfs-3g, exfat-fuse), told by its type in /proc/self/mountinfo:
+// statfs gives "fuse" and "fuseblk" one number.
+bool OnLocalFuse(const std::string& folder) {
+  struct stat info;
+  if (::stat(folder.c_str(), &info) != 0) return false;
+  const std::string device = std::to_string(major(info.st_dev)) + ":" +
+                             std::to_string(minor(info.st_dev));
+  std::ifstream mounts("/proc/self/mountinfo");
+  std::string line;
+  while (std::getline(mounts, line)) {
+    // id parent major:minor root point options [tags...] - type source ...
+    std::istringstream fields(line);
+    std::string id, parent, numbers, field;
+    fields >> id >> parent >> numbers;
+    if (numbers != device) continue;
+    while (fields >> field && field != "-") {
+    }
+    if (fields >> field && field == "fuseblk") return true;
+  }
+  return false;
+}
+
+// Up to kMostTemporaryData + 1 bytes of the file: more is not a record.
+bool ReadStart(int fd, std::string* data) {
+  data->assign(kMostTemporaryData + 1, '\0');
+  std::size_t got = 0;
+  while (got < data->size()) {
+    const ssize_t put = ::read(fd, &(*data)[got], data->size() - got);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return false;
+    if (put == 0) break;
+    got += static_cast<std::size_t>(put);
+  }
+  data->resize(got);
+  return got <= kMostTemporaryData;
 }
 
 }  // namespace
@@ -111,7 +154,7 @@ bool TemporaryFile::CreateUnnamed(const WideString& beside,
   return true;
 }
 
-bool TemporaryFile::CreateNamed(const WideString& beside, std::uint32_t n,
+bool TemporaryFile::CreateNamed(const WideString& beside, std::uint64_t n,
                                 TemporaryFacts& facts) {
   Remove();
   target_ = PathOf(beside);
@@ -165,7 +208,7 @@ bool TemporaryFile::FlushFileSystem() {
 
 // Directly where the process may (AT_EMPTY_PATH), else through a procfs
 // /proc, asked about only then.
-bool TemporaryFile::Keep(std::uint32_t n, TemporaryFacts& facts) {
+bool TemporaryFile::Keep(std::uint64_t n, TemporaryFacts& facts) {
   if (!named_.empty()) return true;
   const int fd = static_cast<int>(handle_);
   // Made before the link, and moved after it: once the name exists, no
@@ -222,41 +265,52 @@ void TemporaryFile::Remove() {
 
 // The lock is taken on the file opened, and the name must still be that
 // file when it is removed: a run that made it again meanwhile holds its own.
-void RemoveStray(const WideString& name) {
+bool RemoveStray(const WideString& name) {
   const std::string path = PathOf(name);
   const PreserveLastError keep;
+  const std::string folder = FolderOf(path);
   struct statfs where;
-  if (::statfs(FolderOf(path).c_str(), &where) != 0 ||
-      IsNetworkType(static_cast<unsigned long>(where.f_type))) {
-    return;
+  if (::statfs(folder.c_str(), &where) != 0) return true;
+  const auto type = static_cast<unsigned long>(where.f_type);
+  if (IsNetworkType(type) && !(type == kFuseMagic && OnLocalFuse(folder))) {
+    return true;
   }
   std::intptr_t fd = ::open(
       path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
-  if (fd < 0) return;
+  if (fd < 0) return errno != ELOOP;  // a link is any other name
+  const int opened = static_cast<int>(fd);
   struct stat info;
-  if (::fstat(static_cast<int>(fd), &info) == 0 && S_ISREG(info.st_mode) &&
-      ::flock(static_cast<int>(fd), LOCK_EX | LOCK_NB) == 0 &&
-      Names(static_cast<int>(fd), path)) {
-    ::unlink(path.c_str());
+  std::string data;
+  bool ours = true;
+  if (::fstat(opened, &info) == 0) {
+    ours = S_ISREG(info.st_mode);
+    // Locked: a live run's, left to it.
+    if (ours && ::flock(opened, LOCK_EX | LOCK_NB) == 0) {
+      ours = ReadStart(opened, &data) && CouldBeTemporaryData(data);
+      if (ours && Names(opened, path)) ::unlink(path.c_str());
+    }
   }
   CloseKeepingError(&fd);
+  return ours;
+}
+
+bool RandomNumber(std::uint64_t* n) {
+  ssize_t got = 0;
+  do {
+    got = ::getrandom(n, sizeof *n, 0);
+  } while (got < 0 && errno == EINTR);
+  if (got == static_cast<ssize_t>(sizeof *n)) return true;
+  if (got >= 0) errno = EIO;
+  return false;
 }
 
 // A soft limit of 1,024 (the usual default) would halve each batch, and
 // double the flushes: it is raised toward the hard limit as far as the
-// most a batch holds needs. The program waits on descriptors with poll,
-// never select, so descriptors past 1,024 are safe.
+// most a batch holds needs.
 std::size_t TemporaryFilesAtOnce() {
-  constexpr rlim_t kWanted = 8192;  // twice the most it gives
-  struct rlimit limit;
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 64;
-  if (limit.rlim_cur < kWanted && limit.rlim_cur < limit.rlim_max) {
-    struct rlimit raised = limit;
-    raised.rlim_cur = limit.rlim_max < kWanted ? limit.rlim_max : kWanted;
-    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
-  }
-  const rlim_t half = limit.rlim_cur / 2;
-  return half < 1 ? 1 : half > 4096 ? 4096 : static_cast<std::size_t>(half);
+  constexpr std::size_t kWanted = 8192;  // twice the most it gives
+  const std::size_t half = RaiseOpenFileLimit(kWanted) / 2;
+  return half < 1 ? 1 : half > 4096 ? 4096 : half;
 }
 
 // syncfs alone reaches no FUSE server; an fsync of the folder does, and

@@ -7,6 +7,8 @@
 #include "platform/win32/final_path.h"
 #include "platform/win32/nt_file.h"
 #include "platform/win32/windows_include.h"
+// After <windows.h>: RtlGenRandom (SystemFunction036).
+#include <ntsecapi.h>
 
 namespace platform {
 namespace {
@@ -48,7 +50,7 @@ constexpr int kClears = 1;    // FileDispositionInfoEx clears the mark
 constexpr int kLinks = -2;    // a marked file links to a new name
 constexpr int kNeither = -3;  // marked only after it is made
 
-std::wstring OwnName(std::uint32_t n) {
+std::wstring OwnName(std::uint64_t n) {
   const std::string ascii = TemporaryName(::GetCurrentProcessId(), n);
   return std::wstring(ascii.begin(), ascii.end());
 }
@@ -75,7 +77,7 @@ bool TemporaryFile::CreateUnnamed(const WideString& /*beside*/,
 // while it still holds it (Wine). Elsewhere it is marked at once after.
 // Made with the folder's defaults, as a file made under the name is; what
 // the replaced file had is TakeFrom's.
-bool TemporaryFile::CreateNamed(const WideString& beside, std::uint32_t n,
+bool TemporaryFile::CreateNamed(const WideString& beside, std::uint64_t n,
                                 TemporaryFacts& facts) {
   Remove();
   target_.clear();
@@ -125,7 +127,7 @@ bool TemporaryFile::FlushFileSystem() {
 // Where the mark can be cleared, the file is kept and the rename follows
 // at once; where it is put in place by a link, it stays marked, and the
 // link removes nothing if a kill comes first.
-bool TemporaryFile::Keep(std::uint32_t /*n*/, TemporaryFacts& facts) {
+bool TemporaryFile::Keep(std::uint64_t /*n*/, TemporaryFacts& facts) {
   if (facts.on_close == kLinks) return true;
   if (!SetDeleteOnClose(HandleOf(handle_), false, facts.on_close == kClears)) {
     return false;
@@ -173,22 +175,37 @@ void TemporaryFile::Remove() {
 
 // A live run holds each of its temporary files open without sharing, so
 // only a dead run's opens here; on a network drive it may be another
-// machine's, which this one cannot tell.
-void RemoveStray(const WideString& name) {
+// machine's, which this one cannot tell. What it holds must be what a
+// temporary file can, or it is a user's file like any other.
+bool RemoveStray(const WideString& name) {
   const PreserveLastError keep;
-  if (::GetDriveTypeW(nullptr) == DRIVE_REMOTE) return;
-  const HANDLE file =
-      ::CreateFileW(win32::W(name), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  if (::GetDriveTypeW(nullptr) == DRIVE_REMOTE) return true;
+  const HANDLE file = ::CreateFileW(
+      win32::W(name), DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES, 0,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return true;
   BY_HANDLE_FILE_INFORMATION info;
+  bool ours = false;
   if (::GetFileInformationByHandle(file, &info) &&
       (info.dwFileAttributes &
        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
       ::GetFileType(file) == FILE_TYPE_DISK) {
-    SetDeleteOnClose(file, true, false);
+    char data[kMostTemporaryData + 1];
+    DWORD got = 0;
+    ours = ::ReadFile(file, data, sizeof data, &got, nullptr) != FALSE &&
+           CouldBeTemporaryData(std::string_view(data, got));
+    if (ours) SetDeleteOnClose(file, true, false);
   }
   ::CloseHandle(file);
+  return ours;
+}
+
+// advapi32's RtlGenRandom (SystemFunction036), imported already for the
+// digests, and on every Windows since XP.
+bool RandomNumber(std::uint64_t* n) {
+  if (::SystemFunction036(n, sizeof *n) != FALSE) return true;
+  ::SetLastError(ERROR_GEN_FAILURE);
+  return false;
 }
 
 // Handles are limited only by memory.
