@@ -1,0 +1,55 @@
+"""Wine cases of names opened and written exactly, run by run_wine."""
+
+import hashlib
+import os
+
+from tests import texts
+from tests.e2e.checks import files_of
+
+
+def _folder(root, name, files):
+    os.mkdir(os.path.join(root, name))
+    for file_name, data in files.items():
+        with open(os.path.join(root, name, file_name), "wb") as f:
+            f.write(data)
+    return os.path.join(root, name)
+
+
+def _record(data, name):
+    return ("%s *%s\n" % (hashlib.md5(data).hexdigest(), name)).encode()
+
+
+def _report(got):
+    text = [line[6:] for line in got if line.startswith("text: ")]
+    return sorted(text[-1].split("\\r\\n")) if text else []
+
+
+def _created(got):
+    return "text: " + texts.DONE in got and "icon: error" not in got
+
+
+def trailing_dots_and_spaces(wine, runner, root):
+    """"trail." beside "trail", "sp " beside "sp": each file its own record,
+    so a change to the dotted or spaced one fails; a lone "only." too."""
+    files = {"trail.": b"x", "trail": b"y", "sp ": b"x", "sp": b"y"}
+    folder = _folder(root, "trailing", files)
+    got = runner.drive(folder, "shift", "yes")
+    written = files_of(folder)
+    runner.check("trailing dots and spaces: each file its own record", _created(got) and
+                 all(written.get(n + ".md5") == _record(d, n) for n, d in files.items()),
+                 (got, written))
+    for name in ("trail.", "sp "):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(b"changed")
+    got = runner.drive(folder, "none")
+    runner.check("trailing dots and spaces: the changed files fail", _report(got) == sorted([
+        "trail. - " + texts.MISMATCH, "sp  - " + texts.MISMATCH, "trail - OK", "sp - OK",
+        "", texts.FAILED_CAPTION]), "\n".join(got))
+    folder = _folder(root, "lone-dot", {"only.": b"z"})
+    got = runner.drive(folder, "shift", "yes") + runner.drive(folder, "none")
+    runner.check("a lone \"only.\": its own record, verified", _created(got) and
+                 files_of(folder).get("only..md5") == _record(b"z", "only.") and
+                 "only. - OK" in _report(got), got)
+
+
+CASES = [trailing_dots_and_spaces]
