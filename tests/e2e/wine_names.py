@@ -52,4 +52,17 @@ def trailing_dots_and_spaces(wine, runner, root):
                  "only. - OK" in _report(got), got)
 
 
-CASES = [trailing_dots_and_spaces]
+def one_name_for_two_files(wine, runner, root):
+    """Unix names "a\\xff.txt" and "a\\xfe.txt" come through Wine as one
+    "a\\ufffd.txt": creation stops with the name, writing nothing."""
+    folder = _folder(root, "one-name", {})
+    for name in (b"a\xff.txt", b"a\xfe.txt"):
+        with open(os.path.join(os.fsencode(folder), name), "wb") as f:
+            f.write(name)
+    got = runner.drive(folder, "shift", "yes")
+    runner.check("two files under one name: stopped, named, nothing written",
+                 any(line.startswith("text: a\ufffd.txt - ") for line in got) and
+                 not any(n.endswith(".md5") for n in os.listdir(folder)), got)
+
+
+CASES = [trailing_dots_and_spaces, one_name_for_two_files]

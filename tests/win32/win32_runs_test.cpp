@@ -55,7 +55,8 @@ TEST_F(Win32RunsTest, NamesOutsideTheCodePageAreWrittenInUtf8) {
   desktop_.boxes.clear();
   Create();
   ASSERT_EQ(desktop_.boxes.size(), 1u);
-  EXPECT_EQ(desktop_.boxes[0].text, TextOf(ERROR_FILE_EXISTS));
+  EXPECT_EQ(desktop_.boxes[0].text,
+            u"\u65E5\u672C.txt - " + TextOf(ERROR_FILE_EXISTS));
 }
 
 // A record from elsewhere whose two readings name two files: both weigh the
