@@ -5,6 +5,7 @@ import os
 
 from tests import texts
 from tests.e2e.checks import files_of
+from tests.e2e.wine import private_locale
 
 
 def _folder(root, name, files):
@@ -52,6 +53,28 @@ def trailing_dots_and_spaces(wine, runner, root):
                  "only. - OK" in _report(got), got)
 
 
+def both_readings_written(wine, runner, root):
+    """1252: "Ã©.txt" (the UTF-8 bytes of "é.txt") beside "é.txt" verifies
+    once created. 932: "é.txt" beside "ﾃｩ.txt" (its UTF-8 read in 932) stops
+    creation, named."""
+    for language, code_page in (("en_US", "cp1252"), ("ja_JP", "cp932")):
+        if not private_locale(wine, language, "UTF-8"):
+            print("[SKIP] written readings: no %s.UTF-8 locale here" % language)
+            continue
+        decoy = "é.txt".encode().decode(code_page)
+        folder = _folder(root, "written-" + code_page, {decoy: b"A", "é.txt": b"B"})
+        got = runner.drive(folder, "shift", "yes", locale=language + ".UTF-8")
+        if code_page == "cp1252":
+            checked = _report(runner.drive(folder, "none", locale=language + ".UTF-8"))
+            runner.check("cp1252: Ã©.txt beside é.txt, created and verified", _created(got) and
+                         checked == sorted([decoy + " - OK", "é.txt - OK", "", texts.OK_CAPTION]),
+                         (got, checked))
+        else:
+            runner.check("cp932: é.txt beside ﾃｩ.txt stops, named", "icon: error" in got and
+                         any(line.startswith("text: é.txt - ") for line in got) and
+                         "é.txt.md5" not in files_of(folder), got)
+
+
 def one_name_for_two_files(wine, runner, root):
     """Unix names "a\\xff.txt" and "a\\xfe.txt" come through Wine as one
     "a\\ufffd.txt": creation stops with the name, writing nothing."""
@@ -65,4 +88,4 @@ def one_name_for_two_files(wine, runner, root):
                  not any(n.endswith(".md5") for n in os.listdir(folder)), got)
 
 
-CASES = [trailing_dots_and_spaces, one_name_for_two_files]
+CASES = [trailing_dots_and_spaces, both_readings_written, one_name_for_two_files]
