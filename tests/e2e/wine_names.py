@@ -2,6 +2,7 @@
 
 import hashlib
 import os
+import shutil
 
 from tests import texts
 from tests.e2e.checks import files_of
@@ -88,4 +89,19 @@ def one_name_for_two_files(wine, runner, root):
                  not any(n.endswith(".md5") for n in os.listdir(folder)), got)
 
 
-CASES = [trailing_dots_and_spaces, both_readings_written, one_name_for_two_files]
+def planted_dll(wine, runner, root):
+    """A shcore.dll beside the program, which marks its folder once loaded,
+    is never loaded."""
+    place = _folder(root, "planted-bin", {})
+    shutil.copy(runner.program, place)
+    shutil.copy(os.path.join(os.path.dirname(runner.driver), "planted", "shcore.dll"), place)
+    program, runner.program = runner.program, os.path.join(place, os.path.basename(runner.program))
+    try:
+        got = runner.drive(_folder(root, "planted", {"a.txt": b"abc"}), "shift", "yes")
+    finally:
+        runner.program = program
+    runner.check("a shcore.dll beside the program: never loaded", _created(got) and
+                 not os.path.exists(os.path.join(place, "planted-loaded")), got)
+
+
+CASES = [trailing_dots_and_spaces, both_readings_written, one_name_for_two_files, planted_dll]
