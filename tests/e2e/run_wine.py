@@ -132,7 +132,8 @@ TIMED_UNIT_CASES = [
     "CryptoFaultTest.ACancelAnswersWhileAHashNeverReturns"]
 EMULATED = ["creation_and_verification", "long_reports", "code_page_932",
             "short_names", "device_names", "kept_on_recreation",
-            "cancelled_verification", "beyond_4gib"]
+            "cancelled_verification", "beyond_4gib"] + [
+                case.__name__ for case in wine_names.CASES]
 # Where 32-bit code also runs natively, the way through qemu is tried on the
 # release program alone, on one case.
 SMOKE = ["creation_and_verification"]
