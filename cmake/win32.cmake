@@ -30,7 +30,7 @@ foreach(target digestbox_platform digestbox_crypto digestbox_desktop)
 endforeach()
 
 set(DIGESTBOX_ENTRY src/app/main_win32.cpp)
-set(DIGESTBOX_SYSTEM_LIBS advapi32 user32 gdi32 shlwapi ole32 uuid kernel32)
+set(DIGESTBOX_SYSTEM_LIBS advapi32 user32 gdi32 ole32 uuid kernel32)
 set(DIGESTBOX_GUI WIN32)
 
 # Only Windows' own DLLs beside each program: the C++ runtime is linked in.

@@ -110,12 +110,17 @@ void WriteInTurn(Creation& c, const WideString& extension) {
     // Stopped: the file in hand is not written, as after a failure.
     if (digest == nullptr) break;
     const std::lock_guard<std::mutex> lock(c.staging);
-    bool ok =
-        WriteDigestFile(c.batch, extension, files[i].name, *digest, &error);
+    bool of_name = false;
+    bool ok = WriteDigestFile(c.batch, extension, files[i].name, *digest,
+                              &error, &of_name);
     if (!ok && platform::IsOutOfHandles(error) && c.ordered.FreeDescriptors()) {
-      ok = WriteDigestFile(c.batch, extension, files[i].name, *digest, &error);
+      ok = WriteDigestFile(c.batch, extension, files[i].name, *digest, &error,
+                           &of_name);
     }
     Tell(c, ok, error);
+    if (of_name) {
+      c.so_far.Add([&](Written& w) { w.failed_name = files[i].name; });
+    }
     if (!ok) break;
   }
   // Nothing hashes behind a box.
@@ -137,6 +142,7 @@ void WriteInTurn(Creation& c, const WideString& extension) {
     if (!ok) {
       w.failed = true;
       w.failure = error;
+      w.failed_name = WideString::Absent();
     }
     w.flushing = all;
   });
@@ -250,7 +256,11 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
                           : ended             ? creation->so_far.Take()
                                               : Abandon(*creation);
   if (written.failed) {
-    ShowSystemError(desktop, written.failure);
+    if (written.failed_name.IsAbsent()) {
+      ShowSystemError(desktop, written.failure);
+    } else {
+      ShowSystemError(desktop, written.failure, written.failed_name);
+    }
     return 0;
   }
   if (creation == nullptr || written.count < count ||

@@ -25,6 +25,7 @@ struct Written {
   bool flushing = false;    // every file done, and the flush begun
   bool failed = false;
   platform::ErrorCode failure = 0;
+  WideString failed_name;  // the file whose name could not be written
 };
 
 // One creation: the listed files, hashed ahead and written in turn; shared

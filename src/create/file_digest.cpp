@@ -39,7 +39,9 @@ pipeline::JobEnd HashOne(CryptProvider& provider, AlgorithmId algorithm,
 // in *error.
 bool WriteDigestFile(output::DigestFileBatch& batch,
                      const WideString& extension, const WideString& name,
-                     const Digest& digest, platform::ErrorCode* error) {
+                     const Digest& digest, platform::ErrorCode* error,
+                     bool* of_name) {
+  *of_name = false;
   if (!digest.ok) {
     *error = digest.error;
     return false;
@@ -47,9 +49,12 @@ bool WriteDigestFile(output::DigestFileBatch& batch,
   // Converted before the output exists, so a name the code page cannot take
   // never leaves a digest file of digits alone.
   std::string record;
-  const bool ok =
-      FormatDigestRecord(digest.value, digest.size, name, &record) &&
-      batch.Stage(DigestFileName(name, extension), record);
+  if (!FormatDigestRecord(digest.value, digest.size, name, &record)) {
+    *error = platform::GetLastErrorCode();
+    *of_name = true;
+    return false;
+  }
+  const bool ok = batch.Stage(DigestFileName(name, extension), record);
   if (!ok) *error = platform::GetLastErrorCode();
   return ok;
 }

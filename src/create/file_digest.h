@@ -43,9 +43,10 @@ void HashStaged(CryptProvider& provider, AlgorithmId algorithm,
                 std::string_view data, Digest* digest);
 
 // Stages one file's digest file; false on the first failure, with its code
-// in *error.
+// in *error, and *of_name set where the name itself cannot be written.
 bool WriteDigestFile(output::DigestFileBatch& batch,
                      const WideString& extension, const WideString& name,
-                     const Digest& digest, platform::ErrorCode* error);
+                     const Digest& digest, platform::ErrorCode* error,
+                     bool* of_name);
 
 }  // namespace create

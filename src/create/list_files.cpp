@@ -1,5 +1,7 @@
 #include "create/list_files.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <string>
 
 #include "common/unicode.h"
@@ -8,6 +10,27 @@
 #include "platform/temporary_file.h"
 
 namespace create {
+namespace {
+
+// A name the listing gave twice: Wine hands Unix names of bytes that are no
+// UTF-8 ("a\xff.txt", "a\xfe.txt") over as one name ("a\ufffd.txt"), and
+// one digest file would be written for two files. Null where every name is
+// one file's.
+const WideString* RepeatedName(const std::vector<File>& files) {
+  std::vector<std::size_t> order(files.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return files[a].name.View() < files[b].name.View();
+  });
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    if (files[order[i]].name.View() == files[order[i - 1]].name.View()) {
+      return &files[order[i]].name;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
 
 // The files to hash, taken before any digest file is written: a directory
 // kept sorted can yield entries created while it is read, and a.txt,
@@ -37,6 +60,13 @@ bool ListFiles(platform::Desktop& desktop, const WideString& extension,
       },
       &broken);
   if (broken != 0) ShowSystemError(desktop, broken);
+  // Nothing is written where two files would share a digest file.
+  const WideString* repeated = listed_all ? RepeatedName(*files) : nullptr;
+  if (repeated != nullptr) {
+    ShowSystemError(desktop, platform::kErrorFileExists, *repeated);
+    files->clear();
+    return false;
+  }
   return listed_all;
 }
 

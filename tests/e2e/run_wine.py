@@ -22,8 +22,8 @@ import sys
 import time
 
 from tests import texts
+from tests.e2e import qemu32, wine_names
 from tests.e2e.checks import Checks, files_of, long_verification, skip
-from tests.e2e import qemu32
 from tests.e2e.wine import Wine, bits_of, private_locale
 from tests.e2e.wine_32bit import beyond_4gib
 from tests.texts import escaped
@@ -132,7 +132,8 @@ TIMED_UNIT_CASES = [
     "PipelineTest.TheCrewJoinsWhatEndsAndLeavesWhatIsStuck",
     "CryptoFaultTest.ACancelAnswersWhileAHashNeverReturns"]
 EMULATED = ["creation_and_verification", "long_reports", "code_page_932",
-            "short_names", "device_names", "kept_on_recreation", "beyond_4gib"]
+            "short_names", "device_names", "kept_on_recreation", "beyond_4gib",
+            "trailing_dots_and_spaces", "planted_dll"]
 # Where 32-bit code also runs natively, the way through qemu is tried on the
 # release program alone, on one case.
 SMOKE = ["creation_and_verification"]
@@ -763,7 +764,7 @@ CASES = [nothing_to_verify, creation_and_verification, malformed_list,
          names_beyond_the_code_page, lists_from_elsewhere, short_names,
          invisible_names, device_names, unbroken_names, readings,
          case_and_links, kept_on_recreation, killed_creation,
-         cancelled_verification, progress_name, beyond_4gib]
+         cancelled_verification, progress_name, beyond_4gib] + wine_names.CASES
 
 
 if __name__ == "__main__":

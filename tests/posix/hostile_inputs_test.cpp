@@ -298,7 +298,7 @@ TEST_F(HostileInputsTest, ANameWithALineEndIsRefusedAtCreation) {
   Create();
   ASSERT_EQ(desktop_.boxes.size(), 1u);
   EXPECT_EQ(desktop_.boxes[0].text,
-            u"Invalid or incomplete multibyte or wide character");
+            u"a\nb - Invalid or incomplete multibyte or wide character");
   EXPECT_FALSE(Exists("a\nb.md5"));
 }
 

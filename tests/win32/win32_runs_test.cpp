@@ -2,6 +2,8 @@
 // device names, read-only files and the ANSI code pages.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "hash/file_hash.h"
@@ -55,7 +57,32 @@ TEST_F(Win32RunsTest, NamesOutsideTheCodePageAreWrittenInUtf8) {
   desktop_.boxes.clear();
   Create();
   ASSERT_EQ(desktop_.boxes.size(), 1u);
-  EXPECT_EQ(desktop_.boxes[0].text, TextOf(ERROR_FILE_EXISTS));
+  EXPECT_EQ(desktop_.boxes[0].text,
+            u"\u65E5\u672C.txt - " + TextOf(ERROR_FILE_EXISTS));
+}
+
+// Nor do the bytes written in the code page, read as UTF-8, name another
+// file: such a name goes in UTF-8 where those bytes name nothing in the code
+// page, else it is refused. A folder under either reading does not count.
+TEST_F(Win32RunsTest, NoWrittenNameReadsAsAnotherFile) {
+  const std::string e_acute = "\xC3\xA9.txt";  // é.txt
+  const std::u16string decoys[] = {u"\u00C3\u00A9.txt", u"\uFF83\uFF69.txt"};
+  for (const std::string& name : {e_acute, U8(decoys[0]), U8(decoys[1])}) {
+    WriteBytes(name, "x");
+  }
+  std::filesystem::create_directory(PathOf(U8(u"caf\uFF83\uFF69.txt")));
+  std::string bytes;
+  using platform::win32::WideToAnsiIn;
+  ASSERT_TRUE(WideToAnsiIn(1252, WideString(decoys[0]), &bytes));
+  EXPECT_EQ(bytes, U8(decoys[0]));
+  ASSERT_TRUE(WideToAnsiIn(1252, WideString(U16(e_acute)), &bytes));
+  EXPECT_EQ(bytes, "\xE9.txt");
+  ASSERT_TRUE(WideToAnsiIn(932, WideString(decoys[1]), &bytes));
+  EXPECT_EQ(bytes, U8(decoys[1]));
+  EXPECT_FALSE(WideToAnsiIn(932, WideString(U16(e_acute)), &bytes));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  ASSERT_TRUE(WideToAnsiIn(932, WideString(u"caf\u00E9.txt"), &bytes));
+  EXPECT_EQ(bytes, "caf" + e_acute);
 }
 
 // A record from elsewhere whose two readings name two files: both weigh the

@@ -32,6 +32,8 @@ struct Shown {
   int name_width = 0;       // pixels a name may take on its line
   std::u16string instruction;
   std::u16string content;
+  // shlwapi's, where it loaded.
+  decltype(&::StrFormatByteSizeW) format_size = nullptr;
 };
 
 // `keep` units of the name, its middle cut out.
@@ -73,10 +75,11 @@ std::u16string FitName(HWND dialog, const Shown& shown, std::u16string name) {
   return name;
 }
 
-// A size as Explorer shows it.
-std::u16string Size(std::uint64_t bytes) {
+// A size as Explorer shows it, or in digits without shlwapi.
+std::u16string Size(const Shown& shown, std::uint64_t bytes) {
   wchar_t text[32] = {};
-  if (::StrFormatByteSizeW(static_cast<LONGLONG>(bytes), text, 32) == nullptr) {
+  if (shown.format_size == nullptr ||
+      shown.format_size(static_cast<LONGLONG>(bytes), text, 32) == nullptr) {
     return progress::Digits(bytes);
   }
   return std::u16string(reinterpret_cast<const char16_t*>(text));
@@ -104,9 +107,10 @@ void Refresh(HWND dialog, Shown& shown) {
     details += part;
   };
   if (view.bytes_known) {
-    add(progress::OfText(Size(view.bytes_done), Size(view.bytes_all)));
+    add(progress::OfText(Size(shown, view.bytes_done),
+                         Size(shown, view.bytes_all)));
   }
-  if (view.speed_known) add(progress::SpeedText(Size(view.speed)));
+  if (view.speed_known) add(progress::SpeedText(Size(shown, view.speed)));
   if (view.left_known) add(progress::LeftText(view.seconds_left));
   // Two lines always, never an empty one, so that the dialog keeps its
   // size.
@@ -179,7 +183,13 @@ void ShowProgressDialog(const WideString& title, ProgressFeed& feed,
   // the window.
   HMODULE controls = ::LoadLibraryW(L"comctl32.dll");
   const auto show = DIGESTBOX_LOOKED_UP(controls, TaskDialogIndirect);
+  // Loaded here, not imported: an import loads before WinMain keeps DLLs to
+  // System32, and shlwapi's own imports (shcore) would then be looked for
+  // beside the program too.
+  HMODULE shell =
+      ::LoadLibraryExW(L"shlwapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   Shown shown;
+  shown.format_size = DIGESTBOX_LOOKED_UP(shell, StrFormatByteSizeW);
   shown.feed = &feed;
   shown.taskbar = &taskbar;
   shown.previous = ::GetForegroundWindow();
@@ -200,6 +210,7 @@ void ShowProgressDialog(const WideString& title, ProgressFeed& feed,
   config.cxWidth = 260;
   if (show != nullptr) show(&config, nullptr, nullptr, nullptr);
   if (controls != nullptr) ::FreeLibrary(controls);
+  if (shell != nullptr) ::FreeLibrary(shell);
 }
 
 void Win32Desktop::ShowProgress(const WideString& title, ProgressFeed& feed) {

@@ -1,7 +1,10 @@
 #include <climits>
+#include <string>
+#include <utility>
 
 #include "common/unicode.h"
 #include "platform/code_page.h"
+#include "platform/file.h"
 #include "platform/win32/code_page_win32.h"
 #include "platform/win32/windows_include.h"
 
@@ -49,6 +52,12 @@ bool ToMultiByte(UINT code_page, DWORD flags, const WideString& text,
   bytes->resize(static_cast<std::size_t>(size));
   return ::WideCharToMultiByte(code_page, flags, wide, units, &(*bytes)[0],
                                size, nullptr, lossy) == size;
+}
+
+// Whether another reading of the bytes written for `text` names another
+// file, not a folder, of the folder: verification would check that file too.
+bool NamesAnotherFile(const WideString& reading, const WideString& text) {
+  return !reading.IsAbsent() && reading != text && NamesFile(reading);
 }
 
 }  // namespace
@@ -123,18 +132,25 @@ bool WideToAnsiIn(unsigned code_page, const WideString& text,
   if (!ToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, text, bytes, &lossy)) {
     return false;
   }
-  if (!lossy) return true;
-  if (!ToMultiByte(CP_UTF8, 0, text, bytes, nullptr)) return false;
-  // Read back in the code page, as a verification here reads it first, the
-  // record must not name another file: in code page 932 "café" in UTF-8
-  // reads as "cafﾃｩ".
-  const WideString other =
-      AnsiToWideIn(code_page, bytes->data(), bytes->size());
-  if (other != text &&
-      ::GetFileAttributesW(win32::W(other)) != INVALID_FILE_ATTRIBUTES) {
+  // In the code page, unless those bytes, read as UTF-8 as a list from
+  // elsewhere is read too, name another file: in 1252 "Ã©" is the UTF-8 of
+  // "é".
+  if (!lossy &&
+      !NamesAnotherFile(OtherReadingIn(code_page, bytes->data(), bytes->size()),
+                        text)) {
+    return true;
+  }
+  std::string utf8;
+  if (!ToMultiByte(CP_UTF8, 0, text, &utf8, nullptr)) return false;
+  // Else in UTF-8, unless those bytes, read in the code page as a
+  // verification here reads them first, name another file: in code page 932
+  // "café" in UTF-8 reads as "cafﾃｩ".
+  if (NamesAnotherFile(AnsiToWideIn(code_page, utf8.data(), utf8.size()),
+                       text)) {
     ::SetLastError(ERROR_FILE_EXISTS);
     return false;
   }
+  *bytes = std::move(utf8);
   return true;
 }
 

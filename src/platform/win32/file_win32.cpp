@@ -93,12 +93,21 @@ bool NamesReservedDevice(std::u16string_view name) {
                       EqualsUpper(base.substr(0, 3), u"LPT"));
 }
 
-// Whatever the full path names in the device namespace, \\.\.
+// Whatever the full path names in the device namespace, \\.\; a name
+// whose full path does not resolve, however long, counts as one.
 bool ResolvesToDevice(const wchar_t* name) {
-  wchar_t full[MAX_PATH];
-  const DWORD length = ::GetFullPathNameW(name, MAX_PATH, full, nullptr);
-  return length >= 4 && length < MAX_PATH &&
-         std::wstring_view(full, 4) == L"\\\\.\\";
+  std::wstring full;
+  return !win32::FullPath(name, &full) ||
+         std::wstring_view(full).substr(0, 4) == L"\\\\.\\";
+}
+
+// The name as it is opened: exactly as written, so that the record of
+// "trail." never reads "trail". Empty, with the last error set, where it
+// cannot be had.
+std::wstring Exact(const WideString& name) {
+  std::wstring exact = win32::ExactPath(win32::W(name));
+  if (exact.empty()) ::SetLastError(ERROR_INVALID_NAME);
+  return exact;
 }
 
 }  // namespace
@@ -114,8 +123,10 @@ bool InputFile::Open(const WideString& name, WorkerContext& /*context*/) {
     ::SetLastError(ERROR_NOT_SUPPORTED);
     return false;
   }
+  const std::wstring exact = Exact(name);
+  if (exact.empty()) return false;
   const HANDLE file =
-      ::CreateFileW(win32::W(name), GENERIC_READ, FILE_SHARE_READ, nullptr,
+      ::CreateFileW(exact.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   handle_ = reinterpret_cast<std::intptr_t>(file);
@@ -152,7 +163,9 @@ bool NamesFile(const WideString& name) {
   if (NamesNetworkOrDevice(name.View()) || NamesReservedDevice(name.View())) {
     return false;
   }
-  const DWORD attributes = ::GetFileAttributesW(win32::W(name));
+  const std::wstring exact = Exact(name);
+  const DWORD attributes = exact.empty() ? INVALID_FILE_ATTRIBUTES
+                                         : ::GetFileAttributesW(exact.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES &&
          (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
@@ -162,7 +175,9 @@ bool SizeByName(const WideString& name, std::uint64_t* size) {
     return false;
   }
   WIN32_FILE_ATTRIBUTE_DATA data = {};
-  if (!::GetFileAttributesExW(win32::W(name), GetFileExInfoStandard, &data) ||
+  const std::wstring exact = Exact(name);
+  if (exact.empty() ||
+      !::GetFileAttributesExW(exact.c_str(), GetFileExInfoStandard, &data) ||
       (data.dwFileAttributes &
        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
     return false;

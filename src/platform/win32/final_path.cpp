@@ -38,6 +38,45 @@ std::wstring FolderOf(const wchar_t* name) {
              : std::wstring(path.substr(0, slash + 1));
 }
 
+bool FullPath(const wchar_t* name, std::wstring* full) {
+  full->assign(MAX_PATH, L'\0');
+  DWORD length = ::GetFullPathNameW(name, MAX_PATH, &(*full)[0], nullptr);
+  if (length >= MAX_PATH) {  // the size it needs, its terminator counted
+    full->assign(length, L'\0');
+    length = ::GetFullPathNameW(name, static_cast<DWORD>(full->size()),
+                                &(*full)[0], nullptr);
+  }
+  if (length == 0 || length >= full->size()) return false;
+  full->resize(length);
+  return true;
+}
+
+std::wstring ExactPath(const wchar_t* name) {
+  const std::wstring_view path(name);
+  std::size_t cut = path.find_last_of(L"\\/");
+  cut = cut == std::wstring_view::npos ? 0 : cut + 1;
+  if (cut == 0 && path.size() >= 2 && path[1] == L':') cut = 2;  // C:name
+  const std::wstring_view last = path.substr(cut);
+  if (last.empty() || last == L"." || last == L"..") return {};
+  const std::wstring folder =
+      cut == 0 ? L"." : std::wstring(path.substr(0, cut));
+  std::wstring full;
+  if (!FullPath(folder.c_str(), &full)) return {};
+  if (full.back() != L'\\') full += L'\\';
+  const std::wstring_view resolved(full);
+  std::wstring exact;
+  if (resolved.substr(0, 4) == L"\\\\?\\" ||
+      resolved.substr(0, 4) == L"\\\\.\\") {
+    exact = full;
+  } else if (resolved.substr(0, 2) == L"\\\\") {
+    exact = L"\\\\?\\UNC\\";
+    exact += resolved.substr(2);
+  } else {
+    exact = L"\\\\?\\" + full;
+  }
+  return exact += last;
+}
+
 bool FinalPath(HANDLE handle, std::wstring* path) {
   wchar_t buffer[32768];
   const DWORD length = ::GetFinalPathNameByHandleW(

@@ -14,6 +14,14 @@ namespace win32 {
 std::wstring_view LastComponent(std::wstring_view path);
 // The folder part of a name, with its separator; empty for a bare name.
 std::wstring FolderOf(const wchar_t* name);
+// GetFullPathNameW's full path of a name, however long.
+bool FullPath(const wchar_t* name, std::wstring* full);
+// The name as \\?\C:\folder\last or \\?\UNC\server\share\...\last: the
+// folder part resolved as any path is, the last component appended exactly
+// as written, since the Win32 rules strip trailing dots and spaces ("trail."
+// would open "trail"). Empty where there is no such component (".", "..",
+// a trailing separator) or the folder does not resolve.
+std::wstring ExactPath(const wchar_t* name);
 bool FinalPath(HANDLE handle, std::wstring* path);
 bool SameIgnoringCase(std::wstring_view a, std::wstring_view b);
 // Whether this is Wine: a Windows program on Linux folders.

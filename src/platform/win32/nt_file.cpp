@@ -46,25 +46,20 @@ std::wstring UnixNtPath(std::wstring_view full) {
   return nt += full.substr(slash + 1);
 }
 
-// The NT form of a name's full path: \??\C:\..., \??\UNC\server\...;
-// under Wine the one of Wine's Unix names where it can be had.
+// The NT form of a name's full path, its last component exactly as written:
+// \??\C:\..., \??\UNC\server\...; under Wine the one of Wine's Unix names
+// where it can be had. Empty where the name has no such form.
 std::wstring NtPath(const wchar_t* name) {
-  std::wstring full(32768, L'\0');
-  const DWORD length = ::GetFullPathNameW(name, static_cast<DWORD>(full.size()),
-                                          &full[0], nullptr);
-  std::wstring_view path(full.data(), length < full.size() ? length : 0);
-  if (!path.empty() && IsWine()) {
+  const std::wstring exact = ExactPath(name);
+  std::wstring_view path(exact);
+  if (path.substr(0, 4) != L"\\\\?\\") return {};
+  path.remove_prefix(4);
+  const bool unc = path.substr(0, 4) == L"UNC\\";
+  if (!unc && IsWine()) {
     std::wstring unix_nt = UnixNtPath(path);
     if (!unix_nt.empty()) return unix_nt;
   }
-  std::wstring nt = L"\\??\\";
-  if (path.substr(0, 4) == L"\\\\?\\" || path.substr(0, 4) == L"\\\\.\\") {
-    path.remove_prefix(4);
-  } else if (path.substr(0, 2) == L"\\\\") {
-    path.remove_prefix(2);
-    nt += L"UNC\\";
-  }
-  return nt += path;
+  return L"\\??\\" + std::wstring(path);
 }
 
 // The calling thread's last error from an NTSTATUS.
@@ -96,7 +91,7 @@ HANDLE CreateExactly(const std::wstring& name, bool doomed) {
                     LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*, ULONG);
   const auto create = FromNtdll<Create>("NtCreateFile");
   std::wstring path = NtPath(name.c_str());
-  if (create == nullptr || path.size() >= 32767) {
+  if (create == nullptr || path.empty() || path.size() >= 32767) {
     ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;
   }
@@ -130,6 +125,7 @@ HANDLE CreateExactly(const std::wstring& name, bool doomed) {
 
 std::string LinkInformation(const wchar_t* name, bool replace) {
   const std::wstring nt = NtPath(name);
+  if (nt.empty()) return {};  // LinkWith then refuses
   const std::size_t bytes = nt.size() * sizeof(wchar_t);
   std::string buffer(offsetof(FILE_RENAME_INFO, FileName) + bytes, '\0');
   auto* link = reinterpret_cast<FILE_RENAME_INFO*>(&buffer[0]);
