@@ -4,19 +4,21 @@
 #include <cstring>
 #include <string_view>
 
+// After <windows.h>, which nt_file.h brings.
+#include <winternl.h>
+
 #include "platform/win32/final_path.h"
+#include "platform/win32/looked_up.h"
+
+// Wine's own, with no SDK declaration: exported cdecl, as Wine's
+// kernel32.spec has it. Declared for its type alone, never linked.
+extern "C" char* CDECL wine_get_unix_file_name(const WCHAR* dos);
 
 namespace platform {
 namespace win32 {
 namespace {
 
-using ToError = ULONG(WINAPI*)(LONG);
-
-template <typename Function>
-Function FromNtdll(const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name)));
-}
+HMODULE Ntdll() { return ::GetModuleHandleW(L"ntdll.dll"); }
 
 // Under Wine, the NT form of `full` through Wine's Unix names,
 // \??\unix\<the folder's Unix path>\<name>: Wine looks such a name up
@@ -25,10 +27,8 @@ Function FromNtdll(const char* name) {
 // folder's Unix path is not plain ASCII, which alone is certain to come
 // back as the same bytes.
 std::wstring UnixNtPath(std::wstring_view full) {
-  using UnixName = char*(CDECL*)(const wchar_t*);
-  const auto unix_name =
-      reinterpret_cast<UnixName>(reinterpret_cast<void*>(::GetProcAddress(
-          ::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  const auto unix_name = DIGESTBOX_LOOKED_UP(
+      ::GetModuleHandleW(L"kernel32.dll"), wine_get_unix_file_name);
   const std::size_t slash = full.find_last_of(L'\\');
   if (unix_name == nullptr || slash == std::wstring_view::npos) return {};
   const std::wstring folder(full.substr(0, slash + 1));
@@ -63,54 +63,38 @@ std::wstring NtPath(const wchar_t* name) {
 }
 
 // The calling thread's last error from an NTSTATUS.
-void SetLastStatus(LONG status) {
-  const auto to_error = FromNtdll<ToError>("RtlNtStatusToDosError");
+void SetLastStatus(NTSTATUS status) {
+  const auto to_error = DIGESTBOX_LOOKED_UP(Ntdll(), RtlNtStatusToDosError);
   ::SetLastError(to_error != nullptr ? to_error(status) : ERROR_NOT_SUPPORTED);
 }
-
-struct UnicodeString {
-  USHORT length;
-  USHORT maximum;
-  wchar_t* buffer;
-};
-
-struct ObjectAttributes {
-  ULONG length;
-  HANDLE root;
-  UnicodeString* name;
-  ULONG attributes;  // no OBJ_CASE_INSENSITIVE: names matched exactly
-  void* descriptor;
-  void* quality;
-};
 
 }  // namespace
 
 HANDLE CreateExactly(const std::wstring& name, bool doomed) {
-  using Create =
-      LONG(WINAPI*)(HANDLE*, ACCESS_MASK, ObjectAttributes*, ULONG_PTR*,
-                    LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*, ULONG);
-  const auto create = FromNtdll<Create>("NtCreateFile");
+  const auto create = DIGESTBOX_LOOKED_UP(Ntdll(), NtCreateFile);
   std::wstring path = NtPath(name.c_str());
   if (create == nullptr || path.empty() || path.size() >= 32767) {
     ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;
   }
-  UnicodeString unicode = {static_cast<USHORT>(path.size() * sizeof(wchar_t)),
-                           static_cast<USHORT>(path.size() * sizeof(wchar_t)),
-                           &path[0]};
-  ObjectAttributes attributes = {sizeof attributes, nullptr, &unicode, 0,
-                                 nullptr,           nullptr};
+  UNICODE_STRING unicode = {static_cast<USHORT>(path.size() * sizeof(wchar_t)),
+                            static_cast<USHORT>(path.size() * sizeof(wchar_t)),
+                            &path[0]};
+  // No OBJ_CASE_INSENSITIVE: names matched exactly.
+  OBJECT_ATTRIBUTES attributes = {};
+  attributes.Length = sizeof attributes;
+  attributes.ObjectName = &unicode;
   constexpr ULONG kCreate = 2;                   // FILE_CREATE
   constexpr ULONG kOptions = 0x4 | 0x20 | 0x40;  // sequential, synchronous,
                                                  // not a folder
   constexpr ULONG kDeleteOnClose = 0x1000;
   constexpr ACCESS_MASK kWrite = GENERIC_WRITE | DELETE | SYNCHRONIZE;
-  LONG status = 0;
+  NTSTATUS status = 0;
   for (const ACCESS_MASK access :
        {kWrite | READ_CONTROL | WRITE_DAC | WRITE_OWNER, kWrite}) {
     HANDLE file = INVALID_HANDLE_VALUE;
-    ULONG_PTR status_block[2] = {};
-    status = create(&file, access, &attributes, status_block, nullptr,
+    IO_STATUS_BLOCK status_block = {};
+    status = create(&file, access, &attributes, &status_block, nullptr,
                     FILE_ATTRIBUTE_NORMAL, 0, kCreate,
                     kOptions | (doomed ? kDeleteOnClose : 0), nullptr, 0);
     if (status >= 0) return file;
@@ -137,16 +121,15 @@ std::string LinkInformation(const wchar_t* name, bool replace) {
 }
 
 bool LinkWith(HANDLE file, std::string& link) {
-  using SetInformation = LONG(WINAPI*)(HANDLE, ULONG_PTR*, void*, ULONG, int);
-  const auto set = FromNtdll<SetInformation>("NtSetInformationFile");
+  const auto set = DIGESTBOX_LOOKED_UP(Ntdll(), NtSetInformationFile);
   if (set == nullptr || link.empty()) {
     ::SetLastError(ERROR_NOT_SUPPORTED);
     return false;
   }
-  constexpr int kFileLinkInformation = 11;
-  ULONG_PTR status_block[2] = {};
-  const LONG status =
-      set(file, status_block, &link[0], static_cast<ULONG>(link.size()),
+  constexpr auto kFileLinkInformation = static_cast<FILE_INFORMATION_CLASS>(11);
+  IO_STATUS_BLOCK status_block = {};
+  const NTSTATUS status =
+      set(file, &status_block, &link[0], static_cast<ULONG>(link.size()),
           kFileLinkInformation);
   if (status >= 0) return true;
   SetLastStatus(status);
