@@ -198,8 +198,8 @@ void ListAndWrite(platform::Desktop& desktop, CryptProvider& provider,
   const std::shared_ptr<const std::vector<File>> files = std::move(listed);
   // Files are hashed ahead on the workers, but each digest file is written
   // in turn, and the run stops where a single pass stops: none after it.
-  const auto creation =
-      std::make_shared<Creation>(files, threads, provider, algorithm);
+  const auto creation = std::make_shared<Creation>(
+      files, threads, provider, algorithm, stage.SharedStop());
   {
     const std::lock_guard<std::mutex> lock(handed.mutex);
     handed.listed_all = listed_all;
@@ -215,7 +215,7 @@ void ListAndWrite(platform::Desktop& desktop, CryptProvider& provider,
   watch.size_of = [files](std::size_t i, std::uint64_t* size) {
     return run::SizeOfFile((*files)[i].name, size);
   };
-  stage.Hash(std::move(watch), [creation] { creation->ordered.Stop(); });
+  stage.Hash(std::move(watch));
   WriteInTurn(*creation, extension);
 }
 

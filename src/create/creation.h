@@ -32,7 +32,7 @@ struct Written {
 struct Creation {
   Creation(std::shared_ptr<const std::vector<File>> files_in,
            const pipeline::Threads& threads, CryptProvider& provider_in,
-           AlgorithmId algorithm_in)
+           AlgorithmId algorithm_in, std::shared_ptr<run::Stop> stop)
       : files(std::move(files_in)),
         provider(provider_in),
         algorithm(algorithm_in),
@@ -45,7 +45,8 @@ struct Creation {
               return HashOne(provider_in, algorithm_in, (*files)[i].name,
                              context, opened->Mark(i), digest, on_worker);
             },
-            [files = files](std::size_t i) { return (*files)[i].in_turn; }) {}
+            [files = files](std::size_t i) { return (*files)[i].in_turn; },
+            std::move(stop)) {}
 
   const std::shared_ptr<const std::vector<File>> files;
   CryptProvider& provider;

@@ -44,7 +44,7 @@ bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
              const std::shared_ptr<Stage>& stage,
              const std::function<void(platform::Desktop&)>& pass) {
   // Shared with the pass's thread, which may outlive this call.
-  const auto relay = std::make_shared<BoxRelay>();
+  const auto relay = std::make_shared<BoxRelay>(stage->SharedStop());
   // Memory that runs out on any of the run's threads ends the run here, on
   // the desktop's thread, once the pass has left.
   const auto pass_ran = std::make_shared<std::atomic<bool>>(true);
@@ -87,9 +87,9 @@ bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
   });
   if (!watched) shown = false;
   cancelled = cancelled || !shown;
-  if (!shown) stage->Stop();
-  // Nothing more is shown for a run that was cancelled.
-  if (cancelled) relay->Close();
+  // Nothing more is shown for a run that was cancelled: the stop answers
+  // any box it asks for.
+  if (cancelled) stage->Stop();
   // A cancel never waits for a read: a pass still inside one is left to the
   // kernel, as a stuck worker is.
   if (cancelled && !relay->Ended().WaitFor(kLeaveAfter)) {

@@ -49,7 +49,8 @@ constexpr std::size_t kLongestLineRest =
 // the call in a read.
 struct Verification {
   Verification(std::shared_ptr<const DigestList> list_in,
-               const pipeline::Threads& threads, CryptProvider& provider)
+               const pipeline::Threads& threads, CryptProvider& provider,
+               std::shared_ptr<run::Stop> stop)
       : list(std::move(list_in)),
         readings(std::make_shared<run::OpenedReadings>(list->Count())),
         ordered(
@@ -60,7 +61,7 @@ struct Verification {
               return verify::CheckOne(provider, *list->At(slot), context,
                                       readings->Mark(slot), outcome, on_worker);
             },
-            nullptr) {}
+            nullptr, std::move(stop)) {}
 
   const std::shared_ptr<const DigestList> list;
   const std::shared_ptr<run::OpenedReadings> readings;
@@ -136,8 +137,8 @@ void ReadAndCheck(platform::Desktop& desktop, CryptProvider& provider,
   }
   if (stage.Stopped() || shared_list->Count() == 0) return;
   const std::shared_ptr<const DigestList> list = shared_list;
-  const auto verification =
-      std::make_shared<Verification>(list, threads, provider);
+  const auto verification = std::make_shared<Verification>(
+      list, threads, provider, stage.SharedStop());
   {
     const std::lock_guard<std::mutex> lock(handed.mutex);
     handed.verification = verification;
@@ -162,8 +163,7 @@ void ReadAndCheck(platform::Desktop& desktop, CryptProvider& provider,
            (!entry.GetOtherName().IsAbsent() &&
             run::SizeOfFile(entry.GetOtherName(), size));
   };
-  stage.Hash(std::move(watch),
-             [verification] { verification->ordered.Stop(); });
+  stage.Hash(std::move(watch));
   ReportInTurn(*verification);
 }
 

@@ -79,7 +79,7 @@ class PassTest : public ::testing::Test {
     watch.count = count;
     watch.counters = counters;
     watch.name_at = [](std::size_t) { return WideString(u"n"); };
-    stage_->Hash(std::move(watch), [] {});
+    stage_->Hash(std::move(watch));
     clock_.Hold(false);
     while ((clock_.Now() - start).count() < end) {
       std::this_thread::sleep_for(std::chrono::microseconds(50));
