@@ -26,7 +26,9 @@ bool WaitQuietly(progress::Clock& clock, BoxRelay& relay, RunFeed& feed,
                  bool may_show) {
   const Duration from = clock.Now();
   for (;;) {
-    if (relay.Ended().IsSet() || relay.Asked()) return false;
+    if (relay.Ended().IsSet() || relay.Asked() || feed.Cancelled()) {
+      return false;
+    }
     const Duration now = clock.Now();
     feed.Sample(now);
     const Duration quiet = now - from;
@@ -65,6 +67,9 @@ bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
   // would on the run's thread: never with that thread still joinable.
   const bool watched = RunOrOutOfMemory([&] {
     RunFeed feed(clock, *stage, *relay, threads);
+    // Ctrl+C, from here to the last box, cancels as the window's Cancel.
+    const std::unique_ptr<platform::RunWatch> watch =
+        desktop.WatchRun([&feed] { feed.Interrupt(); });
     // A desktop that shows no window returns at once; it still shows the
     // run's boxes.
     bool may_show = true;
@@ -72,9 +77,9 @@ bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
       if (WaitQuietly(clock, *relay, feed, may_show)) {
         feed.Opened(clock.Now());
         shown = RunOrOutOfMemory([&] { desktop.ShowProgress(title, feed); });
-        cancelled = feed.Cancelled() || !shown;
         may_show = relay->Asked() || relay->Ended().IsSet();
       }
+      cancelled = feed.Cancelled() || !shown;
       if (cancelled) break;
       // A box closes the window; the quiet time counts again after it.
       if (relay->Asked()) {

@@ -197,8 +197,13 @@ void RunFeed::Wait(std::uint32_t milliseconds) {
 
 // The stop's callbacks wake every wait of the run, here, at once.
 void RunFeed::Cancel() {
-  cancelled_ = true;
+  cancelled_.store(true);
   stage_.Stop();
+}
+
+void RunFeed::Interrupt() {
+  Cancel();
+  relay_.Wake().Set();
 }
 
 }  // namespace run

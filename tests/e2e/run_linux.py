@@ -217,22 +217,34 @@ def cancelled_at_terminal(run):
     shutil.rmtree(folder)
 
 
-def _cancel_at_terminal(command, folder, timeout=30, mark="件"):
-    """Ctrl+C once the progress line shows `mark`: (seconds from it to the
-    box, the box, the pid). The box is answered; the process may not end
-    yet."""
+def _cancel_at_terminal(command, folder, timeout=30, mark="件", after=None,
+                        display=None):
+    """Ctrl+C once the progress line shows `mark` (or `after` seconds from
+    the start, or from the Yes where `display` holds SHIFT for a creation,
+    before any line): (seconds from it to the box, the box, the pid). The
+    box is answered; the process may not end yet."""
+    if display:
+        display.hold("shift")
     pid, fd = pty.fork()
     if pid == 0:
         os.chdir(folder)
-        os.execvpe(command[0], command, _environment(None))
+        os.execvpe(command[0], command, _environment(display))
     output, cancelled, deadline = b"", None, time.time() + timeout
+    early = None if after is None or display else time.time() + after
     while time.time() < deadline:
-        if not select.select([fd], [], [], 0.1)[0]:
+        if early is not None and cancelled is None and time.time() >= early:
+            os.write(fd, b"\x03")
+            cancelled = time.perf_counter()
+        if not select.select([fd], [], [], 0.05)[0]:
             continue
         try:
             output += os.read(fd, 1 << 16)
         except OSError:
             break
+        if display and early is None and output.endswith(b"(y/n) "):
+            display.release()
+            os.write(fd, b"y\n")
+            output, early = b"", time.time() + after
         if cancelled is None and mark.encode() in output:
             os.write(fd, b"\x03")
             cancelled = time.perf_counter()
@@ -240,17 +252,18 @@ def _cancel_at_terminal(command, folder, timeout=30, mark="件"):
             waited = time.perf_counter() - cancelled
             os.write(fd, b"\n")
             text = output[:-len(b"[Enter] ")].decode("utf-8", "replace")
-            return (waited, text.replace("\r\n", "\n").rpartition("\r\x1b[K")[2],
-                    (pid, fd))
+            # Where no line was drawn, the terminal's echo of the Ctrl+C.
+            text = text.replace("\r\n", "\n").rpartition("\r\x1b[K")[2]
+            return waited, text.replace("^C", "", 1), (pid, fd)
     return None, output.decode("utf-8", "replace")[-300:], (pid, fd)
 
 
 def cancelled_while_a_read_hangs(run):
     """The second record names a file whose READ is never answered (FUSE):
     with workers (a folder in memory) and on one CPU (the pass itself in the
-    read), Ctrl+C brings the report so far within a second; the process
-    ends once the read is let go."""
-    for cpus in ([], killed_runs.ONE_CPU):
+    read), Ctrl+C brings the report so far within a second, before the line
+    shows too; the process ends once the read is let go."""
+    for cpus, after in (([], None), (killed_runs.ONE_CPU, None), ([], 1)):
         folder = tempfile.mkdtemp(prefix="hang-", dir="/dev/shm")
         server, why = stuck_fuse.mount(os.path.join(folder, "mnt"))
         if server is None:
@@ -266,7 +279,7 @@ def cancelled_while_a_read_hangs(run):
         # Once a.txt counts as done: the line shows the count as soon as
         # the records are checked, maybe before the first is reported.
         waited, box, (pid, fd) = _cancel_at_terminal(
-            cpus + run.command, folder, mark="1 / 3 件")
+            cpus + run.command, folder, mark="1 / 3 件", after=after)
         if waited is None:
             os.kill(pid, signal.SIGKILL)  # it ends once the read is let go
         stuck_fuse.unmount(os.path.join(folder, "mnt"), server)
@@ -274,8 +287,10 @@ def cancelled_while_a_read_hangs(run):
         os.close(fd)
         expected = "\n[警告] %s\na.txt - OK\n%s\n\n%s\n" % (
             FAILED_CAPTION, texts.CANCELLED % 2, FAILED_CAPTION)
-        run.checks.check("a read that hangs%s: Ctrl+C, the report within a "
-                         "second (%s s)" % (" on one CPU" if cpus else "", waited),
+        run.checks.check("a read that hangs%s%s: Ctrl+C, the report within a "
+                         "second (%s s)" % (" on one CPU" if cpus else "",
+                                            " before the line" if after else "",
+                                            waited),
                          waited is not None and waited < 1 and box == expected
                          and os.waitstatus_to_exitcode(status) == 0, box)
         shutil.rmtree(folder)

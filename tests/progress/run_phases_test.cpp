@@ -115,6 +115,26 @@ TEST_F(PassTest, NoWindowFlashes) {
   EXPECT_FALSE(desktop_.progress[0].cancelled);
 }
 
+// Ctrl+C before any window shows: the watch's cancel, heard on a thread of
+// its own, stops the run and the desktop's wait; a box asked for after it
+// is answered unseen, and the watch ends with the run.
+TEST_F(PassTest, AnInterruptCancelsBeforeAnyWindowShows) {
+  int answer = 0;
+  Run([&](platform::Desktop& shown) {
+    std::thread hears([&] {
+      while (!desktop_.Interrupt()) std::this_thread::yield();
+    });
+    hears.join();
+    EXPECT_TRUE(stage_->Stopped());
+    answer = shown.ShowMessageBox(WideString(u"x"), WideString(u"c"),
+                                  MB_ICONERROR | MB_YESNO);
+  });
+  EXPECT_EQ(answer, IDOK);
+  EXPECT_TRUE(desktop_.progress.empty());
+  EXPECT_TRUE(desktop_.boxes.empty());
+  EXPECT_FALSE(desktop_.Interrupt());
+}
+
 // The count starts with the run: the folder's files counted as listed. A
 // box the run shows closes the window first, and 2 s pass again after it.
 TEST_F(PassTest, ABoxClosesTheWindowAndTheQuietTimeStartsAgain) {
