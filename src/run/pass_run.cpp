@@ -20,8 +20,10 @@ bool SizeOfFile(const WideString& name, std::uint64_t* size) {
 
 namespace {
 
-// Waits, looking at the run, until it ends, asks for a box, or has been
-// quiet long enough to show a window that stays (true, where `may_show`).
+// Waits, looking at the run, until it ends, asks for a box, is cancelled,
+// or has been quiet long enough to show a window that stays (true, where
+// `may_show`): a run that looks about to end is held back, but never past
+// twice the quiet time, since one stuck in its last call always looks so.
 bool WaitQuietly(progress::Clock& clock, BoxRelay& relay, RunFeed& feed,
                  bool may_show) {
   const Duration from = clock.Now();
@@ -32,7 +34,12 @@ bool WaitQuietly(progress::Clock& clock, BoxRelay& relay, RunFeed& feed,
     const Duration now = clock.Now();
     feed.Sample(now);
     const Duration quiet = now - from;
-    if (may_show && quiet >= kQuietTime && feed.WorthShowing()) return true;
+    if (may_show && quiet >= kQuietTime &&
+        (quiet >= 2 * kQuietTime || feed.WorthShowing())) {
+      return true;
+    }
+    // A look each kQuietStep, a wait for that stated deadline: the window's
+    // estimate needs samples whatever the run does.
     clock.Wait(relay.Wake(), quiet < kQuietTime
                                  ? std::min(kQuietStep, kQuietTime - quiet)
                                  : kQuietStep);

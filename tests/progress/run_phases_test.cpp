@@ -103,8 +103,9 @@ class PassTest : public ::testing::Test {
   std::shared_ptr<run::Stage> stage_ = std::make_shared<run::Stage>();
 };
 
-// At 2 s a window shows only where the estimate leaves a second or more;
-// once shown it stays a second, though the run ends sooner.
+// At 2 s a window shows only where the estimate leaves a second or more,
+// at 4 s whatever it leaves; once shown it stays a second, though the run
+// ends sooner.
 TEST_F(PassTest, NoWindowFlashes) {
   RunHashing(100, 2500);
   EXPECT_TRUE(desktop_.progress.empty());  // 0.5 s left at 2 s
@@ -113,6 +114,17 @@ TEST_F(PassTest, NoWindowFlashes) {
   ASSERT_EQ(desktop_.progress.size(), 1u);
   EXPECT_GE(desktop_.progress[0].views.size(), 4u);  // 2 s to 3 s
   EXPECT_FALSE(desktop_.progress[0].cancelled);
+  // Every item done at 2.5 s, then stuck (a last flush): it looks about to
+  // end all along, and shows at twice the quiet time.
+  stage_ = std::make_shared<run::Stage>();
+  progress::Duration opened{-1};
+  desktop_.CancelProgressWhen([&] {
+    if (opened.count() < 0) opened = clock_.Now() - start_.load();
+    return false;
+  });
+  RunHashing(100, 5000);
+  ASSERT_EQ(desktop_.progress.size(), 2u);
+  EXPECT_EQ(opened.count(), 4000);
 }
 
 // Ctrl+C before any window shows: the watch's cancel, heard on a thread of
