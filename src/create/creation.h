@@ -55,7 +55,7 @@ struct Creation {
   run::OrderedRun<Digest> ordered;
   run::SoFar<Written> so_far;
   // Under it the pass stages, commits and tells so_far; after a cancel that
-  // left the pass inside a read, the desktop's thread commits the staged.
+  // left the pass inside a read, a thread of its own commits the staged.
   std::mutex staging;
   output::DigestFileBatch batch;
 };

@@ -315,10 +315,67 @@ def cancelled_while_a_list_hangs(run):
     stuck_fuse.unmount(os.path.join(folder, "mnt"), server)
     _, status = os.waitpid(pid, 0)
     os.close(fd)
-    expected = "\n[警告] %s\n%s\n\n%s\n" % (FAILED_CAPTION, texts.CANCELLED % 0,
+    expected = "\n[警告] %s\n%s\n\n%s\n" % (FAILED_CAPTION, texts.CANCELLED_UNREAD,
                                             FAILED_CAPTION)
     run.checks.check("a list whose read hangs: counted at the terminal, Ctrl+C, "
                      "a report of no line within a second (%s s)" % waited,
+                     waited is not None and waited < 1 and box == expected
+                     and os.waitstatus_to_exitcode(status) == 0, box)
+    shutil.rmtree(folder)
+
+
+def cancelled_while_the_flush_hangs(run):
+    """Creation whose last flush never returns (the shim's hang, on the
+    pass's thread): Ctrl+C within a second brings the box that says every
+    digest file took its name and the flush is unconfirmed."""
+    folder = run.folder("flush")
+    for i in range(50):
+        with open(os.path.join(folder, "f%02d.dat" % i), "wb") as f:
+            f.write(b"x")
+    log = os.path.join(run.root, "flush-steps.log")
+    shim = ["env", "LD_PRELOAD=" + killed_runs._shim(run)]
+    run.at_terminal_command(shim + ["STEPS_LOG=" + log] + run.command, folder,
+                            "shift", ["y"])
+    with open(log) as f:
+        last = sum(line.startswith("syncfs ") for line in f)
+    waited, box, (pid, fd) = _cancel_at_terminal(
+        shim + ["INJECT_CALL=syncfs", "INJECT_NTH=%d" % last,
+                "INJECT_FAULT=hang"] + run.command, folder, after=1,
+        display=run.display)
+    os.kill(pid, signal.SIGKILL)  # the hang never ends
+    os.waitpid(pid, 0)
+    os.close(fd)
+    # After the answer's echo.
+    expected = "\n[警告] %s\n%s\n" % (texts.DONE_CAPTION,
+                                     texts.CREATE_CANCELLED_UNFLUSHED)
+    run.checks.check("a last flush that hangs: Ctrl+C, the box within a "
+                     "second (%s s)" % waited,
+                     waited is not None and waited < 1 and
+                     box.endswith(expected), box)
+    shutil.rmtree(folder)
+
+
+def cancelled_while_the_listing_hangs(run):
+    """A folder whose listing is never answered (FUSE): Ctrl+C before the
+    line shows brings, within a second, a report that no record was
+    checked, with no count, which nobody knows."""
+    folder = tempfile.mkdtemp(prefix="hang-", dir="/dev/shm")
+    server, why = stuck_fuse.mount(os.path.join(folder, "mnt"))
+    if server is None:
+        print("[SKIP] a listing that hangs: %s" % why)
+        shutil.rmtree(folder)
+        return
+    waited, box, (pid, fd) = _cancel_at_terminal(
+        run.command, os.path.join(folder, "mnt"), after=1)
+    if waited is None:
+        os.kill(pid, signal.SIGKILL)
+    stuck_fuse.unmount(os.path.join(folder, "mnt"), server)
+    _, status = os.waitpid(pid, 0)
+    os.close(fd)
+    expected = "\n[警告] %s\n%s\n\n%s\n" % (FAILED_CAPTION, texts.CANCELLED_UNREAD,
+                                            FAILED_CAPTION)
+    run.checks.check("a listing that hangs: Ctrl+C before the line, a report "
+                     "of no count within a second (%s s)" % waited,
                      waited is not None and waited < 1 and box == expected
                      and os.waitstatus_to_exitcode(status) == 0, box)
     shutil.rmtree(folder)
@@ -414,6 +471,8 @@ def main():
                          killed_runs.CASES + kept_attributes.CASES +
                          [cancelled_while_a_read_hangs,
                           cancelled_while_a_list_hangs,
+                          cancelled_while_the_listing_hangs,
+                          cancelled_while_the_flush_hangs,
                           progress_line])
         for case in cases:
             case(run)

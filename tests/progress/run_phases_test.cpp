@@ -19,9 +19,6 @@
 
 namespace {
 
-constexpr char16_t kCancelledHead[] = u"検証を中止しました。残りの";
-constexpr char16_t kCancelledTail[] = u"件は検証していません。\r\n";
-
 using ListReadingTest = RunTest;
 
 // The rate follows the last ten seconds: a run that speeds up or slows
@@ -186,7 +183,7 @@ TEST_F(PassTest, ABoxClosesTheWindowAndTheQuietTimeStartsAgain) {
 }
 
 // A cancel while the lists are read ends the reading: the report has no
-// line, and its records read so far are the ones not checked.
+// line, and says that none was checked, not how many were left.
 TEST_F(ListReadingTest, ACancelWhileListsAreReadReportsNoLine) {
   std::string list;
   for (int i = 0; i < 1000000; ++i) list += std::string(32, '0') + " *n\n";
@@ -209,12 +206,11 @@ TEST_F(ListReadingTest, ACancelWhileListsAreReadReportsNoLine) {
   EXPECT_EQ(view.all, 2u);
   EXPECT_EQ(view.bytes_all, list.size() + 44);
   ASSERT_EQ(desktop_.boxes.size(), 1u);
-  const std::u16string& report = LastText();
-  ASSERT_EQ(report.find(kCancelledHead), 0u);
-  const std::size_t unread = std::stoul(U8(report.substr(13)));
-  EXPECT_LE(unread, 1000000u);
-  EXPECT_EQ(report, kCancelledHead + progress::Digits(unread) + kCancelledTail +
-                        u"\r\n" + kFailedCaptionText);
+  // How many records the lists hold is not known: no number.
+  EXPECT_EQ(LastText(),
+            std::u16string(u"検証を中止しました。1件も検証していません。"
+                           u"\r\n\r\n") +
+                kFailedCaptionText);
 }
 
 }  // namespace
