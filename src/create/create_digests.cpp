@@ -84,7 +84,7 @@ const Digest* TakeDigest(Creation& c, std::size_t i, Digest* from_staged,
   if (digest == nullptr || c.ordered.Stopped()) return nullptr;
   if (held) {
     c.opened->Mark(i)->store(1, std::memory_order_relaxed);
-    HashStaged(c.provider, c.algorithm, staged, from_staged);
+    HashStaged(*c.provider, c.algorithm, staged, from_staged);
     return from_staged;
   }
   // A file hashed in turn may have found no descriptor free, as its
@@ -269,9 +269,10 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
   const auto handed = std::make_shared<Handed>();
   const bool ended =
       run::RunPass(desktop, clock, threads, WideString(kDoneCaption), stage,
-                   [stage, handed, threads, &provider, algorithm,
-                    extension](platform::Desktop& shown) {
-                     ListAndWrite(shown, provider, algorithm, extension,
+                   // A share: the pass may be left inside a call.
+                   [stage, handed, threads, provider = provider.Share(),
+                    algorithm, extension](platform::Desktop& shown) {
+                     ListAndWrite(shown, *provider, algorithm, extension,
                                   threads, *stage, *handed);
                    });
   std::unique_lock<std::mutex> lock(handed->mutex);
