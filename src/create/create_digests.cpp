@@ -162,8 +162,10 @@ void WriteInTurn(Creation& c, const WideString& extension) {
 // How long the desktop's thread waits, after a cancel that left the pass
 // inside a call, for the staged digest files to be put in place (a wait
 // for that stated deadline, in real time whatever the run's clock): where
-// the file system answers, a moment.
-constexpr progress::Duration kSettleTime{250};
+// the file system answers, a moment, though a flush before the renames
+// may take a while on a busy disk; with the pass's kLeaveAfter, the box
+// still comes within a second.
+constexpr progress::Duration kSettleTime{400};
 
 // On a thread of its own, after such a cancel: what the pass staged before
 // it is put in place and flushed, unless the pass is at that itself, in
