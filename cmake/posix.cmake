@@ -18,6 +18,7 @@ add_library(digestbox_crypto OBJECT src/platform/posix/crypto_posix.cpp)
 add_library(digestbox_desktop OBJECT
   src/desktop/posix/choose_desktop.cpp
   src/desktop/posix/gtk_desktop.cpp
+  src/desktop/posix/interrupt_watch.cpp
   src/desktop/posix/key_state_posix.cpp
   src/desktop/posix/keyboard_desktop.cpp
   src/desktop/posix/module.cpp

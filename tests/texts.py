@@ -22,6 +22,13 @@ UNREADABLE = "ファイルが見つからないか、読み込みに失敗しま
 VERIFY_TITLE = "ハッシュの検証"
 CANCELLED = "検証を中止しました。残りの%d件は検証していません。"
 CREATE_CANCELLED = "作成を中止しました。残りの%d件は作成していません。"
+# Cancelled while the folder was listed, or the lists read: the count is
+# not known.
+CREATE_CANCELLED_UNLISTED = "作成を中止しました。ハッシュは1件も作成していません。"
+CANCELLED_UNREAD = "検証を中止しました。1件も検証していません。"
+# Cancelled while the last flush went unanswered.
+CREATE_CANCELLED_UNFLUSHED = ("作成を中止しました。すべてのファイルのハッシュを作成しましたが、"
+                              "ディスクへの保存は確認できていません。")
 # The last line of a report the Windows box cannot take whole.
 TRUNCATED = "表示しきれないため、以降の%d行を省略しました。"
 

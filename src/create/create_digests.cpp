@@ -1,6 +1,5 @@
 #include "create/create_digests.h"
 
-#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,6 +32,15 @@ const char16_t kDoneText[] = u"作成が終了しました。";
 const char16_t kDoneCaption[] = u"ハッシュの作成";
 const char16_t kCancelledBefore[] = u"作成を中止しました。残りの";
 const char16_t kCancelledAfter[] = u"件は作成していません。";
+// Cancelled while the folder was listed: how many files it holds is not
+// known, and no digest file was written.
+const char16_t kCancelledUnlisted[] =
+    u"作成を中止しました。ハッシュは1件も作成していません。";
+// Cancelled while the last flush was unanswered: every digest file took
+// its name, but whether the disk holds them is not known.
+const char16_t kCancelledUnflushed[] =
+    u"作成を中止しました。すべてのファイルのハッシュを作成しましたが、"
+    u"ディスクへの保存は確認できていません。";
 
 // Under c.staging: what the batch holds now, told to so_far.
 void Tell(Creation& c, bool ok, platform::ErrorCode error) {
@@ -76,7 +84,7 @@ const Digest* TakeDigest(Creation& c, std::size_t i, Digest* from_staged,
   if (digest == nullptr || c.ordered.Stopped()) return nullptr;
   if (held) {
     c.opened->Mark(i)->store(1, std::memory_order_relaxed);
-    HashStaged(c.provider, c.algorithm, staged, from_staged);
+    HashStaged(*c.provider, c.algorithm, staged, from_staged);
     return from_staged;
   }
   // A file hashed in turn may have found no descriptor free, as its
@@ -157,31 +165,61 @@ void WriteInTurn(Creation& c, const WideString& extension) {
   }
 }
 
-// After a cancel, the pass left inside a call: what it staged before the
-// cancel is put in place here, unless the call is the batch's own. The
-// pass's last commit and flush wait on the file system alone, so they are
-// given a moment: the box then says what is on disk. Files still being put
-// in place are told as not written, never as written.
-Written Abandon(Creation& c) {
-  bool committing = false;
-  c.so_far.Add([&](const Written& w) { committing = w.committing; });
-  std::unique_lock<std::mutex> lock(c.staging, std::defer_lock);
-  for (int tries = 0; !lock.try_lock() && committing && tries < 100; ++tries) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+// How long the desktop's thread waits, after a cancel that left the pass
+// inside a call, for the staged digest files to be put in place (a wait
+// for that stated deadline, in real time whatever the run's clock): where
+// the file system answers, a moment, though a flush before the renames
+// may take a while on a busy disk; with the pass's kLeaveAfter, the box
+// still comes within a second.
+constexpr progress::Duration kSettleTime{400};
+
+// On a thread of its own, after such a cancel: what the pass staged before
+// it is put in place and flushed, unless the pass is at that itself, in
+// which case this waits for it. Told to so_far as it goes, until taken.
+void Settle(Creation& c) {
+  const std::lock_guard<std::mutex> lock(c.staging);
+  bool passed = false;
+  if (!c.so_far.Add([&](Written& w) {
+        // The pass's own commit and flush are over once it lets go.
+        passed = w.committing;
+        if (passed) w.flushing = false;
+        w.committing = true;
+      }) ||
+      passed) {
+    return;
   }
-  Written written = c.so_far.Take();
-  if (!lock.owns_lock()) return written;
-  if (written.committing) {
-    written.flushing = false;  // the pass's flush is over too
-    return written;
-  }
-  if (!c.batch.Commit() && !written.failed) {
-    written.failed = true;
-    written.failure = platform::GetLastErrorCode();
-  }
-  written.count = c.batch.Committed();
+  const bool ok = c.batch.Commit();
+  const platform::ErrorCode error = ok ? 0 : platform::GetLastErrorCode();
+  c.so_far.Add([&](Written& w) {
+    w.count = c.batch.Committed();
+    w.staged = 0;
+    if (!ok && !w.failed) {
+      w.failed = true;
+      w.failure = error;
+    }
+  });
   c.batch.Flush();
-  return written;
+}
+
+// After a cancel that left the pass inside a call: the box tells what is on
+// disk, and the desktop's thread makes no file-system call, which a stuck
+// file system would hold. The staged files are put in place on a thread
+// that owns the creation with the pass, given kSettleTime; files still
+// being put in place then are told as not written, never as written.
+Written Abandon(const std::shared_ptr<Creation>& creation,
+                const pipeline::Threads& threads) {
+  const auto settled = std::make_shared<progress::Latch>();
+  std::thread thread;
+  if (threads.start(
+          [creation, settled] {
+            Settle(*creation);
+            settled->Set();
+          },
+          &thread)) {
+    thread.detach();
+    settled->WaitFor(kSettleTime);
+  }
+  return creation->so_far.Take();
 }
 
 // What the run's thread hands the desktop's: whether the folder was listed
@@ -204,8 +242,8 @@ void ListAndWrite(platform::Desktop& desktop, CryptProvider& provider,
   const std::shared_ptr<const std::vector<File>> files = std::move(listed);
   // Files are hashed ahead on the workers, but each digest file is written
   // in turn, and the run stops where a single pass stops: none after it.
-  const auto creation =
-      std::make_shared<Creation>(files, threads, provider, algorithm);
+  const auto creation = std::make_shared<Creation>(
+      files, threads, provider, algorithm, stage.SharedStop());
   {
     const std::lock_guard<std::mutex> lock(handed.mutex);
     handed.listed_all = listed_all;
@@ -221,7 +259,7 @@ void ListAndWrite(platform::Desktop& desktop, CryptProvider& provider,
   watch.size_of = [files](std::size_t i, std::uint64_t* size) {
     return run::SizeOfFile((*files)[i].name, size);
   };
-  stage.Hash(std::move(watch), [creation] { creation->ordered.Stop(); });
+  stage.Hash(std::move(watch));
   WriteInTurn(*creation, extension);
 }
 
@@ -239,22 +277,20 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
   const auto handed = std::make_shared<Handed>();
   const bool ended =
       run::RunPass(desktop, clock, threads, WideString(kDoneCaption), stage,
-                   [stage, handed, threads, &provider, algorithm,
-                    extension](platform::Desktop& shown) {
-                     ListAndWrite(shown, provider, algorithm, extension,
+                   // A share: the pass may be left inside a call.
+                   [stage, handed, threads, provider = provider.Share(),
+                    algorithm, extension](platform::Desktop& shown) {
+                     ListAndWrite(shown, *provider, algorithm, extension,
                                   threads, *stage, *handed);
                    });
   std::unique_lock<std::mutex> lock(handed->mutex);
   const std::shared_ptr<Creation> creation = handed->creation;
   const bool listed_all = handed->listed_all;
   lock.unlock();
-  // Cancelled while the folder was listed: nothing written, of the files
-  // listed so far.
-  const std::size_t count =
-      creation != nullptr ? creation->files->size() : stage->listed.load();
+  const std::size_t count = creation != nullptr ? creation->files->size() : 0;
   const Written written = creation == nullptr ? Written()
                           : ended             ? creation->so_far.Take()
-                                              : Abandon(*creation);
+                                              : Abandon(creation, threads);
   if (written.failed) {
     if (written.failed_name.IsAbsent()) {
       ShowSystemError(desktop, written.failure);
@@ -265,9 +301,13 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
   }
   if (creation == nullptr || written.count < count ||
       (!ended && written.flushing)) {
-    WideString text(kCancelledBefore);
-    text.Append(progress::Digits(count - written.count));
-    text.Append(kCancelledAfter);
+    WideString text(creation == nullptr      ? kCancelledUnlisted
+                    : written.count == count ? kCancelledUnflushed
+                                             : kCancelledBefore);
+    if (creation != nullptr && written.count < count) {
+      text.Append(progress::Digits(count - written.count));
+      text.Append(kCancelledAfter);
+    }
     desktop.ShowMessageBox(text, WideString(kDoneCaption), MB_ICONWARNING);
     return 0;
   }

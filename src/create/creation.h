@@ -33,29 +33,31 @@ struct Written {
 struct Creation {
   Creation(std::shared_ptr<const std::vector<File>> files_in,
            const pipeline::Threads& threads, CryptProvider& provider_in,
-           AlgorithmId algorithm_in)
+           AlgorithmId algorithm_in, std::shared_ptr<run::Stop> stop)
       : files(std::move(files_in)),
-        provider(provider_in),
+        provider(provider_in.Share()),
         algorithm(algorithm_in),
         opened(std::make_shared<run::OpenedReadings>(files->size())),
         ordered(
             files->size(), threads,
-            [files = files, opened = opened, &provider_in, algorithm_in](
+            [files = files, opened = opened, provider = provider, algorithm_in](
                 std::size_t i, HashContext& context, Digest* digest,
                 bool on_worker) {
-              return HashOne(provider_in, algorithm_in, (*files)[i].name,
-                             context, opened->Mark(i), digest, on_worker);
+              return HashOne(*provider, algorithm_in, (*files)[i].name, context,
+                             opened->Mark(i), digest, on_worker);
             },
-            [files = files](std::size_t i) { return (*files)[i].in_turn; }) {}
+            [files = files](std::size_t i) { return (*files)[i].in_turn; },
+            std::move(stop)) {}
 
   const std::shared_ptr<const std::vector<File>> files;
-  CryptProvider& provider;
+  // A share: a worker left in a read may outlive the run's own.
+  const std::shared_ptr<CryptProvider> provider;
   const AlgorithmId algorithm;
   const std::shared_ptr<run::OpenedReadings> opened;
   run::OrderedRun<Digest> ordered;
   run::SoFar<Written> so_far;
   // Under it the pass stages, commits and tells so_far; after a cancel that
-  // left the pass inside a read, the desktop's thread commits the staged.
+  // left the pass inside a read, a thread of its own commits the staged.
   std::mutex staging;
   output::DigestFileBatch batch;
 };

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "common/wide_string.h"
 #include "progress/progress_texts.h"
@@ -56,6 +58,12 @@ struct ProgressView {
 
 // The run's side of a progress window. Threads: the desktop's thread only;
 // no call waits on a hash.
+// What a desktop holds while a run lasts (WatchRun); it stops at its end.
+class RunWatch {
+ public:
+  virtual ~RunWatch() = default;
+};
+
 class ProgressFeed {
  public:
   virtual ~ProgressFeed() = default;
@@ -89,6 +97,16 @@ class Desktop {
   // only for runs that take long. Returns once it is gone; a desktop that
   // can show none returns at once, and the run goes on unseen.
   virtual void ShowProgress(const WideString& title, ProgressFeed& feed) = 0;
+
+  // From a run's start until its last box: where the desktop hears an
+  // interrupt (Ctrl+C at a terminal), the first calls `cancel`, once, on a
+  // thread of the desktop's own, whether or not a window shows; a second
+  // ends the program. Held while the run lasts; null where the desktop
+  // hears none (the default), and an interrupt is then what it always is.
+  virtual std::unique_ptr<RunWatch> WatchRun(
+      const std::function<void()>& /*cancel*/) {
+    return nullptr;
+  }
 };
 
 }  // namespace platform

@@ -1,16 +1,32 @@
 #include "hash/crypt_provider.h"
 
+#include <new>
+
 #include "platform/last_error.h"
+
+CryptProvider::Held::~Held() {
+  if (handle != platform::ProviderHandle::kNone) {
+    const platform::PreserveLastError keep;
+    platform::ReleaseProvider(handle);
+  }
+}
 
 bool CryptProvider::Acquire() {
   Release();
-  return platform::AcquireProvider(&handle_);
+  std::shared_ptr<Held> held;
+  try {
+    held = std::make_shared<Held>();
+  } catch (const std::bad_alloc&) {
+    platform::SetLastErrorCode(platform::kErrorNotEnoughMemory);
+    return false;
+  }
+  if (!platform::AcquireProvider(&held->handle)) return false;
+  held_ = std::move(held);
+  return true;
 }
 
-void CryptProvider::Release() {
-  if (handle_ != platform::ProviderHandle::kNone) {
-    const platform::PreserveLastError keep;
-    platform::ReleaseProvider(handle_);
-    handle_ = platform::ProviderHandle::kNone;
-  }
+std::shared_ptr<CryptProvider> CryptProvider::Share() const {
+  auto share = std::make_shared<CryptProvider>();
+  share->held_ = held_;
+  return share;
 }

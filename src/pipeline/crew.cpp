@@ -38,19 +38,13 @@ void Crew::LetGo(std::chrono::milliseconds patience) {
   for (std::size_t i = 0; i < members_.size(); ++i) {
     Member& member = members_[i];
     // A read in hand ends in a moment where the disk answers: only one that
-    // outlasts the patience is left to the kernel. The flag is set without
-    // a lock (a read pays for none), so past the patience it is looked at
-    // every millisecond.
-    while (!ends_->ended_ones[i]) {
-      if (std::chrono::steady_clock::now() < until) {
-        ends_->ended.wait_until(lock, until);
-      } else if (member.in_blocking_call->load()) {
-        break;
-      } else {
-        ends_->ended.wait_for(lock, std::chrono::milliseconds(1));
-      }
-    }
-    if (ends_->ended_ones[i]) {
+    // outlasts the patience (a wait for that stated deadline) is left to the
+    // kernel. Past it, a member that enters a blocking call says so.
+    const auto ended = [&] { return ends_->ended_ones[i]; };
+    ends_->ended.wait_until(lock, until, ended);
+    ends_->ended.wait(
+        lock, [&] { return ended() || member.in_blocking_call->load(); });
+    if (ended()) {
       lock.unlock();
       member.thread.join();
       lock.lock();
@@ -59,6 +53,13 @@ void Crew::LetGo(std::chrono::milliseconds patience) {
     }
   }
   members_.clear();
+}
+
+std::function<void()> Crew::Blocked() const {
+  return [ends = ends_] {
+    const std::lock_guard<std::mutex> lock(ends->mutex);
+    ends->ended.notify_all();
+  };
 }
 
 }  // namespace pipeline

@@ -32,8 +32,12 @@ class Crew {
   std::size_t Size() const { return members_.size(); }
   // Waits for every member to end, and past `patience` no longer for one
   // inside a call that may never return: that one is left to the kernel.
-  // The bodies must already have been told to stop.
+  // The bodies must already have been told to stop, and a member that
+  // enters such a call after that must call Blocked().
   void LetGo(std::chrono::milliseconds patience);
+  // What a member calls once it enters a blocking call after the stop;
+  // any thread, and it may outlive the crew.
+  std::function<void()> Blocked() const;
 
  private:
   // Shared with the members, which may outlive the crew in a read.

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <utility>
+
+#include "run/stop.h"
 
 namespace pipeline {
 
@@ -19,30 +23,34 @@ class JobContext {
   // for it then.
   std::atomic<bool>& InBlockingCall() { return in_blocking_call_; }
 
-  // Set once, by the pipeline that makes the context and outlives it: the
-  // run's one stop, and on a worker also the crew's (the workers let go
-  // while the pass goes on alone).
-  void ReadStops(const std::atomic<bool>* run, const std::atomic<bool>* crew) {
-    run_stop_ = run;
-    crew_stop_ = crew;
+  // Set once, before the thread starts, by the pipeline that makes the
+  // context and outlives it: the stop its job obeys (the run's on the
+  // pass; on a worker the crew's, which follows the run's), and what tells
+  // the crew waiting for this thread that it entered a blocking call after
+  // that stop.
+  void ReadStop(const run::Stop* stop, std::function<void()> blocked) {
+    stop_ = stop;
+    blocked_ = std::move(blocked);
   }
   // Whether the job is to give up after the call in hand.
-  bool Stopped() const {
-    return (run_stop_ != nullptr && run_stop_->load()) ||
-           (crew_stop_ != nullptr && crew_stop_->load());
-  }
+  bool Stopped() const { return stop_ != nullptr && stop_->Requested(); }
 
  private:
+  friend class BlockingCall;
   std::atomic<bool> in_blocking_call_{false};
-  const std::atomic<bool>* run_stop_ = nullptr;
-  const std::atomic<bool>* crew_stop_ = nullptr;
+  const run::Stop* stop_ = nullptr;
+  std::function<void()> blocked_;
 };
 
-// Marks a call that may never return for the time it runs.
+// Marks a call that may never return for the time it runs. One entered
+// after the stop is told to whoever waits for the thread's end: that wait
+// has no deadline to poll at.
 class BlockingCall {
  public:
-  explicit BlockingCall(JobContext& context) : flag_(context.InBlockingCall()) {
+  explicit BlockingCall(JobContext& context)
+      : flag_(context.in_blocking_call_) {
     flag_.store(true);
+    if (context.Stopped() && context.blocked_) context.blocked_();
   }
   ~BlockingCall() { flag_.store(false); }
   BlockingCall(const BlockingCall&) = delete;

@@ -38,10 +38,11 @@ namespace pipeline {
 //   ahead: a worker holding the next result, set aside by the system,
 //   would wait for whatever file the pass had started.
 // - A job that must run in turn is never claimed by a worker.
-// - The run has one stop. Whoever ends the run sets it (Stop): a cancel,
-//   the pass at a failure, the pass's end (End). Jobs read it after each
-//   call that may block (their context's Stopped), the pass's waits end at
-//   it, and no job starts after it: Take then gives nothing.
+// - The run has one stop (run::Stop), shared with whoever made the run.
+//   Whoever ends the run asks for it: a cancel, the pass at a failure, the
+//   pass's end (End). Jobs read it after each call that may block (their
+//   context's Stopped), every wait here registers with it and ends at it
+//   (none polls), and no job starts after it: Take then gives nothing.
 // - A worker stuck in a call that may block is left to the kernel: what a
 //   job touches after such a call (its slot, its context, the job and what
 //   it holds) is kept alive by shared ownership.
@@ -59,13 +60,16 @@ class Pipeline {
   // Readies each context, the pass's and each worker's, before any job.
   using Prepare = std::function<void(Context&)>;
 
+  // `stop`: the run's, or one of the pipeline's own where none is given.
   Pipeline(std::size_t count, const Threads& threads, Job job, InTurn in_turn,
-           const Prepare& prepare = nullptr)
-      : shared_(std::make_shared<Shared>(count, threads, std::move(job),
-                                         std::move(in_turn))),
+           const Prepare& prepare = nullptr,
+           std::shared_ptr<run::Stop> stop = nullptr)
+      : shared_(std::make_shared<Shared>(
+            count, threads, std::move(job), std::move(in_turn),
+            stop ? std::move(stop) : std::make_shared<run::Stop>())),
         helps_(threads.workers <= threads.cpus) {
     if (prepare) prepare(pass_context_);
-    pass_context_.ReadStops(&shared_->stop, nullptr);
+    pass_context_.ReadStop(shared_->stop.get(), nullptr);
     // Where the pass hashes ahead too while it would wait: one thread fewer.
     const std::size_t wanted = threads.workers <= 1 ? 0
                                : helps_             ? threads.workers - 1
@@ -90,8 +94,8 @@ class Pipeline {
   // thread, once a worker's job found no memory.
   Result* Take(std::size_t index) {
     Shared& s = *shared_;
-    if (s.alone.load()) GoOnAlone();
-    if (s.stop.load()) return nullptr;
+    if (s.stop->Requested()) return nullptr;
+    if (s.crew.Requested()) GoOnAlone();
     s.taken.store(index);  // the slots before it are free again
     // Workers wait for room for a claim each: told once there is.
     if (index % s.window.RoomStep() == 0 && s.workers_waiting.load() > 0) {
@@ -109,7 +113,7 @@ class Pipeline {
         lock.unlock();
         return RunHere(index);
       }
-      if (s.stop.load()) break;
+      if (s.stop->Requested()) break;
       // Its claimer is at it: rather than wait, the pass hashes ahead as a
       // worker does, so that as many threads run as hash.
       if (helps_ && !s.Quit() && s.next < s.count &&
@@ -122,17 +126,16 @@ class Pipeline {
       }
       s.waiting_for.store(index);
       // Woken once per claim of short jobs, not once per job (waking costs
-      // more than hashing a small file): it looks again every kRecheck.
-      while (!s.ready.wait_for(lock, kRecheck, [&] {
-        return State::Published(slot, index) || s.stop.load();
-      })) {
-      }
+      // more than hashing a small file), or by the stop.
+      s.ready.wait(lock, [&] {
+        return State::Published(slot, index) || s.stop->Requested();
+      });
       s.waiting_for.store(State::kNone);
       break;
     }
-    if (s.stop.load()) return nullptr;
+    if (s.stop->Requested()) return nullptr;
     if (s.out_of_memory.load()) throw std::bad_alloc();
-    if (s.alone.load()) GoOnAlone();
+    if (s.crew.Requested()) GoOnAlone();
     if (slot.state.load(std::memory_order_acquire) == State::kDone) {
       return &slot.result;
     }
@@ -143,15 +146,9 @@ class Pipeline {
   // workers held. Null once the run is stopped.
   Result* Retake(std::size_t index) { return RunHere(index); }
 
-  // Sets the run's one stop. Any thread.
-  void Stop() {
-    Shared& s = *shared_;
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    s.stop.store(true);
-    s.room.notify_all();
-    s.ready.notify_all();
-  }
-  bool Stopped() const { return shared_->stop.load(); }
+  // Asks for the run's one stop. Any thread.
+  void Stop() { shared_->stop->Request(); }
+  bool Stopped() const { return shared_->stop->Requested(); }
 
   // The pass is over: the stop is set and the workers let go, before any
   // box shows.
@@ -163,12 +160,7 @@ class Pipeline {
   // The pass found no descriptor free: the workers let theirs go, and the
   // rest runs as one pass.
   void GoOnAlone() {
-    Shared& s = *shared_;
-    {
-      const std::lock_guard<std::mutex> lock(s.mutex);
-      s.alone.store(true);
-      s.room.notify_all();
-    }
+    shared_->crew.Request();
     crew_.LetGo(kPatience);
   }
 
@@ -178,7 +170,6 @@ class Pipeline {
   using Slot = typename State::Slot;
   using Worker = typename State::Worker;
   static constexpr std::chrono::milliseconds kPatience = State::kPatience;
-  static constexpr std::chrono::milliseconds kRecheck = State::kRecheck;
 
   // Up to `wanted` workers, each with its own context.
   void StartWorkers(std::size_t wanted, const Threads& threads,
@@ -187,7 +178,7 @@ class Pipeline {
     for (std::size_t i = 0; i < wanted; ++i) {
       auto worker = std::make_shared<Worker>();
       if (prepare) prepare(worker->context);
-      worker->context.ReadStops(&s.stop, &s.alone);
+      worker->context.ReadStop(&s.crew, crew_.Blocked());
       std::shared_ptr<Shared> shared = shared_;
       // The thread holds both: a worker left in a read outlives the run.
       std::function<void()> body = [shared, worker] {
@@ -204,7 +195,7 @@ class Pipeline {
   Result* RunHere(std::size_t index) {
     pass_result_ = Result{};
     shared_->job(index, pass_context_, &pass_result_, false);
-    return shared_->stop.load() ? nullptr : &pass_result_;
+    return shared_->stop->Requested() ? nullptr : &pass_result_;
   }
 
   const std::shared_ptr<Shared> shared_;

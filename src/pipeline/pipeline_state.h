@@ -16,6 +16,7 @@
 #include "common/out_of_memory.h"
 #include "pipeline/claim_window.h"
 #include "pipeline/threads.h"
+#include "run/stop.h"
 
 namespace pipeline {
 
@@ -37,7 +38,6 @@ struct State {
 
   static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
   static constexpr std::chrono::microseconds kShortJob{100};
-  static constexpr std::chrono::milliseconds kRecheck{1};
   static constexpr std::chrono::milliseconds kPatience{200};
   static constexpr int kClaimed = 0;
   static constexpr int kDone = 1;
@@ -45,8 +45,11 @@ struct State {
 
   // One index's place while a worker has it. `index` and `state` are set by
   // the claimer under the mutex; `result` is written by the claimer alone
-  // until it publishes `state` (release); the pass reads it after seeing
-  // that (acquire).
+  // until it publishes `state`; the pass reads it after seeing that. The
+  // publication and the pass's look before it waits are sequentially
+  // consistent, as are `waiting_for`'s store and load: the claimer then
+  // sees the pass waiting or the pass sees the slot published, never
+  // neither (no wake-up is lost, and the pass needs no recheck).
   struct Slot {
     std::atomic<std::size_t> index{kNone};
     std::atomic<int> state{kClaimed};
@@ -55,16 +58,17 @@ struct State {
 
   struct Fields {
     Fields(std::size_t count_in, const Threads& threads, Job job_in,
-           InTurn in_turn_in)
+           InTurn in_turn_in, std::shared_ptr<run::Stop> stop_in)
         : count(count_in),
           window(threads.workers > 1 ? threads.workers : 0),
           job(std::move(job_in)),
           in_turn(std::move(in_turn_in)),
-          slots(new Slot[window.Size()]) {}
+          slots(new Slot[window.Size()]),
+          stop(std::move(stop_in)) {}
 
-    bool Quit() const {
-      return stop.load() || alone.load() || out_of_memory.load();
-    }
+    // Whether the workers leave: the crew's stop (which follows the run's)
+    // or a worker's job that found no memory.
+    bool Quit() const { return crew.Requested() || out_of_memory.load(); }
 
     // Set at construction, read by all.
     const std::size_t count;
@@ -89,14 +93,21 @@ struct State {
     // Workers waiting for room: they write it under the mutex; the pass
     // reads it without, to know whether to wake them.
     std::atomic<int> workers_waiting{0};
-    // The run's one stop: set once, under the mutex, by any thread.
-    std::atomic<bool> stop{false};
-    // The workers' own stop, the pass going on alone: set once, under the
-    // mutex by the pass, or by a worker that found no descriptor free.
-    std::atomic<bool> alone{false};
     // A worker's job found no memory: set once by that worker; the pass
     // then fails the run (thrown from a worker, it would end the process).
     std::atomic<bool> out_of_memory{false};
+    // The run's one stop, asked for by any thread, never under the mutex.
+    const std::shared_ptr<run::Stop> stop;
+    // The workers' own stop: the pass going on alone (asked for by the pass,
+    // or by a worker that found no descriptor free), and the run's stop.
+    run::Stop crew;
+    // Either stop wakes every wait here, the pass's and the workers'.
+    run::StopCallback wakes{crew, [this] {
+                              const std::lock_guard<std::mutex> lock(mutex);
+                              room.notify_all();
+                              ready.notify_all();
+                            }};
+    run::StopCallback crew_follows{*stop, [this] { crew.Request(); }};
   };
 
   struct Worker {
@@ -105,7 +116,7 @@ struct State {
 
   static bool Published(const Slot& slot, std::size_t index) {
     return slot.index.load(std::memory_order_acquire) == index &&
-           slot.state.load(std::memory_order_acquire) != kClaimed;
+           slot.state.load() != kClaimed;
   }
 
   // Under the mutex: claims up to `batch` indexes from `next` inside the
@@ -146,13 +157,8 @@ struct State {
         s.out_of_memory.store(true);
         s.room.notify_all();
       }
-      if (end == JobEnd::kOutOfHandles) {
-        const std::lock_guard<std::mutex> lock(s.mutex);
-        s.alone.store(true);
-        s.room.notify_all();
-      }
-      slot.state.store(end == JobEnd::kDone ? kDone : kLeft,
-                       std::memory_order_release);
+      if (end == JobEnd::kOutOfHandles) s.crew.Request();
+      slot.state.store(end == JobEnd::kDone ? kDone : kLeft);
       const auto ended = std::chrono::steady_clock::now();
       const bool short_job = ended - began <= kShortJob;
       began = ended;

@@ -4,14 +4,21 @@
 
 namespace run {
 
+BoxRelay::BoxRelay(std::shared_ptr<Stop> stop)
+    : stop_(std::move(stop)), closes_(*stop_, [this] {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        answered_.notify_all();
+      }) {}
+
 int BoxRelay::ShowMessageBox(const WideString& text, const WideString& caption,
                              std::uint32_t style) {
   std::unique_lock<std::mutex> lock(mutex_);
-  if (closed_) return IDOK;
+  if (stop_->Requested()) return IDOK;
   asked_ = Box{text, caption, style};
   answer_.reset();
   wake_.Set();
-  answered_.wait(lock, [this] { return answer_.has_value() || closed_; });
+  answered_.wait(lock,
+                 [this] { return answer_.has_value() || stop_->Requested(); });
   asked_.reset();
   return answer_.value_or(IDOK);
 }
@@ -33,12 +40,6 @@ void BoxRelay::Answer(platform::Desktop& desktop) {
   const int answer = desktop.ShowMessageBox(box.text, box.caption, box.style);
   const std::lock_guard<std::mutex> lock(mutex_);
   answer_ = answer;
-  answered_.notify_all();
-}
-
-void BoxRelay::Close() {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  closed_ = true;
   answered_.notify_all();
 }
 

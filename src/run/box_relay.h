@@ -2,22 +2,30 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 
 #include "desktop/desktop.h"
 #include "progress/clock.h"
+#include "run/stop.h"
 
 namespace run {
 
 // The desktop as a run's own thread sees it: a box it shows is handed to
 // the desktop's thread, which closes the progress window first and shows
-// it there, and the answer comes back. Once closed (the run cancelled, or
-// its window gone), a box is answered OK unseen. Keys and progress are the
-// desktop thread's alone. Threads: ShowMessageBox on the run's thread; the
-// rest on the desktop's.
+// it there, and the answer comes back. Once the run's stop is asked for (a
+// cancel, or its window gone; the run shows its boxes here only before
+// its items are hashed, so no end or failure asks for it while a box may
+// come), a box is answered OK unseen, and one waiting gets OK at once.
+// Keys and progress are the desktop thread's alone. Threads:
+// ShowMessageBox on the run's thread; the rest on the desktop's; the
+// stop's callback on whichever thread asks for it.
 class BoxRelay : public platform::Desktop {
  public:
+  explicit BoxRelay(std::shared_ptr<Stop> stop);
+  BoxRelay(const BoxRelay&) = delete;
+  BoxRelay& operator=(const BoxRelay&) = delete;
   bool IsKeyDown(int) override { return false; }
   int ShowMessageBox(const WideString& text, const WideString& caption,
                      std::uint32_t style) override;
@@ -35,7 +43,6 @@ class BoxRelay : public platform::Desktop {
   bool Asked();
   // Shows the box asked for on `desktop` and hands back its answer.
   void Answer(platform::Desktop& desktop);
-  void Close();
 
  private:
   struct Box {
@@ -47,9 +54,10 @@ class BoxRelay : public platform::Desktop {
   std::condition_variable answered_;
   std::optional<Box> asked_;
   std::optional<int> answer_;
-  bool closed_ = false;
   progress::Latch wake_;
   progress::Latch ended_;
+  const std::shared_ptr<Stop> stop_;
+  StopCallback closes_;  // last: dies before what it wakes
 };
 
 }  // namespace run

@@ -9,6 +9,7 @@
 
 #include "hash/hash_context.h"
 #include "pipeline/pipeline.h"
+#include "run/stop.h"
 
 namespace run {
 
@@ -60,8 +61,8 @@ class SoFar {
 // 2. the pass takes each item's result in order and writes the digest file
 //    or appends the report line; while the item it needs is still being
 //    hashed it hashes items ahead as a worker does, so that no more
-//    threads run than hash; at a failure, or its end, it sets the stop and
-//    lets the workers go before it leaves; in a verification, where more
+//    threads run than hash; at a failure, or its end, it asks for the stop
+//    and lets the workers go before it leaves; in a verification, where more
 //    than one file is hashed at once, the folder is listed on a thread of
 //    its own while the pass reads the first digest files;
 // 3. the workers hash items ahead of the pass, a claim at a time, and stop
@@ -76,8 +77,10 @@ class OrderedRun {
  public:
   using Pipeline = pipeline::Pipeline<Result, HashContext>;
 
+  // `stop`: the run's one stop, the stage's.
   OrderedRun(std::size_t count, const pipeline::Threads& threads,
-             typename Pipeline::Job job, typename Pipeline::InTurn in_turn)
+             typename Pipeline::Job job, typename Pipeline::InTurn in_turn,
+             std::shared_ptr<run::Stop> stop)
       : counters_(std::make_shared<Counters>()),
         pipeline_(
             count, threads, std::move(job), std::move(in_turn),
@@ -85,7 +88,8 @@ class OrderedRun {
               context.UseThreads(threads);
               context.CountBytesIn(std::shared_ptr<std::atomic<std::uint64_t>>(
                   counters_, &counters_->bytes_done));
-            }) {}
+            },
+            std::move(stop)) {}
 
   // Item `index`'s result, in order; null once the run is stopped.
   Result* Take(std::size_t index) {

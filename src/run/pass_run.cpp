@@ -20,17 +20,26 @@ bool SizeOfFile(const WideString& name, std::uint64_t* size) {
 
 namespace {
 
-// Waits, looking at the run, until it ends, asks for a box, or has been
-// quiet long enough to show a window that stays (true, where `may_show`).
+// Waits, looking at the run, until it ends, asks for a box, is cancelled,
+// or has been quiet long enough to show a window that stays (true, where
+// `may_show`): a run that looks about to end is held back, but never past
+// twice the quiet time, since one stuck in its last call always looks so.
 bool WaitQuietly(progress::Clock& clock, BoxRelay& relay, RunFeed& feed,
                  bool may_show) {
   const Duration from = clock.Now();
   for (;;) {
-    if (relay.Ended().IsSet() || relay.Asked()) return false;
+    if (relay.Ended().IsSet() || relay.Asked() || feed.Cancelled()) {
+      return false;
+    }
     const Duration now = clock.Now();
     feed.Sample(now);
     const Duration quiet = now - from;
-    if (may_show && quiet >= kQuietTime && feed.WorthShowing()) return true;
+    if (may_show && quiet >= kQuietTime &&
+        (quiet >= 2 * kQuietTime || feed.WorthShowing())) {
+      return true;
+    }
+    // A look each kQuietStep, a wait for that stated deadline: the window's
+    // estimate needs samples whatever the run does.
     clock.Wait(relay.Wake(), quiet < kQuietTime
                                  ? std::min(kQuietStep, kQuietTime - quiet)
                                  : kQuietStep);
@@ -44,7 +53,7 @@ bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
              const std::shared_ptr<Stage>& stage,
              const std::function<void(platform::Desktop&)>& pass) {
   // Shared with the pass's thread, which may outlive this call.
-  const auto relay = std::make_shared<BoxRelay>();
+  const auto relay = std::make_shared<BoxRelay>(stage->SharedStop());
   // Memory that runs out on any of the run's threads ends the run here, on
   // the desktop's thread, once the pass has left.
   const auto pass_ran = std::make_shared<std::atomic<bool>>(true);
@@ -65,6 +74,9 @@ bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
   // would on the run's thread: never with that thread still joinable.
   const bool watched = RunOrOutOfMemory([&] {
     RunFeed feed(clock, *stage, *relay, threads);
+    // Ctrl+C, from here to the last box, cancels as the window's Cancel.
+    const std::unique_ptr<platform::RunWatch> watch =
+        desktop.WatchRun([&feed] { feed.Interrupt(); });
     // A desktop that shows no window returns at once; it still shows the
     // run's boxes.
     bool may_show = true;
@@ -72,9 +84,9 @@ bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
       if (WaitQuietly(clock, *relay, feed, may_show)) {
         feed.Opened(clock.Now());
         shown = RunOrOutOfMemory([&] { desktop.ShowProgress(title, feed); });
-        cancelled = feed.Cancelled() || !shown;
         may_show = relay->Asked() || relay->Ended().IsSet();
       }
+      cancelled = feed.Cancelled() || !shown;
       if (cancelled) break;
       // A box closes the window; the quiet time counts again after it.
       if (relay->Asked()) {
@@ -87,9 +99,9 @@ bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
   });
   if (!watched) shown = false;
   cancelled = cancelled || !shown;
-  if (!shown) stage->Stop();
-  // Nothing more is shown for a run that was cancelled.
-  if (cancelled) relay->Close();
+  // Nothing more is shown for a run that was cancelled: the stop answers
+  // any box it asks for.
+  if (cancelled) stage->Stop();
   // A cancel never waits for a read: a pass still inside one is left to the
   // kernel, as a stuck worker is.
   if (cancelled && !relay->Ended().WaitFor(kLeaveAfter)) {

@@ -18,7 +18,8 @@ namespace run {
 bool SizeOfFile(const WideString& name, std::uint64_t* size);
 
 // A run that takes this long shows its progress; one that ends sooner shows
-// nothing new. It counts again after each box the run shows.
+// nothing new, and one that looks about to end shows at twice this at the
+// latest. It counts again after each box the run shows.
 constexpr progress::Duration kQuietTime{2000};
 // How often the run is looked at while no window shows.
 constexpr progress::Duration kQuietStep{250};
@@ -27,8 +28,9 @@ constexpr progress::Duration kQuietStep{250};
 constexpr std::chrono::milliseconds kLeaveAfter{500};
 
 // Runs `pass` on a thread of its own from the run's start and, where it is
-// still at work kQuietTime later and the estimate leaves at least a second,
-// shows its progress under `title`, as `stage` tells it, until it ends.
+// still at work kQuietTime later and the estimate leaves at least a second
+// (or at work twice kQuietTime later, whatever the estimate), shows its
+// progress under `title`, as `stage` tells it, until it ends.
 // The calling thread, the desktop's, makes every desktop call, so the
 // window answers while a file of any size is hashed: a box `pass` shows on
 // the desktop it is given closes the window, shows on this thread, and the

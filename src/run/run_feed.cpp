@@ -16,7 +16,6 @@ using progress::Duration;
 // (quick runs pay nothing).
 struct ByteTotal {
   bool started = false;  // the desktop's thread's alone
-  std::atomic<bool> quit{false};
   std::atomic<bool> out_of_memory{false};
   std::atomic<bool> known{false};
   std::atomic<std::uint64_t> total{0};
@@ -24,16 +23,18 @@ struct ByteTotal {
 
 namespace {
 
+// It ends at the run's stop, which the run's end asks for too.
 void StartSizer(const pipeline::Threads& threads, const Watch& watch,
-                const std::shared_ptr<ByteTotal>& sizes) {
+                const std::shared_ptr<ByteTotal>& sizes,
+                std::shared_ptr<const Stop> stop) {
   sizes->started = true;
   if (!watch.size_of) return;
-  std::function<void()> body = [sizes, size_of = watch.size_of,
-                                count = watch.count] {
+  std::function<void()> body = [sizes, stop = std::move(stop),
+                                size_of = watch.size_of, count = watch.count] {
     const bool ran = RunOrOutOfMemory([&] {
       std::uint64_t total = 0;
       for (std::size_t i = 0; i < count; ++i) {
-        if (sizes->quit.load()) return;
+        if (stop->Requested()) return;
         std::uint64_t size = 0;
         if (size_of(i, &size)) total += size;
         // The workers come first: this only tells how far they are.
@@ -66,7 +67,7 @@ RunFeed::RunFeed(progress::Clock& clock, Stage& stage, BoxRelay& relay,
       threads_(threads),
       sizes_(std::make_shared<ByteTotal>()) {}
 
-RunFeed::~RunFeed() { sizes_->quit.store(true); }
+RunFeed::~RunFeed() = default;
 
 bool RunFeed::SizerFailed() const { return sizes_->out_of_memory.load(); }
 
@@ -152,7 +153,9 @@ bool RunFeed::Update(platform::ProgressView* view) {
 
 void RunFeed::Hashing(Duration now, platform::ProgressView* view) {
   const Watch& watch = stage_.Hashed();
-  if (!sizes_->started) StartSizer(threads_, watch, sizes_);
+  if (!sizes_->started) {
+    StartSizer(threads_, watch, sizes_, stage_.SharedStop());
+  }
   const std::size_t files =
       std::min(watch.counters->files_done.load(), watch.count);
   view->unit = watch.unit;
@@ -192,9 +195,15 @@ void RunFeed::Wait(std::uint32_t milliseconds) {
   if (left > Duration(0)) clock_.Wait(never_, std::min(wait, left));
 }
 
+// The stop's callbacks wake every wait of the run, here, at once.
 void RunFeed::Cancel() {
-  cancelled_ = true;
+  cancelled_.store(true);
   stage_.Stop();
+}
+
+void RunFeed::Interrupt() {
+  Cancel();
+  relay_.Wake().Set();
 }
 
 }  // namespace run

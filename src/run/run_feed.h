@@ -25,8 +25,9 @@ struct ByteTotal;
 // A run's progress window from the run's start: the phase in hand, its
 // counts and share, and once items are hashed their bytes, speed and time
 // left. It samples the run while no window shows too, so that the moment a
-// window would show has an estimate. Threads: the desktop's only; the byte
-// total is gathered on a thread of its own once a window shows.
+// window would show has an estimate. Threads: the desktop's only, but for
+// Interrupt; the byte total is gathered on a thread of its own once a
+// window shows.
 class RunFeed : public platform::ProgressFeed {
  public:
   RunFeed(progress::Clock& clock, Stage& stage, BoxRelay& relay,
@@ -42,7 +43,11 @@ class RunFeed : public platform::ProgressFeed {
   bool WorthShowing() const;
   // A window shows from `now`.
   void Opened(progress::Duration now) { opened_ = now; }
-  bool Cancelled() const { return cancelled_; }
+  // The user cancelled: in the window, or by an interrupt.
+  bool Cancelled() const { return cancelled_.load(); }
+  // An interrupt (the desktop's watch): a cancel, whether or not a window
+  // shows; it wakes the desktop's wait. Any thread.
+  void Interrupt();
   // Memory ran out on the sizer's thread.
   bool SizerFailed() const;
 
@@ -71,7 +76,7 @@ class RunFeed : public platform::ProgressFeed {
   progress::Duration opened_{0};
   progress::Duration hashing_from_{0};
   progress::Latch never_;  // for waits once the run has ended
-  bool cancelled_ = false;
+  std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace run

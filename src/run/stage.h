@@ -11,6 +11,7 @@
 #include "common/wide_string.h"
 #include "progress/progress_texts.h"
 #include "run/ordered_run.h"
+#include "run/stop.h"
 
 namespace run {
 
@@ -32,10 +33,10 @@ struct Watch {
 enum class Phase { kListing, kReadingLists, kHashing };
 
 // Where a run stands from its start: the folder listed, the digest files
-// read, then the items hashed; and the run's one stop, which the phase in
-// hand obeys. Shared by the run's thread, which writes it, and the
-// desktop's, which reads it.
-// Threads: any; the counters take no lock, Hash and Stop one.
+// read, then the items hashed; and the run's one stop, which every phase
+// and every wait of the run obeys. Shared by the run's thread, which writes
+// it, and the desktop's, which reads it.
+// Threads: any; the counters take no lock, Hash one.
 class Stage {
  public:
   std::atomic<std::size_t> listed{0};  // files listed, or digest files read
@@ -46,31 +47,26 @@ class Stage {
 
   Phase Now() const { return phase_.load(std::memory_order_acquire); }
   void ReadLists() { phase_.store(Phase::kReadingLists); }
-  // Hashing from now: the window reads `watch`, and a stop calls `stop`,
-  // at once where the run is stopped already.
-  void Hash(Watch watch, std::function<void()> stop) {
+  // Hashing from now: the window reads `watch`.
+  void Hash(Watch watch) {
     const std::lock_guard<std::mutex> lock(mutex_);
     watch_ = std::move(watch);
-    stop_ = std::move(stop);
-    if (stopped_.load()) stop_();
     phase_.store(Phase::kHashing, std::memory_order_release);
   }
   // Once Now() is kHashing.
   const Watch& Hashed() const { return watch_; }
 
-  void Stop() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    stopped_.store(true);
-    if (stop_) stop_();
-  }
-  bool Stopped() const { return stopped_.load(); }
+  // The run's one stop: a cancel, a failure or the pass's end asks for it.
+  void Stop() { stop_->Request(); }
+  bool Stopped() const { return stop_->Requested(); }
+  // For what may outlive the run's stage or the call that made it.
+  const std::shared_ptr<run::Stop>& SharedStop() const { return stop_; }
 
  private:
   std::atomic<Phase> phase_{Phase::kListing};
   std::mutex mutex_;
   Watch watch_;
-  std::function<void()> stop_;
-  std::atomic<bool> stopped_{false};
+  const std::shared_ptr<run::Stop> stop_ = std::make_shared<run::Stop>();
 };
 
 }  // namespace run

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -19,6 +18,7 @@
 #include "platform/file.h"
 #include "platform/for_each_entry.h"
 #include "platform/last_error.h"
+#include "run/stop.h"
 
 namespace {
 
@@ -112,7 +112,10 @@ struct Walk {
   // Under the mutex.
   run::Stage* stage = nullptr;
   bool told = false;
-  std::atomic<bool> quit{false};  // the scan has ended
+  // The run's: the walk ends at it. Otherwise the scan outlasts the walk,
+  // whose end it waits for (an exception aside, after which the walk only
+  // finishes its listing).
+  std::shared_ptr<const run::Stop> stop;
 };
 
 // Under the mutex: the progress counts the lists as soon as all are known,
@@ -194,12 +197,17 @@ void RunWalk(const std::shared_ptr<Walk>& walk,
 class Found {
  public:
   Found(const pipeline::Threads& threads, run::Stage& stage)
-      : walk_(std::make_shared<Walk>()), stage_(stage) {
+      : walk_(std::make_shared<Walk>()),
+        stage_(stage),
+        wake_(*stage.SharedStop(), [walk = walk_.get()] {
+          const std::lock_guard<std::mutex> lock(walk->mutex);
+          walk->found.notify_all();
+        }) {
     walk_->stage = &stage;
-    // The thread's walk ends once the scan has; the scan, waiting for it,
-    // ends at a stop and tells it.
+    walk_->stop = stage.SharedStop();
+    // The thread's walk and the scan waiting for it both end at the stop.
     std::function<void()> body = [walk = walk_] {
-      RunWalk(walk, [&walk] { return !walk->quit.load(); });
+      RunWalk(walk, [&walk] { return !walk->stop->Requested(); });
     };
     // One disk that seeks, or one CPU: listed first, then read.
     if (threads.workers <= 1 || threads.cpus <= 1 ||
@@ -208,7 +216,6 @@ class Found {
     }
   }
   ~Found() {
-    walk_->quit.store(true);
     std::unique_lock<std::mutex> lock(walk_->mutex);
     walk_->stage = nullptr;
     const bool done = walk_->done;
@@ -236,8 +243,8 @@ class Found {
         return true;
       }
       if (walk_->done || stage_.Stopped()) return false;
-      // A cancel is looked for now and then: the walk does not tell it.
-      walk_->found.wait_for(lock, std::chrono::milliseconds(10));
+      // The walk tells each name and its end; the stop's callback, a stop.
+      walk_->found.wait(lock);
     }
   }
   // Waits for the walk to end, letting its descriptor go: true where it was
@@ -260,6 +267,8 @@ class Found {
  private:
   const std::shared_ptr<Walk> walk_;
   run::Stage& stage_;
+  // Dies before the walk it wakes.
+  run::StopCallback wake_;
   std::thread thread_;
 };
 

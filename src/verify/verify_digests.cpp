@@ -49,21 +49,25 @@ constexpr std::size_t kLongestLineRest =
 // the call in a read.
 struct Verification {
   Verification(std::shared_ptr<const DigestList> list_in,
-               const pipeline::Threads& threads, CryptProvider& provider)
+               const pipeline::Threads& threads, CryptProvider& provider_in,
+               std::shared_ptr<run::Stop> stop)
       : list(std::move(list_in)),
         readings(std::make_shared<run::OpenedReadings>(list->Count())),
+        // A share: a worker left in a read may outlive the run's own.
+        provider(provider_in.Share()),
         ordered(
             list->Count(), threads,
-            [list = list, readings = readings, &provider](
+            [list = list, readings = readings, provider = provider](
                 std::size_t slot, HashContext& context, Outcome* outcome,
                 bool on_worker) {
-              return verify::CheckOne(provider, *list->At(slot), context,
+              return verify::CheckOne(*provider, *list->At(slot), context,
                                       readings->Mark(slot), outcome, on_worker);
             },
-            nullptr) {}
+            nullptr, std::move(stop)) {}
 
   const std::shared_ptr<const DigestList> list;
   const std::shared_ptr<run::OpenedReadings> readings;
+  const std::shared_ptr<CryptProvider> provider;
   run::OrderedRun<Outcome> ordered;
   run::SoFar<Reported> so_far;
 };
@@ -143,8 +147,8 @@ void ReadAndCheck(platform::Desktop& desktop, CryptProvider& provider,
   }
   if (out_of_handles || stage.Stopped() || shared_list->Count() == 0) return;
   const std::shared_ptr<const DigestList> list = shared_list;
-  const auto verification =
-      std::make_shared<Verification>(list, threads, provider);
+  const auto verification = std::make_shared<Verification>(
+      list, threads, provider, stage.SharedStop());
   {
     const std::lock_guard<std::mutex> lock(handed.mutex);
     handed.verification = verification;
@@ -169,8 +173,7 @@ void ReadAndCheck(platform::Desktop& desktop, CryptProvider& provider,
            (!entry.GetOtherName().IsAbsent() &&
             run::SizeOfFile(entry.GetOtherName(), size));
   };
-  stage.Hash(std::move(watch),
-             [verification] { verification->ordered.Stop(); });
+  stage.Hash(std::move(watch));
   ReportInTurn(*verification);
 }
 
@@ -189,8 +192,10 @@ int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
   const auto stage = std::make_shared<run::Stage>();
   const auto handed = std::make_shared<Handed>();
   run::RunPass(desktop, clock, threads, WideString(kProgressTitle), stage,
-               [stage, handed, threads, &provider](platform::Desktop& shown) {
-                 ReadAndCheck(shown, provider, threads, *stage, *handed);
+               // A share: the pass may be left inside a call.
+               [stage, handed, threads,
+                provider = provider.Share()](platform::Desktop& shown) {
+                 ReadAndCheck(shown, *provider, threads, *stage, *handed);
                });
   std::unique_lock<std::mutex> lock(handed->mutex);
   const std::shared_ptr<Verification> verification = handed->verification;

@@ -11,6 +11,10 @@ const char16_t kFailedCaption[] = u"検証に失敗しました。";
 const char16_t kSucceededCaption[] = u"検証に成功しました。";
 const char16_t kCancelledBefore[] = u"検証を中止しました。残りの";
 const char16_t kCancelledAfter[] = u"件は検証していません。";
+// Cancelled while the lists were read: how many records they hold is not
+// known, and none was checked.
+const char16_t kCancelledUnread[] =
+    u"検証を中止しました。1件も検証していません。";
 
 }  // namespace
 
@@ -26,7 +30,10 @@ void ShowReport(platform::Desktop& desktop, Reported reported,
   // A cancelled run never reads as a success; it warns where nothing
   // before the cancel failed.
   const bool cancelled = unread || reported.checked < count;
-  if (cancelled) {
+  if (unread) {
+    report.Append(kCancelledUnread);
+    report.Append(kLineEnd);
+  } else if (cancelled) {
     report.Append(kCancelledBefore);
     report.Append(progress::Digits(count - reported.checked));
     report.Append(kCancelledAfter);

@@ -27,7 +27,8 @@ ONE_CPU = ["taskset", "-c", "0"]
 # INJECT_PATH, the nth call on that path only. NO_TMPFILE refuses unnamed
 # files on every thread, as vfat and FUSE file systems do. SWAP_NAME and
 # SWAP_FROM rename SWAP_FROM over SWAP_NAME right after SWAP_NAME is first
-# asked with lstat, as someone racing the reader would.
+# asked with lstat, as someone racing the reader would. INJECT_FAULT=hang
+# never returns, as a flush on a file system that does not answer.
 SHIM = r"""
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -63,6 +64,7 @@ static int Step(int id, const char* call, const char* path) {
   if (atoi(getenv("INJECT_NTH")) != n) return 0;
   const char* fault = getenv("INJECT_FAULT");
   if (strcmp(fault, "kill") == 0) syscall(SYS_kill, getpid(), SIGKILL);
+  while (strcmp(fault, "hang") == 0) pause();
   errno = strcmp(fault, "emfile") == 0 ? EMFILE : EIO;
   return 1;
 }

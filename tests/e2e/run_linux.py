@@ -223,22 +223,34 @@ def cancelled_at_terminal(run):
     shutil.rmtree(folder)
 
 
-def _cancel_at_terminal(command, folder, timeout=30, mark="件"):
-    """Ctrl+C once the progress line shows `mark`: (seconds from it to the
-    box, the box, the pid). The box is answered; the process may not end
-    yet."""
+def _cancel_at_terminal(command, folder, timeout=30, mark="件", after=None,
+                        display=None):
+    """Ctrl+C once the progress line shows `mark` (or `after` seconds from
+    the start, or from the Yes where `display` holds SHIFT for a creation,
+    before any line): (seconds from it to the box, the box, the pid). The
+    box is answered; the process may not end yet."""
+    if display:
+        display.hold("shift")
     pid, fd = pty.fork()
     if pid == 0:
         os.chdir(folder)
-        os.execvpe(command[0], command, _environment(None))
+        os.execvpe(command[0], command, _environment(display))
     output, cancelled, deadline = b"", None, time.time() + timeout
+    early = None if after is None or display else time.time() + after
     while time.time() < deadline:
-        if not select.select([fd], [], [], 0.1)[0]:
+        if early is not None and cancelled is None and time.time() >= early:
+            os.write(fd, b"\x03")
+            cancelled = time.perf_counter()
+        if not select.select([fd], [], [], 0.05)[0]:
             continue
         try:
             output += os.read(fd, 1 << 16)
         except OSError:
             break
+        if display and early is None and output.endswith(b"(y/n) "):
+            display.release()
+            os.write(fd, b"y\n")
+            output, early = b"", time.time() + after
         if cancelled is None and mark.encode() in output:
             os.write(fd, b"\x03")
             cancelled = time.perf_counter()
@@ -246,17 +258,18 @@ def _cancel_at_terminal(command, folder, timeout=30, mark="件"):
             waited = time.perf_counter() - cancelled
             os.write(fd, b"\n")
             text = output[:-len(b"[Enter] ")].decode("utf-8", "replace")
-            return (waited, text.replace("\r\n", "\n").rpartition("\r\x1b[K")[2],
-                    (pid, fd))
+            # Where no line was drawn, the terminal's echo of the Ctrl+C.
+            text = text.replace("\r\n", "\n").rpartition("\r\x1b[K")[2]
+            return waited, text.replace("^C", "", 1), (pid, fd)
     return None, output.decode("utf-8", "replace")[-300:], (pid, fd)
 
 
 def cancelled_while_a_read_hangs(run):
     """The second record names a file whose READ is never answered (FUSE):
     with workers (a folder in memory) and on one CPU (the pass itself in the
-    read), Ctrl+C brings the report so far within a second; the process
-    ends once the read is let go."""
-    for cpus in ([], killed_runs.ONE_CPU):
+    read), Ctrl+C brings the report so far within a second, before the line
+    shows too; the process ends once the read is let go."""
+    for cpus, after in (([], None), (killed_runs.ONE_CPU, None), ([], 1)):
         folder = tempfile.mkdtemp(prefix="hang-", dir="/dev/shm")
         server, why = stuck_fuse.mount(os.path.join(folder, "mnt"))
         if server is None:
@@ -272,7 +285,7 @@ def cancelled_while_a_read_hangs(run):
         # Once a.txt counts as done: the line shows the count as soon as
         # the records are checked, maybe before the first is reported.
         waited, box, (pid, fd) = _cancel_at_terminal(
-            cpus + run.command, folder, mark="1 / 3 件")
+            cpus + run.command, folder, mark="1 / 3 件", after=after)
         if waited is None:
             os.kill(pid, signal.SIGKILL)  # it ends once the read is let go
         stuck_fuse.unmount(os.path.join(folder, "mnt"), server)
@@ -280,8 +293,10 @@ def cancelled_while_a_read_hangs(run):
         os.close(fd)
         expected = "\n[警告] %s\na.txt - OK\n%s\n\n%s\n" % (
             FAILED_CAPTION, texts.CANCELLED % 2, FAILED_CAPTION)
-        run.checks.check("a read that hangs%s: Ctrl+C, the report within a "
-                         "second (%s s)" % (" on one CPU" if cpus else "", waited),
+        run.checks.check("a read that hangs%s%s: Ctrl+C, the report within a "
+                         "second (%s s)" % (" on one CPU" if cpus else "",
+                                            " before the line" if after else "",
+                                            waited),
                          waited is not None and waited < 1 and box == expected
                          and os.waitstatus_to_exitcode(status) == 0, box)
         shutil.rmtree(folder)
@@ -306,10 +321,67 @@ def cancelled_while_a_list_hangs(run):
     stuck_fuse.unmount(os.path.join(folder, "mnt"), server)
     _, status = os.waitpid(pid, 0)
     os.close(fd)
-    expected = "\n[警告] %s\n%s\n\n%s\n" % (FAILED_CAPTION, texts.CANCELLED % 0,
+    expected = "\n[警告] %s\n%s\n\n%s\n" % (FAILED_CAPTION, texts.CANCELLED_UNREAD,
                                             FAILED_CAPTION)
     run.checks.check("a list whose read hangs: counted at the terminal, Ctrl+C, "
                      "a report of no line within a second (%s s)" % waited,
+                     waited is not None and waited < 1 and box == expected
+                     and os.waitstatus_to_exitcode(status) == 0, box)
+    shutil.rmtree(folder)
+
+
+def cancelled_while_the_flush_hangs(run):
+    """Creation whose last flush never returns (the shim's hang, on the
+    pass's thread): Ctrl+C within a second brings the box that says every
+    digest file took its name and the flush is unconfirmed."""
+    folder = run.folder("flush")
+    for i in range(50):
+        with open(os.path.join(folder, "f%02d.dat" % i), "wb") as f:
+            f.write(b"x")
+    log = os.path.join(run.root, "flush-steps.log")
+    shim = ["env", "LD_PRELOAD=" + killed_runs._shim(run)]
+    run.at_terminal_command(shim + ["STEPS_LOG=" + log] + run.command, folder,
+                            "shift", ["y"])
+    with open(log) as f:
+        last = sum(line.startswith("syncfs ") for line in f)
+    waited, box, (pid, fd) = _cancel_at_terminal(
+        shim + ["INJECT_CALL=syncfs", "INJECT_NTH=%d" % last,
+                "INJECT_FAULT=hang"] + run.command, folder, after=1,
+        display=run.display)
+    os.kill(pid, signal.SIGKILL)  # the hang never ends
+    os.waitpid(pid, 0)
+    os.close(fd)
+    # After the answer's echo.
+    expected = "\n[警告] %s\n%s\n" % (texts.DONE_CAPTION,
+                                     texts.CREATE_CANCELLED_UNFLUSHED)
+    run.checks.check("a last flush that hangs: Ctrl+C, the box within a "
+                     "second (%s s)" % waited,
+                     waited is not None and waited < 1 and
+                     box.endswith(expected), box)
+    shutil.rmtree(folder)
+
+
+def cancelled_while_the_listing_hangs(run):
+    """A folder whose listing is never answered (FUSE): Ctrl+C before the
+    line shows brings, within a second, a report that no record was
+    checked, with no count, which nobody knows."""
+    folder = tempfile.mkdtemp(prefix="hang-", dir="/dev/shm")
+    server, why = stuck_fuse.mount(os.path.join(folder, "mnt"))
+    if server is None:
+        print("[SKIP] a listing that hangs: %s" % why)
+        shutil.rmtree(folder)
+        return
+    waited, box, (pid, fd) = _cancel_at_terminal(
+        run.command, os.path.join(folder, "mnt"), after=1)
+    if waited is None:
+        os.kill(pid, signal.SIGKILL)
+    stuck_fuse.unmount(os.path.join(folder, "mnt"), server)
+    _, status = os.waitpid(pid, 0)
+    os.close(fd)
+    expected = "\n[警告] %s\n%s\n\n%s\n" % (FAILED_CAPTION, texts.CANCELLED_UNREAD,
+                                            FAILED_CAPTION)
+    run.checks.check("a listing that hangs: Ctrl+C before the line, a report "
+                     "of no count within a second (%s s)" % waited,
                      waited is not None and waited < 1 and box == expected
                      and os.waitstatus_to_exitcode(status) == 0, box)
     shutil.rmtree(folder)
@@ -405,6 +477,8 @@ def main():
                          killed_runs.CASES + kept_attributes.CASES +
                          [cancelled_while_a_read_hangs,
                           cancelled_while_a_list_hangs,
+                          cancelled_while_the_listing_hangs,
+                          cancelled_while_the_flush_hangs,
                           progress_line])
         chosen = [a[len("--case="):] for a in sys.argv if a.startswith("--case=")]
         for case in cases:

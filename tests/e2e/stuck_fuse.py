@@ -1,7 +1,7 @@
 """A file whose READ is never answered, as on a network share that hangs:
 a FUSE file system served over raw /dev/fuse (no library), holding one
 file, "stuck.bin". Lookups, attributes, opens and statfs are answered;
-reads are not, until the server ends."""
+reads, and the listing of its folder, are not, until the server ends."""
 
 import ctypes
 import errno
@@ -9,8 +9,9 @@ import os
 import struct
 
 LOOKUP, FORGET, GETATTR, OPEN, READ, STATFS, RELEASE = 1, 2, 3, 14, 15, 17, 18
-FLUSH, INIT, INTERRUPT, DESTROY, BATCH_FORGET = 25, 26, 36, 38, 42
-NO_REPLY = (FORGET, READ, INTERRUPT, BATCH_FORGET)
+FLUSH, INIT, OPENDIR, READDIR, RELEASEDIR = 25, 26, 27, 28, 29
+INTERRUPT, DESTROY, BATCH_FORGET, READDIRPLUS = 36, 38, 42, 44
+NO_REPLY = (FORGET, READ, READDIR, READDIRPLUS, INTERRUPT, BATCH_FORGET)
 IN_HEADER = struct.Struct("<IIQQIIIHH")  # len, opcode, unique, node, ...
 OUT_HEADER = struct.Struct("<IiQ")       # len, error, unique
 NAME = b"stuck.bin"
@@ -39,12 +40,12 @@ def _answer(opcode, node, body):
         return 0, struct.pack("<QQQQII", 2, 0, 1, 1, 0, 0) + _attr(2)
     if opcode == GETATTR:
         return 0, struct.pack("<QII", 1, 0, 0) + _attr(node)
-    if opcode == OPEN:
+    if opcode in (OPEN, OPENDIR):
         return 0, struct.pack("<QII", 1, 0, 0)
     if opcode == STATFS:
         return 0, struct.pack("<QQQQQIIII6I", 1 << 20, 0, 0, 2, 0, 4096, 255,
                               4096, 0, *([0] * 6))
-    if opcode in (RELEASE, FLUSH):
+    if opcode in (RELEASE, RELEASEDIR, FLUSH):
         return 0, b""
     return -errno.ENOSYS, b""
 

@@ -33,3 +33,25 @@ void ScriptedDesktop::ShowProgress(const WideString& title,
     feed.Wait(250);
   }
 }
+
+bool ScriptedDesktop::Interrupt() {
+  const std::lock_guard<std::mutex> lock(watch_mutex_);
+  if (!watch_) return false;
+  watch_();
+  return true;
+}
+
+std::unique_ptr<platform::RunWatch> ScriptedDesktop::WatchRun(
+    const std::function<void()>& cancel) {
+  struct Watch : platform::RunWatch {
+    explicit Watch(ScriptedDesktop& desktop) : desktop_(desktop) {}
+    ~Watch() override {
+      const std::lock_guard<std::mutex> lock(desktop_.watch_mutex_);
+      desktop_.watch_ = nullptr;
+    }
+    ScriptedDesktop& desktop_;
+  };
+  const std::lock_guard<std::mutex> lock(watch_mutex_);
+  watch_ = cancel;
+  return std::make_unique<Watch>(*this);
+}

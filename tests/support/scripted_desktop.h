@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <utility>
@@ -44,11 +46,17 @@ class ScriptedDesktop : public platform::Desktop {
     cancel_when_ = std::move(ready);
   }
 
+  // Ctrl+C as the run's watch hears it, on the calling thread; false while
+  // no run watches.
+  bool Interrupt();
+
   bool IsKeyDown(int virtual_key) override;
   int ShowMessageBox(const WideString& text, const WideString& caption,
                      std::uint32_t style) override;
   void ShowProgress(const WideString& title,
                     platform::ProgressFeed& feed) override;
+  std::unique_ptr<platform::RunWatch> WatchRun(
+      const std::function<void()>& cancel) override;
 
   std::vector<int> key_queries;
   std::vector<RecordedBox> boxes;
@@ -60,4 +68,6 @@ class ScriptedDesktop : public platform::Desktop {
   std::function<void()> while_shown_;
   int cancel_at_ = -1;
   std::function<bool()> cancel_when_;
+  std::mutex watch_mutex_;
+  std::function<void()> watch_;  // the run's cancel while it watches
 };

@@ -3,8 +3,10 @@
 #include <dlfcn.h>
 
 #include <string>
+#include <utility>
 
 #include "common/unicode.h"
+#include "desktop/posix/interrupt_watch.h"
 #include "desktop/posix/module.h"
 #include "desktop/posix/visible_text.h"
 
@@ -73,6 +75,15 @@ extern "C" int UpdateProgress(void* data, DialogsProgressView* out) {
 }
 
 }  // namespace
+
+// Started from a terminal, Ctrl+C there cancels the run as it does at a
+// terminal, whether or not the dialog shows yet: through a handler of the
+// run's own rather than g_unix_signal_add, whose source needs GTK's loop,
+// which runs only while a dialog shows.
+std::unique_ptr<RunWatch> GtkDesktop::WatchRun(
+    const std::function<void()>& cancel) {
+  return WatchInterrupt(cancel);
+}
 
 void GtkDesktop::ShowProgress(const WideString& title, ProgressFeed& feed) {
   if (progress_ == nullptr) return;

@@ -23,6 +23,9 @@ class GtkDesktop : public KeyboardDesktop {
   int ShowMessageBox(const WideString& text, const WideString& caption,
                      std::uint32_t style) override;
   void ShowProgress(const WideString& title, ProgressFeed& feed) override;
+  // Ctrl+C at the controlling terminal, where there is one.
+  std::unique_ptr<RunWatch> WatchRun(
+      const std::function<void()>& cancel) override;
 
  private:
   void Close();

@@ -8,8 +8,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "common/unicode.h"
+#include "desktop/posix/interrupt_watch.h"
 #include "desktop/posix/visible_text.h"
 #include "platform/posix/locale_codec.h"
 
@@ -63,19 +65,18 @@ bool ReadLine(int fd, std::string* line) {
   }
 }
 
-// The signal that came since the progress line showed (SIGINT, SIGTERM,
-// SIGHUP), or 0. A signal handler can reach nothing but a static; this is
-// the only one.
+// The signal that came since the progress line showed (SIGTERM, SIGHUP),
+// or 0. A signal handler can reach nothing but a static.
 volatile std::sig_atomic_t interrupted = 0;
 
 extern "C" void OnInterrupt(int signal) { interrupted = signal; }
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kSignals[] = {SIGTERM, SIGHUP};
 
-// Ctrl+C cancels while it lives; SIGTERM and SIGHUP end the loop, which
-// erases the line before the signal is raised again. Each handler is
-// installed once (the kernel puts the default action back when it runs),
-// so a second signal acts at once; a signal the program was started to
+// SIGTERM and SIGHUP end the loop, which erases the line before the signal
+// is raised again (seen at the next redraw); Ctrl+C is the run's watch's. Each
+// handler is installed once (the kernel puts the default action back when it
+// runs), so a second signal acts at once; a signal the program was started to
 // ignore stays ignored.
 class InterruptScope {
  public:
@@ -211,6 +212,11 @@ int TerminalDesktop::ShowMessageBox(const WideString& text,
   return answered && IsYesAnswer(line) ? IDYES : IDNO;
 }
 
+std::unique_ptr<RunWatch> TerminalDesktop::WatchRun(
+    const std::function<void()>& cancel) {
+  return WatchInterrupt(cancel);
+}
+
 void TerminalDesktop::ShowProgress(const WideString& title,
                                    ProgressFeed& feed) {
   const int tty = OpenTerminal();
@@ -222,7 +228,6 @@ void TerminalDesktop::ShowProgress(const WideString& title,
   int signal = 0;
   for (int update = 0; feed.Update(&view); ++update) {
     signal = interrupt.Signal();
-    if (signal == SIGINT) feed.Cancel();
     if (signal != 0) break;
     const std::string line =
         ForTerminal(FormatProgressLine(title, view, TerminalColumns(tty)));
@@ -232,12 +237,13 @@ void TerminalDesktop::ShowProgress(const WideString& title,
     } else if (update % 20 == 0) {
       WriteAll(tty, line + "\n");
     }
+    // The redraw's period; a cancel or the run's end wakes it sooner.
     feed.Wait(250);
   }
   if (erases) WriteAll(tty, "\r\x1b[K");
   ::close(tty);
   // Ended by SIGTERM or SIGHUP: the line is gone; now as the signal does.
-  if (signal != 0 && signal != SIGINT) {
+  if (signal != 0) {
     interrupt.Restore();
     ::raise(signal);
   }

@@ -14,11 +14,14 @@ class TerminalDesktop : public KeyboardDesktop {
   int ShowMessageBox(const WideString& text, const WideString& caption,
                      std::uint32_t style) override;
   // One line on the terminal, redrawn in place and erased at the end (with
-  // TERM=dumb, a plain line every few seconds); from its first drawing
-  // Ctrl+C cancels, and a second Ctrl+C ends the program as the signal
-  // does; SIGTERM and SIGHUP erase the line, then act as they would. With
-  // no terminal nothing is shown.
+  // TERM=dumb, a plain line every few seconds); Ctrl+C cancels through the
+  // run's watch (WatchRun), which ends the line at once; SIGTERM and SIGHUP
+  // erase the line, then act as they would. With no terminal nothing is
+  // shown.
   void ShowProgress(const WideString& title, ProgressFeed& feed) override;
+  // Ctrl+C at the controlling terminal, where there is one.
+  std::unique_ptr<RunWatch> WatchRun(
+      const std::function<void()>& cancel) override;
 };
 
 // The progress line as the terminal shows it, cut to `columns` less three,
