@@ -256,7 +256,7 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
   if (creation == nullptr || written.count < count ||
       (!ended && written.flushing)) {
     WideString text(kCancelledBefore);
-    text.Append(progress::Digits(count - written.count));
+    text.Append(progress::Count(count - written.count));
     text.Append(kCancelledAfter);
     desktop.ShowMessageBox(text, WideString(kDoneCaption), MB_ICONWARNING);
     return 0;

@@ -28,7 +28,7 @@ void ShowReport(platform::Desktop& desktop, Reported reported,
   const bool cancelled = unread || reported.checked < count;
   if (cancelled) {
     report.Append(kCancelledBefore);
-    report.Append(progress::Digits(count - reported.checked));
+    report.Append(progress::Count(count - reported.checked));
     report.Append(kCancelledAfter);
     report.Append(kLineEnd);
   }
