@@ -21,4 +21,9 @@ echo "run.sh: to create digest files instead, hold SHIFT (MD5) or SHIFT+CTRL" \
   "(SHA-1) while starting the program in the folder, until its question shows:"
 printf '          cd %q && %q\n' "$folder" "$program"
 cd "$folder"
-exec "$program"
+status=0
+"$program" || status=$?
+echo "run.sh: to install it (the program in /usr/bin, its manual, the file" \
+  "managers' entries, the GTK dialogs), build the Debian packages with" \
+  "$here/scripts/debian-packages.sh: it prints the apt install command"
+exit $status

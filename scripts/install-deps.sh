@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the program's build needs ("run": the program, its GTK
-# dialog module and its Wayland key probe) or what every suite needs
-# ("test"), with apt-get, only when something is missing.
+# dialog module and its Wayland key probe), what every suite needs ("test")
+# or what building the Debian packages needs ("deb": debian/control's
+# Build-Depends, no more), with apt-get, only when something is missing.
 # A failed index update is reported and the install still tried: a mirror
 # in sync can fail one index while every package needed stays installable.
 # Only a failed install stops.
@@ -23,10 +24,12 @@ test_packages=("${run_packages[@]}" libgtest-dev libgmock-dev googletest
   pyflakes3 unicode-data osslsigncode hashdeep strace diffoscope-minimal linux-perf
   acl attr ntfs-3g)
 
-case "${1:-run}" in
+mode=${1:-run}
+case "$mode" in
   run) wanted=("${run_packages[@]}") ;;
   test) wanted=("${test_packages[@]}") ;;
-  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+  deb) wanted=() ;;
+  *) echo "usage: $0 run|test|deb" >&2; exit 2 ;;
 esac
 
 missing=()
@@ -74,8 +77,20 @@ fetch_qemu() {
   rm -rf "$dir"
 }
 
+
+if [ "$mode" = deb ]; then
+  # The field as written, versions and alternatives included: apt-get
+  # satisfy reads it as a package's own dependency line.
+  control=$(cd "$(dirname "$0")/.." && pwd)/debian/control
+  build_depends=$(awk '/^Build-Depends:/ { sub(/^Build-Depends:/, ""); field = 1; print; next }
+    field && /^[ \t]/ { print; next } { field = 0 }' "$control" | tr -s '\n\t ' ' ')
+  build_depends="build-essential, dpkg-dev, ${build_depends# }"
+  command -v dpkg-checkbuilddeps >/dev/null &&
+    dpkg-checkbuilddeps "$control" >/dev/null 2>&1 && exit 0
+  missing=("$build_depends")
+fi
 if [ ${#missing[@]} -eq 0 ]; then
-  [ "${1:-run}" = test ] && fetch_qemu
+  [ "$mode" = test ] && fetch_qemu
   exit 0
 fi
 
@@ -96,7 +111,11 @@ apt=(apt-get -o DPkg::Lock::Timeout=300)
 if printf '%s\n' "${missing[@]}" | grep -q '^wine32$'; then
   "${as_root[@]}" dpkg --add-architecture i386
 fi
-echo "install-deps: ${#missing[@]} packages to install: ${missing[*]}"
+if [ "$mode" = deb ]; then
+  echo "install-deps: installing what is missing of: $build_depends"
+else
+  echo "install-deps: ${#missing[@]} packages to install: ${missing[*]}"
+fi
 echo "install-deps: apt-get waits up to 5 minutes for another package manager" \
   "to finish; on a fresh system the whole install takes a few minutes"
 started=$(date +%s)
@@ -107,6 +126,14 @@ if ! "${as_root[@]}" "${apt[@]}" update -qq; then
     "with the package lists there are" >&2
 fi
 install() { "${as_root[@]}" "${apt[@]}" install -y -qq "$@" >/dev/null; }
+if [ "$mode" = deb ]; then
+  "${as_root[@]}" "${apt[@]}" satisfy -y -qq "$build_depends" >/dev/null || {
+    echo "install-deps: apt-get satisfy failed (above)" >&2
+    exit 1
+  }
+  echo "install-deps: installed in $(($(date +%s) - started)) s"
+  exit 0
+fi
 if ! install "${missing[@]}"; then
   # wine32's i386 libraries must match the amd64 ones version for version,
   # so one stale i386 index makes it uninstallable: the rest still serves,
@@ -127,5 +154,5 @@ if ! install "${missing[@]}"; then
   exit 1
 fi
 echo "install-deps: installed in $(($(date +%s) - started)) s"
-[ "${1:-run}" = test ] && fetch_qemu
+[ "$mode" = test ] && fetch_qemu
 exit 0

@@ -72,18 +72,8 @@ if $signing; then
   scripts/sign.sh "dist/digestbox-$version-win32.msi"
 fi
 
-# Debian: built from a copy of the tracked and new files only, so that none
-# of the developer's build folders gets in.
-mkdir "$stage/deb" "$stage/deb/digestbox"
-{ git ls-files -z --cached --others --exclude-standard 2>/dev/null ||
-  find . -path ./build -prune -o -path ./dist -prune -o -path ./.git -prune \
-    -o -type f -print0; } |
-  tar --null -T - -cf - | tar -xf - -C "$stage/deb/digestbox"
-(cd "$stage/deb/digestbox" && dpkg-buildpackage -us -uc -b >"$stage/deb/build.log" 2>&1) || {
-  tail -n 40 "$stage/deb/build.log" >&2
-  exit 1
-}
-cp "$stage/deb"/digestbox_*.deb "$stage/deb"/digestbox-gtk_*.deb dist/
+# Debian: the one script that also builds them alone, without the above.
+scripts/debian-packages.sh dist >/dev/null
 
 # Last, after any signing: what a user checks a download against.
 (cd dist && sha256sum -- * >"$stage/SHA256SUMS") && mv "$stage/SHA256SUMS" dist/

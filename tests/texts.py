@@ -20,8 +20,9 @@ FAILED_CAPTION = "検証に失敗しました。"
 MISMATCH = "ハッシュ値が一致しません。"
 UNREADABLE = "ファイルが見つからないか、読み込みに失敗しました。"
 VERIFY_TITLE = "ハッシュの検証"
-CANCELLED = "検証を中止しました。残りの%d件は検証していません。"
-CREATE_CANCELLED = "作成を中止しました。残りの%d件は作成していません。"
+# Counts (%s) by count(): a comma every three digits, whatever the locale.
+CANCELLED = "検証を中止しました。残りの%s件は検証していません。"
+CREATE_CANCELLED = "作成を中止しました。残りの%s件は作成していません。"
 # Cancelled while the folder was listed, or the lists read: the count is
 # not known.
 CREATE_CANCELLED_UNLISTED = "作成を中止しました。ハッシュは1件も作成していません。"
@@ -31,6 +32,11 @@ CREATE_CANCELLED_UNFLUSHED = ("作成を中止しました。すべてのファ�
                               "ディスクへの保存は確認できていません。")
 # The last line of a report the Windows box cannot take whole.
 TRUNCATED = "表示しきれないため、以降の%d行を省略しました。"
+
+
+def count(number):
+    """A count as the boxes and the progress window write it: "28,998"."""
+    return format(number, ",")
 
 
 def shown(text):
@@ -49,12 +55,12 @@ def escaped(text):
 # VERIFY_TITLE): the counts of creation and of verification, the percentage,
 # a size's speed (sizes in each platform's own form, which holds no
 # Japanese) and the time left.
-PROGRESS_FILES = "%d / %d ファイル"
-PROGRESS_RECORDS = "%d / %d 件"
+PROGRESS_FILES = "%s / %s ファイル"
+PROGRESS_RECORDS = "%s / %s 件"
 # Before the counts: the files of the folder listed so far in creation,
 # and the digest files read of all in verification.
-PROGRESS_LISTED = "%d ファイル"
-PROGRESS_DIGEST_FILES = "%d / %d ダイジェストファイル"
+PROGRESS_LISTED = "%s ファイル"
+PROGRESS_DIGEST_FILES = "%s / %s ダイジェストファイル"
 PROGRESS_PERCENT = "%d%"  # filled in by +, not %
 PROGRESS_SPEED = "%s/秒"
 PROGRESS_LEFT_SECONDS = "残り約%d秒"

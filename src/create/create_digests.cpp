@@ -305,7 +305,7 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
                     : written.count == count ? kCancelledUnflushed
                                              : kCancelledBefore);
     if (creation != nullptr && written.count < count) {
-      text.Append(progress::Digits(count - written.count));
+      text.Append(progress::Count(count - written.count));
       text.Append(kCancelledAfter);
     }
     desktop.ShowMessageBox(text, WideString(kDoneCaption), MB_ICONWARNING);

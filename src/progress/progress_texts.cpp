@@ -13,9 +13,17 @@ std::u16string Digits(std::uint64_t value) {
   return digits;
 }
 
+std::u16string Count(std::uint64_t value) {
+  std::u16string digits = Digits(value);
+  for (std::size_t at = digits.size(); at > 3; at -= 3) {
+    digits.insert(at - 3, u",");
+  }
+  return digits;
+}
+
 std::u16string CountText(Unit unit, std::uint64_t done, std::uint64_t all) {
-  if (unit == Unit::kListed) return Digits(done) + u" ファイル";
-  return Digits(done) + u" / " + Digits(all) +
+  if (unit == Unit::kListed) return Count(done) + u" ファイル";
+  return Count(done) + u" / " + Count(all) +
          (unit == Unit::kFiles     ? u" ファイル"
           : unit == Unit::kRecords ? u" 件"
                                    : u" ダイジェストファイル");
@@ -47,24 +55,31 @@ std::u16string LeftText(std::uint64_t seconds) {
 std::u16string DecimalSize(std::uint64_t bytes) {
   if (bytes < 1000) return Digits(bytes) + u" B";
   static constexpr const char16_t* kUnits[] = {u" kB", u" MB", u" GB", u" TB"};
-  // The unit in which the value is at least 1, in hundredths.
-  std::size_t unit = 0;
+  constexpr std::size_t kUnitCount = sizeof kUnits / sizeof kUnits[0];
+  // The first unit and number of decimals (two, one, none) whose rounded
+  // value keeps three digits: 9,999 bytes is 10.0 kB, 999,999 is 1.00 MB.
+  // The last unit takes any number of digits.
   std::uint64_t scale = 1000;
-  while (unit + 1 < sizeof kUnits / sizeof kUnits[0] && bytes / scale >= 1000) {
-    scale *= 1000;
-    ++unit;
+  for (std::size_t unit = 0; unit < kUnitCount; ++unit, scale *= 1000) {
+    std::uint64_t per_unit = 100;  // ten to the number of decimals
+    for (std::size_t decimals = 2;; --decimals, per_unit /= 10) {
+      const std::uint64_t step = scale / per_unit;
+      const std::uint64_t rounded =
+          bytes / step + (bytes % step * 2 >= step ? 1 : 0);
+      const bool last = unit + 1 == kUnitCount && decimals == 0;
+      if (rounded < 1000 || last) {
+        std::u16string text = Digits(rounded / per_unit);
+        if (decimals > 0) {
+          std::u16string fraction = Digits(rounded % per_unit);
+          while (fraction.size() < decimals) fraction.insert(0, u"0");
+          text += u"." + fraction;
+        }
+        return text + kUnits[unit];
+      }
+      if (decimals == 0) break;
+    }
   }
-  const std::uint64_t whole = bytes / scale;
-  std::u16string text = Digits(whole);
-  if (whole < 100) {
-    // Three significant digits: two decimals under 10, one under 100.
-    const std::uint64_t decimals = whole < 10 ? 2 : 1;
-    const std::uint64_t step = decimals == 2 ? scale / 100 : scale / 10;
-    std::u16string fraction = Digits(bytes % scale / step);
-    while (fraction.size() < decimals) fraction.insert(0, u"0");
-    text += u"." + fraction;
-  }
-  return text + kUnits[unit];
+  return {};  // not reached: the last unit takes any value
 }
 
 }  // namespace progress

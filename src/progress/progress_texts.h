@@ -13,8 +13,11 @@ namespace progress {
 enum class Unit { kFiles, kRecords, kListed, kDigestFiles };
 
 std::u16string Digits(std::uint64_t value);
-// "3 / 10 ファイル", "3 / 10 件" for records, "12 ファイル" for files
-// listed so far, "1 / 2 ダイジェストファイル" for digest files read.
+// A count as people read it, a comma every three digits whatever the
+// locale, since the words around it are Japanese: "28,998".
+std::u16string Count(std::uint64_t value);
+// Counts by Count(): "3 / 10 ファイル", "3 / 10 件" for records, "12 ファイル"
+// for files listed so far, "1 / 2 ダイジェストファイル" for digest files read.
 std::u16string CountText(Unit unit, std::uint64_t done, std::uint64_t all);
 std::u16string PercentText(unsigned percent);  // "42%"
 // The counts and the percentage, "3 / 10 ファイル  30%"; files listed so
@@ -27,8 +30,9 @@ std::u16string SpeedText(const std::u16string& size);  // "{size}/秒"
 // Rounded up to whole seconds, from a minute on to whole minutes:
 // "残り約45秒", "残り約3分", "残り約2時間5分", "残り約1時間".
 std::u16string LeftText(std::uint64_t seconds);
-// Decimal, three significant digits, cut rather than rounded: "999 B",
-// "1.00 kB", "12.3 MB", "1.50 TB".
+// Decimal, three significant digits, rounded half up as GLib rounds, so the
+// terminal reads as GTK does: "999 B", "1.00 kB", "12.9 GB" (12,884,901,888
+// bytes), "1.50 TB".
 std::u16string DecimalSize(std::uint64_t bytes);
 
 }  // namespace progress

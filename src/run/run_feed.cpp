@@ -96,11 +96,12 @@ void RunFeed::Share(std::uint64_t* done, std::uint64_t* all) const {
 void RunFeed::Sample(Duration now) {
   const Phase phase = stage_.Now();
   if (phase != phase_) {
-    // Each phase counts from nothing: its share and rate are its own.
+    // Each phase's share and rate are its own; the percentage shown is the
+    // run's (Update).
     phase_ = phase;
     bytes_rate_ = progress::RecentRate();
     share_rate_ = progress::RecentRate();
-    percent_ = 0;
+    if (phase == Phase::kReadingLists) read_lists_ = true;
     // Seen within a look of its start.
     if (phase == Phase::kHashing) hashing_from_ = now;
   }
@@ -146,7 +147,15 @@ bool RunFeed::Update(platform::ProgressView* view) {
   } else {
     Hashing(now, view);
   }
-  view->percent = std::max(percent_, Percent(share_done_, share_all_));
+  // The phase's share placed in the run's: a new phase never sends the
+  // percentage back, nor does a share that turns from files to bytes.
+  unsigned percent = Percent(share_done_, share_all_);
+  if (phase_ == Phase::kReadingLists) {
+    percent = percent * kListsPercent / 100;
+  } else if (read_lists_) {
+    percent = kListsPercent + percent * (100 - kListsPercent) / 100;
+  }
+  view->percent = std::max(percent_, percent);
   percent_ = view->percent;
   return true;
 }

@@ -19,6 +19,9 @@ constexpr progress::Duration kEstimateTime{5000};
 constexpr progress::Duration kStillTime{5000};
 // A window that shows stays this long, unless cancelled or a box comes.
 constexpr progress::Duration kLeastShown{1000};
+// The run's one percentage, which never goes back: in a verification the
+// digest files' reading fills this much of it, the hashing the rest.
+constexpr unsigned kListsPercent = 10;
 
 struct ByteTotal;
 
@@ -71,7 +74,8 @@ class RunFeed : public platform::ProgressFeed {
   progress::RecentRate share_rate_;
   std::uint64_t share_done_ = 0;
   std::uint64_t share_all_ = 0;
-  unsigned percent_ = 0;
+  unsigned percent_ = 0;  // the largest shown
+  bool read_lists_ = false;
   bool by_bytes_ = false;
   progress::Duration opened_{0};
   progress::Duration hashing_from_{0};

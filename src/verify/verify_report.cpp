@@ -35,7 +35,7 @@ void ShowReport(platform::Desktop& desktop, Reported reported,
     report.Append(kLineEnd);
   } else if (cancelled) {
     report.Append(kCancelledBefore);
-    report.Append(progress::Digits(count - reported.checked));
+    report.Append(progress::Count(count - reported.checked));
     report.Append(kCancelledAfter);
     report.Append(kLineEnd);
   }

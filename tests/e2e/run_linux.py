@@ -292,7 +292,7 @@ def cancelled_while_a_read_hangs(run):
         _, status = os.waitpid(pid, 0)
         os.close(fd)
         expected = "\n[警告] %s\na.txt - OK\n%s\n\n%s\n" % (
-            FAILED_CAPTION, texts.CANCELLED % 2, FAILED_CAPTION)
+            FAILED_CAPTION, texts.CANCELLED % texts.count(2), FAILED_CAPTION)
         run.checks.check("a read that hangs%s%s: Ctrl+C, the report within a "
                          "second (%s s)" % (" on one CPU" if cpus else "",
                                             " before the line" if after else "",
@@ -315,7 +315,7 @@ def cancelled_while_a_list_hangs(run):
     os.symlink(os.path.join("mnt", stuck_fuse.NAME.decode()),
                os.path.join(folder, "stuck.md5"))
     waited, box, (pid, fd) = _cancel_at_terminal(
-        run.command, folder, mark=texts.PROGRESS_DIGEST_FILES % (0, 1))
+        run.command, folder, mark=texts.PROGRESS_DIGEST_FILES % (texts.count(0), texts.count(1)))
     if waited is None:
         os.kill(pid, signal.SIGKILL)
     stuck_fuse.unmount(os.path.join(folder, "mnt"), server)

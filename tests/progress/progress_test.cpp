@@ -62,8 +62,12 @@ TEST(ProgressTextTest, TheWordsReadAsTheySay) {
   using progress::LeftText;
   EXPECT_EQ(progress::CountText(progress::Unit::kFiles, 3, 10),
             u"3 / 10 ファイル");
-  EXPECT_EQ(progress::CountText(progress::Unit::kRecords, 0, 100000),
-            u"0 / 100000 件");
+  EXPECT_EQ(progress::CountText(progress::Unit::kRecords, 28998, 60000),
+            u"28,998 / 60,000 件");
+  EXPECT_EQ(progress::CountText(progress::Unit::kListed, 1234567, 0),
+            u"1,234,567 ファイル");
+  EXPECT_EQ(progress::Count(999), u"999");
+  EXPECT_EQ(progress::Count(100000), u"100,000");
   EXPECT_EQ(progress::PercentText(7), u"7%");
   EXPECT_EQ(progress::SpeedText(u"1.50 MB"), u"1.50 MB/秒");
   EXPECT_EQ(LeftText(0), u"残り約0秒");
@@ -80,20 +84,24 @@ TEST(ProgressTextTest, TheWordsReadAsTheySay) {
   EXPECT_EQ(LeftText(93600), u"残り約26時間");
 }
 
-// Three significant digits, cut: a size is never shown as reached early,
-// and the unit changes before "1000" would show.
+// Three significant digits, rounded as GTK's sizes are, and the unit
+// changes before "1000" would show, rounding included.
 TEST(ProgressTextTest, TerminalSizesAreDecimal) {
   using progress::DecimalSize;
   EXPECT_EQ(DecimalSize(0), u"0 B");
   EXPECT_EQ(DecimalSize(999), u"999 B");
   EXPECT_EQ(DecimalSize(1000), u"1.00 kB");
-  EXPECT_EQ(DecimalSize(1005), u"1.00 kB");
+  EXPECT_EQ(DecimalSize(1004), u"1.00 kB");
+  EXPECT_EQ(DecimalSize(1005), u"1.01 kB");
   EXPECT_EQ(DecimalSize(12345), u"12.3 kB");
-  EXPECT_EQ(DecimalSize(999999), u"999 kB");
+  EXPECT_EQ(DecimalSize(9999), u"10.0 kB");
+  EXPECT_EQ(DecimalSize(999499), u"999 kB");
+  EXPECT_EQ(DecimalSize(999999), u"1.00 MB");
+  EXPECT_EQ(DecimalSize(12884901888), u"12.9 GB");
   EXPECT_EQ(DecimalSize(1000000), u"1.00 MB");
   EXPECT_EQ(DecimalSize(1234567890), u"1.23 GB");
   EXPECT_EQ(DecimalSize(1500000000000), u"1.50 TB");
-  EXPECT_EQ(DecimalSize(999999999999999), u"999 TB");
+  EXPECT_EQ(DecimalSize(999999999999999), u"1000 TB");
   EXPECT_EQ(DecimalSize(1500000000000000), u"1500 TB");
   EXPECT_EQ(progress::OfText(DecimalSize(0), DecimalSize(1500000000000)),
             u"0 B / 1.50 TB");
@@ -175,7 +183,7 @@ TEST_F(ProgressTest, VerificationShowsProgressAndCancels) {
       continue;
     }
     const std::u16string line =
-        kCancelledHead + progress::Digits(6 - checked) + kCancelledTail;
+        kCancelledHead + progress::Count(6 - checked) + kCancelledTail;
     EXPECT_LT(checked, 6u);
     EXPECT_EQ(report.substr(report.size() - line.size() - 12),
               line + u"\r\n" + kFailedCaptionText);
@@ -249,7 +257,7 @@ TEST_F(ProgressTest, CancelledCreationKeepsWhatItWrote) {
     }
     ASSERT_EQ(desktop.boxes.size(), 1u);
     EXPECT_EQ(desktop.boxes[0].text,
-              kCreateCancelledHead + progress::Digits(order.size() - written) +
+              kCreateCancelledHead + progress::Count(order.size() - written) +
                   kCreateCancelledTail);
     EXPECT_EQ(desktop.boxes[0].caption, kDoneCaptionText);
     EXPECT_EQ(desktop.boxes[0].style, MB_ICONWARNING);

@@ -12,6 +12,7 @@
 #include "progress/progress_texts.h"
 #include "progress/recent_rate.h"
 #include "run/pass_run.h"
+#include "run/run_feed.h"
 #include "support/fake_clock.h"
 #include "support/run_test.h"
 #include "support/texts.h"
@@ -154,6 +155,41 @@ TEST_F(PassTest, AnInterruptCancelsBeforeAnyWindowShows) {
   EXPECT_TRUE(desktop_.progress.empty());
   EXPECT_TRUE(desktop_.boxes.empty());
   EXPECT_FALSE(desktop_.Interrupt());
+}
+
+// One percentage for the whole run, which never goes back: 60,000 digest
+// files read fill its first tenth, then the hashing the rest.
+TEST_F(PassTest, OnePercentageForTheWholeRun) {
+  clock_.Hold(true);
+  Run([&](platform::Desktop&) {
+    stage_->lists.store(60000);
+    stage_->ReadLists();
+    clock_.Hold(false);
+    for (std::size_t read = 0; read <= 60000; read += 1000) {
+      stage_->listed.store(read);
+      const progress::Duration at = clock_.Now();
+      while ((clock_.Now() - at).count() < 100) {
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+      }
+    }
+    clock_.Hold(true);
+    Hash(200, 6000);
+  });
+  ASSERT_EQ(desktop_.progress.size(), 1u);
+  unsigned last = 0, reading = 0, hashing = 0;
+  for (const platform::ProgressView& view : desktop_.progress[0].views) {
+    EXPECT_GE(view.percent, last);
+    last = view.percent;
+    if (view.unit == progress::Unit::kDigestFiles) {
+      ++reading;
+      EXPECT_LE(view.percent, run::kListsPercent);
+    } else {
+      ++hashing;
+    }
+  }
+  EXPECT_GT(reading, 0u);
+  EXPECT_GT(hashing, 0u);
+  EXPECT_GT(last, 90u);
 }
 
 // The count starts with the run: the folder's files counted as listed. A

@@ -2,7 +2,8 @@
 meets is quoted in it, and every Japanese text it quotes is one of them, so
 that neither drifts from the program unseen. A quote is a bold span (.B,
 the bold half of .BR/.RB, \\fB...\\fR) or a no-fill block (.nf to .fi); a
-number in a text stands as a capital letter (N) or as digits. Japanese
+number in a text stands as a capital letter (N) or as digits (commas and
+points included). Japanese
 outside a quote is a finding too. Ends with 'N passed, N failed'.
 
     python3 -m tests.release.check_manual [man/digestbox.1]  (from the repository)"""
@@ -79,7 +80,7 @@ def system_texts():
 def pattern(text):
     """A text whose numbers stand as N or as digits in the manual."""
     parts = re.split(r"%[ds]", text)
-    return re.compile(r"(?:[A-Z]|[0-9.]+)".join(re.escape(p) for p in parts) + r"\Z")
+    return re.compile(r"(?:[A-Z]|[0-9.,]+)".join(re.escape(p) for p in parts) + r"\Z")
 
 
 def main():

@@ -178,6 +178,18 @@ void OpenBox(HWND box, Report& report) {
     // rests at the line's start, so a line that wraps shows its name.
     ::SendMessageW(edit, EM_SETSEL, offset + length, offset);
     ::SendMessageW(edit, EM_SCROLLCARET, 0, 0);
+    // The caret's scroll leaves the line at the view's foot: a few lines
+    // of what led to it go above, as GTK shows it, a fifth of the way down.
+    int text_line = 0, text_average = 0;
+    FontMetrics(report.text_font.Get(), &text_line, &text_average);
+    RECT view = {};
+    ::SendMessageW(edit, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&view));
+    const LRESULT above = text_line > 0 ? Height(view) / text_line / 5 : 0;
+    const LRESULT failing =
+        ::SendMessageW(edit, EM_LINEFROMCHAR, static_cast<WPARAM>(offset), 0);
+    const LRESULT top = ::SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0);
+    ::SendMessageW(edit, EM_LINESCROLL, 0,
+                   std::max<LRESULT>(failing - above, 0) - top);
   } else {
     ::SendMessageW(edit, EM_SETSEL, 0, 0);
   }
