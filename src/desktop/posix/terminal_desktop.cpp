@@ -197,17 +197,25 @@ int TerminalDesktop::ShowMessageBox(const WideString& text,
                                     std::uint32_t style) {
   const bool yes_no = platform::IsYesNo(style);
   const std::u16string_view answer = yes_no ? u"(y/n) " : u"[Enter] ";
-  const int tty = OpenTerminal();
+  int tty = OpenTerminal();
+  const bool out_of_descriptors = errno == EMFILE || errno == ENFILE;
+  if (tty < 0 && out_of_descriptors && ::isatty(STDIN_FILENO) == 1 &&
+      ::isatty(STDERR_FILENO) == 1) {
+    // No descriptor left to open the terminal with (a box that says so):
+    // the terminal the standard streams already hold answers it.
+    tty = STDIN_FILENO;
+  }
   if (tty < 0) {
     WriteBox(STDERR_FILENO, text, caption, style,
              std::u16string(answer) + u"\n");
     return yes_no ? IDNO : IDOK;
   }
-  WriteAll(tty, "\n");
-  WriteBox(tty, text, caption, style, answer);
+  const int out = tty == STDIN_FILENO ? STDERR_FILENO : tty;
+  WriteAll(out, "\n");
+  WriteBox(out, text, caption, style, answer);
   std::string line;
   const bool answered = ReadLine(tty, &line);
-  ::close(tty);
+  if (tty != STDIN_FILENO) ::close(tty);
   if (!yes_no) return IDOK;
   return answered && IsYesAnswer(line) ? IDYES : IDNO;
 }
