@@ -60,12 +60,17 @@ set_property(SOURCE ${DIGESTBOX_RESOURCES} APPEND PROPERTY OBJECT_DEPENDS
   ${DIGESTBOX_MANIFEST} ${CMAKE_SOURCE_DIR}/res/windows/digestbox.ico)
 
 # What runs once a run or a few times a second (the listing, the progress
-# window, the boxes), and the writing of digest files, which waits on the
-# system rather than the processor, is built for size in a release: the
-# 32-bit program stays under 512 KiB, and no hashing or per-record check is
+# window, the boxes), the writing of digest files, and a record's open and
+# name conversion, which wait on the system far longer than they compute,
+# are built for size in a release: the 32-bit program stays under 512 KiB.
+# The hashing, the reading of lists and the digests' comparison are not
 # among them.
 set_source_files_properties(
+  src/app/app_main.cpp
+  src/app/main_win32.cpp
+  src/common/visible_text.cpp
   src/create/create_digests.cpp
+  src/create/file_digest.cpp
   src/create/list_files.cpp
   src/desktop/show_system_error.cpp
   src/desktop/win32/covering_font.cpp
@@ -73,11 +78,22 @@ set_source_files_properties(
   src/desktop/win32/progress_dialog.cpp
   src/desktop/win32/report_box.cpp
   src/desktop/win32/report_fit.cpp
+  src/desktop/win32/report_keys.cpp
   src/desktop/win32/taskbar_button.cpp
+  src/digest/digest_record.cpp
+  src/hash/crypt_provider.cpp
+  src/pipeline/crew.cpp
+  src/pipeline/threads.cpp
   src/output/digest_file_batch.cpp
   src/output/replacement_file.cpp
+  src/platform/for_each_entry.cpp
+  src/platform/temporary_name.cpp
+  src/platform/win32/directory_win32.cpp
+  src/platform/win32/code_page_win32.cpp
   src/platform/win32/disk_win32.cpp
   src/platform/win32/file_metadata_win32.cpp
+  src/platform/win32/file_win32.cpp
+  src/platform/win32/final_path.cpp
   src/platform/win32/in_place_file_win32.cpp
   src/platform/win32/nt_file.cpp
   src/platform/win32/system_error_win32.cpp
@@ -86,6 +102,8 @@ set_source_files_properties(
   src/run/box_relay.cpp
   src/run/pass_run.cpp
   src/run/run_feed.cpp
+  src/run/stop.cpp
   src/verify/scan_digest_files.cpp
+  src/verify/verify_digests.cpp
   src/verify/verify_report.cpp
   PROPERTIES COMPILE_OPTIONS $<$<CONFIG:Release>:-Os>)
