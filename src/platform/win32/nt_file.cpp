@@ -11,7 +11,7 @@
 #include "platform/win32/looked_up.h"
 
 // Wine's own, with no SDK declaration: exported cdecl, as Wine's
-// kernel32.spec has it. Declared for its type alone, never linked.
+// kernel32 exports it. Declared for its type alone, never linked.
 extern "C" char* CDECL wine_get_unix_file_name(const WCHAR* dos);
 
 namespace platform {
