@@ -117,6 +117,8 @@ skipped_before=$skipped
 step "win32: unit tests and end to end under Wine, test and release builds" \
   timeout 1800 /usr/bin/python3 -m tests.e2e.run_wine build/win32 \
   build/win32-release/digestbox.exe
+win32_ran=false
+[ "$skipped" -eq "$skipped_before" ] && win32_ran=true
 # Where 32-bit code runs natively, the way through qemu is still tried, on
 # a few cases, so that it works on the day a kernel without it comes.
 native32() { /usr/bin/python3 -c 'import sys; from tests.e2e import qemu32; sys.exit(not qemu32.native())'; }
@@ -128,7 +130,7 @@ fi
 # The 64-bit program runs every end-to-end case where the 32-bit one could
 # not run them all (skipped, or through qemu on a part); its suites always run.
 win64_runs=(build/win64-release/digestbox.exe)
-[ "$skipped" -eq "$skipped_before" ] && native32 && win64_runs=(--suites)
+$win32_ran && native32 && win64_runs=(--suites)
 # The same code as a 64-bit program, which runs where 32-bit code cannot.
 step "win64: build" build win64
 step "win64: release build" build win64-release
