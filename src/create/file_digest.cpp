@@ -25,14 +25,8 @@ pipeline::JobEnd HashOne(CryptProvider& provider, AlgorithmId algorithm,
   }
   if (digest->ok) return pipeline::JobEnd::kDone;
   digest->error = platform::GetLastErrorCode();
-  if (!on_worker) return pipeline::JobEnd::kDone;
-  if (context.Stopped() || ahead.through_link) {
-    return pipeline::JobEnd::kToThePass;
-  }
-  if (platform::IsOutOfHandles(digest->error)) {
-    return pipeline::JobEnd::kOutOfHandles;
-  }
-  return pipeline::JobEnd::kDone;
+  return pipeline::EndOfJob(on_worker, context.Stopped() || ahead.through_link,
+                            digest->OutOfHandles());
 }
 
 // Stages one file's digest file; false on the first failure, with its code

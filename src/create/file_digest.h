@@ -10,7 +10,7 @@
 #include "hash/file_hash.h"
 #include "hash/hash_context.h"
 #include "output/digest_file_batch.h"
-#include "pipeline/pipeline.h"
+#include "pipeline/job_end.h"
 #include "platform/last_error.h"
 
 // One file's digest as creation finds it, and its digest file staged.
@@ -25,6 +25,9 @@ struct Digest {
   platform::ErrorCode error = 0;
   std::uint32_t size = 0;
   std::uint8_t value[kMaxDigestSize] = {};
+
+  // It failed for want of a free descriptor.
+  bool OutOfHandles() const { return !ok && platform::IsOutOfHandles(error); }
 };
 
 // Hashes one file, on a worker ahead of the pass or in the pass's turn.

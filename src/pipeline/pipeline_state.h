@@ -15,18 +15,11 @@
 
 #include "common/out_of_memory.h"
 #include "pipeline/claim_window.h"
+#include "pipeline/job_end.h"
 #include "pipeline/threads.h"
 #include "run/stop.h"
 
 namespace pipeline {
-
-// How a job ended on a worker.
-enum class JobEnd {
-  kDone,          // its result is ready for the pass
-  kToThePass,     // the pass runs it in its turn (a stop, a link, ...)
-  kOutOfHandles,  // the same, and the workers stop and let their
-                  // descriptors go: the rest runs as one pass
-};
 
 namespace detail {
 

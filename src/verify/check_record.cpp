@@ -123,10 +123,8 @@ pipeline::JobEnd CheckOne(CryptProvider& provider, const DigestEntry& entry,
   Ahead ahead;
   CheckEntry(provider, context, entry, on_worker ? &ahead : nullptr, mark,
              outcome);
-  if (!on_worker) return pipeline::JobEnd::kDone;
-  if (context.Stopped()) return pipeline::JobEnd::kToThePass;
-  return outcome->out_of_handles ? pipeline::JobEnd::kOutOfHandles
-                                 : pipeline::JobEnd::kDone;
+  return pipeline::EndOfJob(on_worker, context.Stopped(),
+                            outcome->out_of_handles);
 }
 
 }  // namespace verify

@@ -7,7 +7,7 @@
 #include "digest/digest_entry.h"
 #include "hash/crypt_provider.h"
 #include "hash/hash_context.h"
-#include "pipeline/pipeline_state.h"
+#include "pipeline/job_end.h"
 #include "platform/last_error.h"
 
 // One record's check: its file hashed under the reading of its name that
@@ -29,6 +29,8 @@ struct Outcome {
   WideString shown;                       // the reading the line names
   bool out_of_handles = false;            // an open found no descriptor free
   platform::ErrorCode handles_error = 0;  // with this code
+
+  bool OutOfHandles() const { return out_of_handles; }
 };
 
 // One record's check, on a worker ahead of the pass or in the pass's turn.
