@@ -1,4 +1,4 @@
-#include "platform/posix/locale_codec.h"
+#include "platform/locale_codec.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 
 namespace {
 
-using platform::posix::DecodeLocale;
-using platform::posix::EncodeLocale;
+using platform::DecodeLocale;
+using platform::EncodeLocale;
 
 std::string Decoded(const std::string& bytes) {
   const std::u16string text = DecodeLocale(bytes.data(), bytes.size());

@@ -13,7 +13,7 @@
 #include "common/unicode.h"
 #include "desktop/posix/interrupt_watch.h"
 #include "desktop/posix/visible_text.h"
-#include "platform/posix/locale_codec.h"
+#include "platform/locale_codec.h"
 
 namespace platform {
 namespace posix {

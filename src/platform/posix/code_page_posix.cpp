@@ -1,11 +1,11 @@
 #include "platform/code_page.h"
-#include "platform/posix/locale_codec.h"
+#include "platform/locale_codec.h"
 
 namespace platform {
 
 WideString AnsiToWide(const char* bytes, std::size_t length) {
   if (length == 0) return WideString::Absent();
-  return WideString(posix::DecodeLocale(bytes, length));
+  return WideString(DecodeLocale(bytes, length));
 }
 
 WideString Utf8ToWide(const char* bytes, std::size_t length) {
@@ -17,7 +17,7 @@ WideString OtherReading(const char* /*bytes*/, std::size_t /*length*/) {
 }
 
 bool WideToAnsi(const WideString& text, std::string* bytes) {
-  *bytes = posix::EncodeLocale(text.View());
+  *bytes = EncodeLocale(text.View());
   return true;
 }
 

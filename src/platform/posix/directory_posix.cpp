@@ -8,7 +8,7 @@
 #include "common/unicode.h"
 #include "platform/directory.h"
 #include "platform/last_error.h"
-#include "platform/posix/locale_codec.h"
+#include "platform/locale_codec.h"
 
 namespace platform {
 namespace {
@@ -124,8 +124,7 @@ bool DirectoryScan::Next(DirectoryEntry* entry) {
         !(two && MayMatch(other_.View(), found->d_name))) {
       continue;
     }
-    WideString name(
-        posix::DecodeLocale(found->d_name, std::strlen(found->d_name)));
+    WideString name(DecodeLocale(found->d_name, std::strlen(found->d_name)));
     entry->other = false;
     if (!Matches(pattern_.View(), name.View())) {
       if (!two || !Matches(other_.View(), name.View())) continue;

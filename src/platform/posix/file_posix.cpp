@@ -12,7 +12,7 @@
 
 #include "platform/file.h"
 #include "platform/last_error.h"
-#include "platform/posix/locale_codec.h"
+#include "platform/locale_codec.h"
 #include "platform/posix/path_and_descriptor.h"
 #include "platform/posix/worker_state.h"
 

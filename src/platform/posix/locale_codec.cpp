@@ -1,4 +1,4 @@
-#include "platform/posix/locale_codec.h"
+#include "platform/locale_codec.h"
 
 #include <iconv.h>
 #include <langinfo.h>
@@ -11,7 +11,6 @@
 #include "common/unicode.h"
 
 namespace platform {
-namespace posix {
 namespace {
 
 enum class Charset { kUtf8, kAscii, kOther };
@@ -286,5 +285,4 @@ std::string EncodeLocale(std::u16string_view text, bool* exact) {
   return out;
 }
 
-}  // namespace posix
 }  // namespace platform

@@ -7,7 +7,7 @@
 
 #include "common/wide_string.h"
 #include "platform/last_error.h"
-#include "platform/posix/locale_codec.h"
+#include "platform/locale_codec.h"
 #include "platform/temporary_file.h"
 
 // What the POSIX file backends share: a name's bytes on disk, and a close

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "platform/posix/locale_codec.h"
+#include "platform/locale_codec.h"
 #include "platform/system_error.h"
 
 namespace platform {
@@ -9,7 +9,7 @@ bool SystemErrorText(ErrorCode code, WideString* text) {
   // strerror speaks the language of LC_MESSAGES, in the locale's charset.
   const char* message = std::strerror(static_cast<int>(code));
   if (message == nullptr || *message == '\0') return false;
-  *text = WideString(posix::DecodeLocale(message, std::strlen(message)));
+  *text = WideString(DecodeLocale(message, std::strlen(message)));
   return true;
 }
 

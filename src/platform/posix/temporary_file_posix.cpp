@@ -16,7 +16,7 @@
 
 #include "platform/file.h"
 #include "platform/last_error.h"
-#include "platform/posix/locale_codec.h"
+#include "platform/locale_codec.h"
 #include "platform/posix/path_and_descriptor.h"
 #include "platform/temporary_file.h"
 

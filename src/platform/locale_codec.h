@@ -5,11 +5,12 @@
 #include <string_view>
 
 namespace platform {
-namespace posix {
 
-// The locale's charset stands for both ANSI code pages. File names are bytes,
-// so every byte sequence must survive the trip to UTF-16 and back: a byte the
-// charset cannot decode travels as its byte escape (common/unicode.h).
+// Where names are bytes (POSIX): the locale's charset, which stands for both
+// ANSI code pages there, and in which a terminal reads and writes. File
+// names are bytes, so every byte sequence must survive the trip to UTF-16
+// and back: a byte the charset cannot decode travels as its byte escape
+// (common/unicode.h). Threads: any.
 std::u16string DecodeLocale(const char* bytes, std::size_t length);
 
 // Characters the charset lacks become '?' and clear *exact when given.
@@ -18,5 +19,4 @@ std::string EncodeLocale(std::u16string_view text, bool* exact = nullptr);
 // every text but one holding lone surrogates or undecodable bytes.
 bool LocaleIsUtf8();
 
-}  // namespace posix
 }  // namespace platform
