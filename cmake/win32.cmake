@@ -100,6 +100,7 @@ set_source_files_properties(
   src/platform/win32/temporary_file_win32.cpp
   src/progress/progress_texts.cpp
   src/run/box_relay.cpp
+  src/run/hash_threads.cpp
   src/run/pass_run.cpp
   src/run/run_feed.cpp
   src/run/stop.cpp

@@ -15,6 +15,7 @@
 #include "digest/digest_record.h"
 #include "platform/last_error.h"
 #include "progress/progress_texts.h"
+#include "run/hash_threads.h"
 #include "run/ordered_run.h"
 #include "run/pass_run.h"
 
@@ -269,7 +270,7 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
                   AlgorithmId algorithm, const WideString& extension,
                   const run::Settings& settings) {
   const pipeline::Threads threads =
-      settings.threads ? *settings.threads : pipeline::HashThreads();
+      settings.threads ? *settings.threads : run::HashThreads();
   progress::SteadyClock steady;
   progress::Clock& clock = settings.clock ? *settings.clock : steady;
   // Shared with the run's thread, which may outlive the call in a read.

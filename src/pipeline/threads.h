@@ -3,8 +3,6 @@
 #include <functional>
 #include <thread>
 
-#include "platform/disk.h"
-
 namespace pipeline {
 
 // Starts `body` on *thread; false where no thread could be started (no
@@ -15,7 +13,8 @@ bool StartThread(std::function<void()> body, std::thread* thread);
 
 // How a run hashes: on how many threads at once, whether a large file's
 // next chunk is read on a helper thread while the current one is hashed,
-// and how threads are started (suites give a starter that fails).
+// and how threads are started (suites give a starter that fails). How many
+// suit the disk and the CPUs is the run's to say (run::HashThreads).
 struct Threads {
   // `count` files hashed at once: 1 is the pass alone, with no worker
   // thread; up to `cpus`, the pass and count - 1 workers ahead of it (the
@@ -31,18 +30,5 @@ struct Threads {
   bool read_ahead;
   ThreadStarter start = StartThread;
 };
-
-// How many files are hashed at once on `disk` with `cpus` usable: one where
-// the disk seeks, else one per CPU, at most 8; twice as many on a
-// hypervisor's disk, whose reads come back sooner queued deeper (what runs
-// beyond the CPUs mostly waits for the disk there), unless the process may
-// use one CPU only.
-unsigned FilesAtOnce(platform::DiskKind disk, unsigned cpus);
-
-// FilesAtOnce for the current folder's disk and the CPUs the process may
-// use (its affinity, and on Linux its cgroup's CPU quota); reading ahead
-// wherever there is more than one CPU. With one CPU, no helper. Decided once
-// per run.
-Threads HashThreads();
 
 }  // namespace pipeline

@@ -11,6 +11,7 @@
 #include "platform/file.h"
 #include "platform/last_error.h"
 #include "progress/progress_texts.h"
+#include "run/hash_threads.h"
 #include "run/opened_readings.h"
 #include "run/ordered_run.h"
 #include "run/pass_run.h"
@@ -185,7 +186,7 @@ int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
   // where the hard one has plenty: as many as creation asks for.
   platform::RaiseOpenFileLimit(8192);
   const pipeline::Threads threads =
-      settings.threads ? *settings.threads : pipeline::HashThreads();
+      settings.threads ? *settings.threads : run::HashThreads();
   progress::SteadyClock steady;
   progress::Clock& clock = settings.clock ? *settings.clock : steady;
   // Shared with the run's thread, which may outlive the call in a read.
