@@ -58,7 +58,7 @@ class ReadInHand {
       std::uint32_t read = 0;
       platform::ErrorCode error = 0;
       const platform::PreserveLastError keep;
-      const pipeline::BlockingCall call(context_);
+      const BlockingCall call(context_);
       helper_->Wait(&read, &error);
     }
   }
@@ -93,7 +93,7 @@ bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
   platform::InputFile file;
   bool open = false;
   {
-    const pipeline::BlockingCall call(context);
+    const BlockingCall call(context);
     open = file.Open(name, context.Platform());
   }
   // Once the pass has ended, whatever the job would touch may be gone.
@@ -132,7 +132,7 @@ bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
     std::uint32_t read = 0;
     bool ok = false;
     {
-      const pipeline::BlockingCall call(context);
+      const BlockingCall call(context);
       ok = NextRead(file, helper, buffer, ask, &read);
     }
     if (context.Stopped() || !ok) return false;

@@ -8,8 +8,7 @@ std::uint8_t* HashContext::Chunk() {
 }
 
 ReadAhead* HashContext::StartHelper(std::uint8_t* buffers[2]) {
-  return threads_.read_ahead &&
-                 read_ahead_.Start(threads_.start, kAheadChunkSize, buffers)
+  return start_ && read_ahead_.Start(start_, kAheadChunkSize, buffers)
              ? &read_ahead_
              : nullptr;
 }

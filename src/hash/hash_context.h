@@ -5,16 +5,16 @@
 #include <memory>
 #include <utility>
 
+#include "common/job_context.h"
+#include "common/thread_starter.h"
 #include "hash/read_ahead.h"
-#include "pipeline/job_context.h"
-#include "pipeline/threads.h"
 #include "platform/worker_context.h"
 
 // What one thread reuses from one file to the next: the read buffer and the
 // backend's own state. The pipeline makes one per worker (and the run one
 // for the pass) and hands it to each job; it is never shared between
 // threads.
-class HashContext : public pipeline::JobContext {
+class HashContext : public JobContext {
  public:
   HashContext() : read_ahead_(*this) {}
   // Large files are read in chunks of this size...
@@ -41,12 +41,13 @@ class HashContext : public pipeline::JobContext {
   void CountBytes(std::uint64_t bytes) {
     if (bytes_) bytes_->fetch_add(bytes, std::memory_order_relaxed);
   }
-  // How the run starts threads, for the helper; none by default.
-  void UseThreads(const pipeline::Threads& threads) { threads_ = threads; }
+  // Large files are read ahead on a helper that `start` starts; none by
+  // default.
+  void ReadAheadWith(ThreadStarter start) { start_ = std::move(start); }
 
  private:
   std::shared_ptr<std::atomic<std::uint64_t>> bytes_;
-  pipeline::Threads threads_{pipeline::Threads::Workers(1)};  // no helper
+  ThreadStarter start_;  // none: no helper
   platform::WorkerContext platform_;
   std::unique_ptr<std::uint8_t[]> chunk_;
   ReadAhead read_ahead_;  // ends before the chunk it may read into goes

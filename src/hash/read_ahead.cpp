@@ -14,7 +14,7 @@ ReadAhead::~ReadAhead() {
   helper_.join();
 }
 
-bool ReadAhead::Start(const pipeline::ThreadStarter& start, std::uint32_t size,
+bool ReadAhead::Start(const ThreadStarter& start, std::uint32_t size,
                       std::uint8_t* buffers[2]) {
   if (!buffers_) {
     buffers_.reset(new (std::nothrow) std::uint8_t[std::size_t{2} * size]);

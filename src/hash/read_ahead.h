@@ -8,8 +8,8 @@
 #include <mutex>
 #include <thread>
 
-#include "pipeline/job_context.h"
-#include "pipeline/threads.h"
+#include "common/job_context.h"
+#include "common/thread_starter.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
 
@@ -21,7 +21,7 @@
 // reads no more: a read asked for then fails at once.
 class ReadAhead {
  public:
-  explicit ReadAhead(const pipeline::JobContext& owner) : owner_(owner) {}
+  explicit ReadAhead(const JobContext& owner) : owner_(owner) {}
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
@@ -29,7 +29,7 @@ class ReadAhead {
   // Two buffers of `size` bytes, allocated on first use and kept, with the
   // helper started; false, buffers untouched, where either cannot be had
   // (the file is then read in line).
-  bool Start(const pipeline::ThreadStarter& start, std::uint32_t size,
+  bool Start(const ThreadStarter& start, std::uint32_t size,
              std::uint8_t* buffers[2]);
   // Asks the helper to read up to `size` bytes of `file` into `buffer`.
   void Read(platform::InputFile& file, std::uint8_t* buffer,
@@ -44,7 +44,7 @@ class ReadAhead {
   static constexpr std::chrono::microseconds kLookFor{300};
   void Serve();
 
-  const pipeline::JobContext& owner_;
+  const JobContext& owner_;
   std::unique_ptr<std::uint8_t[]> buffers_;
   std::thread helper_;
   bool started_ = false;

@@ -9,8 +9,8 @@
 #include <new>
 #include <utility>
 
+#include "common/job_context.h"
 #include "pipeline/crew.h"
-#include "pipeline/job_context.h"
 #include "pipeline/pipeline_state.h"
 #include "pipeline/threads.h"
 

@@ -3,12 +3,11 @@
 #include <functional>
 #include <thread>
 
+#include "common/thread_starter.h"
+
 namespace pipeline {
 
-// Starts `body` on *thread; false where no thread could be started (no
-// memory for its stack, a limit on processes).
-using ThreadStarter =
-    std::function<bool(std::function<void()> body, std::thread* thread)>;
+// The program's ThreadStarter: a std::thread.
 bool StartThread(std::function<void()> body, std::thread* thread);
 
 // How a run hashes: on how many threads at once, whether a large file's

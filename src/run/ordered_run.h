@@ -85,7 +85,7 @@ class OrderedRun {
         pipeline_(
             count, threads, std::move(job), std::move(in_turn),
             [this, threads](HashContext& context) {
-              context.UseThreads(threads);
+              if (threads.read_ahead) context.ReadAheadWith(threads.start);
               context.CountBytesIn(std::shared_ptr<std::atomic<std::uint64_t>>(
                   counters_, &counters_->bytes_done));
             },

@@ -4,14 +4,11 @@
 #include <functional>
 #include <utility>
 
-#include "run/stop.h"
-
-namespace pipeline {
-
-// What the pipeline needs of a thread's context: whether the thread is in a
-// call that may never return, and the stop its job reads after each such
-// call. Each context belongs to one thread, which alone calls it, apart from
-// InBlockingCall, read by the pass when it lets the workers go.
+// What a job's thread tells whoever runs the job, and is told by it: whether
+// the thread is in a call that may never return, and whether its job is to
+// give up after the call in hand. Each context belongs to one thread, which
+// alone calls it, apart from InBlockingCall, read by whoever lets the thread
+// go, and Stopped, which the thread's read-ahead helper reads too.
 class JobContext {
  public:
   JobContext() = default;
@@ -23,22 +20,26 @@ class JobContext {
   // for it then.
   std::atomic<bool>& InBlockingCall() { return in_blocking_call_; }
 
-  // Set once, before the thread starts, by the pipeline that makes the
-  // context and outlives it: the stop its job obeys (the run's on the
-  // pass; on a worker the crew's, which follows the run's), and what tells
-  // the crew waiting for this thread that it entered a blocking call after
-  // that stop.
-  void ReadStop(const run::Stop* stop, std::function<void()> blocked) {
+  // Set once, before the thread starts, by whoever makes the context and
+  // outlives it: the stop its job obeys (any object whose Requested() may
+  // be called from any thread), and what tells whoever waits for this
+  // thread that it entered a blocking call after that stop.
+  template <typename Stop>
+  void ReadStop(const Stop* stop, std::function<void()> blocked) {
     stop_ = stop;
+    requested_ = [](const void* of) {
+      return static_cast<const Stop*>(of)->Requested();
+    };
     blocked_ = std::move(blocked);
   }
   // Whether the job is to give up after the call in hand.
-  bool Stopped() const { return stop_ != nullptr && stop_->Requested(); }
+  bool Stopped() const { return stop_ != nullptr && requested_(stop_); }
 
  private:
   friend class BlockingCall;
   std::atomic<bool> in_blocking_call_{false};
-  const run::Stop* stop_ = nullptr;
+  const void* stop_ = nullptr;
+  bool (*requested_)(const void*) = nullptr;
   std::function<void()> blocked_;
 };
 
@@ -59,5 +60,3 @@ class BlockingCall {
  private:
   std::atomic<bool>& flag_;
 };
-
-}  // namespace pipeline
