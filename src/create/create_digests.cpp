@@ -15,7 +15,6 @@
 #include "digest/digest_record.h"
 #include "platform/last_error.h"
 #include "progress/progress_texts.h"
-#include "run/hash_threads.h"
 #include "run/ordered_run.h"
 #include "run/pass_run.h"
 
@@ -91,7 +90,7 @@ const Digest* TakeDigest(Creation& c, std::size_t i, Digest* from_staged,
   // A file hashed in turn may have found no descriptor free, as its
   // digest file may: the staged files let theirs go, then the workers, and
   // the pass tries again.
-  if (!digest->ok && platform::IsOutOfHandles(digest->error)) {
+  if (digest->OutOfHandles()) {
     bool committed = false;
     {
       const std::lock_guard<std::mutex> lock(c.staging);
@@ -100,11 +99,7 @@ const Digest* TakeDigest(Creation& c, std::size_t i, Digest* from_staged,
     }
     if (committed) digest = c.ordered.Retake(i);
   }
-  if (digest != nullptr && !digest->ok &&
-      platform::IsOutOfHandles(digest->error) && c.ordered.FreeDescriptors()) {
-    digest = c.ordered.Retake(i);
-  }
-  return digest;
+  return c.ordered.RetakeFreed(i, digest);
 }
 
 // The pass: each file's digest file staged in turn, on the pass's thread,
@@ -226,7 +221,6 @@ Written Abandon(const std::shared_ptr<Creation>& creation,
 // What the run's thread hands the desktop's: whether the folder was listed
 // whole, and the creation of the files listed, once it starts.
 struct Handed {
-  std::mutex mutex;
   bool listed_all = false;
   std::shared_ptr<Creation> creation;
 };
@@ -235,7 +229,7 @@ struct Handed {
 void ListAndWrite(platform::Desktop& desktop, CryptProvider& provider,
                   AlgorithmId algorithm, const WideString& extension,
                   const pipeline::Threads& threads, run::Stage& stage,
-                  Handed& handed) {
+                  run::HandOver<Handed>& handed) {
   // Shared with the workers, one of which may outlive the run in a read.
   auto listed = std::make_shared<std::vector<File>>();
   const bool listed_all = ListFiles(desktop, extension, stage, listed.get());
@@ -245,22 +239,18 @@ void ListAndWrite(platform::Desktop& desktop, CryptProvider& provider,
   // in turn, and the run stops where a single pass stops: none after it.
   const auto creation = std::make_shared<Creation>(
       files, threads, provider, algorithm, stage.SharedStop());
-  {
-    const std::lock_guard<std::mutex> lock(handed.mutex);
-    handed.listed_all = listed_all;
-    handed.creation = creation;
-  }
-  run::Watch watch;
-  watch.count = files->size();
-  watch.counters = creation->ordered.SharedCounters();
-  watch.name_at = [files, opened = creation->opened](std::size_t i) {
-    return opened->Which(i) != 0 ? (*files)[i].name : WideString();
-  };
-  // Sizes without an open, which could make a digest file's writing fail.
-  watch.size_of = [files](std::size_t i, std::uint64_t* size) {
-    return run::SizeOfFile((*files)[i].name, size);
-  };
-  stage.Hash(std::move(watch));
+  handed.Give([&](Handed& h) {
+    h.listed_all = listed_all;
+    h.creation = creation;
+  });
+  creation->Watch(
+      stage, progress::Unit::kFiles,
+      [files](std::size_t i, std::uint8_t) { return (*files)[i].name; },
+      // Sizes without an open, which could make a digest file's writing
+      // fail.
+      [files](std::size_t i, std::uint64_t* size) {
+        return run::SizeOfFile((*files)[i].name, size);
+      });
   WriteInTurn(*creation, extension);
 }
 
@@ -269,29 +259,19 @@ void ListAndWrite(platform::Desktop& desktop, CryptProvider& provider,
 int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
                   AlgorithmId algorithm, const WideString& extension,
                   const run::Settings& settings) {
-  const pipeline::Threads threads =
-      settings.threads ? *settings.threads : run::HashThreads();
-  progress::SteadyClock steady;
-  progress::Clock& clock = settings.clock ? *settings.clock : steady;
-  // Shared with the run's thread, which may outlive the call in a read.
-  const auto stage = std::make_shared<run::Stage>();
-  const auto handed = std::make_shared<Handed>();
-  const bool ended =
-      run::RunPass(desktop, clock, threads, WideString(kDoneCaption), stage,
-                   // A share: the pass may be left inside a call.
-                   [stage, handed, threads, provider = provider.Share(),
-                    algorithm, extension](platform::Desktop& shown) {
-                     ListAndWrite(shown, *provider, algorithm, extension,
-                                  threads, *stage, *handed);
-                   });
-  std::unique_lock<std::mutex> lock(handed->mutex);
-  const std::shared_ptr<Creation> creation = handed->creation;
-  const bool listed_all = handed->listed_all;
-  lock.unlock();
+  const run::RanHanding<Handed> ran = run::RunPassHanding<Handed>(
+      desktop, provider, settings, WideString(kDoneCaption),
+      [algorithm, extension](platform::Desktop& shown, CryptProvider& shared,
+                             const pipeline::Threads& threads,
+                             run::Stage& stage, run::HandOver<Handed>& handed) {
+        ListAndWrite(shown, shared, algorithm, extension, threads, stage,
+                     handed);
+      });
+  const std::shared_ptr<Creation>& creation = ran.handed.creation;
   const std::size_t count = creation != nullptr ? creation->files->size() : 0;
   const Written written = creation == nullptr ? Written()
-                          : ended             ? creation->so_far.Take()
-                                              : Abandon(creation, threads);
+                          : ran.ended         ? creation->so_far.Take()
+                                              : Abandon(creation, ran.threads);
   if (written.failed) {
     if (written.failed_name.IsAbsent()) {
       ShowSystemError(desktop, written.failure);
@@ -301,7 +281,7 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
     return 0;
   }
   if (creation == nullptr || written.count < count ||
-      (!ended && written.flushing)) {
+      (!ran.ended && written.flushing)) {
     WideString text(creation == nullptr      ? kCancelledUnlisted
                     : written.count == count ? kCancelledUnflushed
                                              : kCancelledBefore);
@@ -312,7 +292,7 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
     desktop.ShowMessageBox(text, WideString(kDoneCaption), MB_ICONWARNING);
     return 0;
   }
-  if (listed_all) {
+  if (ran.handed.listed_all) {
     desktop.ShowMessageBox(WideString(kDoneText), WideString(kDoneCaption),
                            MB_ICONINFORMATION);
   }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -12,8 +14,7 @@
 #include "output/digest_file_batch.h"
 #include "pipeline/threads.h"
 #include "platform/last_error.h"
-#include "run/opened_readings.h"
-#include "run/ordered_run.h"
+#include "run/item_run.h"
 
 namespace create {
 
@@ -30,32 +31,26 @@ struct Written {
 
 // One creation: the listed files, hashed ahead and written in turn; shared
 // with the pass's thread and the workers, which may outlive the call.
-struct Creation {
+struct Creation : run::ItemRun<Digest, Written> {
   Creation(std::shared_ptr<const std::vector<File>> files_in,
            const pipeline::Threads& threads, CryptProvider& provider_in,
            AlgorithmId algorithm_in, std::shared_ptr<run::Stop> stop)
-      : files(std::move(files_in)),
-        provider(provider_in.Share()),
-        algorithm(algorithm_in),
-        opened(std::make_shared<run::OpenedReadings>(files->size())),
-        ordered(
-            files->size(), threads,
-            [files = files, opened = opened, provider = provider, algorithm_in](
-                std::size_t i, HashContext& context, Digest* digest,
+      : ItemRun(
+            files_in->size(), threads, provider_in,
+            [files = files_in, algorithm_in](
+                CryptProvider& provider, std::size_t i, HashContext& context,
+                std::atomic<std::uint8_t>* mark, Digest* digest,
                 bool on_worker) {
-              return HashOne(*provider, algorithm_in, (*files)[i].name, context,
-                             opened->Mark(i), digest, on_worker);
+              return HashOne(provider, algorithm_in, (*files)[i].name, context,
+                             mark, digest, on_worker);
             },
-            [files = files](std::size_t i) { return (*files)[i].in_turn; },
-            std::move(stop)) {}
+            [files = files_in](std::size_t i) { return (*files)[i].in_turn; },
+            std::move(stop)),
+        files(std::move(files_in)),
+        algorithm(algorithm_in) {}
 
   const std::shared_ptr<const std::vector<File>> files;
-  // A share: a worker left in a read may outlive the run's own.
-  const std::shared_ptr<CryptProvider> provider;
   const AlgorithmId algorithm;
-  const std::shared_ptr<run::OpenedReadings> opened;
-  run::OrderedRun<Digest> ordered;
-  run::SoFar<Written> so_far;
   // Under it the pass stages, commits and tells so_far; after a cancel that
   // left the pass inside a read, a thread of its own commits the staged.
   std::mutex staging;

@@ -114,6 +114,15 @@ class OrderedRun {
   }
   // Item `index` again, on the pass, after FreeDescriptors.
   Result* Retake(std::size_t index) { return pipeline_.Retake(index); }
+  // Item `index`'s `result`, or where it found no descriptor free
+  // (OutOfHandles) while workers held some, the item again once they let
+  // them go. Null stays null: the run is stopped.
+  const Result* RetakeFreed(std::size_t index, const Result* result) {
+    if (result == nullptr || !result->OutOfHandles() || !FreeDescriptors()) {
+      return result;
+    }
+    return Retake(index);
+  }
   std::shared_ptr<const Counters> SharedCounters() const { return counters_; }
 
  private:

@@ -8,6 +8,7 @@
 #include "common/out_of_memory.h"
 #include "platform/file.h"
 #include "run/box_relay.h"
+#include "run/hash_threads.h"
 #include "run/run_feed.h"
 
 namespace run {
@@ -112,6 +113,10 @@ bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
   thread.join();
   if (!pass_ran->load() || !shown || !sized) throw std::bad_alloc();
   return true;
+}
+
+pipeline::Threads ThreadsOf(const Settings& settings) {
+  return settings.threads ? *settings.threads : HashThreads();
 }
 
 }  // namespace run

@@ -4,11 +4,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <utility>
 
 #include "common/wide_string.h"
 #include "desktop/desktop.h"
+#include "hash/crypt_provider.h"
 #include "pipeline/threads.h"
 #include "progress/clock.h"
+#include "run/settings.h"
 #include "run/stage.h"
 
 namespace run {
@@ -46,5 +50,84 @@ bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
              const pipeline::Threads& threads, const WideString& title,
              const std::shared_ptr<Stage>& stage,
              const std::function<void(platform::Desktop&)>& pass);
+
+// What the pass's thread hands the desktop's as it goes (what it found
+// before its items are hashed, the run of those items once it starts): a
+// run's own struct, under one lock, since the pass may still be at work,
+// left inside a call, when the desktop's thread reads it. Threads: any.
+template <typename Handed>
+class HandOver {
+ public:
+  template <typename Change>
+  void Give(Change change) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    change(handed_);
+  }
+  Handed Now() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return handed_;
+  }
+
+ private:
+  std::mutex mutex_;
+  Handed handed_{};
+};
+
+// A run as RunPassHanding set it up and ran it, and what its pass handed
+// over by the time RunPass returned.
+template <typename Handed>
+struct RanHanding {
+  pipeline::Threads threads;
+  std::shared_ptr<Stage> stage;  // the run's one stop with it
+  bool ended = true;             // false where the pass was left in a call
+  Handed handed;
+};
+
+// The threads of `settings`; where absent, one per CPU (HashThreads).
+pipeline::Threads ThreadsOf(const Settings& settings);
+
+// What the pass's thread shares with the desktop's, in one allocation.
+template <typename Handed>
+struct StagedHandOver {
+  Stage stage;
+  HandOver<Handed> handed;
+};
+
+// A pass as RunPass runs it. Named rather than a lambda: the program's
+// size.
+template <typename Handed, typename Pass>
+struct Handing {
+  void operator()(platform::Desktop& shown) const {
+    pass(shown, *provider, threads, shared->stage, shared->handed);
+  }
+  Pass pass;
+  std::shared_ptr<StagedHandOver<Handed>> shared;
+  pipeline::Threads threads;
+  std::shared_ptr<CryptProvider> provider;
+};
+
+// What every run sets up the same way, then RunPass: the threads and the
+// clock of `settings` (the steady clock where none), a stage and a
+// HandOver shared with the pass's thread, which may outlive the call in a
+// read. `pass(desktop, provider, threads, stage, handed)` gets the desktop
+// its boxes go through and a share of `provider`.
+template <typename Handed, typename Pass>
+RanHanding<Handed> RunPassHanding(platform::Desktop& desktop,
+                                  CryptProvider& provider,
+                                  const Settings& settings,
+                                  const WideString& title, Pass pass) {
+  const auto shared = std::make_shared<StagedHandOver<Handed>>();
+  RanHanding<Handed> ran{ThreadsOf(settings),
+                         std::shared_ptr<Stage>(shared, &shared->stage), true,
+                         Handed()};
+  progress::SteadyClock steady;
+  ran.ended = RunPass(desktop, settings.clock ? *settings.clock : steady,
+                      ran.threads, title, ran.stage,
+                      // A share: the pass may be left inside a call.
+                      Handing<Handed, Pass>{std::move(pass), shared,
+                                            ran.threads, provider.Share()});
+  ran.handed = shared->handed.Now();
+  return ran;
+}
 
 }  // namespace run

@@ -11,9 +11,7 @@
 #include "platform/file.h"
 #include "platform/last_error.h"
 #include "progress/progress_texts.h"
-#include "run/hash_threads.h"
-#include "run/opened_readings.h"
-#include "run/ordered_run.h"
+#include "run/item_run.h"
 #include "run/pass_run.h"
 #include "verify/check_record.h"
 #include "verify/scan_digest_files.h"
@@ -48,29 +46,23 @@ constexpr std::size_t kLongestLineRest =
 // One verification: the list's records, checked ahead and reported in
 // order, shared with the pass's thread and the workers, which may outlive
 // the call in a read.
-struct Verification {
+struct Verification : run::ItemRun<Outcome, Reported> {
   Verification(std::shared_ptr<const DigestList> list_in,
                const pipeline::Threads& threads, CryptProvider& provider_in,
                std::shared_ptr<run::Stop> stop)
-      : list(std::move(list_in)),
-        readings(std::make_shared<run::OpenedReadings>(list->Count())),
-        // A share: a worker left in a read may outlive the run's own.
-        provider(provider_in.Share()),
-        ordered(
-            list->Count(), threads,
-            [list = list, readings = readings, provider = provider](
-                std::size_t slot, HashContext& context, Outcome* outcome,
-                bool on_worker) {
-              return verify::CheckOne(*provider, *list->At(slot), context,
-                                      readings->Mark(slot), outcome, on_worker);
+      : ItemRun(
+            list_in->Count(), threads, provider_in,
+            [list = list_in](CryptProvider& provider, std::size_t slot,
+                             HashContext& context,
+                             std::atomic<std::uint8_t>* mark, Outcome* outcome,
+                             bool on_worker) {
+              return verify::CheckOne(provider, *list->At(slot), context, mark,
+                                      outcome, on_worker);
             },
-            nullptr, std::move(stop)) {}
+            nullptr, std::move(stop)),
+        list(std::move(list_in)) {}
 
   const std::shared_ptr<const DigestList> list;
-  const std::shared_ptr<run::OpenedReadings> readings;
-  const std::shared_ptr<CryptProvider> provider;
-  run::OrderedRun<Outcome> ordered;
-  run::SoFar<Reported> so_far;
 };
 
 // The pass: each record's line appended in list order, on the pass's
@@ -85,14 +77,10 @@ void ReportInTurn(Verification& v) {
   }
   v.so_far.Add([&](Reported& r) { r.text.Reserve(units); });
   for (std::size_t slot = 0; slot < count; ++slot) {
-    const Outcome* outcome = v.ordered.Take(slot);
     // Checked in turn, the record may have found no descriptor free while
     // the workers held theirs: they let them go, and the pass checks it
     // again rather than blame an intact file.
-    if (outcome != nullptr && outcome->out_of_handles &&
-        v.ordered.FreeDescriptors()) {
-      outcome = v.ordered.Retake(slot);
-    }
+    const Outcome* outcome = v.ordered.RetakeFreed(slot, v.ordered.Take(slot));
     if (outcome == nullptr) break;  // stopped: the record in hand is not
     const Check check = outcome->check;
     // Still none free, with nothing more to let go: the run stops with the
@@ -124,7 +112,6 @@ void ReportInTurn(Verification& v) {
 // What the run's thread hands the desktop's: whether the lists read clean,
 // and the verification of their records, once it starts.
 struct Handed {
-  std::mutex mutex;
   bool listed_clean = true;
   bool out_of_handles = false;  // told already: the run ends there
   std::shared_ptr<Verification> verification;
@@ -133,7 +120,7 @@ struct Handed {
 // The run: the lists read, then their records checked.
 void ReadAndCheck(platform::Desktop& desktop, CryptProvider& provider,
                   const pipeline::Threads& threads, run::Stage& stage,
-                  Handed& handed) {
+                  run::HandOver<Handed>& handed) {
   stage.ReadLists();
   const auto shared_list = std::make_shared<DigestList>();
   DigestParser parser(*shared_list);
@@ -141,40 +128,28 @@ void ReadAndCheck(platform::Desktop& desktop, CryptProvider& provider,
   bool out_of_handles = false;
   const bool listed_clean =
       ScanDigestFiles(desktop, parser, stage, threads, &out_of_handles);
-  {
-    const std::lock_guard<std::mutex> lock(handed.mutex);
-    handed.listed_clean = listed_clean;
-    handed.out_of_handles = out_of_handles;
-  }
+  handed.Give([&](Handed& h) {
+    h.listed_clean = listed_clean;
+    h.out_of_handles = out_of_handles;
+  });
   if (out_of_handles || stage.Stopped() || shared_list->Count() == 0) return;
   const std::shared_ptr<const DigestList> list = shared_list;
   const auto verification = std::make_shared<Verification>(
       list, threads, provider, stage.SharedStop());
-  {
-    const std::lock_guard<std::mutex> lock(handed.mutex);
-    handed.verification = verification;
-  }
-  run::Watch watch;
-  watch.count = list->Count();
-  watch.unit = progress::Unit::kRecords;
-  watch.counters = verification->ordered.SharedCounters();
-  watch.name_at = [list, readings = verification->readings](std::size_t slot) {
-    switch (readings->Which(slot)) {
-      case verify::kCodePageReading:
-        return list->At(slot)->GetName();
-      case verify::kOtherReading:
-        return list->At(slot)->GetOtherName();
-      default:
-        return WideString();
-    }
-  };
-  watch.size_of = [list](std::size_t slot, std::uint64_t* size) {
-    const DigestEntry& entry = *list->At(slot);
-    return run::SizeOfFile(entry.GetName(), size) ||
-           (!entry.GetOtherName().IsAbsent() &&
-            run::SizeOfFile(entry.GetOtherName(), size));
-  };
-  stage.Hash(std::move(watch));
+  handed.Give([&](Handed& h) { h.verification = verification; });
+  verification->Watch(
+      stage, progress::Unit::kRecords,
+      [list](std::size_t slot, std::uint8_t reading) {
+        return reading == verify::kCodePageReading
+                   ? list->At(slot)->GetName()
+                   : list->At(slot)->GetOtherName();
+      },
+      [list](std::size_t slot, std::uint64_t* size) {
+        const DigestEntry& entry = *list->At(slot);
+        return run::SizeOfFile(entry.GetName(), size) ||
+               (!entry.GetOtherName().IsAbsent() &&
+                run::SizeOfFile(entry.GetOtherName(), size));
+      });
   ReportInTurn(*verification);
 }
 
@@ -185,35 +160,20 @@ int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
   // A low soft limit (ulimit -Sn) would leave the run without descriptors
   // where the hard one has plenty: as many as creation asks for.
   platform::RaiseOpenFileLimit(8192);
-  const pipeline::Threads threads =
-      settings.threads ? *settings.threads : run::HashThreads();
-  progress::SteadyClock steady;
-  progress::Clock& clock = settings.clock ? *settings.clock : steady;
-  // Shared with the run's thread, which may outlive the call in a read.
-  const auto stage = std::make_shared<run::Stage>();
-  const auto handed = std::make_shared<Handed>();
-  run::RunPass(desktop, clock, threads, WideString(kProgressTitle), stage,
-               // A share: the pass may be left inside a call.
-               [stage, handed, threads,
-                provider = provider.Share()](platform::Desktop& shown) {
-                 ReadAndCheck(shown, *provider, threads, *stage, *handed);
-               });
-  std::unique_lock<std::mutex> lock(handed->mutex);
-  const std::shared_ptr<Verification> verification = handed->verification;
-  const bool listed_clean = handed->listed_clean;
-  const bool out_of_handles = handed->out_of_handles;
-  lock.unlock();
-  if (out_of_handles) return 0;
+  const run::RanHanding<Handed> ran = run::RunPassHanding<Handed>(
+      desktop, provider, settings, WideString(kProgressTitle), ReadAndCheck);
+  const std::shared_ptr<Verification>& verification = ran.handed.verification;
+  if (ran.handed.out_of_handles) return 0;
   // Cancelled while the lists were read: no line, and the records read so
   // far are the ones not checked.
-  const bool unread = verification == nullptr && stage->Stopped();
+  const bool unread = verification == nullptr && ran.stage->Stopped();
   if (verification == nullptr && !unread) {
     desktop.ShowMessageBox(WideString(kNothingToVerify), WideString::Absent(),
                            MB_ICONERROR);
     return 0;
   }
   ShowReport(desktop, unread ? Reported() : verification->so_far.Take(),
-             unread ? stage->records.load() : verification->list->Count(),
-             unread, listed_clean);
+             unread ? ran.stage->records.load() : verification->list->Count(),
+             unread, ran.handed.listed_clean);
   return 0;
 }
