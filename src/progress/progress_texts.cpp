@@ -52,6 +52,17 @@ std::u16string LeftText(std::uint64_t seconds) {
   return text;
 }
 
+std::u16string DetailsText(const Details& details) {
+  std::u16string text;
+  for (const std::u16string* part :
+       {&details.sizes, &details.speed, &details.left}) {
+    if (part->empty()) continue;
+    if (!text.empty()) text += u"    ";
+    text += *part;
+  }
+  return text;
+}
+
 std::u16string DecimalSize(std::uint64_t bytes) {
   if (bytes < 1000) return Digits(bytes) + u" B";
   static constexpr const char16_t* kUnits[] = {u" kB", u" MB", u" GB", u" TB"};

@@ -35,4 +35,27 @@ std::u16string LeftText(std::uint64_t seconds);
 // bytes), "1.50 TB".
 std::u16string DecimalSize(std::uint64_t bytes);
 
+// The window's line under the counts, in parts, each empty where its number
+// is not known: the bytes done of all, the speed, the time left.
+struct Details {
+  std::u16string sizes;
+  std::u16string speed;
+  std::u16string left;
+};
+// The parts of a desktop's view (its bytes_known, bytes_done, bytes_all,
+// speed_known, speed, left_known, seconds_left), `size` putting a byte
+// count in the desktop's own form.
+template <typename View, typename Size>
+Details DetailsOf(const View& view, Size size) {
+  Details details;
+  if (view.bytes_known) {
+    details.sizes = OfText(size(view.bytes_done), size(view.bytes_all));
+  }
+  if (view.speed_known) details.speed = SpeedText(size(view.speed));
+  if (view.left_known) details.left = LeftText(view.seconds_left);
+  return details;
+}
+// The parts known, four spaces apart: "1.00 GB / 4.00 GB    50.0 MB/秒".
+std::u16string DetailsText(const Details& details);
+
 }  // namespace progress

@@ -58,16 +58,8 @@ gboolean Refresh(gpointer data) {
   // A screen reader reads the counts as the bar's name, its value as such.
   atk_object_set_name(gtk_widget_get_accessible(progress->bar),
                       heading.c_str());
-  std::u16string details;
-  const auto add = [&](const std::u16string& part) {
-    if (!details.empty()) details += u"    ";
-    details += part;
-  };
-  if (view.bytes_known) {
-    add(progress::OfText(Size(view.bytes_done), Size(view.bytes_all)));
-  }
-  if (view.speed_known) add(progress::SpeedText(Size(view.speed)));
-  if (view.left_known) add(progress::LeftText(view.seconds_left));
+  const std::u16string details =
+      progress::DetailsText(progress::DetailsOf(view, Size));
   gtk_label_set_text(GTK_LABEL(progress->details), Utf8(details).c_str());
   gtk_label_set_text(GTK_LABEL(progress->name), view.name);
   return G_SOURCE_CONTINUE;

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <string>
+#include <utility>
 
 #include "common/unicode.h"
 #include "desktop/posix/terminal_desktop.h"
@@ -73,14 +74,10 @@ std::u16string FormatProgressLine(const WideString& title,
   parts[kTitle] = VisibleCaption(title);
   parts[kCounts] =
       progress::HeadingText(view.unit, view.done, view.all, view.percent);
-  if (view.bytes_known) {
-    parts[kSizes] = progress::OfText(progress::DecimalSize(view.bytes_done),
-                                     progress::DecimalSize(view.bytes_all));
-  }
-  if (view.speed_known) {
-    parts[kSpeed] = progress::SpeedText(progress::DecimalSize(view.speed));
-  }
-  if (view.left_known) parts[kLeft] = progress::LeftText(view.seconds_left);
+  progress::Details details = progress::DetailsOf(view, progress::DecimalSize);
+  parts[kSizes] = std::move(details.sizes);
+  parts[kSpeed] = std::move(details.speed);
+  parts[kLeft] = std::move(details.left);
   // A tab too, shown as the other controls are: its width depends on
   // where it falls.
   std::u16string name;

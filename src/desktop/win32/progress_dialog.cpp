@@ -101,17 +101,8 @@ void Refresh(HWND dialog, Shown& shown) {
     ::SendMessageW(dialog, TDM_CLICK_BUTTON, IDCANCEL, 0);
     return;
   }
-  std::u16string details;
-  const auto add = [&](const std::u16string& part) {
-    if (!details.empty()) details += u"    ";
-    details += part;
-  };
-  if (view.bytes_known) {
-    add(progress::OfText(Size(shown, view.bytes_done),
-                         Size(shown, view.bytes_all)));
-  }
-  if (view.speed_known) add(progress::SpeedText(Size(shown, view.speed)));
-  if (view.left_known) add(progress::LeftText(view.seconds_left));
+  const std::u16string details = progress::DetailsText(progress::DetailsOf(
+      view, [&](std::uint64_t bytes) { return Size(shown, bytes); }));
   // Two lines always, never an empty one, so that the dialog keeps its
   // size.
   std::u16string name = FitName(
