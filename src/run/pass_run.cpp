@@ -47,6 +47,40 @@ bool WaitQuietly(progress::Clock& clock, BoxRelay& relay, RunFeed& feed,
   }
 }
 
+// On the desktop's thread while the pass runs on its own: the window
+// once the run has been quiet long enough, and each box the pass asks
+// for, until the pass ends or the user cancels (*cancelled). *shown is
+// false where memory ran out in the window; false where it ran out on the
+// sizer's thread.
+bool ShowUntilEnd(platform::Desktop& desktop, progress::Clock& clock,
+                  Stage& stage, BoxRelay& relay,
+                  const pipeline::Threads& threads, const WideString& title,
+                  bool* cancelled, bool* shown) {
+  RunFeed feed(clock, stage, relay, threads);
+  // Ctrl+C, from here to the last box, cancels as the window's Cancel.
+  const std::unique_ptr<platform::RunWatch> watch =
+      desktop.WatchRun([&feed] { feed.Interrupt(); });
+  // A desktop that shows no window returns at once; it still shows the
+  // run's boxes.
+  bool may_show = true;
+  for (;;) {
+    if (WaitQuietly(clock, relay, feed, may_show)) {
+      feed.Opened(clock.Now());
+      *shown = RunOrOutOfMemory([&] { desktop.ShowProgress(title, feed); });
+      may_show = relay.Asked() || relay.Ended().IsSet();
+    }
+    *cancelled = feed.Cancelled() || !*shown;
+    if (*cancelled) break;
+    // A box closes the window; the quiet time counts again after it.
+    if (relay.Asked()) {
+      relay.Answer(desktop);
+      continue;
+    }
+    if (relay.Ended().IsSet()) break;
+  }
+  return !feed.SizerFailed();
+}
+
 }  // namespace
 
 bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
@@ -74,29 +108,8 @@ bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
   // Memory that runs out here, in the window or a box, ends the run as it
   // would on the run's thread: never with that thread still joinable.
   const bool watched = RunOrOutOfMemory([&] {
-    RunFeed feed(clock, *stage, *relay, threads);
-    // Ctrl+C, from here to the last box, cancels as the window's Cancel.
-    const std::unique_ptr<platform::RunWatch> watch =
-        desktop.WatchRun([&feed] { feed.Interrupt(); });
-    // A desktop that shows no window returns at once; it still shows the
-    // run's boxes.
-    bool may_show = true;
-    for (;;) {
-      if (WaitQuietly(clock, *relay, feed, may_show)) {
-        feed.Opened(clock.Now());
-        shown = RunOrOutOfMemory([&] { desktop.ShowProgress(title, feed); });
-        may_show = relay->Asked() || relay->Ended().IsSet();
-      }
-      cancelled = feed.Cancelled() || !shown;
-      if (cancelled) break;
-      // A box closes the window; the quiet time counts again after it.
-      if (relay->Asked()) {
-        relay->Answer(desktop);
-        continue;
-      }
-      if (relay->Ended().IsSet()) break;
-    }
-    sized = !feed.SizerFailed();
+    sized = ShowUntilEnd(desktop, clock, *stage, *relay, threads, title,
+                         &cancelled, &shown);
   });
   if (!watched) shown = false;
   cancelled = cancelled || !shown;
