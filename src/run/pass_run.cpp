@@ -46,6 +46,44 @@ bool WaitQuietly(progress::Clock& clock, BoxRelay& relay, RunFeed& feed,
   }
 }
 
+// What the desktop's thread saw of the run while it watched.
+struct Watched {
+  bool cancelled = false;
+  bool shown = true;  // false where the window could not be shown
+  bool sized = true;  // false where the sizer found no memory
+};
+
+// The desktop's side of the run until it ends or is cancelled: the window
+// once the run has been quiet long enough, and each box it asks for.
+void WatchTheRun(platform::Desktop& desktop, progress::Clock& clock,
+                 const pipeline::Threads& threads, const WideString& title,
+                 Stage& stage, BoxRelay& relay, Watched* seen) {
+  RunFeed feed(clock, stage, relay, threads);
+  // Ctrl+C, from here to the last box, cancels as the window's Cancel.
+  const std::unique_ptr<platform::RunWatch> watch =
+      desktop.WatchRun([&feed] { feed.Interrupt(); });
+  // A desktop that shows no window returns at once; it still shows the
+  // run's boxes.
+  bool may_show = true;
+  for (;;) {
+    if (WaitQuietly(clock, relay, feed, may_show)) {
+      feed.Opened(clock.Now());
+      seen->shown =
+          RunOrOutOfMemory([&] { desktop.ShowProgress(title, feed); });
+      may_show = relay.Asked() || relay.Ended().IsSet();
+    }
+    seen->cancelled = feed.Cancelled() || !seen->shown;
+    if (seen->cancelled) break;
+    // A box closes the window; the quiet time counts again after it.
+    if (relay.Asked()) {
+      relay.Answer(desktop);
+      continue;
+    }
+    if (relay.Ended().IsSet()) break;
+  }
+  seen->sized = !feed.SizerFailed();
+}
+
 }  // namespace
 
 bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
@@ -67,38 +105,15 @@ bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
     pass(desktop);
     return true;
   }
-  bool cancelled = false;
-  bool shown = true;
-  bool sized = true;
+  Watched seen;
   // Memory that runs out here, in the window or a box, ends the run as it
   // would on the run's thread: never with that thread still joinable.
   const bool watched = RunOrOutOfMemory([&] {
-    RunFeed feed(clock, *stage, *relay, threads);
-    // Ctrl+C, from here to the last box, cancels as the window's Cancel.
-    const std::unique_ptr<platform::RunWatch> watch =
-        desktop.WatchRun([&feed] { feed.Interrupt(); });
-    // A desktop that shows no window returns at once; it still shows the
-    // run's boxes.
-    bool may_show = true;
-    for (;;) {
-      if (WaitQuietly(clock, *relay, feed, may_show)) {
-        feed.Opened(clock.Now());
-        shown = RunOrOutOfMemory([&] { desktop.ShowProgress(title, feed); });
-        may_show = relay->Asked() || relay->Ended().IsSet();
-      }
-      cancelled = feed.Cancelled() || !shown;
-      if (cancelled) break;
-      // A box closes the window; the quiet time counts again after it.
-      if (relay->Asked()) {
-        relay->Answer(desktop);
-        continue;
-      }
-      if (relay->Ended().IsSet()) break;
-    }
-    sized = !feed.SizerFailed();
+    WatchTheRun(desktop, clock, threads, title, *stage, *relay, &seen);
   });
-  if (!watched) shown = false;
-  cancelled = cancelled || !shown;
+  const bool shown = seen.shown && watched;
+  const bool sized = seen.sized;
+  const bool cancelled = seen.cancelled || !shown;
   // Nothing more is shown for a run that was cancelled: the stop answers
   // any box it asks for.
   if (cancelled) stage->Stop();
