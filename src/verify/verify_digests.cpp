@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <utility>
 
 #include "digest/digest_list.h"
@@ -123,10 +122,11 @@ void ReportInTurn(Verification& v) {
 // What the run's thread hands the desktop's: whether the lists read clean,
 // and the verification of their records, once it starts.
 struct Handed {
-  std::mutex mutex;
-  bool listed_clean = true;
-  bool out_of_handles = false;  // told already: the run ends there
-  std::shared_ptr<Verification> verification;
+  Mutex mutex;
+  bool listed_clean GUARDED_BY(mutex) = true;
+  // Told already: the run ends there.
+  bool out_of_handles GUARDED_BY(mutex) = false;
+  std::shared_ptr<Verification> verification GUARDED_BY(mutex);
 };
 
 // The run: the lists read, then their records checked.
@@ -141,7 +141,7 @@ void ReadAndCheck(platform::Desktop& desktop, CryptProvider& provider,
   const bool listed_clean =
       ScanDigestFiles(desktop, parser, stage, threads, &out_of_handles);
   {
-    const std::lock_guard<std::mutex> lock(handed.mutex);
+    const Lock lock(handed.mutex);
     handed.listed_clean = listed_clean;
     handed.out_of_handles = out_of_handles;
   }
@@ -150,7 +150,7 @@ void ReadAndCheck(platform::Desktop& desktop, CryptProvider& provider,
   const auto verification = std::make_shared<Verification>(
       list, threads, provider, stage.SharedStop());
   {
-    const std::lock_guard<std::mutex> lock(handed.mutex);
+    const Lock lock(handed.mutex);
     handed.verification = verification;
   }
   run::Watch watch;
@@ -197,11 +197,11 @@ int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
                 provider = provider.Share()](platform::Desktop& shown) {
                  ReadAndCheck(shown, *provider, threads, *stage, *handed);
                });
-  std::unique_lock<std::mutex> lock(handed->mutex);
+  Lock lock(handed->mutex);
   const std::shared_ptr<Verification> verification = handed->verification;
   const bool listed_clean = handed->listed_clean;
   const bool out_of_handles = handed->out_of_handles;
-  lock.unlock();
+  lock.Unlock();
   if (out_of_handles) return 0;
   // Cancelled while the lists were read: no line, and the records read so
   // far are the ones not checked.
