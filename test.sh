@@ -54,6 +54,7 @@ fuzz() {
 lint() {
   git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror || return 1
   python3 -m tests.lint_python || return 1
+  python3 -m tests.check_layout || return 1
   python3 scripts/escape_table.py --check || return 1
   grep -o '"file": "[^"]*/src/[^"]*"' build/linux/compile_commands.json |
     cut -d'"' -f4 | xargs -P"$jobs" -n4 clang-tidy -p build/linux --quiet 2>&1 |
