@@ -54,11 +54,24 @@ fuzz() {
 lint() {
   git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror || return 1
   python3 -m tests.lint_python || return 1
+  python3 -m tests.check_layout || return 1
   python3 scripts/escape_table.py --check || return 1
   grep -o '"file": "[^"]*/src/[^"]*"' build/linux/compile_commands.json |
     cut -d'"' -f4 | xargs -P"$jobs" -n4 clang-tidy -p build/linux --quiet 2>&1 |
     grep -v 'warnings generated'
   [ "${PIPESTATUS[2]}" -eq 0 ]
+}
+
+# The suites built over a stop whose Request wakes no wait must fail, within
+# the timeout where a wait hangs: a lost wake-up is known to fail a test.
+# Any other end (no program, no start) fails the step.
+lost_wakeup_fails() {
+  local program=build/thread-safety/tests/digestbox_lost_wakeup_tests status
+  [ -x "$program" ] || return 1
+  timeout 60 "$program" --gtest_brief=1 --gtest_fail_fast 2>&1 | tail -n 20
+  status=${PIPESTATUS[0]}
+  echo "exit status $status: 1 (a case failed) or 124 (a wait hung) expected"
+  [ "$status" -eq 1 ] || [ "$status" -eq 124 ]
 }
 
 # What ./run.sh builds needs no suite's package: configured with GoogleTest
@@ -96,6 +109,11 @@ step "linux: a GNOME Wayland session: keys through the focus probe" timeout 600 
   python3 -m tests.e2e.run_wayland build/linux/digestbox
 step "asan: build" build asan
 step "asan: unit tests" ctest --preset asan
+# clang's lock analysis over the suites: every shared field names its lock.
+step "thread-safety: the suites built with clang -Wthread-safety -Werror" \
+  build thread-safety
+step "thread-safety: the stop's and the pipeline's cases fail where the stop wakes nothing" \
+  lost_wakeup_fails
 step "tsan: build" build tsan
 # The whole unit suite, whose runs hash on several threads.
 step "tsan: the unit suite, runs on several threads" \

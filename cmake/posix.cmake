@@ -11,6 +11,7 @@ add_library(digestbox_platform OBJECT
   src/platform/posix/locale_codec.cpp
   src/platform/posix/system_error_posix.cpp
   src/platform/posix/temporary_file_posix.cpp
+  src/platform/posix/stray_file_posix.cpp
   src/platform/posix/in_place_file_posix.cpp
   src/platform/posix/file_metadata_posix.cpp
   src/platform/posix/worker_context_posix.cpp)

@@ -1,22 +1,31 @@
 """The lint step's Python half: pyflakes over every Python file the
 repository tracks (the suites, bench/run, the scripts, the Nautilus
 extension), and no function longer than 80 lines: a longer one is a list of
-cases that wants names. Exits non-zero on any finding.
+cases that wants names; and no source or test file (C++, C, Python, shell)
+longer than 300 lines: a longer one covers more than one thing. Exits
+non-zero on any finding.
 
     python3 -m tests.lint_python    (from the repository)"""
 
 import ast
+import os
 import subprocess
 import sys
 
 LONGEST = 80
+LONGEST_FILE = 300
+SOURCES = (".cpp", ".h", ".c", ".py", ".sh")
+
+
+def tracked_files():
+    tracked = subprocess.run(["git", "ls-files"], capture_output=True, text=True,
+                             check=True).stdout.split("\n")
+    return [path for path in tracked if path and os.path.isfile(path)]
 
 
 def python_files():
-    tracked = subprocess.run(["git", "ls-files"], capture_output=True, text=True,
-                             check=True).stdout.split("\n")
     found = []
-    for path in filter(None, tracked):
+    for path in tracked_files():
         if path.endswith(".py"):
             found.append(path)
             continue
@@ -41,10 +50,20 @@ def long_functions(path):
                     path, node.lineno, node.name, length, LONGEST)
 
 
+def long_files():
+    for path in tracked_files():
+        if path.endswith(SOURCES):
+            with open(path, "rb") as f:
+                length = f.read().count(b"\n")
+            if length > LONGEST_FILE:
+                yield "%s: %d lines (at most %d)" % (path, length, LONGEST_FILE)
+
+
 def main():
     files = python_files()
     flakes = subprocess.run(["pyflakes3"] + files).returncode
     findings = [line for path in files for line in long_functions(path)]
+    findings += list(long_files())
     for line in findings:
         print(line)
     return 1 if flakes or findings else 0

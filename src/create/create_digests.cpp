@@ -1,7 +1,6 @@
 #include "create/create_digests.h"
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -42,18 +41,20 @@ const char16_t kCancelledUnflushed[] =
     u"作成を中止しました。すべてのファイルのハッシュを作成しましたが、"
     u"ディスクへの保存は確認できていません。";
 
-// Under c.staging: what the batch holds now, told to so_far.
-void Tell(Creation& c, bool ok, platform::ErrorCode error) {
+// What the batch holds now, told to so_far.
+void Tell(Creation& c, bool ok, platform::ErrorCode error) REQUIRES(c.staging) {
+  const std::size_t count = c.batch.Committed();
+  const std::size_t staged = c.batch.Size();
   c.so_far.Add([&](Written& w) {
-    w.count = c.batch.Committed();
-    w.staged = c.batch.Size();
+    w.count = count;
+    w.staged = staged;
     w.failed = !ok;
     w.failure = error;
   });
 }
 
-// Under c.staging: the staged files put in place; false with the code.
-bool CommitStaged(Creation& c, platform::ErrorCode* error) {
+// The staged files put in place; false with the code.
+bool CommitStaged(Creation& c, platform::ErrorCode* error) REQUIRES(c.staging) {
   const bool ok = c.batch.Commit();
   *error = ok ? 0 : platform::GetLastErrorCode();
   Tell(c, ok, *error);
@@ -70,7 +71,7 @@ const Digest* TakeDigest(Creation& c, std::size_t i, Digest* from_staged,
   std::string staged;
   bool held = false;
   {
-    const std::lock_guard<std::mutex> lock(c.staging);
+    const Lock lock(c.staging);
     std::string_view data;
     if (file.in_turn && !file.link && c.batch.Staged(file.name, &data)) {
       staged = data;
@@ -93,7 +94,7 @@ const Digest* TakeDigest(Creation& c, std::size_t i, Digest* from_staged,
   if (digest->OutOfHandles()) {
     bool committed = false;
     {
-      const std::lock_guard<std::mutex> lock(c.staging);
+      const Lock lock(c.staging);
       committed = c.batch.Size() > 0;
       if (committed && !CommitStaged(c, error)) return nullptr;
     }
@@ -113,7 +114,7 @@ void WriteInTurn(Creation& c, const WideString& extension) {
     const Digest* digest = TakeDigest(c, i, &from_staged, &error);
     // Stopped: the file in hand is not written, as after a failure.
     if (digest == nullptr) break;
-    const std::lock_guard<std::mutex> lock(c.staging);
+    const Lock lock(c.staging);
     bool of_name = false;
     bool ok = WriteDigestFile(c.batch, extension, files[i].name, *digest,
                               &error, &of_name);
@@ -129,7 +130,7 @@ void WriteInTurn(Creation& c, const WideString& extension) {
   }
   // Nothing hashes behind a box.
   c.ordered.End();
-  const std::lock_guard<std::mutex> lock(c.staging);
+  const Lock lock(c.staging);
   // Taken already: the user was told these are not written.
   if (!c.so_far.Add([](Written& w) { w.committing = true; })) {
     c.batch.Drop();
@@ -140,8 +141,9 @@ void WriteInTurn(Creation& c, const WideString& extension) {
   bool ok = c.batch.Commit();
   const platform::ErrorCode error = platform::GetLastErrorCode();
   const bool all = ok && i == files.size();
+  const std::size_t count = c.batch.Committed();
   c.so_far.Add([&](Written& w) {
-    w.count = c.batch.Committed();
+    w.count = count;
     w.staged = 0;
     if (!ok) {
       w.failed = true;
@@ -173,7 +175,7 @@ constexpr progress::Duration kSettleTime{400};
 // it is put in place and flushed, unless the pass is at that itself, in
 // which case this waits for it. Told to so_far as it goes, until taken.
 void Settle(Creation& c) {
-  const std::lock_guard<std::mutex> lock(c.staging);
+  const Lock lock(c.staging);
   bool passed = false;
   if (!c.so_far.Add([&](Written& w) {
         // The pass's own commit and flush are over once it lets go.
@@ -186,8 +188,9 @@ void Settle(Creation& c) {
   }
   const bool ok = c.batch.Commit();
   const platform::ErrorCode error = ok ? 0 : platform::GetLastErrorCode();
+  const std::size_t count = c.batch.Committed();
   c.so_far.Add([&](Written& w) {
-    w.count = c.batch.Committed();
+    w.count = count;
     w.staged = 0;
     if (!ok && !w.failed) {
       w.failed = true;

@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <utility>
 #include <vector>
 
+#include "common/mutex.h"
 #include "create/file_digest.h"
 #include "create/list_files.h"
 #include "hash/crypt_provider.h"
@@ -53,8 +53,8 @@ struct Creation : run::ItemRun<Digest, Written> {
   const AlgorithmId algorithm;
   // Under it the pass stages, commits and tells so_far; after a cancel that
   // left the pass inside a read, a thread of its own commits the staged.
-  std::mutex staging;
-  output::DigestFileBatch batch;
+  Mutex staging;
+  output::DigestFileBatch batch GUARDED_BY(staging);
 };
 
 }  // namespace create

@@ -81,6 +81,36 @@ bool NextRead(platform::InputFile& file, ReadAhead* helper,
   return false;
 }
 
+// What the open found, told to the caller.
+void TellOpened(platform::InputFile& file, Opened& opened) {
+  opened.opened = true;
+  opened.identified = opened.identify && file.Identity(&opened.identity);
+  if (opened.tell != nullptr) {
+    opened.tell->store(opened.as, std::memory_order_relaxed);
+  }
+}
+
+// The buffers a file of `size` bytes is read into, and the size of each
+// read: the worker's chunk, or two with the helper that reads ahead (then
+// returned), or the block on the stack.
+ReadAhead* ChooseBuffers(HashContext& context, std::uint64_t size,
+                         std::uint8_t* buffers[2], std::uint32_t* ask) {
+  if (size >= kAheadThreshold) {
+    ReadAhead* const helper = context.StartHelper(buffers);
+    if (helper != nullptr) {
+      *ask = HashContext::kAheadChunkSize;
+      return helper;
+    }
+  }
+  if (size >= kChunkThreshold) {
+    if (std::uint8_t* chunk = context.Chunk()) {
+      buffers[0] = chunk;
+      *ask = HashContext::kChunkSize;
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 bool HashFile(const WideString& name, FileHash& hash) {
@@ -98,13 +128,7 @@ bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
   }
   // Once the pass has ended, whatever the job would touch may be gone.
   if (context.Stopped() || !open) return false;
-  if (opened != nullptr) {
-    opened->opened = true;
-    opened->identified = opened->identify && file.Identity(&opened->identity);
-    if (opened->tell != nullptr) {
-      opened->tell->store(opened->as, std::memory_order_relaxed);
-    }
-  }
+  if (opened != nullptr) TellOpened(file, *opened);
   if (ahead != nullptr && ahead->own_name_only && !file.UnderOwnName(name)) {
     ahead->through_link = true;
     return false;
@@ -113,17 +137,7 @@ bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
   std::uint8_t block[kBlockSize];
   std::uint8_t* buffers[2] = {block, nullptr};
   std::uint32_t ask = kBlockSize;
-  ReadAhead* helper = nullptr;
-  if (size >= kAheadThreshold) {
-    helper = context.StartHelper(buffers);
-    if (helper != nullptr) ask = HashContext::kAheadChunkSize;
-  }
-  if (helper == nullptr && size >= kChunkThreshold) {
-    if (std::uint8_t* chunk = context.Chunk()) {
-      buffers[0] = chunk;
-      ask = HashContext::kChunkSize;
-    }
-  }
+  ReadAhead* const helper = ChooseBuffers(context, size, buffers, &ask);
   const ReadInHand in_hand(context, helper);
   if (helper != nullptr) helper->Read(file, buffers[0], ask);
   std::uint64_t done = 0;

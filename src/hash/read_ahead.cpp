@@ -7,10 +7,10 @@
 ReadAhead::~ReadAhead() {
   if (!started_) return;
   {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const Lock lock(mutex_);
     quit_ = true;
   }
-  asked_.notify_one();
+  asked_.NotifyOne();
   helper_.join();
 }
 
@@ -30,7 +30,7 @@ bool ReadAhead::Start(const ThreadStarter& start, std::uint32_t size,
 void ReadAhead::Read(platform::InputFile& file, std::uint8_t* buffer,
                      std::uint32_t size) {
   {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const Lock lock(mutex_);
     file_ = &file;
     buffer_ = buffer;
     size_ = size;
@@ -38,12 +38,12 @@ void ReadAhead::Read(platform::InputFile& file, std::uint8_t* buffer,
     answer_ = false;
   }
   pending_ = true;
-  asked_.notify_one();
+  asked_.NotifyOne();
 }
 
 bool ReadAhead::Wait(std::uint32_t* read, platform::ErrorCode* error) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  answered_.wait(lock, [this] { return answer_; });
+  Lock lock(mutex_);
+  while (!answer_) answered_.Wait(lock);
   pending_ = false;
   *read = read_;
   *error = error_;
@@ -53,35 +53,35 @@ bool ReadAhead::Wait(std::uint32_t* read, platform::ErrorCode* error) {
 // The helper's whole life: it allocates nothing (a read into a buffer
 // given, under a lock), so no failed allocation can leave its thread.
 void ReadAhead::Serve() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  Lock lock(mutex_);
   for (;;) {
     if (!request_ && !quit_) {
       // The next chunk is asked for once this one is hashed. Waking a
       // sleeping helper costs the hasher a system call and, on a virtual
       // machine, an exit to the host; so look for the ask a while first,
       // yielding the CPU to any thread that wants it meanwhile.
-      lock.unlock();
+      lock.Unlock();
       const auto until = std::chrono::steady_clock::now() + kLookFor;
       while (!request_ && !quit_ && std::chrono::steady_clock::now() < until) {
         std::this_thread::yield();
       }
-      lock.lock();
+      lock.Relock();
     }
-    asked_.wait(lock, [this] { return request_ || quit_; });
+    while (!request_ && !quit_) asked_.Wait(lock);
     if (quit_) return;
     request_ = false;
     platform::InputFile* file = file_;
     std::uint8_t* buffer = buffer_;
     const std::uint32_t size = size_;
-    lock.unlock();
+    lock.Unlock();
     std::uint32_t read = 0;
     const bool ok = !owner_.Stopped() && file->Read(buffer, size, &read);
     const platform::ErrorCode error = ok ? 0 : platform::GetLastErrorCode();
-    lock.lock();
+    lock.Relock();
     ok_ = ok;
     read_ = read;
     error_ = error;
     answer_ = true;
-    answered_.notify_one();
+    answered_.NotifyOne();
   }
 }

@@ -2,14 +2,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "common/job_context.h"
 #include "common/thread_starter.h"
+#include "common/mutex.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
 
@@ -49,18 +48,17 @@ class ReadAhead {
   std::thread helper_;
   bool started_ = false;
   bool pending_ = false;  // the owner's: a read asked for and not waited for
-  std::mutex mutex_;
-  std::condition_variable asked_;
-  std::condition_variable answered_;
-  // Guarded by the mutex.
-  platform::InputFile* file_ = nullptr;
-  std::uint8_t* buffer_ = nullptr;
-  std::uint32_t size_ = 0;
-  bool answer_ = false;
+  Mutex mutex_;
+  CondVar asked_;
+  CondVar answered_;
+  platform::InputFile* file_ GUARDED_BY(mutex_) = nullptr;
+  std::uint8_t* buffer_ GUARDED_BY(mutex_) = nullptr;
+  std::uint32_t size_ GUARDED_BY(mutex_) = 0;
+  bool answer_ GUARDED_BY(mutex_) = false;
   // Written under the mutex; also read without it while the helper looks.
   std::atomic<bool> request_{false};
   std::atomic<bool> quit_{false};
-  bool ok_ = false;
-  std::uint32_t read_ = 0;
-  platform::ErrorCode error_ = 0;
+  bool ok_ GUARDED_BY(mutex_) = false;
+  std::uint32_t read_ GUARDED_BY(mutex_) = 0;
+  platform::ErrorCode error_ GUARDED_BY(mutex_) = 0;
 };

@@ -8,7 +8,7 @@ bool Crew::Start(const ThreadStarter& start, std::function<void()> body,
                  std::shared_ptr<const std::atomic<bool>> in_blocking_call) {
   std::size_t index = 0;
   {
-    const std::lock_guard<std::mutex> lock(ends_->mutex);
+    const Lock lock(ends_->mutex);
     index = ends_->ended_ones.size();
     ends_->ended_ones.push_back(false);
   }
@@ -18,12 +18,12 @@ bool Crew::Start(const ThreadStarter& start, std::function<void()> body,
   members_.reserve(members_.size() + 1);
   std::function<void()> run = [ends, index, body = std::move(body)] {
     body();
-    const std::lock_guard<std::mutex> lock(ends->mutex);
+    const Lock lock(ends->mutex);
     ends->ended_ones[index] = true;
-    ends->ended.notify_all();
+    ends->ended.NotifyAll();
   };
   if (!start(std::move(run), &member.thread)) {
-    const std::lock_guard<std::mutex> lock(ends_->mutex);
+    const Lock lock(ends_->mutex);
     ends_->ended_ones.pop_back();
     return false;
   }
@@ -34,20 +34,22 @@ bool Crew::Start(const ThreadStarter& start, std::function<void()> body,
 void Crew::LetGo(std::chrono::milliseconds patience) {
   if (members_.empty()) return;
   const auto until = std::chrono::steady_clock::now() + patience;
-  std::unique_lock<std::mutex> lock(ends_->mutex);
+  Lock lock(ends_->mutex);
   for (std::size_t i = 0; i < members_.size(); ++i) {
     Member& member = members_[i];
     // A read in hand ends in a moment where the disk answers: only one that
     // outlasts the patience (a wait for that stated deadline) is left to the
     // kernel. Past it, a member that enters a blocking call says so.
-    const auto ended = [&] { return ends_->ended_ones[i]; };
-    ends_->ended.wait_until(lock, until, ended);
-    ends_->ended.wait(
-        lock, [&] { return ended() || member.in_blocking_call->load(); });
-    if (ended()) {
-      lock.unlock();
+    while (!ends_->ended_ones[i]) {
+      if (!ends_->ended.WaitUntil(lock, until)) break;
+    }
+    while (!ends_->ended_ones[i] && !member.in_blocking_call->load()) {
+      ends_->ended.Wait(lock);
+    }
+    if (ends_->ended_ones[i]) {
+      lock.Unlock();
       member.thread.join();
-      lock.lock();
+      lock.Relock();
     } else {
       member.thread.detach();
     }
@@ -57,8 +59,8 @@ void Crew::LetGo(std::chrono::milliseconds patience) {
 
 std::function<void()> Crew::Blocked() const {
   return [ends = ends_] {
-    const std::lock_guard<std::mutex> lock(ends->mutex);
-    ends->ended.notify_all();
+    const Lock lock(ends->mutex);
+    ends->ended.NotifyAll();
   };
 }
 

@@ -2,13 +2,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "common/mutex.h"
 #include "pipeline/threads.h"
 
 namespace pipeline {
@@ -42,9 +41,9 @@ class Crew {
  private:
   // Shared with the members, which may outlive the crew in a read.
   struct Ends {
-    std::mutex mutex;
-    std::condition_variable ended;  // a member has ended; under the mutex
-    std::vector<bool> ended_ones;   // member i's, set by it under the mutex
+    Mutex mutex;
+    CondVar ended;  // a member has ended; notified under the mutex
+    std::vector<bool> ended_ones GUARDED_BY(mutex);  // member i's, set by it
   };
   struct Member {
     std::thread thread;

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <utility>
 
@@ -99,18 +98,18 @@ class Pipeline {
     s.taken.store(index);  // the slots before it are free again
     // Workers wait for room for a claim each: told once there is.
     if (index % s.window.RoomStep() == 0 && s.workers_waiting.load() > 0) {
-      const std::lock_guard<std::mutex> lock(s.mutex);
-      s.room.notify_all();
+      const Lock lock(s.mutex);
+      s.room.NotifyAll();
     }
     if (crew_.Size() == 0 || (s.in_turn && s.in_turn(index))) {
       return RunHere(index);
     }
     Slot& slot = s.slots[index % s.window.Size()];
     while (!State::Published(slot, index)) {
-      std::unique_lock<std::mutex> lock(s.mutex);
+      Lock lock(s.mutex);
       if (s.next <= index) {
         s.next = index + 1;  // no worker has it yet: the pass runs it
-        lock.unlock();
+        lock.Unlock();
         return RunHere(index);
       }
       if (s.stop->Requested()) break;
@@ -119,7 +118,7 @@ class Pipeline {
       if (helps_ && !s.Quit() && s.next < s.count &&
           s.window.HasRoom(s.next, index, s.count)) {
         const std::size_t claimed = State::Claim(s, help_batch_, help_claim_);
-        lock.unlock();
+        lock.Unlock();
         help_batch_ = State::RunClaim(s, pass_context_, help_claim_, claimed,
                                       help_batch_);
         continue;
@@ -127,9 +126,9 @@ class Pipeline {
       s.waiting_for.store(index);
       // Woken once per claim of short jobs, not once per job (waking costs
       // more than hashing a small file), or by the stop.
-      s.ready.wait(lock, [&] {
-        return State::Published(slot, index) || s.stop->Requested();
-      });
+      while (!State::Published(slot, index) && !s.stop->Requested()) {
+        s.ready.Wait(lock);
+      }
       s.waiting_for.store(State::kNone);
       break;
     }

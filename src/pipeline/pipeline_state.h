@@ -5,14 +5,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <utility>
 
+#include "common/mutex.h"
 #include "common/out_of_memory.h"
 #include "pipeline/claim_window.h"
 #include "pipeline/job_end.h"
@@ -70,14 +69,14 @@ struct State {
     const InTurn in_turn;
     const std::unique_ptr<Slot[]> slots;
 
-    std::mutex mutex;
+    Mutex mutex;
     // Workers wait here for room ahead: the pass notifies, under the mutex.
-    std::condition_variable room;
+    CondVar room;
     // The pass waits here for its index: its claimer notifies, under the
     // mutex, as does Stop.
-    std::condition_variable ready;
-    // The next index to claim: workers and the pass, under the mutex.
-    std::size_t next = 0;
+    CondVar ready;
+    // The next index to claim: workers and the pass.
+    std::size_t next GUARDED_BY(mutex) = 0;
     // The index the pass holds: the pass alone writes it.
     std::atomic<std::size_t> taken{0};
     // The index the pass waits for: the pass writes it under the mutex;
@@ -96,9 +95,9 @@ struct State {
     run::Stop crew;
     // Either stop wakes every wait here, the pass's and the workers'.
     run::StopCallback wakes{crew, [this] {
-                              const std::lock_guard<std::mutex> lock(mutex);
-                              room.notify_all();
-                              ready.notify_all();
+                              const Lock lock(mutex);
+                              room.NotifyAll();
+                              ready.NotifyAll();
                             }};
     run::StopCallback crew_follows{*stop, [this] { crew.Request(); }};
   };
@@ -112,9 +111,10 @@ struct State {
            slot.state.load() != kClaimed;
   }
 
-  // Under the mutex: claims up to `batch` indexes from `next` inside the
-  // window, leaving out those that run in turn, into `claim`; their count.
-  static std::size_t Claim(Fields& s, std::size_t batch, std::size_t* claim) {
+  // Claims up to `batch` indexes from `next` inside the window, leaving out
+  // those that run in turn, into `claim`; their count.
+  static std::size_t Claim(Fields& s, std::size_t batch, std::size_t* claim)
+      REQUIRES(s.mutex) {
     const std::size_t end =
         s.window.ClaimEnd(s.next, batch, s.taken.load(), s.count);
     std::size_t claimed = 0;
@@ -146,9 +146,9 @@ struct State {
             end = s.job(index, context, &slot.result, true);
           })) {
         end = JobEnd::kToThePass;
-        const std::lock_guard<std::mutex> lock(s.mutex);
+        const Lock lock(s.mutex);
         s.out_of_memory.store(true);
-        s.room.notify_all();
+        s.room.NotifyAll();
       }
       if (end == JobEnd::kOutOfHandles) s.crew.Request();
       slot.state.store(end == JobEnd::kDone ? kDone : kLeft);
@@ -157,8 +157,8 @@ struct State {
       began = ended;
       short_jobs = short_jobs && short_job;
       if (s.waiting_for.load() <= index && (k + 1 == claimed || !short_job)) {
-        const std::lock_guard<std::mutex> lock(s.mutex);
-        s.ready.notify_one();
+        const Lock lock(s.mutex);
+        s.ready.NotifyOne();
       }
     }
     return ClaimWindow::NextBatch(batch, short_jobs);
@@ -170,11 +170,12 @@ struct State {
     for (;;) {
       std::size_t claimed = 0;
       {
-        std::unique_lock<std::mutex> lock(s.mutex);
+        Lock lock(s.mutex);
         s.workers_waiting.fetch_add(1);
-        s.room.wait(lock, [&] {
-          return s.Quit() || s.window.HasRoom(s.next, s.taken.load(), s.count);
-        });
+        while (!s.Quit() &&
+               !s.window.HasRoom(s.next, s.taken.load(), s.count)) {
+          s.room.Wait(lock);
+        }
         s.workers_waiting.fetch_sub(1);
         if (s.Quit() || s.next >= s.count) break;
         claimed = Claim(s, batch, claim);

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+
+#include "common/mutex.h"
 
 namespace progress {
 
@@ -13,32 +13,36 @@ using Duration = std::chrono::milliseconds;
 class Latch {
  public:
   void Set() {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const Lock lock(mutex_);
     set_ = true;
-    changed_.notify_all();
+    changed_.NotifyAll();
   }
   void Reset() {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const Lock lock(mutex_);
     set_ = false;
   }
   bool IsSet() {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const Lock lock(mutex_);
     return set_;
   }
   // Whether it was set within `wait`.
   bool WaitFor(Duration wait) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, wait, [this] { return set_; });
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    Lock lock(mutex_);
+    while (!set_) {
+      if (!changed_.WaitUntil(lock, deadline)) return set_;
+    }
+    return true;
   }
   void Wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return set_; });
+    Lock lock(mutex_);
+    while (!set_) changed_.Wait(lock);
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool set_ = false;
+  Mutex mutex_;
+  CondVar changed_;
+  bool set_ GUARDED_BY(mutex_) = false;
 };
 
 // Where a run's times come from: the steady clock, or the suites' own, which

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 
+#include "common/mutex.h"
 #include "desktop/desktop.h"
 #include "progress/clock.h"
 #include "run/stop.h"
@@ -50,10 +49,10 @@ class BoxRelay : public platform::Desktop {
     WideString caption;
     std::uint32_t style = 0;
   };
-  std::mutex mutex_;
-  std::condition_variable answered_;
-  std::optional<Box> asked_;
-  std::optional<int> answer_;
+  Mutex mutex_;
+  CondVar answered_;
+  std::optional<Box> asked_ GUARDED_BY(mutex_);
+  std::optional<int> answer_ GUARDED_BY(mutex_);
   progress::Latch wake_;
   progress::Latch ended_;
   const std::shared_ptr<Stop> stop_;

@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <utility>
 
+#include "common/mutex.h"
 #include "hash/hash_context.h"
 #include "pipeline/pipeline.h"
 #include "run/stop.h"
@@ -30,22 +30,22 @@ class SoFar {
   // Changes the value unless it was taken; false where it was.
   template <typename Change>
   bool Add(Change change) {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const Lock lock(mutex_);
     if (taken_) return false;
     change(value_);
     return true;
   }
   // The value, moved out once: a report may be megabytes.
   Value Take() {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const Lock lock(mutex_);
     taken_ = true;
     return std::move(value_);
   }
 
  private:
-  std::mutex mutex_;
-  Value value_{};
-  bool taken_ = false;
+  Mutex mutex_;
+  Value value_ GUARDED_BY(mutex_){};
+  bool taken_ GUARDED_BY(mutex_) = false;
 };
 
 // One ordered run: the jobs hashed ahead on the workers, their results
@@ -54,17 +54,18 @@ class SoFar {
 // desktop's wait in a read.
 //
 // The threads of a run, in the order they start:
-// 1. the desktop's thread lists the items, starts the pass, shows the
-//    progress window (its Cancel sets the stop) and, once the pass is over
-//    or left inside a call after a cancel, takes what the run has so far
-//    and shows the one box;
-// 2. the pass takes each item's result in order and writes the digest file
-//    or appends the report line; while the item it needs is still being
-//    hashed it hashes items ahead as a worker does, so that no more
-//    threads run than hash; at a failure, or its end, it asks for the stop
-//    and lets the workers go before it leaves; in a verification, where more
-//    than one file is hashed at once, the folder is listed on a thread of
-//    its own while the pass reads the first digest files;
+// 1. the desktop's thread starts the pass's, shows the progress window
+//    (its Cancel sets the stop) and, once the pass is over or left inside
+//    a call after a cancel, takes what the run has so far and shows the
+//    one box;
+// 2. the pass's thread lists the items, then takes each item's result in
+//    order and writes the digest file or appends the report line; while
+//    the item it needs is still being hashed it hashes items ahead as a
+//    worker does, so that no more threads run than hash; at a failure, or
+//    its end, it asks for the stop and lets the workers go before it
+//    leaves; in a verification, where more than one file is hashed at
+//    once, the folder is listed on a thread of its own while the pass reads
+//    the first digest files;
 // 3. the workers hash items ahead of the pass, a claim at a time, and stop
 //    after the call in hand once the stop is set;
 // 4. each hashing thread's read-ahead helper reads a large file's next

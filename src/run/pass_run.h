@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <utility>
 
+#include "common/mutex.h"
 #include "common/wide_string.h"
 #include "desktop/desktop.h"
 #include "hash/crypt_provider.h"
@@ -60,17 +60,17 @@ class HandOver {
  public:
   template <typename Change>
   void Give(Change change) {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const Lock lock(mutex_);
     change(handed_);
   }
   Handed Now() {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const Lock lock(mutex_);
     return handed_;
   }
 
  private:
-  std::mutex mutex_;
-  Handed handed_{};
+  Mutex mutex_;
+  Handed handed_ GUARDED_BY(mutex_){};
 };
 
 // A run as RunPassHanding set it up and ran it, and what its pass handed

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <utility>
 
 #include "common/wide_string.h"
@@ -36,7 +35,7 @@ enum class Phase { kListing, kReadingLists, kHashing };
 // read, then the items hashed; and the run's one stop, which every phase
 // and every wait of the run obeys. Shared by the run's thread, which writes
 // it, and the desktop's, which reads it.
-// Threads: any; the counters take no lock, Hash one.
+// Threads: any; no lock.
 class Stage {
  public:
   std::atomic<std::size_t> listed{0};  // files listed, or digest files read
@@ -49,7 +48,6 @@ class Stage {
   void ReadLists() { phase_.store(Phase::kReadingLists); }
   // Hashing from now: the window reads `watch`.
   void Hash(Watch watch) {
-    const std::lock_guard<std::mutex> lock(mutex_);
     watch_ = std::move(watch);
     phase_.store(Phase::kHashing, std::memory_order_release);
   }
@@ -64,7 +62,8 @@ class Stage {
 
  private:
   std::atomic<Phase> phase_{Phase::kListing};
-  std::mutex mutex_;
+  // Written once by the run's thread, before `phase_` publishes it; read
+  // after, with no lock.
   Watch watch_;
   const std::shared_ptr<run::Stop> stop_ = std::make_shared<run::Stop>();
 };

@@ -2,10 +2,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <thread>
+
+#include "common/mutex.h"
 
 namespace run {
 
@@ -35,13 +35,13 @@ class Stop {
  private:
   friend class StopCallback;
   std::atomic<bool> requested_{false};
-  std::mutex mutex_;
-  std::condition_variable changed_;  // a stop, or a callback has run
+  Mutex mutex_;
+  CondVar changed_;  // a stop, or a callback has run
   // Registered callbacks not yet run, a list through their own links: a
-  // registration allocates nothing. Under the mutex.
-  StopCallback* first_ = nullptr;
-  StopCallback* running_ = nullptr;  // the callback Request runs now
-  std::thread::id requester_;
+  // registration allocates nothing.
+  StopCallback* first_ GUARDED_BY(mutex_) = nullptr;
+  StopCallback* running_ GUARDED_BY(mutex_) = nullptr;  // run by Request now
+  std::thread::id requester_ GUARDED_BY(mutex_);
 };
 
 // Runs `callback` once when `stop` is asked for: at once, on this thread,
@@ -59,9 +59,9 @@ class StopCallback {
   friend class Stop;
   Stop& stop_;
   const std::function<void()> callback_;
-  StopCallback* previous_ = nullptr;  // the links, under the stop's mutex
-  StopCallback* next_ = nullptr;
-  bool listed_ = false;
+  StopCallback* previous_ GUARDED_BY(stop_.mutex_) = nullptr;
+  StopCallback* next_ GUARDED_BY(stop_.mutex_) = nullptr;
+  bool listed_ GUARDED_BY(stop_.mutex_) = false;
 };
 
 }  // namespace run

@@ -2,15 +2,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "common/mutex.h"
 #include "common/out_of_memory.h"
 #include "common/unicode.h"
 #include "desktop/show_system_error.h"
@@ -102,25 +101,24 @@ struct Lists {
 // lists take to read. Shared with that thread, which may outlive the scan
 // inside a call that does not return.
 struct Walk {
-  std::mutex mutex;
-  std::condition_variable found;  // a name, or the end; under the mutex
-  Lists kinds[2];                 // *.md5, *.sha1
-  bool done = false;
-  bool out_of_memory = false;
+  Mutex mutex;
+  CondVar found;  // a name, or the end; notified under the mutex
+  Lists kinds[2] GUARDED_BY(mutex);  // *.md5, *.sha1
+  bool done GUARDED_BY(mutex) = false;
+  bool out_of_memory GUARDED_BY(mutex) = false;
   // The scan's stage, told the lists' count and bytes once the walk is
   // over, by whichever thread sees that first; null once the scan ends.
-  // Under the mutex.
-  run::Stage* stage = nullptr;
-  bool told = false;
+  run::Stage* stage GUARDED_BY(mutex) = nullptr;
+  bool told GUARDED_BY(mutex) = false;
   // The run's: the walk ends at it. Otherwise the scan outlasts the walk,
   // whose end it waits for (an exception aside, after which the walk only
   // finishes its listing).
   std::shared_ptr<const run::Stop> stop;
 };
 
-// Under the mutex: the progress counts the lists as soon as all are known,
-// not once the list being read is read whole.
-void Tell(Walk& walk) {
+// The progress counts the lists as soon as all are known, not once the list
+// being read is read whole.
+void Tell(Walk& walk) REQUIRES(walk.mutex) {
   if (walk.told || !walk.done || walk.out_of_memory || walk.stage == nullptr) {
     return;
   }
@@ -136,10 +134,10 @@ void Listed(const platform::DirectoryEntry& entry, int kind, Walk& walk) {
   if (entry.kind == platform::EntryKind::kDirectory) return;
   std::uint64_t size = 0;
   if (!platform::SizeByName(entry.name, &size)) size = 0;
-  const std::lock_guard<std::mutex> lock(walk.mutex);
+  const Lock lock(walk.mutex);
   walk.kinds[kind].names.push_back(entry.name);
   walk.kinds[kind].bytes += size;
-  if (kind == 0) walk.found.notify_all();
+  if (kind == 0) walk.found.NotifyAll();
 }
 
 // Both kinds in one walk: a large folder is read once, not once per kind.
@@ -157,7 +155,7 @@ void ListBoth(Walk& walk, const std::function<bool()>& go_on) {
       &broken);
   if (broken != 0) {
     {
-      const std::lock_guard<std::mutex> lock(walk.mutex);
+      const Lock lock(walk.mutex);
       walk.kinds[0].broken = broken;
       walk.kinds[1] = Lists();
     }
@@ -176,7 +174,7 @@ void ListBoth(Walk& walk, const std::function<bool()>& go_on) {
           return go_on();
         },
         &sha1_broken);
-    const std::lock_guard<std::mutex> lock(walk.mutex);
+    const Lock lock(walk.mutex);
     walk.kinds[1].broken = sha1_broken;
   }
 }
@@ -185,11 +183,11 @@ void ListBoth(Walk& walk, const std::function<bool()>& go_on) {
 void RunWalk(const std::shared_ptr<Walk>& walk,
              const std::function<bool()>& go_on) {
   const bool ran = RunOrOutOfMemory([&] { ListBoth(*walk, go_on); });
-  const std::lock_guard<std::mutex> lock(walk->mutex);
+  const Lock lock(walk->mutex);
   walk->out_of_memory = !ran;
   walk->done = true;
   Tell(*walk);
-  walk->found.notify_all();
+  walk->found.NotifyAll();
 }
 
 // The reading's side of a walk: the names in the order found, the *.sha1
@@ -200,8 +198,8 @@ class Found {
       : walk_(std::make_shared<Walk>()),
         stage_(stage),
         wake_(*stage.SharedStop(), [walk = walk_.get()] {
-          const std::lock_guard<std::mutex> lock(walk->mutex);
-          walk->found.notify_all();
+          const Lock lock(walk->mutex);
+          walk->found.NotifyAll();
         }) {
     walk_->stage = &stage;
     walk_->stop = stage.SharedStop();
@@ -216,10 +214,10 @@ class Found {
     }
   }
   ~Found() {
-    std::unique_lock<std::mutex> lock(walk_->mutex);
+    Lock lock(walk_->mutex);
     walk_->stage = nullptr;
     const bool done = walk_->done;
-    lock.unlock();
+    lock.Unlock();
     if (!thread_.joinable()) return;
     // A walk not over yet (it may be stuck in the folder) ends alone at its
     // next list, touching only what it shares.
@@ -234,7 +232,7 @@ class Found {
 
   // List `i` of `kind`; false past the last, or once the stage stops.
   bool Name(int kind, std::size_t i, WideString* name) {
-    std::unique_lock<std::mutex> lock(walk_->mutex);
+    Lock lock(walk_->mutex);
     for (;;) {
       if (walk_->done && walk_->out_of_memory) throw std::bad_alloc();
       const std::vector<WideString>& names = walk_->kinds[kind].names;
@@ -244,23 +242,24 @@ class Found {
       }
       if (walk_->done || stage_.Stopped()) return false;
       // The walk tells each name and its end; the stop's callback, a stop.
-      walk_->found.wait(lock);
+      walk_->found.Wait(lock);
     }
   }
   // Waits for the walk to end, letting its descriptor go: true where it was
   // still going on a thread, false once the stage stops.
   bool WaitForWalk() {
     if (!thread_.joinable()) return false;
-    std::unique_lock<std::mutex> lock(walk_->mutex);
+    Lock lock(walk_->mutex);
     const bool was_going = !walk_->done;
     while (!walk_->done && !stage_.Stopped()) {
-      walk_->found.wait_for(lock, std::chrono::milliseconds(10));
+      walk_->found.WaitUntil(lock, std::chrono::steady_clock::now() +
+                                       std::chrono::milliseconds(10));
     }
     return was_going && walk_->done;
   }
   // Why the listing of `kind` ended early, once every name was taken.
   platform::ErrorCode Broken(int kind) const {
-    const std::lock_guard<std::mutex> lock(walk_->mutex);
+    const Lock lock(walk_->mutex);
     return walk_->kinds[kind].broken;
   }
 

@@ -23,266 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "box_reading.h"
+
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(),
-                                       static_cast<int>(text.size()), nullptr,
-                                       0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                      &out[0], size, nullptr, nullptr);
-  return out;
-}
-
-// CR and LF written as \r and \n so that a box is one line of transcript.
-std::string Escaped(const std::wstring& text) {
-  std::string out;
-  for (char c : Utf8(text)) {
-    if (c == '\r')
-      out += "\\r";
-    else if (c == '\n')
-      out += "\\n";
-    else if (c == '\\')
-      out += "\\\\";
-    else
-      out.push_back(c);
-  }
-  return out;
-}
-
-void Key(WORD key, bool down) {
-  INPUT input = {};
-  input.type = INPUT_KEYBOARD;
-  input.ki.wVk = key;
-  input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-  SendInput(1, &input, sizeof input);
-}
-
-struct Finder {
-  DWORD process;
-  std::set<HWND>* seen;
-  HWND found;
-};
-
-BOOL CALLBACK FindBox(HWND window, LPARAM param) {
-  Finder* finder = reinterpret_cast<Finder*>(param);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (owner != finder->process || !IsWindowVisible(window)) return TRUE;
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  if (std::wstring(name) != L"#32770") return TRUE;
-  if (finder->seen->count(window) != 0) return TRUE;
-  finder->found = window;
-  return FALSE;
-}
-
-std::wstring WindowText(HWND window) {
-  const int length = GetWindowTextLengthW(window);
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  GetWindowTextW(window, &text[0], length + 1);
-  text.resize(static_cast<std::size_t>(length));
-  return text;
-}
-
-struct Children {
-  std::wstring text;
-  std::wstring texts;  // every static text, " | " between them
-  HWND bar = nullptr;
-  HWND icon = nullptr;
-  HWND edit = nullptr;  // the program's own box for a long report
-};
-
-BOOL CALLBACK ReadChild(HWND child, LPARAM param) {
-  Children* children = reinterpret_cast<Children*>(param);
-  wchar_t name[64] = {};
-  GetClassNameW(child, name, 64);
-  if (std::wstring(name) == L"Edit") children->edit = child;
-  if (std::wstring(name) == PROGRESS_CLASSW) children->bar = child;
-  if (std::wstring(name) != L"Static") return TRUE;
-  const std::wstring text = WindowText(child);
-  if (!text.empty()) {
-    if (!children->texts.empty()) children->texts += L" | ";
-    children->texts += text;
-  }
-  if (GetWindowLongW(child, GWL_STYLE) & SS_ICON) {
-    children->icon = child;
-  } else if (children->text.empty()) {
-    children->text = WindowText(child);
-  }
-  return TRUE;
-}
-
-// The icon shown, told by drawing each standard icon beside the one on
-// screen and keeping the closest.
-std::string IconOf(HWND icon) {
-  if (icon == nullptr || !IsWindowVisible(icon)) return "none";
-  const int size = GetSystemMetrics(SM_CXICON);
-  // Read from the screen: another process's window DC gives no pixels.
-  RECT place;
-  GetWindowRect(icon, &place);
-  HDC screen = CreateCompatibleDC(nullptr);
-  HDC desktop = GetDC(nullptr);
-  HBITMAP shot = CreateCompatibleBitmap(desktop, size, size);
-  HGDIOBJ old_shot = SelectObject(screen, shot);
-  BitBlt(screen, 0, 0, size, size, desktop, place.left, place.top, SRCCOPY);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(desktop, size, size);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  const COLORREF background = GetPixel(screen, 0, 0);
-  struct Candidate {
-    const char* name;
-    LPCWSTR id;
-  };
-  const Candidate candidates[] = {{"error", IDI_HAND},
-                                  {"question", IDI_QUESTION},
-                                  {"warning", IDI_EXCLAMATION},
-                                  {"information", IDI_ASTERISK}};
-  std::string best = "unknown";
-  long best_diff = -1;
-  for (const Candidate& candidate : candidates) {
-    HBRUSH brush = CreateSolidBrush(background);
-    RECT all = {0, 0, size, size};
-    FillRect(memory, &all, brush);
-    DeleteObject(brush);
-    DrawIconEx(memory, 0, 0, LoadIconW(nullptr, candidate.id), size, size, 0,
-               nullptr, DI_NORMAL);
-    long diff = 0;
-    for (int y = 0; y < size; y += 2) {
-      for (int x = 0; x < size; x += 2) {
-        if (GetPixel(memory, x, y) != GetPixel(screen, x, y)) ++diff;
-      }
-    }
-    if (std::getenv("BOX_DRIVER_DEBUG")) {
-      std::fprintf(stderr, "%s %ld bg %08lx\n", candidate.name, diff,
-                   background);
-    }
-    if (best_diff < 0 || diff < best_diff) {
-      best_diff = diff;
-      best = candidate.name;
-    }
-  }
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  SelectObject(screen, old_shot);
-  DeleteObject(shot);
-  DeleteDC(screen);
-  ReleaseDC(nullptr, desktop);
-  return best;
-}
-
-std::string Buttons(HWND box) {
-  std::string buttons;
-  const struct {
-    int id;
-    const char* name;
-  } known[] = {
-      {IDOK, "ok"}, {IDYES, "yes"}, {IDNO, "no"}, {IDCANCEL, "cancel"}};
-  for (const auto& button : known) {
-    HWND item = GetDlgItem(box, button.id);
-    if (item != nullptr && IsWindowVisible(item)) {
-      if (!buttons.empty()) buttons += "/";
-      buttons += button.name;
-    }
-  }
-  return buttons;
-}
-
-bool Inside(const RECT& inner, const RECT& outer) {
-  return inner.left >= outer.left && inner.top >= outer.top &&
-         inner.right <= outer.right && inner.bottom <= outer.bottom;
-}
-
-// A control's name as a screen reader has it.
-std::wstring AccessibleName(HWND control) {
-  IAccessible* accessible = nullptr;
-  if (FAILED(AccessibleObjectFromWindow(
-          control, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
-          reinterpret_cast<void**>(&accessible)))) {
-    return L"";
-  }
-  VARIANT self = {};
-  self.vt = VT_I4;
-  self.lVal = CHILDID_SELF;
-  BSTR name = nullptr;
-  std::wstring named;
-  if (accessible->get_accName(self, &name) == S_OK && name != nullptr) {
-    named.assign(name, SysStringLen(name));
-  }
-  SysFreeString(name);
-  accessible->Release();
-  return named;
-}
-
-// Where a long report's box stands, and where it opened its text: whether
-// box and OK button lie within the work area, whether OK is the default,
-// the lines selected and shown first, and the text's accessible name.
-std::string ReportPlace(HWND box, HWND edit) {
-  MONITORINFO monitor = {};
-  monitor.cbSize = sizeof monitor;
-  GetMonitorInfoW(MonitorFromWindow(box, MONITOR_DEFAULTTOPRIMARY), &monitor);
-  RECT outer, ok;
-  GetWindowRect(box, &outer);
-  HWND button = GetDlgItem(box, IDOK);
-  GetWindowRect(button, &ok);
-  const bool by_default =
-      (GetWindowLongW(button, GWL_STYLE) & BS_DEFPUSHBUTTON) != 0;
-  char place[200];
-  std::snprintf(
-      place, sizeof place,
-      "report: on screen %s, ok on screen %s, ok default %s, "
-      "selected line %ld, first shown line %ld\n",
-      Inside(outer, monitor.rcWork) ? "yes" : "no",
-      Inside(ok, monitor.rcWork) && IsWindowVisible(button) ? "yes" : "no",
-      by_default ? "yes" : "no",
-      static_cast<long>(SendMessageW(edit, EM_LINEFROMCHAR, -1, 0)),
-      static_cast<long>(SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0)));
-  std::string line = place;
-  line.insert(line.size() - 1, ", text named " + Escaped(AccessibleName(edit)));
-  return line;
-}
-
-// A long report's box as a message box behaves: the focus on OK, Ctrl+C
-// copying the whole box in MessageBoxW's block form, Space closing it.
-// Returns the line for the transcript and whether the box was closed.
-std::string ReportKeys(HWND box, const std::wstring& text, bool* closed) {
-  GUITHREADINFO gui = {};
-  gui.cbSize = sizeof gui;
-  GetGUIThreadInfo(GetWindowThreadProcessId(box, nullptr), &gui);
-  const bool focus_on_ok = gui.hwndFocus == GetDlgItem(box, IDOK);
-  SetForegroundWindow(box);
-  Sleep(200);
-  Key(VK_CONTROL, true);
-  Key('C', true);
-  Key('C', false);
-  Key(VK_CONTROL, false);
-  Sleep(300);
-  std::wstring copied;
-  if (OpenClipboard(nullptr)) {
-    HANDLE data = GetClipboardData(CF_UNICODETEXT);
-    const auto* chars = static_cast<const wchar_t*>(GlobalLock(data));
-    if (chars != nullptr) copied = chars;
-    GlobalUnlock(data);
-    CloseClipboard();
-  }
-  const std::wstring rule = L"---------------------------\r\n";
-  const std::wstring block = rule + WindowText(box) + L"\r\n" + rule + text +
-                             L"\r\n" + rule + L"OK   \r\n" + rule;
-  Key(VK_SPACE, true);
-  Key(VK_SPACE, false);
-  for (int i = 0; i < 30 && IsWindow(box); ++i) Sleep(100);
-  *closed = !IsWindow(box);
-  std::string line = "report keys: focus on ok ";
-  line += focus_on_ok ? "yes" : "no";
-  line += ", ctrl+c copies the box ";
-  line += copied == block ? "yes" : "no";
-  line += ", space closes ";
-  line += *closed ? "yes\n" : "no\n";
-  return line;
-}
 
 std::vector<std::string> Split(const std::string& list) {
   std::vector<std::string> items;
@@ -310,49 +53,101 @@ void WaitForTemporary(const wchar_t* folder, HANDLE process) {
   }
 }
 
-}  // namespace
+// What the driver was asked for.
+struct Options {
+  const wchar_t* program = nullptr;
+  const wchar_t* folder = nullptr;
+  bool shift = false;
+  bool ctrl = false;
+  std::vector<std::string> answers;
+  int kill_ms = -1;  // -1: no kill
+  bool kill_at_temporary = false;
+  int cancel_ms = -1;  // -1: a progress window is left alone
+};
 
-int wmain(int argc, wchar_t** argv) {
-  if (argc != 6 && argc != 7) {
-    std::fprintf(
-        stderr,
-        "usage: box_driver PROGRAM FOLDER KEYS ANSWERS OUT [KILL_MS]\n");
-    return 2;
+void ReleaseKeys(const Options& options) {
+  if (options.ctrl) Key(VK_CONTROL, false);
+  if (options.shift) Key(VK_SHIFT, false);
+}
+
+// A progress window, read `cancel_ms` after it shows, then cancelled.
+void CancelProgress(FILE* out, HWND box, int cancel_ms) {
+  Sleep(static_cast<DWORD>(cancel_ms));
+  Children children;
+  EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&children));
+  std::fprintf(out,
+               "progress\ncaption: %s\nbuttons: %s\ntext: %s\n"
+               "bar: %ld\n",
+               Escaped(WindowText(box)).c_str(), Buttons(box).c_str(),
+               Escaped(children.texts).c_str(),
+               static_cast<long>(SendMessageW(children.bar, PBM_GETPOS, 0, 0)));
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box, IDCANCEL)));
+}
+
+// A box written to the transcript; a long report's box also tried with
+// its keys, which may close it. Its buttons.
+std::string ReadBox(FILE* out, HWND box, Children& children, DWORD started,
+                    bool* closed) {
+  const std::string buttons = Buttons(box);
+  if (children.edit != nullptr) {
+    // An edit control in another process answers only WM_GETTEXT.
+    const auto length = static_cast<std::size_t>(
+        SendMessageW(children.edit, WM_GETTEXTLENGTH, 0, 0));
+    children.text.assign(length + 1, L'\0');
+    SendMessageW(children.edit, WM_GETTEXT, length + 1,
+                 reinterpret_cast<LPARAM>(&children.text[0]));
+    children.text.resize(length);
   }
-  // KILL_MS "tmp": as soon as a temporary file shows in the folder.
-  const bool kill_at_temporary = argc == 7 && std::wstring(argv[6]) == L"tmp";
-  const int kill_ms = kill_at_temporary ? 0 : argc == 7 ? _wtoi(argv[6]) : -1;
-  const char* cancel = std::getenv("BOX_DRIVER_CANCEL_MS");
-  const int cancel_ms = cancel != nullptr ? std::atoi(cancel) : -1;
-  const std::wstring keys = argv[3];
-  const std::vector<std::string> answers = Split(Utf8(argv[4]));
-  FILE* out = _wfopen(argv[5], L"wb");
-  if (out == nullptr) return 2;
-  // For the accessible names a screen reader reads.
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-
-  const bool shift = keys.find(L"shift") != std::wstring::npos;
-  const bool ctrl = keys.find(L"ctrl") != std::wstring::npos;
-  if (shift) Key(VK_SHIFT, true);
-  if (ctrl) Key(VK_CONTROL, true);
-  Sleep(200);
-
-  std::wstring command =
-      L"\"" + std::wstring(argv[1]) + L"\" ignored arguments";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(argv[1], &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      argv[2], &startup, &process)) {
-    std::fprintf(out, "start failed: %lu\n", GetLastError());
-    std::fclose(out);
-    return 2;
+  std::fprintf(out, "box\ncaption: %s\nicon: %s\nbuttons: %s\ntext: %s\n",
+               Escaped(WindowText(box)).c_str(), IconOf(children.icon).c_str(),
+               buttons.c_str(), Escaped(children.text).c_str());
+  *closed = false;
+  if (children.edit != nullptr) {
+    std::printf("a report box, shown %lu ms after the start\n",
+                GetTickCount() - started);
+    std::fflush(stdout);
+    std::fputs(ReportPlace(box, children.edit).c_str(), out);
+    std::fputs(ReportKeys(box, children.text, closed).c_str(), out);
   }
+  return buttons;
+}
 
+// Yes or No, in turn, for a question; OK for any other box.
+void AnswerBox(FILE* out, HWND box, const std::string& buttons,
+               const Options& options, std::size_t* next_answer) {
+  int button = IDOK;
+  if (buttons == "yes/no") {
+    const std::string answer = *next_answer < options.answers.size()
+                                   ? options.answers[(*next_answer)++]
+                                   : "no";
+    button = answer == "yes" ? IDYES : IDNO;
+    std::fprintf(out, "answer: %s\n", answer.c_str());
+  }
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+}
+
+// The program ended with TerminateProcess, KILL_MS after the answer or as
+// soon as a temporary file shows.
+void Kill(FILE* out, const Options& options, HANDLE process) {
+  if (options.kill_at_temporary) {
+    WaitForTemporary(options.folder, process);
+  } else {
+    Sleep(static_cast<DWORD>(options.kill_ms));
+  }
+  TerminateProcess(process, 137);
+  WaitForSingleObject(process, INFINITE);
+  std::fprintf(out, "killed\n");
+}
+
+// Each box the program shows, read and answered, until it ends.
+void Drive(FILE* out, const Options& options,
+           const PROCESS_INFORMATION& process) {
   const DWORD started = GetTickCount();
   std::set<HWND> seen;
   std::size_t next_answer = 0;
-  bool keys_held = shift || ctrl;
+  bool keys_held = options.shift || options.ctrl;
   const DWORD deadline = GetTickCount() + 120000;
   while (WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT) {
     if (GetTickCount() > deadline) {
@@ -373,74 +168,69 @@ int wmain(int argc, wchar_t** argv) {
       EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&children));
     }
     if (children.bar != nullptr) {
-      if (cancel_ms < 0) continue;
-      Sleep(static_cast<DWORD>(cancel_ms));
-      children = Children();
-      EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&children));
-      std::fprintf(
-          out,
-          "progress\ncaption: %s\nbuttons: %s\ntext: %s\n"
-          "bar: %ld\n",
-          Escaped(WindowText(box)).c_str(), Buttons(box).c_str(),
-          Escaped(children.texts).c_str(),
-          static_cast<long>(SendMessageW(children.bar, PBM_GETPOS, 0, 0)));
-      PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(GetDlgItem(box, IDCANCEL)));
+      if (options.cancel_ms >= 0) CancelProgress(out, box, options.cancel_ms);
       continue;
     }
     if (keys_held) {  // read once at start: the first box comes after
-      if (ctrl) Key(VK_CONTROL, false);
-      if (shift) Key(VK_SHIFT, false);
+      ReleaseKeys(options);
       keys_held = false;
     }
-    const std::string buttons = Buttons(box);
-    if (children.edit != nullptr) {
-      // An edit control in another process answers only WM_GETTEXT.
-      const auto length = static_cast<std::size_t>(
-          SendMessageW(children.edit, WM_GETTEXTLENGTH, 0, 0));
-      children.text.assign(length + 1, L'\0');
-      SendMessageW(children.edit, WM_GETTEXT, length + 1,
-                   reinterpret_cast<LPARAM>(&children.text[0]));
-      children.text.resize(length);
-    }
-    std::fprintf(out, "box\ncaption: %s\nicon: %s\nbuttons: %s\ntext: %s\n",
-                 Escaped(WindowText(box)).c_str(),
-                 IconOf(children.icon).c_str(), buttons.c_str(),
-                 Escaped(children.text).c_str());
     bool closed = false;
-    if (children.edit != nullptr) {
-      std::printf("a report box, shown %lu ms after the start\n",
-                  GetTickCount() - started);
-      std::fflush(stdout);
-      std::fputs(ReportPlace(box, children.edit).c_str(), out);
-      std::fputs(ReportKeys(box, children.text, &closed).c_str(), out);
-    }
+    const std::string buttons = ReadBox(out, box, children, started, &closed);
     if (closed) continue;
-    int button = IDOK;
-    if (buttons == "yes/no") {
-      const std::string answer =
-          next_answer < answers.size() ? answers[next_answer++] : "no";
-      button = answer == "yes" ? IDYES : IDNO;
-      std::fprintf(out, "answer: %s\n", answer.c_str());
-    }
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
-    if (kill_ms >= 0 && buttons == "yes/no") {
-      if (kill_at_temporary) {
-        WaitForTemporary(argv[2], process.hProcess);
-      } else {
-        Sleep(static_cast<DWORD>(kill_ms));
-      }
-      TerminateProcess(process.hProcess, 137);
-      WaitForSingleObject(process.hProcess, INFINITE);
-      std::fprintf(out, "killed\n");
+    AnswerBox(out, box, buttons, options, &next_answer);
+    if (options.kill_ms >= 0 && buttons == "yes/no") {
+      Kill(out, options, process.hProcess);
       break;
     }
   }
-  if (keys_held) {
-    if (ctrl) Key(VK_CONTROL, false);
-    if (shift) Key(VK_SHIFT, false);
+  if (keys_held) ReleaseKeys(options);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 6 && argc != 7) {
+    std::fprintf(
+        stderr,
+        "usage: box_driver PROGRAM FOLDER KEYS ANSWERS OUT [KILL_MS]\n");
+    return 2;
   }
+  Options options;
+  options.program = argv[1];
+  options.folder = argv[2];
+  const std::wstring keys = argv[3];
+  options.shift = keys.find(L"shift") != std::wstring::npos;
+  options.ctrl = keys.find(L"ctrl") != std::wstring::npos;
+  options.answers = Split(Utf8(argv[4]));
+  // KILL_MS "tmp": as soon as a temporary file shows in the folder.
+  options.kill_at_temporary = argc == 7 && std::wstring(argv[6]) == L"tmp";
+  options.kill_ms = options.kill_at_temporary ? 0
+                    : argc == 7               ? _wtoi(argv[6])
+                                              : -1;
+  const char* cancel = std::getenv("BOX_DRIVER_CANCEL_MS");
+  options.cancel_ms = cancel != nullptr ? std::atoi(cancel) : -1;
+  FILE* out = _wfopen(argv[5], L"wb");
+  if (out == nullptr) return 2;
+  // For the accessible names a screen reader reads.
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+  if (options.shift) Key(VK_SHIFT, true);
+  if (options.ctrl) Key(VK_CONTROL, true);
+  Sleep(200);
+
+  std::wstring command =
+      L"\"" + std::wstring(options.program) + L"\" ignored arguments";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(options.program, &command[0], nullptr, nullptr, FALSE, 0,
+                      nullptr, options.folder, &startup, &process)) {
+    std::fprintf(out, "start failed: %lu\n", GetLastError());
+    std::fclose(out);
+    return 2;
+  }
+  Drive(out, options, process);
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
   std::fprintf(out, "exit: %lu\n", code);

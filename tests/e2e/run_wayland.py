@@ -102,7 +102,7 @@ class Keyboard:
 
 def dialogs_by_keys(checks, keyboard, program, app, folder):
     """The dialog each key combination brings, answered No or OK."""
-    from tests.e2e.run_gtk import Dialog, find_alert
+    from tests.e2e.gtk_session import Dialog, find_alert
     with open(os.path.join(folder, "a.txt"), "wb") as f:
         f.write(b"abc")
     question, nothing = texts.QUESTION_CAPTION, shown(texts.NOTHING)

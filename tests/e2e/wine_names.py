@@ -2,11 +2,15 @@
 
 import hashlib
 import os
+import re
 import shutil
 
 from tests import texts
+from tests.texts import escaped
 from tests.e2e.checks import files_of
 from tests.e2e.wine import private_locale
+from tests.e2e.wine_runner import (
+    FAILED_CAPTION, NOTHING, UNREADABLE, box, folder_in, report_of)
 
 
 def _folder(root, name, files):
@@ -102,6 +106,134 @@ def planted_dll(wine, runner, root):
         runner.program = program
     runner.check("a shcore.dll beside the program: never loaded", _created(got) and
                  not os.path.exists(os.path.join(place, "planted-loaded")), got)
+
+
+def readings(wine, runner, root):
+    """Code pages 932 and 1252, a list from elsewhere (UTF-8, no mark): a
+    record whose two readings name two files is OK only when both match (a
+    decoy planted under the code-page reading of an "é.txt" record); a
+    folder at the code-page reading does not hide the file; a missing name
+    shows its UTF-8 reading; a lone surrogate from a UTF-16LE list stays
+    itself."""
+    md5 = lambda data: hashlib.md5(data).hexdigest()
+    listed = "%s *é.txt\n%s *ä.txt\n%s *削除された.txt\n" % (
+        md5(b"old"), md5(b"x"), md5(b""))
+    for language, code_page in (("ja_JP", "cp932"), ("en_US", "cp1252")):
+        if not private_locale(wine, language, "UTF-8"):
+            print("[SKIP] readings: no %s.UTF-8 locale here" % language)
+            continue
+        decoy = "é.txt".encode().decode(code_page)  # ﾃｩ.txt, Ã©.txt
+        folder = folder_in(root, "readings-" + code_page, {
+            "é.txt": b"changed", decoy: b"old", "ä.txt": b"x",
+            "a\ufffd.txt": b"decoy", "list.md5": listed.encode(),
+            "unicode.md5": b"\xff\xfe" + ("%s *a\ud800.txt\r\n" % md5(
+                b"decoy")).encode("utf-16-le", "surrogatepass")})
+        os.mkdir(os.path.join(folder, "ä.txt".encode().decode(code_page)))
+        locale = language + ".UTF-8"
+        got = report_of(runner.drive(folder, "none", locale=locale))
+        runner.check("%s: both readings, a folder, a missing name, a lone "
+                     "surrogate" % code_page, got == sorted([
+                         "é.txt - " + texts.MISMATCH, "ä.txt - OK",
+                         "削除された.txt - " + texts.UNREADABLE,
+                         "a<U+D800>.txt - " + texts.UNREADABLE, "",
+                         FAILED_CAPTION]), "\n".join(got))
+        # One reading only names a file: that file, and the report says so.
+        os.remove(os.path.join(folder, "é.txt"))
+        got = report_of(runner.drive(folder, "none", locale=locale))
+        runner.check("%s: a decoy alone is named for what it is" % code_page,
+                     decoy + " - OK" in got, "\n".join(got))
+
+
+def case_and_links(wine, runner, root):
+    """Wine's folders keep case: a.txt beside A.txt stops creation instead
+    of folding both into one digest file; a Unix link at a digest file's
+    name, which Wine shows as no link, is replaced, never written through."""
+    folder = folder_in(root, "case", {"a.txt": b"1", "A.txt": b"2"})
+    got = runner.drive(folder, "shift", "yes")
+    runner.check("a.txt beside A.txt: creation stops, never done",
+                 "icon: error" in got and not any(texts.DONE in g for g in got),
+                 "\n".join(got))
+    elsewhere = folder_in(root, "elsewhere", {"target": b"precious"})
+    linked = folder_in(root, "linked", {"a.txt": b"abc"})
+    os.symlink(os.path.join(elsewhere, "target"),
+               os.path.join(linked, "a.txt.md5"))
+    got = runner.drive(linked, "shift", "yes")
+    with open(os.path.join(elsewhere, "target"), "rb") as f:
+        kept = f.read()
+    made = os.path.join(linked, "a.txt.md5")
+    runner.check("a Unix link at a digest file's name: replaced, its target kept",
+                 kept == b"precious" and not os.path.islink(made) and
+                 open(made, "rb").read() == ("%s *a.txt\n" % hashlib.md5(
+                     b"abc").hexdigest()).encode(), (kept, got))
+
+
+def short_names(wine, runner, root):
+    """A name that is another file's 8.3 short name: creation never writes
+    through it, and "*.md5" does not take x.md5abc for a digest file."""
+    folder = folder_in(root, "short", {"verylongname.txt.md5x": b"precious",
+                                       "x.md5abc": b"not a list\n"})
+    short = wine.run([wine.loader, "winepath", "-s", wine.windows_path(
+        os.path.join(folder, "verylongname.txt.md5x"))], capture_output=True,
+        text=True, check=False).stdout.strip().split("\\")[-1]
+    alias = short.rsplit(".", 1)[0]
+    runner.expect("x.md5abc is no digest file", folder, "none", "-",
+                  [box("Error", "error", "ok", NOTHING)])
+    with open(os.path.join(folder, alias), "wb") as f:
+        f.write(b"x")
+    got = runner.drive(folder, "shift", "yes")
+    with open(os.path.join(folder, "verylongname.txt.md5x"), "rb") as f:
+        kept = f.read()
+    runner.check("creation does not write %s through the short name %s" % (
+        "verylongname.txt.md5x", short), "~" in alias and kept == b"precious" and
+        "icon: error" in got and not os.path.exists(os.path.join(folder, alias + ".md5")),
+        (short, kept, got))
+
+
+def invisible_names(wine, runner, root):
+    """A record naming a file with an invisible character beside a swapped
+    file of the plain name reads with the character shown, and apart from a
+    name that spells its escape; names with folders read as they are."""
+    hidden = "setup.exe\u034f"
+    listed = (hidden, "\u202eexe.txt", "drivers\\x64\\a.sys", "x\\x86.txt",
+              "<U+202E>exe.txt", "a\x1bb")
+    folder = folder_in(root, "invisible", {
+        "setup.exe": b"swapped", hidden: b"abc", "\u202eexe.txt": b"abc",
+        "list.md5": b"\xef\xbb\xbf" + "".join(
+            "%s *%s\n" % (hashlib.md5(b"abc").hexdigest(), n)
+            for n in listed).encode()})
+    for path in ("drivers/x64/a.sys", "x/x86.txt"):
+        os.makedirs(os.path.dirname(os.path.join(folder, path)), exist_ok=True)
+        with open(os.path.join(folder, path), "wb") as f:
+            f.write(b"abc")
+    got = runner.drive(folder, "none")
+    runner.check("invisible and bidirectional characters are shown as escapes",
+                 report_of(got) == sorted(escaped(line) for line in [
+                     "setup.exe<U+034F> - OK", "<U+202E>exe.txt - OK",
+                     "drivers\\x64\\a.sys - OK", "x\\x86.txt - OK",
+                     "<U+003C>U+202E>exe.txt - " + UNREADABLE,
+                     "a<U+001B>b - " + UNREADABLE, "", FAILED_CAPTION]),
+                 "\n".join(got))
+
+
+def device_names(wine, runner, root):
+    """Reserved device names in a list are never opened: a +file trace shows
+    no open of any of them, and each reads as not found."""
+    names = ["COM1", "CON.txt", "lpt\u00b9", "nul .md5", "conout$", "AUX:",
+             "sub\\PRN.log"]
+    folder = folder_in(root, "devices", {"list.md5": b"\xef\xbb\xbf" + "".join(
+        "%s *%s\n" % ("0" * 32, n) for n in names).encode()})
+    trace = []
+    got = runner.drive(folder, "none", trace=trace)
+    device = re.compile(r'(?i)(\\\\|L")(com1|con|lpt(\\x?00b9|\u00b9)|nul|conout\$|aux|prn)'
+                        r'([. :"\\]|$)')
+    opened = [line for line in trace if re.search("CreateFile|NtOpenFile", line) and
+              device.search(line)]
+    report = "".join(n.replace("\\", "\\\\") + " - " + UNREADABLE + "\\r\\n"
+                     for n in names)
+    runner.check("reserved device names: never opened, each not found",
+                 got == box(FAILED_CAPTION, "error", "ok",
+                            report + "\\r\\n" + FAILED_CAPTION) + ["exit: 0"] and
+                 not opened, "\n".join(got + opened[:10]))
 
 
 CASES = [trailing_dots_and_spaces, both_readings_written, one_name_for_two_files, planted_dll]

@@ -272,22 +272,27 @@ TEST_F(ProgressTest, TotalsCountFilesHashedInTurn) {
   std::error_code no_link;
   std::filesystem::create_symlink("a.bin", PathOf("link.bin"), no_link);
   const std::uint64_t files = no_link ? 3 : 4;
-  ScriptedDesktop desktop;
-  FakeClock clock;
-  CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"),
-                On(2, &clock));
-  ASSERT_EQ(desktop.progress.size(), 1u);
+  // The total is gathered beside the run, which a loaded machine may end
+  // first: the run is made again until a window knew it.
   bool known = false;
-  for (const platform::ProgressView& view : desktop.progress[0].views) {
-    EXPECT_EQ(view.all, files);
-    if (!view.bytes_known) continue;
-    known = true;
-    EXPECT_EQ(view.bytes_all, files << 24);
-    EXPECT_LT(view.percent, 100u);
+  for (int run = 0; run < 5 && !known; ++run) {
+    for (const char* made : {"a.bin", "b.bin", "old.bin.md5", "link.bin"}) {
+      std::filesystem::remove(PathOf(std::string(made) + ".md5"));
+    }
+    ScriptedDesktop desktop;
+    FakeClock clock;
+    CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"),
+                  On(2, &clock));
+    ASSERT_EQ(desktop.progress.size(), 1u);
+    for (const platform::ProgressView& view : desktop.progress[0].views) {
+      EXPECT_EQ(view.all, files);
+      if (!view.bytes_known) continue;
+      known = true;
+      EXPECT_EQ(view.bytes_all, files << 24);
+      EXPECT_LT(view.percent, 100u);
+    }
   }
-  if (desktop.progress[0].views.size() > 40) {
-    EXPECT_TRUE(known);
-  }
+  EXPECT_TRUE(known);
 }
 
 }  // namespace

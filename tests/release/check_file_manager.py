@@ -23,7 +23,7 @@ import time
 import pyatspi
 
 from tests.e2e.checks import Checks
-from tests.e2e.run_gtk import OK_CAPTION, Session
+from tests.e2e.gtk_session import OK_CAPTION, Session
 
 ENTRIES = {  # installed entry: the field its file manager puts the folder in
     "/usr/share/nemo/actions/digestbox.nemo_action": ("Nemo Action", "%P"),

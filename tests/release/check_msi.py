@@ -19,7 +19,7 @@ import subprocess
 import sys
 import tempfile
 
-from tests.e2e import run_wine
+from tests.e2e import wine_runner
 from tests.e2e.checks import Checks
 from tests.e2e import qemu32
 from tests.e2e.wine import Wine
@@ -133,14 +133,14 @@ def main():
             build_msi(arch, version, program, runnable)
         parts = version.split(".")
         build_msi(arch, ".".join(parts[:-1] + [str(int(parts[-1]) + 1)]), program, newer)
-        build = run_wine.Build(os.path.join(ROOT, "build", "win64" if arch == "x64" else "win32"))
+        build = wine_runner.Build(os.path.join(ROOT, "build", "win64" if arch == "x64" else "win32"))
         installer.msiexec("/i", runnable)
-        runner = run_wine.Runner(wine, build.driver, installer.installed()[0])
+        runner = wine_runner.Runner(wine, build.driver, installer.installed()[0])
         empty = os.path.join(work, "empty")
         os.mkdir(empty)
         checks.check("the installed program runs: nothing to verify",
-                     runner.drive(empty, "none") == run_wine.box(
-                         "Error", "error", "ok", run_wine.NOTHING) + ["exit: 0"])
+                     runner.drive(empty, "none") == wine_runner.box(
+                         "Error", "error", "ok", wine_runner.NOTHING) + ["exit: 0"])
         rebuilt = os.path.join(work, "rebuilt.msi")
         build_msi(arch, version, program, rebuilt)
         checks.check("a rebuild of the same version replaces it: one entry",

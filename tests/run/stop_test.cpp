@@ -13,6 +13,10 @@ namespace {
 
 using std::chrono::hours;
 
+// Far beyond any schedule's wake-up: a wait the stop does not wake fails
+// the case then, rather than hang the suite.
+constexpr std::chrono::seconds kBound{10};
+
 // A wait as the run's waits are written: its own lock and condition, woken
 // by a callback.
 struct Wait {
@@ -23,9 +27,16 @@ struct Wait {
                woken.notify_all();
              }),
         stop_(stop) {}
-  void Until() {
+  // Whether the stop woke it within kBound.
+  bool Until() {
+    const auto deadline = std::chrono::steady_clock::now() + kBound;
     std::unique_lock<std::mutex> lock(mutex);
-    woken.wait(lock, [this] { return stop_.Requested(); });
+    while (!stop_.Requested()) {
+      if (woken.wait_until(lock, deadline) == std::cv_status::timeout) {
+        return false;
+      }
+    }
+    return true;
   }
   std::mutex mutex;
   std::condition_variable woken;
@@ -40,19 +51,23 @@ TEST(StopTest, AStopBeforeDuringOrAfterAWaitEndsIt) {
   ASSERT_TRUE(before.Request());
   EXPECT_TRUE(before.WaitFor(hours(1)));
   Wait already(before);
-  already.Until();
+  EXPECT_TRUE(already.Until());
 
   // During: the waits sleep with no deadline they could poll at.
   run::Stop during;
   Wait wait(during);
-  std::thread waiter([&] { wait.Until(); });
-  std::thread own([&] { EXPECT_TRUE(during.WaitFor(hours(1))); });
+  std::thread waiter([&] { EXPECT_TRUE(wait.Until()); });
+  std::thread own([&] {
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_TRUE(during.WaitFor(kBound));
+    EXPECT_LT(std::chrono::steady_clock::now() - began, kBound);
+  });
   during.Request();
   waiter.join();
   own.join();
 
   // After: a wait begun once the stop was asked for does not wait.
-  wait.Until();
+  EXPECT_TRUE(wait.Until());
   EXPECT_TRUE(during.WaitFor(hours(1)));
   EXPECT_FALSE(run::Stop().WaitFor(std::chrono::milliseconds(0)));
 }

@@ -114,9 +114,9 @@ UINT SoundOf(std::uint32_t style) {
                                                         : MB_ICONINFORMATION;
 }
 
-void OpenBox(HWND box, Report& report) {
-  ::SetWindowLongPtrW(box, DWLP_USER, reinterpret_cast<LONG_PTR>(&report));
-  ::SetWindowTextW(box, CaptionOf(report));
+// The box's controls: its icon, the text's hidden label, the text and OK,
+// with their fonts and keys. The text's control; OK in *ok.
+HWND CreateControls(HWND box, const Report& report, HWND* ok_out) {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
   HWND icon = ::CreateWindowExW(
       0, L"Static", nullptr, WS_CHILD | WS_VISIBLE | SS_ICON, 0, 0, 0, 0, box,
@@ -150,8 +150,12 @@ void OpenBox(HWND box, Report& report) {
   GiveCtrlKeys(ok);
   ::SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);  // no 32K limit
   ::SendMessageW(box, DM_SETDEFID, IDOK, 0);
+  *ok_out = ok;
+  return edit;
+}
 
-  // Most of the work area, centred on the monitor the box is on.
+// Most of the work area, centred on the monitor the box is on.
+void PlaceBox(HWND box, const Report& report) {
   const RECT area =
       WorkAreaOf(::MonitorFromWindow(box, MONITOR_DEFAULTTOPRIMARY));
   int line = 0, average = 0;
@@ -162,15 +166,12 @@ void OpenBox(HWND box, Report& report) {
   ::SetWindowPos(box, nullptr, area.left + (Width(area) - width) / 2,
                  area.top + (Height(area) - height) / 2, width, height,
                  SWP_NOZORDER);
-  Layout(box);
-  // The text goes in once the control has its size: the control wraps the
-  // whole text at each change of width, and a report may be a million lines.
-  const std::u16string_view text =
-      ShowWhatFits(edit, *report.text, &report.cut);
+}
 
-  // Opened at the first failing line, selected and shown while the focus is
-  // on OK (ES_NOHIDESEL); at the top when all is OK. The focus on OK, as in
-  // a message box: Enter and Space close it.
+// Opened at the first failing line, selected and shown while the focus is
+// on OK (ES_NOHIDESEL); at the top when all is OK.
+void OpenAtFirstFailure(HWND edit, const Report& report,
+                        std::u16string_view text) {
   std::size_t offset = 0, length = 0;
   if (FirstFailingRecord(text, std::u16string_view(u"\r\n"), &offset,
                          &length)) {
@@ -193,6 +194,21 @@ void OpenBox(HWND box, Report& report) {
   } else {
     ::SendMessageW(edit, EM_SETSEL, 0, 0);
   }
+}
+
+void OpenBox(HWND box, Report& report) {
+  ::SetWindowLongPtrW(box, DWLP_USER, reinterpret_cast<LONG_PTR>(&report));
+  ::SetWindowTextW(box, CaptionOf(report));
+  HWND ok = nullptr;
+  HWND edit = CreateControls(box, report, &ok);
+  PlaceBox(box, report);
+  Layout(box);
+  // The text goes in once the control has its size: the control wraps the
+  // whole text at each change of width, and a report may be a million lines.
+  const std::u16string_view text =
+      ShowWhatFits(edit, *report.text, &report.cut);
+  OpenAtFirstFailure(edit, report, text);
+  // The focus on OK, as in a message box: Enter and Space close it.
   ::SetFocus(ok);
 }
 
