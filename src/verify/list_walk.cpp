@@ -159,7 +159,8 @@ bool Found::All(int kind, std::vector<WideString>* names) {
   walk_->found.wait(lock, [&] { return walk_->done || stage_.Stopped(); });
   if (!walk_->done) return false;
   if (walk_->out_of_memory) throw std::bad_alloc();
-  *names = walk_->kinds[kind].names;
+  // Told already (Tell), and asked once: the scan takes them.
+  *names = std::move(walk_->kinds[kind].names);
   return true;
 }
 
