@@ -65,10 +65,10 @@ int main(int argc, char** argv) {
   for (int i = in_place ? 2 : 1; i < argc; ++i) {
     const std::string record = Record(argv[i]);
     const std::string name = std::string(argv[i]) + ".md5";
-    const int fd =
-        in_place ? ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                          0666)
-                 : ::open(".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
+    const int fd = in_place
+                       ? ::open(name.c_str(),
+                                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)
+                       : ::open(".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
     if (record.empty() || fd < 0 ||
         ::write(fd, record.data(), record.size()) !=
             static_cast<ssize_t>(record.size())) {

@@ -57,7 +57,7 @@ pipeline::JobEnd ReadListAhead(const WideString& name, HashContext& context,
                ? pipeline::JobEnd::kOutOfHandles
                : pipeline::JobEnd::kToThePass;
   }
-  if (file.SizeAtOpen() > kPieceSize || context.Stopped() ||
+  if (file.SizeAtOpen() > kAheadSize || context.Stopped() ||
       !ReadWhole(file, context, &out->bytes)) {
     return pipeline::JobEnd::kToThePass;
   }
@@ -65,7 +65,7 @@ pipeline::JobEnd ReadListAhead(const WideString& name, HashContext& context,
   return pipeline::JobEnd::kDone;
 }
 
-ListEnd ParseReadAhead(const ReadAhead& read, AlgorithmId algorithm,
+ListEnd ParseReadAhead(ReadAhead& read, AlgorithmId algorithm,
                        DigestParser& parser, run::Stage& stage) {
   ListFeed feed(parser, algorithm);
   stage.list_bytes.fetch_add(read.bytes.size());
@@ -73,6 +73,7 @@ ListEnd ParseReadAhead(const ReadAhead& read, AlgorithmId algorithm,
       (read.bytes.empty() || feed.Feed(read.bytes.data(), read.bytes.size())) &&
       feed.Finish();
   stage.records.store(parser.Mark());
+  std::vector<char>().swap(read.bytes);
   ListEnd end;
   if (!well_formed) end.kind = ListEnd::kMalformed;
   return end;

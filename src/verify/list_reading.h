@@ -29,9 +29,14 @@ struct ListEnd {
   bool out_of_handles = false;    // kUnreadable for want of a descriptor
 };
 
-// A list of at most one piece, read whole ahead of the scan on a worker
-// (or on the scan while it would wait), as one read at its size at open
-// gives it; `read` false where the scan reads the list itself, in turn.
+// A list of a few records reads ahead: the slots ahead of the scan, a
+// thousand a worker, then hold at most 4 MiB a worker. A larger list is
+// read by the scan in turn, a piece at a time.
+constexpr std::uint32_t kAheadSize = 4 * 1024;
+
+// A small list read whole ahead of the scan on a worker (or on the scan
+// while it would wait), as one read at its size at open gives it; `read`
+// false where the scan reads the list itself, in turn.
 struct ReadAhead {
   std::vector<char> bytes;  // its capacity serves the slot's next list
   bool read = false;
@@ -43,8 +48,9 @@ struct ReadAhead {
 pipeline::JobEnd ReadListAhead(const WideString& name, HashContext& context,
                                ReadAhead* out, bool ahead);
 
-// Parses a list read ahead into the parser's list, telling `stage`.
-ListEnd ParseReadAhead(const ReadAhead& read, AlgorithmId algorithm,
+// Parses a list read ahead into the parser's list, telling `stage`, and
+// lets its bytes go.
+ListEnd ParseReadAhead(ReadAhead& read, AlgorithmId algorithm,
                        DigestParser& parser, run::Stage& stage);
 
 // Reads list `name` a piece at a time into the parser's list, telling

@@ -28,8 +28,8 @@ class Found {
   Found& operator=(const Found&) = delete;
 
   // Every list of `kind` (0: *.md5, 1: *.sha1) once the walk is over,
-  // asked once per kind; false once the stage stops first. Throws std::bad_alloc where the walk
-  // found no memory.
+  // asked once per kind; false once the stage stops first. Throws
+  // std::bad_alloc where the walk found no memory.
   bool All(int kind, std::vector<WideString>* names);
   // *.md5 list `i` while the walk goes on, as soon as it is found; false
   // once the walk is over, or the stage stops, first.

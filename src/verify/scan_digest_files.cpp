@@ -65,7 +65,7 @@ std::size_t ReadUpToABox(Scan& scan, const std::shared_ptr<const Names>& names,
     return true;
   };
   for (std::size_t i = 0; i < count; ++i) {
-    const verify::ReadAhead* read = lists.Take(i);
+    verify::ReadAhead* read = lists.Take(i);
     if (read == nullptr || scan.stage.Stopped()) {
       end->kind = ListEnd::kStopped;
       return first + i;
@@ -98,14 +98,14 @@ bool Shown(Scan& scan, const ListEnd& end, const WideString& name,
 // The *.md5 lists found while the walk goes on, read in turn: the walk and
 // the scan are the two threads at work. Returns how many were taken, or
 // false in *read_all where one could not be read.
-std::size_t ReadWhileWalking(Scan& scan, verify::Found& found,
-                             bool* read_all, ListEnd* unreadable) {
+std::size_t ReadWhileWalking(Scan& scan, verify::Found& found, bool* read_all,
+                             ListEnd* unreadable) {
   std::size_t at = 0;
   WideString name;
   for (; found.WhileWalking(at, &name); ++at) {
-    const ListEnd end = verify::ReadList(
-        name, CALG_MD5, scan.parser, scan.piece, scan.context, scan.stage,
-        [&found] { return found.WaitForWalk(); });
+    const ListEnd end =
+        verify::ReadList(name, CALG_MD5, scan.parser, scan.piece, scan.context,
+                         scan.stage, [&found] { return found.WaitForWalk(); });
     if (end.kind == ListEnd::kStopped) break;
     if (end.kind == ListEnd::kRead) {
       scan.stage.listed.fetch_add(1);
