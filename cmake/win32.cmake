@@ -104,6 +104,8 @@ set_source_files_properties(
   src/run/pass_run.cpp
   src/run/run_feed.cpp
   src/run/stop.cpp
+  src/verify/list_reading.cpp
+  src/verify/list_walk.cpp
   src/verify/scan_digest_files.cpp
   src/verify/verify_digests.cpp
   src/verify/verify_report.cpp

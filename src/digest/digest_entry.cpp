@@ -6,6 +6,8 @@
 #include "digest/hex_to_bytes.h"
 #include "platform/code_page.h"
 
+static_assert(sizeof(DigestEntry) <= 64, "a million records must fit");
+
 void DigestEntry::SetDigest(const char* bytes, std::size_t length) {
   // ASCII reads as itself in every ANSI code page, a byte a unit; only
   // other bytes need the conversion to be read as the code page reads them.
@@ -23,13 +25,53 @@ void DigestEntry::SetDigest(const char* bytes, std::size_t length) {
   decoded_ = static_cast<std::uint8_t>(count);
 }
 
+DigestEntry& DigestEntry::operator=(const DigestEntry& other) {
+  if (this == &other) return *this;
+  AssignName(other.NameData(), other.name_size_);
+  algorithm_ = other.algorithm_;
+  std::memcpy(digest_, other.digest_, sizeof digest_);
+  decoded_ = other.decoded_;
+  star_ = other.star_;
+  utf8_ = other.utf8_;
+  return *this;
+}
+
+DigestEntry& DigestEntry::operator=(DigestEntry&& other) noexcept {
+  if (this == &other) return *this;
+  Release();
+  // The union's bytes move as they are: the inline name, or the pointer.
+  std::memcpy(inline_name_, other.inline_name_, sizeof inline_name_);
+  name_size_ = other.name_size_;
+  other.name_size_ = 0;
+  algorithm_ = other.algorithm_;
+  std::memcpy(digest_, other.digest_, sizeof digest_);
+  decoded_ = other.decoded_;
+  star_ = other.star_;
+  utf8_ = other.utf8_;
+  return *this;
+}
+
+void DigestEntry::Release() {
+  if (name_size_ > kInlineName) delete[] heap_name_;
+  name_size_ = 0;
+}
+
+// Throws std::bad_alloc where a long name finds no memory, as a string did.
+void DigestEntry::AssignName(const char* bytes, std::size_t length) {
+  char* heap = length > kInlineName ? new char[length] : nullptr;
+  Release();
+  std::memcpy(heap != nullptr ? heap : inline_name_, bytes, length);
+  if (heap != nullptr) heap_name_ = heap;
+  name_size_ = static_cast<std::uint32_t>(length);
+}
+
 void DigestEntry::SetName(const char* bytes, std::size_t length) {
-  name_.assign(bytes, length);
+  AssignName(bytes, length);
   utf8_ = false;
 }
 
 void DigestEntry::SetUtf8Name(const char* bytes, std::size_t length) {
-  name_.assign(bytes, length);
+  AssignName(bytes, length);
   utf8_ = true;
 }
 
@@ -43,11 +85,11 @@ bool DigestEntry::Matches(const std::uint8_t* computed,
 }
 
 WideString DigestEntry::GetName() const {
-  return utf8_ ? platform::Utf8ToWide(name_.data(), name_.size())
-               : platform::AnsiToWide(name_.data(), name_.size());
+  return utf8_ ? platform::Utf8ToWide(NameData(), name_size_)
+               : platform::AnsiToWide(NameData(), name_size_);
 }
 
 WideString DigestEntry::GetOtherName() const {
   if (utf8_) return WideString::Absent();
-  return platform::OtherReading(name_.data(), name_.size());
+  return platform::OtherReading(NameData(), name_size_);
 }

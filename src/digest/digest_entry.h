@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/algorithm_id.h"
@@ -17,6 +18,13 @@ constexpr std::size_t kMaxListedDigest = 20;
 // where the name is opened or shown. A million records must fit in memory.
 class DigestEntry {
  public:
+  DigestEntry() = default;
+  ~DigestEntry() { Release(); }
+  DigestEntry(const DigestEntry& other) { *this = other; }
+  DigestEntry& operator=(const DigestEntry& other);
+  DigestEntry(DigestEntry&& other) noexcept { *this = std::move(other); }
+  DigestEntry& operator=(DigestEntry&& other) noexcept;
+
   // Decodes the `length` digits as HexToBytes reads their UTF-16 text in
   // the system ANSI code page: a pair of digits a byte, any other unit 0.
   void SetDigest(const char* bytes, std::size_t length);
@@ -39,15 +47,30 @@ class DigestEntry {
   // written elsewhere), opened when the name is not found; else absent.
   WideString GetOtherName() const;
   // An upper bound of the UTF-16 units of either reading of the name.
-  std::size_t NameBytes() const { return name_.size(); }
+  std::size_t NameBytes() const { return name_size_; }
   std::uint8_t GetStar() const { return star_; }
   AlgorithmId GetAlgorithm() const { return algorithm_; }
 
  private:
-  std::string name_;
+  // A name of up to this many bytes is kept in the entry itself, as most
+  // are: a million records of 32-byte names cost no allocation each, and
+  // the entry stays 64 bytes.
+  static constexpr std::size_t kInlineName = 32;
+
+  const char* NameData() const {
+    return name_size_ > kInlineName ? heap_name_ : inline_name_;
+  }
+  void AssignName(const char* bytes, std::size_t length);
+  void Release();
+
+  union {
+    char inline_name_[kInlineName] = {};
+    char* heap_name_;  // owned, where the name is longer
+  };
+  AlgorithmId algorithm_ = CALG_MD5;
   std::uint8_t digest_[kMaxListedDigest] = {};
+  std::uint32_t name_size_ = 0;
   std::uint8_t decoded_ = 0;  // bytes of digest_ the digits filled
   std::uint8_t star_ = 0;     // recorded, never consulted: files are raw bytes
   bool utf8_ = false;         // the name came from a list marked as UTF-8
-  AlgorithmId algorithm_ = CALG_MD5;
 };

@@ -14,8 +14,10 @@
 // shown and ends the whole scan, setting *out_of_handles: the lists found
 // are not all there are.
 // Where `threads` hash more than one file at once, the folder is listed on
-// a thread of its own while the first lists are read; a listing stuck in
-// the folder may outlive the call, holding only what it shares with it.
+// a thread of its own (a listing stuck in the folder may outlive the call,
+// holding only what it shares with it), and the lists are read ahead on
+// the workers, as files are hashed: their records, boxes and counts are
+// those of one thread reading them in turn.
 bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
                      run::Stage& stage, const pipeline::Threads& threads,
                      bool* out_of_handles);

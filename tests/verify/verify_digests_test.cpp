@@ -59,9 +59,12 @@ TEST_F(VerifyDigestsTest, Md5RecordsComeBeforeSha1Records) {
             u"abc.txt - OK\r\n\r\n" + std::u16string(kFailedCaptionText));
 }
 
-// The folder may be listed while its first lists are read: the boxes, the
-// report among them, are those of a run that lists first, whatever lists
-// the walk finds when.
+// The folder is listed on a thread of its own and its lists are read ahead
+// on the workers: the boxes, the report among them, are those of one
+// thread reading each list in turn, whatever lists are read when. Among
+// them a folder of small lists, one record each, some malformed, some
+// naming missing files; and *.sha1 lists that cannot be read, the first of
+// which ends their scan.
 TEST_F(VerifyDigestsTest, ListingWhileReadingGivesTheBoxesOfOneThread) {
   for (int i = 0; i < 60; ++i) {
     const std::string n = std::to_string(i);
@@ -69,6 +72,16 @@ TEST_F(VerifyDigestsTest, ListingWhileReadingGivesTheBoxesOfOneThread) {
                kAbcMd5 + " *abc.txt\n" + kAbcMd5 + " *m" + n + "\n");
     WriteBytes("l" + n + ".sha1", i % 7 ? kAbcSha1 + " *abc.txt\n" : "bad");
     std::filesystem::create_directory("d" + n + ".md5");
+    std::error_code no_links;  // where links cannot be made, none
+    if (i % 20 == 19) {
+      std::filesystem::create_symlink("nowhere", "u" + n + ".sha1", no_links);
+    }
+  }
+  for (int i = 0; i < 2000; ++i) {
+    const std::string n = std::to_string(i);
+    WriteBytes("s" + n + ".md5", i % 13 == 0  ? kAbcMd5 + " *abc.txt\nbad"
+                                 : i % 3 == 0 ? kAbcMd5 + " *missing" + n
+                                              : kAbcMd5 + " *abc.txt\n");
   }
   std::vector<RecordedBox> boxes[2];
   for (const unsigned workers : {1u, 4u}) {
@@ -77,12 +90,16 @@ TEST_F(VerifyDigestsTest, ListingWhileReadingGivesTheBoxesOfOneThread) {
     boxes[workers > 1 ? 1 : 0] = desktop_.boxes;
   }
   ASSERT_EQ(boxes[1].size(), boxes[0].size());
-  EXPECT_EQ(boxes[0].size(), 10u);  // nine malformed lists, and the report
   for (std::size_t i = 0; i < boxes[0].size(); ++i) {
     EXPECT_EQ(boxes[1][i].text, boxes[0][i].text);
     EXPECT_EQ(boxes[1][i].caption, boxes[0][i].caption);
+    EXPECT_EQ(boxes[1][i].style, boxes[0][i].style);
   }
-  EXPECT_EQ(CountOf(boxes[1].back().text, u"abc.txt - OK"), 60u + 51u);
+  // Every *.md5 list is read: 154 malformed ones are shown.
+  EXPECT_GE(boxes[0].size(), 154u + 1u);
+  const std::u16string& report = boxes[0].back().text;
+  EXPECT_EQ(CountOf(report, kUnreadableText), 60u + 615u);
+  EXPECT_GE(CountOf(report, u"abc.txt - OK"), 60u + 2000u - 615u);
 }
 
 TEST_F(VerifyDigestsTest, HowDigestTextIsCompared) {
