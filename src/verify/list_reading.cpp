@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "digest/list_feed.h"
-#include "pipeline/job_context.h"
+#include "common/job_context.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
 
@@ -27,7 +27,7 @@ bool ReadWhole(platform::InputFile& file, HashContext& context,
   std::size_t have = 0;
   while (have < size) {
     std::uint32_t read = 0;
-    const pipeline::BlockingCall call(context);
+    const BlockingCall call(context);
     if (!file.Read(bytes->data() + have,
                    static_cast<std::uint32_t>(size - have), &read)) {
       return false;
@@ -49,7 +49,7 @@ pipeline::JobEnd ReadListAhead(const WideString& name, HashContext& context,
   platform::InputFile file;
   bool opened = false;
   {
-    const pipeline::BlockingCall call(context);
+    const BlockingCall call(context);
     opened = file.Open(name, context.Platform());
   }
   if (!opened) {

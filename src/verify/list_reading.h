@@ -8,6 +8,7 @@
 #include "common/wide_string.h"
 #include "digest/digest_parser.h"
 #include "hash/hash_context.h"
+#include "pipeline/job_end.h"
 #include "pipeline/pipeline_state.h"
 #include "platform/last_error.h"
 #include "platform/worker_context.h"
