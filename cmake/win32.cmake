@@ -70,6 +70,7 @@ set_source_files_properties(
   src/app/main_win32.cpp
   src/common/visible_text.cpp
   src/create/create_digests.cpp
+  src/create/settle.cpp
   src/create/file_digest.cpp
   src/create/list_files.cpp
   src/desktop/show_system_error.cpp

@@ -3,13 +3,13 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "create/creation.h"
 #include "create/file_digest.h"
 #include "create/list_files.h"
+#include "create/settle.h"
 #include "desktop/show_system_error.h"
 #include "digest/digest_record.h"
 #include "platform/last_error.h"
@@ -19,6 +19,7 @@
 
 namespace {
 
+using create::Abandon;
 using create::Creation;
 using create::Digest;
 using create::File;
@@ -163,64 +164,6 @@ void WriteInTurn(Creation& c, const WideString& extension) {
   }
 }
 
-// How long the desktop's thread waits, after a cancel that left the pass
-// inside a call, for the staged digest files to be put in place (a wait
-// for that stated deadline, in real time whatever the run's clock): where
-// the file system answers, a moment, though a flush before the renames
-// may take a while on a busy disk; with the pass's kLeaveAfter, the box
-// still comes within a second.
-constexpr progress::Duration kSettleTime{400};
-
-// On a thread of its own, after such a cancel: what the pass staged before
-// it is put in place and flushed, unless the pass is at that itself, in
-// which case this waits for it. Told to so_far as it goes, until taken.
-void Settle(Creation& c) {
-  const Lock lock(c.staging);
-  bool passed = false;
-  if (!c.so_far.Add([&](Written& w) {
-        // The pass's own commit and flush are over once it lets go.
-        passed = w.committing;
-        if (passed) w.flushing = false;
-        w.committing = true;
-      }) ||
-      passed) {
-    return;
-  }
-  const bool ok = c.batch.Commit();
-  const platform::ErrorCode error = ok ? 0 : platform::GetLastErrorCode();
-  const std::size_t count = c.batch.Committed();
-  c.so_far.Add([&](Written& w) {
-    w.count = count;
-    w.staged = 0;
-    if (!ok && !w.failed) {
-      w.failed = true;
-      w.failure = error;
-    }
-  });
-  c.batch.Flush();
-}
-
-// After a cancel that left the pass inside a call: the box tells what is on
-// disk, and the desktop's thread makes no file-system call, which a stuck
-// file system would hold. The staged files are put in place on a thread
-// that owns the creation with the pass, given kSettleTime; files still
-// being put in place then are told as not written, never as written.
-Written Abandon(const std::shared_ptr<Creation>& creation,
-                const pipeline::Threads& threads) {
-  const auto settled = std::make_shared<progress::Latch>();
-  std::thread thread;
-  if (threads.start(
-          [creation, settled] {
-            Settle(*creation);
-            settled->Set();
-          },
-          &thread)) {
-    thread.detach();
-    settled->WaitFor(kSettleTime);
-  }
-  return creation->so_far.Take();
-}
-
 // What the run's thread hands the desktop's: whether the folder was listed
 // whole, and the creation of the files listed, once it starts.
 struct Handed {
@@ -249,8 +192,7 @@ void ListAndWrite(platform::Desktop& desktop, CryptProvider& provider,
   creation->Watch(
       stage, progress::Unit::kFiles,
       [files](std::size_t i, std::uint8_t) { return (*files)[i].name; },
-      // Sizes without an open, which could make a digest file's writing
-      // fail.
+      // Sizes without an open, which could fail a digest file's write.
       [files](std::size_t i, std::uint64_t* size) {
         return run::SizeOfFile((*files)[i].name, size);
       });

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "common/job_context.h"
-#include "common/thread_starter.h"
 #include "common/mutex.h"
+#include "common/thread_starter.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
 

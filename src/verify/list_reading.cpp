@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "digest/list_feed.h"
 #include "common/job_context.h"
+#include "digest/list_feed.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
 
