@@ -22,7 +22,7 @@ import sys
 import time
 
 from tests import texts
-from tests.e2e import qemu32, wine_keys, wine_names
+from tests.e2e import qemu32, wine_desktop, wine_names
 from tests.e2e.checks import Checks, files_of, long_verification, skip
 from tests.e2e.wine import Wine, bits_of, private_locale
 from tests.e2e.wine_32bit import beyond_4gib
@@ -765,7 +765,7 @@ CASES = [nothing_to_verify, creation_and_verification, malformed_list,
          invisible_names, device_names, unbroken_names, readings,
          case_and_links, kept_on_recreation, killed_creation,
          cancelled_verification, progress_name, beyond_4gib] + wine_names.CASES \
-    + wine_keys.CASES
+    + wine_desktop.CASES
 
 
 if __name__ == "__main__":

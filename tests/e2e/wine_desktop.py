@@ -1,8 +1,10 @@
-"""Wine cases of the keys a user presses on the progress window, run by
-run_wine under a window manager (openbox), which gives the window the focus
-as a desktop does; without one Wine gives it none and keys prove nothing."""
+"""Wine cases of what a user sees and presses, run by run_wine: the keys on
+the progress window, under a window manager (openbox), which gives the
+window the focus as a desktop does (without one Wine gives it none and keys
+prove nothing); and the README's font advice, on a fresh prefix."""
 
 import os
+import re
 import shutil
 import subprocess
 import threading
@@ -10,6 +12,7 @@ import time
 
 from tests import texts
 from tests.e2e.checks import long_verification
+from tests.e2e.wine import private_locale
 
 
 def _keys(wine, *keys):
@@ -80,4 +83,46 @@ def progress_keys(wine, runner, root):
     shutil.rmtree(folder)
 
 
-CASES = [progress_keys]
+def _probe(wine, probe, locale):
+    env = dict(wine.env, LANG=locale, LC_ALL=locale)
+    said = subprocess.run([wine.loader, probe], env=env, capture_output=True,
+                          text=True).stdout
+    return said.replace("\n", "; ")
+
+
+def readme_fonts(wine, runner, root):
+    """The README's Wine font command, run on this fresh prefix: a report
+    line's Japanese drawn in the message font is no .notdef square, and its
+    underscore and dots leave ink, in a C and a Japanese locale."""
+    if not runner.last_program:  # the prefix's fonts, not the program's
+        return
+    probe = os.path.join(os.path.dirname(runner.driver), "font_probe.exe")
+    faces = subprocess.run(["fc-list", ":family=IPAPGothic"], capture_output=True,
+                           text=True).stdout
+    if not faces or not os.path.exists(probe):
+        print("[SKIP] README fonts: no IPAPGothic (fonts-ipafont-gothic) or no probe")
+        return
+    with open(os.path.join(os.path.dirname(__file__), "..", "..", "README.md"),
+              encoding="utf-8") as f:
+        advice = re.search(r"`wine reg add '([^']+)' /v '([^']+)' /d (\S+) /f`",
+                           f.read())
+    if advice is None:
+        runner.check("README fonts: the README gives a `wine reg add` command", False)
+        return
+    key, value, face = advice.groups()
+    locales = ["C.UTF-8"] + (["ja_JP.UTF-8"] if private_locale(wine, "ja_JP", "UTF-8")
+                             else [])
+    print("    before the advice: " + _probe(wine, probe, locales[-1]))
+    wine.run([wine.loader, "reg", "add", key, "/v", value, "/d", face, "/f"],
+             capture_output=True)
+    try:
+        said = [_probe(wine, probe, locale) for locale in locales]
+    finally:
+        wine.run([wine.loader, "reg", "delete", key, "/v", value, "/f"], check=False,
+                 capture_output=True)
+    runner.check("README fonts: no square, underscore and dots drawn (%s)"
+                 % ", ".join(locales),
+                 all(s == "squares: 0 of 10; marks: 3 of 3 inked; " for s in said), said)
+
+
+CASES = [progress_keys, readme_fonts]
