@@ -12,7 +12,11 @@ add_library(digestbox_platform OBJECT
   src/platform/win32/file_metadata_win32.cpp
   src/platform/win32/worker_context_win32.cpp)
 add_library(digestbox_crypto OBJECT src/platform/win32/crypto_win32.cpp)
+# Manifest, icon, version information and the progress window's template,
+# compiled by windres.
+enable_language(RC)
 add_library(digestbox_desktop OBJECT
+  res/windows/progress_dialog.rc
   src/desktop/win32/desktop_win32.cpp
   src/desktop/win32/covering_font.cpp
   src/desktop/win32/progress_dialog.cpp
@@ -50,8 +54,6 @@ function(digestbox_windows_program target)
   endif()
 endfunction()
 
-# Manifest, icon and version information, compiled by windres.
-enable_language(RC)
 set(DIGESTBOX_MANIFEST ${CMAKE_BINARY_DIR}/digestbox.manifest)
 configure_file(res/windows/digestbox.manifest.in ${DIGESTBOX_MANIFEST} @ONLY)
 configure_file(res/windows/digestbox.rc.in ${CMAKE_BINARY_DIR}/digestbox.rc @ONLY)

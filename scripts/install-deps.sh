@@ -14,6 +14,7 @@ run_packages=(cmake make g++ pkg-config libssl-dev libx11-dev libgtk-3-dev
   libwayland-dev libxkbcommon-dev wayland-protocols)
 test_packages=("${run_packages[@]}" libgtest-dev libgmock-dev googletest
   clang clang-format clang-tidy libclang-rt-14-dev valgrind mingw-w64 wine wine32 wine64 xvfb xdotool
+  openbox
   locales python3 coreutils
   at-spi2-core python3-pyatspi dbus-daemon x11-utils
   fonts-ipafont-gothic imagemagick

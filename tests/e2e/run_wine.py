@@ -17,7 +17,8 @@ import os
 import sys
 import time
 
-from tests.e2e import qemu32, wine_code_pages, wine_names, wine_runs
+from tests.e2e import (qemu32, wine_code_pages, wine_desktop, wine_names,
+                       wine_runs)
 from tests.e2e.checks import skip
 from tests.e2e.wine import Wine, bits_of
 from tests.e2e.wine_32bit import beyond_4gib
@@ -127,7 +128,7 @@ CASES = [
     wine_names.case_and_links, wine_runs.kept_on_recreation,
     wine_runs.killed_creation, wine_runs.cancelled_verification,
     wine_runs.progress_name, beyond_4gib,
-] + wine_names.CASES
+] + wine_names.CASES + wine_desktop.CASES
 
 
 if __name__ == "__main__":

@@ -1,13 +1,12 @@
-// The task dialog as a suite can see it: a fake taskbar button (Wine's
-// ITaskbarList3 drops the progress) that reads the dialog's bar, heading
-// and size at each update.
+// The progress window as a suite can see it: a fake taskbar button (Wine's
+// ITaskbarList3 drops the progress) that reads the window's bar, heading
+// and size at each update, and presses Return and Space at the first.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "desktop/win32/taskbar_button.h"
-#include "support/temp_dir.h"
 
 #include <commctrl.h>
 #include <windows.h>
@@ -42,6 +41,8 @@ struct Seen {
   LRESULT bar = -1;
   std::wstring texts;
   RECT rect = {};
+  std::wstring focus;  // the focused control's class
+  bool default_is_a_control = true;
 };
 
 BOOL CALLBACK ReadChild(HWND child, LPARAM data) {
@@ -64,6 +65,19 @@ class FakeTaskbar : public platform::win32::TaskbarButton {
     seen.percent = percent;
     ::GetWindowRect(window, &seen.rect);
     ::EnumChildWindows(window, ReadChild, reinterpret_cast<LPARAM>(&seen));
+    wchar_t name[64] = {};
+    ::GetClassNameW(::GetFocus(), name, 64);
+    seen.focus = name;
+    const LRESULT id = ::SendMessageW(window, DM_GETDEFID, 0, 0);
+    seen.default_is_a_control =
+        HIWORD(id) == DC_HASDEFID && ::GetDlgItem(window, LOWORD(id));
+    if (shown.empty()) {  // read by the window's loop, as a user's keys
+      for (const WPARAM key : {VK_RETURN, VK_SPACE}) {
+        ::PostMessageW(::GetFocus(), WM_KEYDOWN, key, 0);
+        ::PostMessageW(::GetFocus(), WM_KEYUP, key, 0xC0000001);
+      }
+      ::PostMessageW(window, WM_COMMAND, IDOK, 0);
+    }
     shown.push_back(seen);
   }
   void Clear(HWND) override { ++cleared; }
@@ -71,36 +85,13 @@ class FakeTaskbar : public platform::win32::TaskbarButton {
   int cleared = 0;
 };
 
-// comctl32 6, which has the task dialog, as the program's manifest asks.
-constexpr char kManifest[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"
-    "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" "
-    "manifestVersion=\"1.0\"><dependency><dependentAssembly>"
-    "<assemblyIdentity type=\"win32\" "
-    "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" "
-    "processorArchitecture=\"*\" publicKeyToken=\"6595b64144ccf1df\" "
-    "language=\"*\"/></dependentAssembly></dependency></assembly>";
-
 // The heading tells the bar's share, the button shows it too, and the
-// dialog keeps its size whatever the name.
+// window keeps its size whatever the name. Return, Space and IDOK cancel
+// nothing: the focus is on no button, and no control is the default.
 TEST(ProgressDialogTest, BarHeadingAndButtonAgreeAndTheSizeStays) {
-  TempDirectory dir;
-  WriteBytes("v6.manifest", kManifest);
-  wchar_t path[MAX_PATH] = {};
-  ::GetFullPathNameW(L"v6.manifest", MAX_PATH, path, nullptr);
-  ACTCTXW context = {};
-  context.cbSize = sizeof context;
-  context.lpSource = path;
-  const HANDLE controls = ::CreateActCtxW(&context);
-  ULONG_PTR cookie = 0;
-  ASSERT_NE(controls, INVALID_HANDLE_VALUE);
-  ASSERT_TRUE(::ActivateActCtx(controls, &cookie));
   StepFeed feed;
   FakeTaskbar taskbar;
   platform::win32::ShowProgressDialog(WideString(u"t"), feed, taskbar);
-  ::DeactivateActCtx(0, cookie);
-  ::ReleaseActCtx(controls);
-  if (taskbar.shown.empty()) GTEST_SKIP() << "no task dialog here";
   EXPECT_FALSE(feed.cancelled);
   EXPECT_EQ(taskbar.cleared, 1);
   ASSERT_EQ(taskbar.shown.size(), 8u);
@@ -108,6 +99,8 @@ TEST(ProgressDialogTest, BarHeadingAndButtonAgreeAndTheSizeStays) {
     const Seen& seen = taskbar.shown[i];
     EXPECT_EQ(seen.percent, i * 12);
     EXPECT_EQ(seen.bar, static_cast<LRESULT>(seen.percent)) << i;
+    EXPECT_EQ(seen.focus, PROGRESS_CLASSW) << i;
+    EXPECT_FALSE(seen.default_is_a_control) << i;
     EXPECT_NE(seen.texts.find(L"件  " + std::to_wstring(seen.percent) + L"%"),
               std::wstring::npos)
         << i;

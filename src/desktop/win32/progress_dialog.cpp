@@ -1,11 +1,12 @@
-// A long run's progress as a task dialog (comctl32 6, which the manifest
-// asks for).
+// A long run's progress in a dialog of the program's own
+// (res/windows/progress_dialog.rc): neither Return nor Space cancels it.
 #include <cstdint>
 #include <string>
 
 #include "common/unicode.h"
 #include "common/visible_text.h"
 #include "desktop/win32/message_font.h"
+#include "desktop/win32/progress_ids.h"
 #include "desktop/win32/taskbar_button.h"
 #include "desktop/win32/win32_desktop.h"
 #include "platform/win32/looked_up.h"
@@ -19,19 +20,17 @@ namespace platform {
 namespace win32 {
 namespace {
 
-constexpr int kBarRange = 100;
-// The content's margins, both sides, in dialog units.
-constexpr int kContentMargins = 24;
+constexpr UINT_PTR kTimer = 1;
+constexpr UINT kRefreshMs = 200;
 
 struct Shown {
   ProgressFeed* feed = nullptr;
   TaskbarButton* taskbar = nullptr;
-  bool ended = false;       // the run ended the dialog, not the user
-  HWND previous = nullptr;  // the window that had the focus before
-  MessageFont font;         // as the content is drawn
-  int name_width = 0;       // pixels a name may take on its line
-  std::u16string instruction;
-  std::u16string content;
+  bool ended = false;  // the run ended the window, not the user
+  WideString caption;
+  MessageFont font;                       // the controls'
+  int name_width = 0;                     // pixels a name may take on its line
+  std::u16string heading, details, name;  // what the lines show
   // shlwapi's, where it loaded.
   decltype(&::StrFormatByteSizeW) format_size = nullptr;
 };
@@ -85,95 +84,112 @@ std::u16string Size(const Shown& shown, std::uint64_t bytes) {
   return std::u16string(reinterpret_cast<const char16_t*>(text));
 }
 
-void SetText(HWND dialog, TASKDIALOG_ELEMENTS element,
-             const std::u16string& text, std::u16string* shown) {
+void SetText(HWND dialog, int id, const std::u16string& text,
+             std::u16string* shown) {
   if (text == *shown) return;
   *shown = text;
-  ::SendMessageW(dialog, TDM_SET_ELEMENT_TEXT, element,
-                 reinterpret_cast<LPARAM>(shown->c_str()));
+  ::SetDlgItemTextW(dialog, id, reinterpret_cast<const wchar_t*>(text.c_str()));
 }
 
-// Shows the feed's view, or ends the dialog once the run has ended.
+// The run has ended, or the user cancelled: the window closes.
+void End(HWND dialog, Shown& shown) {
+  ::KillTimer(dialog, kTimer);
+  shown.taskbar->Clear(dialog);
+  if (!shown.ended) shown.feed->Cancel();
+  ::EndDialog(dialog, 0);
+}
+
+// Shows the feed's view, or ends the window once the run has ended.
 void Refresh(HWND dialog, Shown& shown) {
   ProgressView view;
   if (!shown.feed->Update(&view)) {
     shown.ended = true;
-    ::SendMessageW(dialog, TDM_CLICK_BUTTON, IDCANCEL, 0);
+    End(dialog, shown);
     return;
   }
   const std::u16string details = progress::DetailsText(progress::DetailsOf(
       view, [&](std::uint64_t bytes) { return Size(shown, bytes); }));
-  // Two lines always, never an empty one, so that the dialog keeps its
-  // size.
-  std::u16string name = FitName(
-      dialog, shown,
-      VisibleText(view.name.View(), LineEnds::kEscaped, EscapeForm::kAngle));
-  const std::u16string content = (details.empty() ? u" " : details) + u"\r\n" +
-                                 (name.empty() ? u" " : name);
   // The heading tells the percentage the bar shows.
-  SetText(dialog, TDE_MAIN_INSTRUCTION,
+  SetText(dialog, DIGESTBOX_PROGRESS_HEADING,
           progress::HeadingText(view.unit, view.done, view.all, view.percent),
-          &shown.instruction);
-  SetText(dialog, TDE_CONTENT, content, &shown.content);
-  ::SendMessageW(dialog, TDM_SET_PROGRESS_BAR_POS,
-                 static_cast<WPARAM>(view.percent), 0);
+          &shown.heading);
+  SetText(dialog, DIGESTBOX_PROGRESS_DETAILS, details, &shown.details);
+  SetText(dialog, DIGESTBOX_PROGRESS_NAME,
+          FitName(dialog, shown,
+                  VisibleText(view.name.View(), LineEnds::kEscaped,
+                              EscapeForm::kAngle)),
+          &shown.name);
+  ::SendDlgItemMessageW(dialog, DIGESTBOX_PROGRESS_BAR, PBM_SETPOS,
+                        static_cast<WPARAM>(view.percent), 0);
   shown.taskbar->Show(dialog, view.percent);
 }
 
-// Gives the focus back to the window that had it, once the dialog shows:
-// a one-button task dialog makes Cancel its default, and a Return meant for
-// that window would cancel the run. The timer's id is that window.
-void CALLBACK GiveFocusBack(HWND dialog, UINT, UINT_PTR previous, DWORD) {
-  ::KillTimer(dialog, previous);
-  const auto window = reinterpret_cast<HWND>(previous);
-  if (::IsWindow(window) && ::IsWindowVisible(window)) {
-    ::SetForegroundWindow(window);
+// The window's own words: Cancel's and those of progress_texts.h.
+std::u16string OwnWords(HWND dialog) {
+  wchar_t cancel[32] = {};
+  ::GetDlgItemTextW(dialog, IDCANCEL, cancel, 32);
+  std::u16string own(reinterpret_cast<const char16_t*>(cancel));
+  for (const auto unit : {progress::Unit::kFiles, progress::Unit::kRecords,
+                          progress::Unit::kDigestFiles}) {
+    own += progress::CountText(unit, 1, 2);
   }
+  return own + progress::LeftText(3725) + progress::SpeedText(u"");
 }
 
-HRESULT CALLBACK OnEvent(HWND dialog, UINT event, WPARAM, LPARAM,
-                         LONG_PTR data) {
-  Shown& shown = *reinterpret_cast<Shown*>(data);
-  switch (event) {
-    case TDN_CREATED:
-      // Created, not yet shown: the focus goes back once it is.
-      if (shown.previous != nullptr && shown.previous != dialog) {
-        ::SetTimer(dialog, reinterpret_cast<UINT_PTR>(shown.previous),
-                   USER_TIMER_MINIMUM, GiveFocusBack);
-      }
-      ::SendMessageW(dialog, TDM_SET_PROGRESS_BAR_RANGE, 0,
-                     MAKELPARAM(0, kBarRange));
-      {
-        RECT client = {};
-        ::GetClientRect(dialog, &client);
-        RECT margins = {0, 0, kContentMargins, 0};
-        ::MapDialogRect(dialog, &margins);
-        shown.name_width = Width(client) - margins.right;
-      }
-      Refresh(dialog, shown);
-      break;
-    case TDN_TIMER:  // about five times a second
-      if (!shown.ended) Refresh(dialog, shown);
-      break;
-    case TDN_BUTTON_CLICKED:  // Cancel, Escape or the close button
-      shown.taskbar->Clear(dialog);
-      if (!shown.ended) shown.feed->Cancel();
-      break;
-    default:
-      break;
+void Open(HWND dialog, Shown& shown) {
+  ::SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&shown));
+  ::SetWindowTextW(dialog, W(shown.caption));
+  // The message boxes' font, or a face of its size that has the window's
+  // Japanese words where it lacks them (Wine's Tahoma): Wine's fallback
+  // may draw them as squares.
+  const std::u16string own = OwnWords(dialog);
+  shown.font.Cover(own, own);
+  for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    ::SendMessageW(child, WM_SETFONT,
+                   reinterpret_cast<WPARAM>(shown.font.Get()), FALSE);
   }
-  return S_OK;
+  RECT line = {};
+  ::GetClientRect(::GetDlgItem(dialog, DIGESTBOX_PROGRESS_NAME), &line);
+  shown.name_width = Width(line);
+  ::SendMessageW(dialog, DM_SETDEFID, DIGESTBOX_PROGRESS_NO_DEFAULT, 0);
+  ::SetFocus(::GetDlgItem(dialog, DIGESTBOX_PROGRESS_BAR));
+  ::SetTimer(dialog, kTimer, kRefreshMs, nullptr);
+  Refresh(dialog, shown);
+}
+
+INT_PTR CALLBACK OnMessage(HWND dialog, UINT message, WPARAM wparam,
+                           LPARAM lparam) {
+  auto* shown =
+      reinterpret_cast<Shown*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+  switch (message) {
+    case WM_INITDIALOG:
+      Open(dialog, *reinterpret_cast<Shown*>(lparam));
+      return FALSE;  // the focus is set
+    case WM_TIMER:
+      if (shown != nullptr && !shown->ended) Refresh(dialog, *shown);
+      return TRUE;
+    case WM_COMMAND:
+      // Cancel, Escape, Alt+F4 and the close button; IDOK (Return where
+      // no default is found) does nothing.
+      if (LOWORD(wparam) == IDCANCEL && shown != nullptr && !shown->ended) {
+        End(dialog, *shown);
+      }
+      return TRUE;
+    default:
+      return FALSE;
+  }
 }
 
 }  // namespace
 
 void ShowProgressDialog(const WideString& title, ProgressFeed& feed,
                         TaskbarButton& taskbar) {
-  // Looked up, not imported: a program whose manifest is ignored gets the
-  // comctl32 5 of System32, which has no task dialog, and runs on without
-  // the window.
+  // The bar's class, from the comctl32 the manifest names.
   HMODULE controls = ::LoadLibraryW(L"comctl32.dll");
-  const auto show = DIGESTBOX_LOOKED_UP(controls, TaskDialogIndirect);
+  const auto init = DIGESTBOX_LOOKED_UP(controls, InitCommonControlsEx);
+  INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS};
+  if (init != nullptr) init(&classes);
   // Loaded here, not imported: an import loads before WinMain keeps DLLs to
   // System32, and shlwapi's own imports (shcore) would then be looked for
   // beside the program too.
@@ -183,23 +199,12 @@ void ShowProgressDialog(const WideString& title, ProgressFeed& feed,
   shown.format_size = DIGESTBOX_LOOKED_UP(shell, StrFormatByteSizeW);
   shown.feed = &feed;
   shown.taskbar = &taskbar;
-  shown.previous = ::GetForegroundWindow();
-  const WideString caption(
+  shown.caption = WideString(
       VisibleText(title.View(), LineEnds::kEscaped, EscapeForm::kAngle));
-  TASKDIALOGCONFIG config = {};
-  config.cbSize = sizeof(config);
-  config.dwFlags = TDF_SHOW_PROGRESS_BAR | TDF_CALLBACK_TIMER |
-                   TDF_ALLOW_DIALOG_CANCELLATION | TDF_CAN_BE_MINIMIZED;
-  config.dwCommonButtons = TDCBF_CANCEL_BUTTON;
-  config.pszWindowTitle = W(caption);
-  // Placeholders of the lines' shape, so that the dialog is laid out for
-  // them from the start.
-  config.pszMainInstruction = L" ";
-  config.pszContent = L" \r\n ";
-  config.pfCallback = OnEvent;
-  config.lpCallbackData = reinterpret_cast<LONG_PTR>(&shown);
-  config.cxWidth = 260;
-  if (show != nullptr) show(&config, nullptr, nullptr, nullptr);
+  // Where no window can be made, the run goes on unseen.
+  ::DialogBoxParamW(::GetModuleHandleW(nullptr),
+                    MAKEINTRESOURCEW(DIGESTBOX_PROGRESS_DIALOG), nullptr,
+                    OnMessage, reinterpret_cast<LPARAM>(&shown));
   if (controls != nullptr) ::FreeLibrary(controls);
   if (shell != nullptr) ::FreeLibrary(shell);
 }

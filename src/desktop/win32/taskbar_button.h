@@ -36,7 +36,8 @@ class ShellTaskbar : public TaskbarButton {
   bool com_ = false;
 };
 
-// The progress window: a task dialog, its progress on `taskbar` too.
+// The progress window, a dialog of the program's own, its progress on
+// `taskbar` too. Its template is a resource of every program that links it.
 void ShowProgressDialog(const WideString& title, ProgressFeed& feed,
                         TaskbarButton& taskbar);
 

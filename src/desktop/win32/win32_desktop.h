@@ -6,7 +6,7 @@ namespace platform {
 namespace win32 {
 
 // GetAsyncKeyState and MessageBoxW, or a box of the program's own for a
-// report too long for it; progress in a task dialog.
+// report too long for it; progress in a dialog of its own.
 class Win32Desktop : public Desktop {
  public:
   bool IsKeyDown(int virtual_key) override;
