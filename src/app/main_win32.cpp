@@ -1,3 +1,5 @@
+#include <cstdlib>
+
 #include "app/app_main.h"
 #include "desktop/win32/win32_desktop.h"
 #include "platform/win32/looked_up.h"
@@ -22,6 +24,14 @@ void LoadDllsFromSystem32Only() {
 }
 
 }  // namespace
+
+// libstdc++'s default handler of an uncaught exception writes its type,
+// demangled, to a standard error this program, which has no console, never
+// shows; its demangler alone is 42 KB of the program. Either way the
+// process ends as abort() ends it.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
 
 // None of the four arguments is read: the program has no command line. The
 // start-up code ends the process with the value returned.
