@@ -29,7 +29,7 @@ from tests.e2e.wine_runner import Build, Runner
 # times slower: the unit cases that assert a time are left out, and so are
 # the end-to-end cases that add nothing 32-bit code could get wrong beside
 # those that stay (the seam's opens, names and metadata, the boxes and the
-# task dialog, the cut report, a file past 4 GiB); the 64-bit program runs
+# progress window, the cut report, a file past 4 GiB); the 64-bit program runs
 # them all. cancelled_verification is among the rest: it expects the first
 # record checked 1.5 s after the window shows, which emulation may not give.
 TIMED_UNIT_CASES = [

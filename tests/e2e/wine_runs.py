@@ -234,7 +234,7 @@ def kept_on_recreation(wine, runner, root):
 
 
 def cancelled_verification(wine, runner, root):
-    """A long verification: the driver finds the task dialog, reads it,
+    """A long verification: the driver finds the progress window, reads it,
     presses Cancel and reads the report of what was checked and the
     records left."""
     folder = folder_in(root, "long")
@@ -245,7 +245,7 @@ def cancelled_verification(wine, runner, root):
     shown = got[3] if len(got) > 4 else ""
     heading = re.search(r"1 / 3 件  (\d+)%", shown)
     bar = re.match(r"bar: (\d+)$", got[4]) if len(got) > 4 else None
-    runner.check("a long run: a task dialog with the counts, a bar that agrees "
+    runner.check("a long run: a progress window with the counts, a bar that agrees "
                  "with its heading, and Cancel",
                  got[:3] == ["progress", "caption: " + texts.VERIFY_TITLE,
                              "buttons: cancel"]
@@ -261,7 +261,7 @@ def cancelled_verification(wine, runner, root):
 
 def progress_name(wine, runner, root):
     """A list from elsewhere (UTF-8, no mark) read in code page 932: the
-    task dialog names the reading that opened, as the report does, never
+    progress window names the reading that opened, as the report does, never
     the code page's reading of those bytes."""
     if not private_locale(wine, "ja_JP", "UTF-8"):
         print("[SKIP] progress name: no ja_JP.UTF-8 locale here")
