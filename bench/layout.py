@@ -1,7 +1,7 @@
 """The layout digestbox writes, a digest file beside every file: verifying
 it against md5sum and hashdeep, and creating it against writing the same
 files in place and against the floor of the write sequence. Used by
-bench/run, whose helpers are handed in as `b`."""
+bench/run, which hands in bench/timing.py's helpers as `b`."""
 
 import hashlib
 import os
