@@ -66,7 +66,12 @@ class Pipeline {
       : shared_(std::make_shared<Shared>(
             count, threads, std::move(job), std::move(in_turn),
             stop ? std::move(stop) : std::make_shared<run::Stop>())),
-        helps_(threads.workers <= threads.cpus) {
+        helps_(threads.workers <= threads.cpus),
+        first_(helps_ && threads.workers > 1 && count > 0 ? 1 : 0) {
+    {
+      const Lock lock(shared_->mutex);
+      shared_->next = first_;
+    }
     if (prepare) prepare(pass_context_);
     pass_context_.ReadStop(shared_->stop.get(), nullptr);
     // Where the pass hashes ahead too while it would wait: one thread fewer.
@@ -101,7 +106,8 @@ class Pipeline {
       const Lock lock(s.mutex);
       s.room.NotifyAll();
     }
-    if (crew_.Size() == 0 || (s.in_turn && s.in_turn(index))) {
+    if (crew_.Size() == 0 || index < first_ ||
+        (s.in_turn && s.in_turn(index))) {
       return RunHere(index);
     }
     Slot& slot = s.slots[index % s.window.Size()];
@@ -201,6 +207,11 @@ class Pipeline {
   // Whether the pass hashes ahead while it would wait: only where the
   // workers alone leave a CPU free.
   const bool helps_;
+  // Where the pass hashes too, it runs the first job itself, no worker
+  // claims it: the pass is running while the workers start, and a first
+  // small file is then told at once, never behind a large one the pass
+  // would hash ahead while a worker had the small one.
+  const std::size_t first_;
   Crew crew_;
   Context pass_context_;
   Result pass_result_{};
