@@ -28,11 +28,7 @@ void DigestEntry::SetDigest(const char* bytes, std::size_t length) {
 DigestEntry& DigestEntry::operator=(const DigestEntry& other) {
   if (this == &other) return *this;
   AssignName(other.NameData(), other.name_size_);
-  algorithm_ = other.algorithm_;
-  std::memcpy(digest_, other.digest_, sizeof digest_);
-  decoded_ = other.decoded_;
-  star_ = other.star_;
-  utf8_ = other.utf8_;
+  CopyRecordFrom(other);
   return *this;
 }
 
@@ -43,12 +39,16 @@ DigestEntry& DigestEntry::operator=(DigestEntry&& other) noexcept {
   std::memcpy(inline_name_, other.inline_name_, sizeof inline_name_);
   name_size_ = other.name_size_;
   other.name_size_ = 0;
+  CopyRecordFrom(other);
+  return *this;
+}
+
+void DigestEntry::CopyRecordFrom(const DigestEntry& other) {
   algorithm_ = other.algorithm_;
   std::memcpy(digest_, other.digest_, sizeof digest_);
   decoded_ = other.decoded_;
   star_ = other.star_;
   utf8_ = other.utf8_;
-  return *this;
 }
 
 void DigestEntry::Release() {

@@ -62,6 +62,8 @@ class DigestEntry {
   }
   void AssignName(const char* bytes, std::size_t length);
   void Release();
+  // Everything but the name, as `other` holds it.
+  void CopyRecordFrom(const DigestEntry& other);
 
   union {
     char inline_name_[kInlineName] = {};
