@@ -6,9 +6,9 @@ import hashlib
 import os
 import shutil
 import statistics
-import subprocess
 
 from timing import (CORES, LIMITS, created, hashing_limit, hashing_speed,
+                    list_each,
                     in_turns, remove_matching, repeat, timed_alone,
                     timed_digestbox, timed_peer, verified)
 
@@ -141,19 +141,8 @@ def folder_of_files(table, base, display, runs, count):
     the threaded peer: hashdeep's audit with a job per core."""
     folder = os.path.join(base, "folder")
     os.mkdir(folder)
-    names = []
-    for i in range(count):
-        name = "m%05d.bin" % i
-        data = os.urandom(1 << 20)
-        with open(os.path.join(folder, name), "wb") as f:
-            f.write(data)
-        with open(os.path.join(folder, name + ".md5"), "w") as f:
-            f.write("%s *%s\n" % (hashlib.md5(data).hexdigest(), name))
-        names.append(name)
     known = os.path.join(base, "known.txt")
-    with open(known, "wb") as f:
-        subprocess.run(["hashdeep", "-c", "md5", "-l"] + names, cwd=folder,
-                       stdout=f, check=True)
+    names = list_each(folder, count, known)
     cores = CORES
     case = "%d files of 1 MiB, a list each" % count
     contenders = [

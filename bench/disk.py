@@ -11,7 +11,8 @@ import tempfile
 import time
 
 import timing
-from timing import (CORES, ROOT, created, in_turns, remove_matching, repeat,
+from timing import (CORES, ROOT, created, in_turns, list_each, remove_matching,
+                    repeat,
                     timed_alone, timed_digestbox, timed_peer, verified)
 
 
@@ -149,19 +150,8 @@ def cold_on_disk(table, runs, count, size):
         print("cold reading from %s, load %.2f" % (source or "?", os.getloadavg()[0]))
         many = os.path.join(folder, "many")
         os.mkdir(many)
-        names = []
-        for i in range(count):
-            name = "m%05d.bin" % i
-            data = os.urandom(1 << 20)
-            with open(os.path.join(many, name), "wb") as f:
-                f.write(data)
-            with open(os.path.join(many, name + ".md5"), "w") as f:
-                f.write("%s *%s\n" % (hashlib.md5(data).hexdigest(), name))
-            names.append(name)
         known = os.path.join(folder, "known.txt")
-        with open(known, "wb") as f:
-            subprocess.run(["hashdeep", "-c", "md5", "-l"] + names, cwd=many,
-                           stdout=f, check=True)
+        names = list_each(many, count, known)
         case = "%d files of 1 MiB, cold" % count
         contenders = [
             ("digestbox verify", lambda: timed_alone(many, verified(count))),

@@ -4,6 +4,7 @@ digestbox reported, and the table the figures are printed in. Used by
 bench/run (which puts the repository on the path and sets PROGRAM) and the
 modules of its cases."""
 
+import hashlib
 import os
 import shutil
 import statistics
@@ -179,3 +180,22 @@ def remove_matching(folder, suffix):
     for name in os.listdir(folder):
         if name.endswith(suffix):
             os.remove(os.path.join(folder, name))
+
+
+def list_each(folder, count, known):
+    """`count` files of 1 MiB of random bytes in `folder`, each with a
+    digest file of its own, and hashdeep's list of them in `known`, for its
+    audit; returns the files' names."""
+    names = []
+    for i in range(count):
+        name = "m%05d.bin" % i
+        data = os.urandom(1 << 20)
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+        with open(os.path.join(folder, name + ".md5"), "w") as f:
+            f.write("%s *%s\n" % (hashlib.md5(data).hexdigest(), name))
+        names.append(name)
+    with open(known, "wb") as f:
+        subprocess.run(["hashdeep", "-c", "md5", "-l"] + names, cwd=folder,
+                       stdout=f, check=True)
+    return names
