@@ -124,7 +124,9 @@ bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
   bool open = false;
   {
     const BlockingCall call(context);
-    open = file.Open(name, context.Platform());
+    open = file.Open(
+        name, context.Platform(),
+        opened != nullptr ? opened->listed : platform::Listed::kNothing);
   }
   // Once the pass has ended, whatever the job would touch may be gone.
   if (context.Stopped() || !open) return false;

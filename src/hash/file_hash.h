@@ -70,6 +70,8 @@ struct Opened {
   // the progress window names the reading being read.
   std::atomic<std::uint8_t>* tell = nullptr;
   std::uint8_t as = 0;
+  // What a walk told of the folder the name is in, for the open.
+  platform::Listed listed = platform::Listed::kNothing;
 };
 // The same, ahead of the pass; null: in the pass's turn. *opened, where
 // given, tells whether the name opened, and which file it is.

@@ -41,11 +41,16 @@ class DirectoryScan {
                        DirectoryEntry* entry);
   bool Next(DirectoryEntry* entry);
   void Close();
+  // Whether every entry the scan has passed, matching or not, was an
+  // ordinary file or a folder: no link, device, pipe or socket, and none of
+  // a type the listing did not tell. False where the backend cannot tell.
+  bool OnlyFilesAndFolders() const { return only_files_; }
 
  private:
   std::intptr_t handle_ = -1;
   WideString pattern_;  // kept by backends that match names themselves
   WideString other_;    // the second ending, where there is one
+  bool only_files_ = false;  // kept by backends that can tell
 };
 
 }  // namespace platform

@@ -19,6 +19,17 @@ struct FileId {
   }
 };
 
+// What the caller knows of a name before it is opened.
+enum class Listed {
+  kNothing,
+  // The current folder was listed to its end and held only ordinary files
+  // and folders (DirectoryScan::OnlyFilesAndFolders): a name in it is then
+  // opened without its type asked first, since a link put there since fails
+  // the open, a pipe is refused once open, and a device could only be made
+  // there with privilege (mknod), as under a type asked first.
+  kFolderOfFiles,
+};
+
 // A file opened for sequential reading with read sharing. Only ordinary disk
 // files open: directories, devices, pipes and sockets are refused, since
 // reading them could block or never end.
@@ -30,7 +41,8 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
 
   // The context keeps what the next open can reuse.
-  bool Open(const WideString& name, WorkerContext& context);
+  bool Open(const WideString& name, WorkerContext& context,
+            Listed listed = Listed::kNothing);
   // The file's size when it was opened.
   std::uint64_t SizeAtOpen() const { return size_at_open_; }
   // Which file it is: equal for two names of one file (a link, a hard

@@ -40,12 +40,17 @@ bool ForEachEntry(const WideString& pattern,
 bool ForEachEntryEndingWith(
     const WideString& ending, const WideString& other,
     const std::function<bool(const DirectoryEntry&)>& visit,
-    ErrorCode* broken) {
+    ErrorCode* broken, bool* only_files) {
   *broken = 0;
+  if (only_files != nullptr) *only_files = false;
   DirectoryScan scan;
   DirectoryEntry entry;
   if (scan.FirstEndingWith(ending, other, &entry)) {
-    return Walk(scan, entry, visit, broken);
+    const bool ended = Walk(scan, entry, visit, broken);
+    if (only_files != nullptr) {
+      *only_files = ended && scan.OnlyFilesAndFolders();
+    }
+    return ended;
   }
   Unopened(broken);
   return false;

@@ -18,9 +18,12 @@ bool ForEachEntry(const WideString& pattern,
                   const std::function<bool(const DirectoryEntry&)>& visit,
                   ErrorCode* broken);
 // The same over the entries whose names end with `ending` or `other`, in
-// one walk (DirectoryScan::FirstEndingWith).
+// one walk (DirectoryScan::FirstEndingWith). *only_files, where given, is
+// true where the walk reached the end of a folder that held only ordinary
+// files and folders (DirectoryScan::OnlyFilesAndFolders).
 bool ForEachEntryEndingWith(
     const WideString& ending, const WideString& other,
-    const std::function<bool(const DirectoryEntry&)>& visit, ErrorCode* broken);
+    const std::function<bool(const DirectoryEntry&)>& visit, ErrorCode* broken,
+    bool* only_files = nullptr);
 
 }  // namespace platform

@@ -12,8 +12,8 @@ namespace run {
 
 using progress::Duration;
 
-// The byte total of the items hashed, gathered once a window shows them
-// (quick runs pay nothing).
+// The byte total of the items hashed, or of the digest files read,
+// gathered once a window shows them (quick runs pay nothing).
 struct ByteTotal {
   bool started = false;  // the desktop's thread's alone
   std::atomic<bool> out_of_memory{false};
@@ -50,6 +50,10 @@ void StartSizer(const pipeline::Threads& threads, const Watch& watch,
   if (threads.start(std::move(body), &thread)) thread.detach();
 }
 
+bool Known(const ByteTotal& sizes) {
+  return sizes.known.load() && sizes.total.load() > 0;
+}
+
 // Rounded down, and under 100 while the run goes on.
 unsigned Percent(std::uint64_t done, std::uint64_t all) {
   if (all == 0) return 0;
@@ -65,27 +69,30 @@ RunFeed::RunFeed(progress::Clock& clock, Stage& stage, BoxRelay& relay,
       stage_(stage),
       relay_(relay),
       threads_(threads),
-      sizes_(std::make_shared<ByteTotal>()) {}
+      sizes_(std::make_shared<ByteTotal>()),
+      list_sizes_(std::make_shared<ByteTotal>()) {}
 
 RunFeed::~RunFeed() = default;
 
-bool RunFeed::SizerFailed() const { return sizes_->out_of_memory.load(); }
+bool RunFeed::SizerFailed() const {
+  return sizes_->out_of_memory.load() || list_sizes_->out_of_memory.load();
+}
 
 void RunFeed::Share(std::uint64_t* done, std::uint64_t* all) const {
   *done = 0;
   *all = 0;
   if (phase_ == Phase::kReadingLists) {
-    *all = stage_.list_bytes_all.load();
-    *done = std::min(stage_.list_bytes.load(), *all);
-    if (*all == 0) {
-      *all = stage_.lists.load();
-      *done = std::min<std::uint64_t>(stage_.listed.load(), *all);
+    *all = stage_.lists.load();
+    *done = std::min<std::uint64_t>(stage_.listed.load(), *all);
+    if (Known(*list_sizes_)) {
+      *all = list_sizes_->total.load();
+      *done = std::min(stage_.list_bytes.load(), *all);
     }
   } else if (phase_ == Phase::kHashing) {
     const Watch& watch = stage_.Hashed();
     *all = watch.count;
     *done = std::min(watch.counters->files_done.load(), watch.count);
-    if (sizes_->known.load() && sizes_->total.load() > 0) {
+    if (Known(*sizes_)) {
       *all = sizes_->total.load();
       // Two readings of one record may both be read.
       *done = std::min(watch.counters->bytes_done.load(), *all);
@@ -105,8 +112,9 @@ void RunFeed::Sample(Duration now) {
     // Seen within a look of its start.
     if (phase == Phase::kHashing) hashing_from_ = now;
   }
-  const bool by_bytes = phase_ == Phase::kHashing && sizes_->known.load() &&
-                        sizes_->total.load() > 0;
+  const bool by_bytes =
+      (phase_ == Phase::kHashing && Known(*sizes_)) ||
+      (phase_ == Phase::kReadingLists && Known(*list_sizes_));
   Share(&share_done_, &share_all_);
   // A share that turns from files to bytes starts its rate again.
   if (by_bytes != by_bytes_) share_rate_ = progress::RecentRate();
@@ -141,9 +149,15 @@ bool RunFeed::Update(platform::ProgressView* view) {
     view->unit = progress::Unit::kDigestFiles;
     view->all = stage_.lists.load();
     view->done = std::min<std::uint64_t>(stage_.listed.load(), view->all);
-    view->bytes_all = stage_.list_bytes_all.load();
-    view->bytes_known = view->bytes_all > 0;
-    view->bytes_done = std::min(stage_.list_bytes.load(), view->bytes_all);
+    const Watch* found = stage_.FoundLists();
+    if (!list_sizes_->started && found != nullptr) {
+      StartSizer(threads_, *found, list_sizes_, stage_.SharedStop());
+    }
+    if (by_bytes_) {
+      view->bytes_known = true;
+      view->bytes_done = share_done_;
+      view->bytes_all = share_all_;
+    }
   } else {
     Hashing(now, view);
   }

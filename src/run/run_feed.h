@@ -29,7 +29,7 @@ struct ByteTotal;
 // counts and share, and once items are hashed their bytes, speed and time
 // left. It samples the run while no window shows too, so that the moment a
 // window would show has an estimate. Threads: the desktop's only, but for
-// Interrupt; the byte total is gathered on a thread of its own once a
+// Interrupt; a byte total is gathered on a thread of its own once a
 // window shows.
 class RunFeed : public platform::ProgressFeed {
  public:
@@ -69,6 +69,7 @@ class RunFeed : public platform::ProgressFeed {
   BoxRelay& relay_;
   const pipeline::Threads& threads_;
   std::shared_ptr<ByteTotal> sizes_;
+  std::shared_ptr<ByteTotal> list_sizes_;
   Phase phase_ = Phase::kListing;
   progress::RecentRate bytes_rate_;
   progress::RecentRate share_rate_;

@@ -41,7 +41,6 @@ class Stage {
   std::atomic<std::size_t> listed{0};  // files listed, or digest files read
   std::atomic<std::size_t> lists{0};   // digest files to read
   std::atomic<std::uint64_t> list_bytes{0};  // of digest files, read
-  std::atomic<std::uint64_t> list_bytes_all{0};
   std::atomic<std::size_t> records{0};  // read from digest files so far
 
   Phase Now() const { return phase_.load(std::memory_order_acquire); }
@@ -53,6 +52,17 @@ class Stage {
   }
   // Once Now() is kHashing.
   const Watch& Hashed() const { return watch_; }
+  // The digest files to read, all found: their count, and their sizes for
+  // a window that shows while they are read. Told once.
+  void Found(Watch lists) {
+    this->lists.fetch_add(lists.count);
+    lists_ = std::move(lists);
+    found_.store(true, std::memory_order_release);
+  }
+  // Null until Found.
+  const Watch* FoundLists() const {
+    return found_.load(std::memory_order_acquire) ? &lists_ : nullptr;
+  }
 
   // The run's one stop: a cancel, a failure or the pass's end asks for it.
   void Stop() { stop_->Request(); }
@@ -65,6 +75,9 @@ class Stage {
   // Written once by the run's thread, before `phase_` publishes it; read
   // after, with no lock.
   Watch watch_;
+  // The same, by the thread that ends the walk, before `found_`.
+  Watch lists_;
+  std::atomic<bool> found_{false};
   const std::shared_ptr<run::Stop> stop_ = std::make_shared<run::Stop>();
 };
 

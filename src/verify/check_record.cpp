@@ -23,12 +23,11 @@ struct Reading {
 
 Reading CheckReading(CryptProvider& provider, HashContext& context,
                      const DigestEntry& entry, const WideString& name,
-                     Ahead* ahead, bool identify,
-                     std::atomic<std::uint8_t>* mark, std::uint8_t as,
-                     Outcome* outcome) {
+                     Ahead* ahead, bool identify, const Opened& asked,
+                     std::uint8_t as, Outcome* outcome) {
   Reading reading;
+  reading.opened = asked;
   reading.opened.identify = identify;
-  reading.opened.tell = mark;
   reading.opened.as = as;
   FileHash hash(provider, context);
   if (!hash.Create(entry.GetAlgorithm())) {
@@ -85,21 +84,21 @@ bool Exists(const Reading& reading, const WideString& name) {
 //   stands under it (a folder), else the UTF-8 one.
 // The line names the reading that failed, the code page's first.
 void CheckEntry(CryptProvider& provider, HashContext& context,
-                const DigestEntry& entry, Ahead* ahead,
-                std::atomic<std::uint8_t>* mark, Outcome* outcome) {
+                const DigestEntry& entry, Ahead* ahead, const Opened& asked,
+                Outcome* outcome) {
   // Converted once here, on the thread that checks the record. Which file
   // a reading opened is asked only where there are two readings.
   WideString name = entry.GetName();
   WideString other = entry.GetOtherName();
   const bool two = !other.IsAbsent();
   const Reading first = CheckReading(provider, context, entry, name, ahead, two,
-                                     mark, kCodePageReading, outcome);
+                                     asked, kCodePageReading, outcome);
   if (context.Stopped() || first.check == Check::kHashFailed || !two) {
     Report(first, std::move(name), outcome);
     return;
   }
   const Reading second = CheckReading(provider, context, entry, other, ahead,
-                                      two, mark, kOtherReading, outcome);
+                                      two, asked, kOtherReading, outcome);
   const bool first_exists = Exists(first, name);
   const bool second_exists = Exists(second, other);
   const bool one_file = first.opened.identified && second.opened.identified &&
@@ -118,10 +117,14 @@ void CheckEntry(CryptProvider& provider, HashContext& context,
 }  // namespace
 
 pipeline::JobEnd CheckOne(CryptProvider& provider, const DigestEntry& entry,
-                          HashContext& context, std::atomic<std::uint8_t>* mark,
-                          Outcome* outcome, bool on_worker) {
+                          platform::Listed listed, HashContext& context,
+                          std::atomic<std::uint8_t>* mark, Outcome* outcome,
+                          bool on_worker) {
   Ahead ahead;
-  CheckEntry(provider, context, entry, on_worker ? &ahead : nullptr, mark,
+  Opened asked;
+  asked.tell = mark;
+  asked.listed = listed;
+  CheckEntry(provider, context, entry, on_worker ? &ahead : nullptr, asked,
              outcome);
   return pipeline::EndOfJob(on_worker, context.Stopped(),
                             outcome->out_of_handles);

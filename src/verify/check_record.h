@@ -36,9 +36,10 @@ struct Outcome {
 // One record's check, on a worker ahead of the pass or in the pass's turn.
 // Ahead, a record whose file found no descriptor free is left to the pass.
 // *mark is told each reading as it opens, and at the end the one the line
-// names where that one opened.
+// names where that one opened. `listed`: what the walk told of the folder.
 pipeline::JobEnd CheckOne(CryptProvider& provider, const DigestEntry& entry,
-                          HashContext& context, std::atomic<std::uint8_t>* mark,
-                          Outcome* outcome, bool on_worker);
+                          platform::Listed listed, HashContext& context,
+                          std::atomic<std::uint8_t>* mark, Outcome* outcome,
+                          bool on_worker);
 
 }  // namespace verify

@@ -41,8 +41,9 @@ bool ReadWhole(platform::InputFile& file, HashContext& context,
 
 }  // namespace
 
-pipeline::JobEnd ReadListAhead(const WideString& name, HashContext& context,
-                               ReadAhead* out, bool ahead) {
+pipeline::JobEnd ReadListAhead(const WideString& name, platform::Listed listed,
+                               HashContext& context, ReadAhead* out,
+                               bool ahead) {
   out->read = false;
   out->bytes.clear();
   if (!ahead) return pipeline::JobEnd::kDone;
@@ -50,7 +51,7 @@ pipeline::JobEnd ReadListAhead(const WideString& name, HashContext& context,
   bool opened = false;
   {
     const BlockingCall call(context);
-    opened = file.Open(name, context.Platform());
+    opened = file.Open(name, context.Platform(), listed);
   }
   if (!opened) {
     return platform::IsOutOfHandles(platform::GetLastErrorCode())
@@ -79,15 +80,16 @@ ListEnd ParseReadAhead(ReadAhead& read, AlgorithmId algorithm,
   return end;
 }
 
-ListEnd ReadList(const WideString& name, AlgorithmId algorithm,
-                 DigestParser& parser, std::vector<char>& piece,
-                 platform::WorkerContext& context, run::Stage& stage,
+ListEnd ReadList(const WideString& name, platform::Listed listed,
+                 AlgorithmId algorithm, DigestParser& parser,
+                 std::vector<char>& piece, platform::WorkerContext& context,
+                 run::Stage& stage,
                  const std::function<bool()>& free_descriptors) {
   platform::InputFile file;
-  bool opened = file.Open(name, context);
+  bool opened = file.Open(name, context, listed);
   if (!opened && platform::IsOutOfHandles(platform::GetLastErrorCode()) &&
       free_descriptors()) {
-    opened = file.Open(name, context);
+    opened = file.Open(name, context, listed);
   }
   if (!opened) return Unreadable(platform::GetLastErrorCode());
   const std::size_t mark = parser.Mark();

@@ -10,6 +10,7 @@
 #include "hash/hash_context.h"
 #include "pipeline/job_end.h"
 #include "pipeline/pipeline_state.h"
+#include "platform/file.h"
 #include "platform/last_error.h"
 #include "platform/worker_context.h"
 #include "run/stage.h"
@@ -45,9 +46,11 @@ struct ReadAhead {
 
 // The pipeline's job for list `name`: ahead, the whole of a small list, or
 // the list left to the scan (a larger one, or one that failed: the scan's
-// own reading tells the error then); in turn, nothing.
-pipeline::JobEnd ReadListAhead(const WideString& name, HashContext& context,
-                               ReadAhead* out, bool ahead);
+// own reading tells the error then); in turn, nothing. `listed`: what the
+// walk tells of the folder (platform::Listed).
+pipeline::JobEnd ReadListAhead(const WideString& name, platform::Listed listed,
+                               HashContext& context, ReadAhead* out,
+                               bool ahead);
 
 // Parses a list read ahead into the parser's list, telling `stage`, and
 // lets its bytes go.
@@ -58,9 +61,10 @@ ListEnd ParseReadAhead(ReadAhead& read, AlgorithmId algorithm,
 // `stage`; a read that fails drops the list's records. Where no descriptor
 // was free, `free_descriptors` lets the scan's helpers go theirs, and where
 // it did (true), the list is opened again.
-ListEnd ReadList(const WideString& name, AlgorithmId algorithm,
-                 DigestParser& parser, std::vector<char>& piece,
-                 platform::WorkerContext& context, run::Stage& stage,
+ListEnd ReadList(const WideString& name, platform::Listed listed,
+                 AlgorithmId algorithm, DigestParser& parser,
+                 std::vector<char>& piece, platform::WorkerContext& context,
+                 run::Stage& stage,
                  const std::function<bool()>& free_descriptors);
 
 }  // namespace verify

@@ -13,10 +13,13 @@
 
 namespace verify {
 
-// The lists of one kind, as the folder names them, and their bytes.
+using Names = std::vector<WideString>;
+
+// The lists of one kind, as the folder names them. Once the walk is over,
+// they are shared, never changed: the scan reads them, and so does the
+// window's sizer, which may outlive the scan.
 struct Lists {
-  std::vector<WideString> names;
-  std::uint64_t bytes = 0;
+  std::shared_ptr<Names> names = std::make_shared<Names>();
   platform::ErrorCode broken = 0;
 };
 
@@ -27,8 +30,10 @@ struct Walk {
   CondVar found;  // a name, the end, a stop; notified under the mutex
   Lists kinds[2] GUARDED_BY(mutex);  // *.md5, *.sha1
   bool done GUARDED_BY(mutex) = false;
+  // The walk reached the folder's end and saw only files and folders.
+  bool only_files GUARDED_BY(mutex) = false;
   bool out_of_memory GUARDED_BY(mutex) = false;
-  // The scan's stage, told the lists' count and bytes once the walk is
+  // The scan's stage, told the lists' count and names once the walk is
   // over, by whichever thread sees that first; null once the scan ends.
   run::Stage* stage GUARDED_BY(mutex) = nullptr;
   bool told GUARDED_BY(mutex) = false;
@@ -40,27 +45,37 @@ struct Walk {
 
 namespace {
 
+// The lists found, as the stage is told them: their count, and their sizes
+// asked only once a window shows them (a size by name costs a path lookup
+// a list, as much as opening it).
+run::Watch FoundLists(Walk& walk) REQUIRES(walk.mutex) {
+  std::shared_ptr<const Names> md5 = walk.kinds[0].names;
+  std::shared_ptr<const Names> sha1 = walk.kinds[1].names;
+  run::Watch lists;
+  lists.count = md5->size() + sha1->size();
+  lists.size_of = [md5, sha1](std::size_t i, std::uint64_t* size) {
+    const WideString& name =
+        i < md5->size() ? (*md5)[i] : (*sha1)[i - md5->size()];
+    return platform::SizeByName(name, size);
+  };
+  return lists;
+}
+
 // The progress counts the lists as soon as all are known, not once the list
 // being read is read whole.
-void Tell(Walk& walk) REQUIRES(walk.mutex) {
+void Tell(Walk& walk, run::Watch lists) REQUIRES(walk.mutex) {
   if (walk.told || !walk.done || walk.out_of_memory || walk.stage == nullptr) {
     return;
   }
   walk.told = true;
-  for (const Lists& lists : walk.kinds) {
-    walk.stage->list_bytes_all.fetch_add(lists.bytes);
-    walk.stage->lists.fetch_add(lists.names.size());
-  }
+  walk.stage->Found(std::move(lists));
 }
 
 // An entry a walk found: kept as a list of `kind`, unless it is a folder.
-void Listed(const platform::DirectoryEntry& entry, int kind, Walk& walk) {
+void Keep(const platform::DirectoryEntry& entry, int kind, Walk& walk) {
   if (entry.kind == platform::EntryKind::kDirectory) return;
-  std::uint64_t size = 0;
-  if (!platform::SizeByName(entry.name, &size)) size = 0;
   const Lock lock(walk.mutex);
-  walk.kinds[kind].names.push_back(entry.name);
-  walk.kinds[kind].bytes += size;
+  walk.kinds[kind].names->push_back(entry.name);
   if (kind == 0) walk.found.NotifyAll();
 }
 
@@ -70,13 +85,18 @@ void Listed(const platform::DirectoryEntry& entry, int kind, Walk& walk) {
 // it: the same lists, and the same boxes in the same order.
 void ListBoth(Walk& walk, const std::function<bool()>& go_on) {
   platform::ErrorCode broken = 0;
+  bool only_files = false;
   platform::ForEachEntryEndingWith(
       WideString(u".md5"), WideString(u".sha1"),
       [&](const platform::DirectoryEntry& entry) {
-        Listed(entry, entry.other ? 1 : 0, walk);
+        Keep(entry, entry.other ? 1 : 0, walk);
         return go_on();
       },
-      &broken);
+      &broken, &only_files);
+  {
+    const Lock lock(walk.mutex);
+    walk.only_files = only_files;
+  }
   if (broken != 0) {
     {
       const Lock lock(walk.mutex);
@@ -93,7 +113,7 @@ void ListBoth(Walk& walk, const std::function<bool()>& go_on) {
           // "x.md5abc" through its short name "X~1.MD5".
           if (EndsWithFoldingAscii(entry.name.View(),
                                    pattern.View().substr(1))) {
-            Listed(entry, 1, walk);
+            Keep(entry, 1, walk);
           }
           return go_on();
         },
@@ -106,11 +126,16 @@ void ListBoth(Walk& walk, const std::function<bool()>& go_on) {
 // `go_on` false ends the walk at the next entry.
 void RunWalk(const std::shared_ptr<Walk>& walk,
              const std::function<bool()>& go_on) {
-  const bool ran = RunOrOutOfMemory([&] { ListBoth(*walk, go_on); });
+  run::Watch lists;
+  const bool ran = RunOrOutOfMemory([&] {
+    ListBoth(*walk, go_on);
+    const Lock lock(walk->mutex);
+    lists = FoundLists(*walk);
+  });
   const Lock lock(walk->mutex);
   walk->out_of_memory = !ran;
   walk->done = true;
-  Tell(*walk);
+  Tell(*walk, std::move(lists));
   walk->found.NotifyAll();
 }
 
@@ -151,14 +176,13 @@ Found::~Found() {
   }
 }
 
-bool Found::All(int kind, std::vector<WideString>* names) {
+bool Found::All(int kind, std::shared_ptr<const Names>* names) {
   Lock lock(walk_->mutex);
   // The walk tells its end; the stop's callback, a stop.
   while (!walk_->done && !stage_.Stopped()) walk_->found.Wait(lock);
   if (!walk_->done) return false;
   if (walk_->out_of_memory) throw std::bad_alloc();
-  // Told already (Tell), and asked once: the scan takes them.
-  *names = std::move(walk_->kinds[kind].names);
+  *names = walk_->kinds[kind].names;  // no longer changed
   return true;
 }
 
@@ -166,8 +190,8 @@ bool Found::WhileWalking(std::size_t i, WideString* name) {
   Lock lock(walk_->mutex);
   for (;;) {
     if (walk_->done || stage_.Stopped()) return false;
-    if (i < walk_->kinds[0].names.size()) {
-      *name = walk_->kinds[0].names[i];
+    if (i < walk_->kinds[0].names->size()) {
+      *name = (*walk_->kinds[0].names)[i];
       return true;
     }
     walk_->found.Wait(lock);
@@ -180,6 +204,12 @@ bool Found::WaitForWalk() {
   const bool was_going = !walk_->done;
   while (!walk_->done && !stage_.Stopped()) walk_->found.Wait(lock);
   return was_going && walk_->done;
+}
+
+platform::Listed Found::FolderListed() const {
+  const Lock lock(walk_->mutex);
+  return walk_->done && walk_->only_files ? platform::Listed::kFolderOfFiles
+                                          : platform::Listed::kNothing;
 }
 
 platform::ErrorCode Found::Broken(int kind) const {

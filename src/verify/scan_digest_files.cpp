@@ -35,6 +35,8 @@ struct Scan {
   run::Stage& stage;
   const pipeline::Threads& threads;
   std::vector<char> piece = std::vector<char>(verify::kPieceSize);
+  // What the walk told of the folder, once it is over.
+  platform::Listed listed = platform::Listed::kNothing;
   platform::WorkerContext context;  // for the lists read in turn
   bool clean = true;
 };
@@ -52,9 +54,10 @@ std::size_t ReadUpToABox(Scan& scan, const std::shared_ptr<const Names>& names,
   // A stop of its own, which its End sets; the run's stop ends it too.
   pipeline::Pipeline<verify::ReadAhead, HashContext> lists(
       count, scan.threads,
-      [names, first](std::size_t i, HashContext& context,
-                     verify::ReadAhead* out, bool ahead) {
-        return verify::ReadListAhead((*names)[first + i], context, out, ahead);
+      [names, first, listed = scan.listed](std::size_t i, HashContext& context,
+                                           verify::ReadAhead* out, bool ahead) {
+        return verify::ReadListAhead((*names)[first + i], listed, context, out,
+                                     ahead);
       },
       nullptr);
   const run::StopCallback follows(*scan.stage.SharedStop(),
@@ -70,11 +73,12 @@ std::size_t ReadUpToABox(Scan& scan, const std::shared_ptr<const Names>& names,
       end->kind = ListEnd::kStopped;
       return first + i;
     }
-    *end = read->read ? verify::ParseReadAhead(*read, algorithm, scan.parser,
-                                               scan.stage)
-                      : verify::ReadList((*names)[first + i], algorithm,
-                                         scan.parser, scan.piece, scan.context,
-                                         scan.stage, free_descriptors);
+    *end =
+        read->read
+            ? verify::ParseReadAhead(*read, algorithm, scan.parser, scan.stage)
+            : verify::ReadList((*names)[first + i], scan.listed, algorithm,
+                               scan.parser, scan.piece, scan.context,
+                               scan.stage, free_descriptors);
     if (end->kind != ListEnd::kRead) return first + i;
     scan.stage.listed.fetch_add(1);
   }
@@ -103,9 +107,9 @@ std::size_t ReadWhileWalking(Scan& scan, verify::Found& found, bool* read_all,
   std::size_t at = 0;
   WideString name;
   for (; found.WhileWalking(at, &name); ++at) {
-    const ListEnd end =
-        verify::ReadList(name, CALG_MD5, scan.parser, scan.piece, scan.context,
-                         scan.stage, [&found] { return found.WaitForWalk(); });
+    const ListEnd end = verify::ReadList(
+        name, platform::Listed::kNothing, CALG_MD5, scan.parser, scan.piece,
+        scan.context, scan.stage, [&found] { return found.WaitForWalk(); });
     if (end.kind == ListEnd::kStopped) break;
     if (end.kind == ListEnd::kRead) {
       scan.stage.listed.fetch_add(1);
@@ -135,8 +139,9 @@ bool ReadKind(Scan& scan, const std::shared_ptr<const Names>& names,
 
 bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
                      run::Stage& stage, const pipeline::Threads& threads,
-                     bool* out_of_handles) {
+                     bool* out_of_handles, platform::Listed* listed) {
   *out_of_handles = false;
+  *listed = platform::Listed::kNothing;
   Scan scan(desktop, parser, stage, threads);
   verify::Found found(threads, stage);
   const AlgorithmId algorithms[] = {CALG_MD5, CALG_SHA1};
@@ -146,8 +151,10 @@ bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
     const std::size_t at =
         kind == 0 ? ReadWhileWalking(scan, found, &read_all, &unreadable) : 0;
     if (read_all) {
-      const auto names = std::make_shared<Names>();
-      if (stage.Stopped() || !found.All(kind, names.get())) return scan.clean;
+      std::shared_ptr<const Names> names;
+      if (stage.Stopped() || !found.All(kind, &names)) return scan.clean;
+      scan.listed = found.FolderListed();
+      *listed = scan.listed;
       read_all = ReadKind(scan, names, at, algorithms[kind], &unreadable);
     }
     if (!read_all) {

@@ -3,6 +3,7 @@
 #include "desktop/desktop.h"
 #include "digest/digest_parser.h"
 #include "pipeline/threads.h"
+#include "platform/file.h"
 #include "run/stage.h"
 
 // Parses every *.md5 file of the current directory, then every *.sha1 one,
@@ -12,7 +13,7 @@
 // is shown and ends its kind's scan. Returns false where any box was shown.
 // An open that finds no descriptor free, after the scan let its own go, is
 // shown and ends the whole scan, setting *out_of_handles: the lists found
-// are not all there are.
+// are not all there are. *listed: what the walk told of the folder.
 // Where `threads` hash more than one file at once, the folder is listed on
 // a thread of its own (a listing stuck in the folder may outlive the call,
 // holding only what it shares with it), and the lists are read ahead on
@@ -20,4 +21,4 @@
 // those of one thread reading them in turn.
 bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
                      run::Stage& stage, const pipeline::Threads& threads,
-                     bool* out_of_handles);
+                     bool* out_of_handles, platform::Listed* listed);

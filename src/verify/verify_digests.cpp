@@ -47,16 +47,16 @@ constexpr std::size_t kLongestLineRest =
 // the call in a read.
 struct Verification : run::ItemRun<Outcome, Reported> {
   Verification(std::shared_ptr<const DigestList> list_in,
-               const pipeline::Threads& threads, CryptProvider& provider_in,
-               std::shared_ptr<run::Stop> stop)
+               platform::Listed listed, const pipeline::Threads& threads,
+               CryptProvider& provider_in, std::shared_ptr<run::Stop> stop)
       : ItemRun(
             list_in->Count(), threads, provider_in,
-            [list = list_in](CryptProvider& provider, std::size_t slot,
-                             HashContext& context,
-                             std::atomic<std::uint8_t>* mark, Outcome* outcome,
-                             bool on_worker) {
-              return verify::CheckOne(provider, *list->At(slot), context, mark,
-                                      outcome, on_worker);
+            [list = list_in, listed](CryptProvider& provider, std::size_t slot,
+                                     HashContext& context,
+                                     std::atomic<std::uint8_t>* mark,
+                                     Outcome* outcome, bool on_worker) {
+              return verify::CheckOne(provider, *list->At(slot), listed,
+                                      context, mark, outcome, on_worker);
             },
             nullptr, std::move(stop)),
         list(std::move(list_in)) {}
@@ -125,8 +125,9 @@ void ReadAndCheck(platform::Desktop& desktop, CryptProvider& provider,
   DigestParser parser(*shared_list);
   // A list that could not be read or parsed whole is a failure already.
   bool out_of_handles = false;
-  const bool listed_clean =
-      ScanDigestFiles(desktop, parser, stage, threads, &out_of_handles);
+  platform::Listed listed = platform::Listed::kNothing;
+  const bool listed_clean = ScanDigestFiles(desktop, parser, stage, threads,
+                                            &out_of_handles, &listed);
   handed.Give([&](Handed& h) {
     h.listed_clean = listed_clean;
     h.out_of_handles = out_of_handles;
@@ -134,7 +135,7 @@ void ReadAndCheck(platform::Desktop& desktop, CryptProvider& provider,
   if (out_of_handles || stage.Stopped() || shared_list->Count() == 0) return;
   const std::shared_ptr<const DigestList> list = shared_list;
   const auto verification = std::make_shared<Verification>(
-      list, threads, provider, stage.SharedStop());
+      list, listed, threads, provider, stage.SharedStop());
   handed.Give([&](Handed& h) { h.verification = verification; });
   verification->Watch(
       stage, progress::Unit::kRecords,

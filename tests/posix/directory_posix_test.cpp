@@ -14,7 +14,9 @@
 
 namespace {
 
-std::map<std::string, platform::EntryKind> Scan(const char16_t* pattern) {
+// *only_files: whether the whole folder held only files and folders.
+std::map<std::string, platform::EntryKind> Scan(const char16_t* pattern,
+                                                bool* only_files = nullptr) {
   std::map<std::string, platform::EntryKind> found;
   platform::DirectoryScan scan;
   platform::DirectoryEntry entry;
@@ -23,6 +25,7 @@ std::map<std::string, platform::EntryKind> Scan(const char16_t* pattern) {
     found[U8(std::u16string(entry.name.View()))] = entry.kind;
   } while (scan.Next(&entry));
   EXPECT_EQ(platform::GetLastErrorCode(), platform::kErrorNoMoreFiles);
+  if (only_files != nullptr) *only_files = scan.OnlyFilesAndFolders();
   return found;
 }
 
@@ -32,7 +35,10 @@ TEST(DirectoryPosixTest, PatternsMatchLikeWindows) {
        {"a.md5", "B.MD5", "c.md5.txt", "nodot", "d.sha1", "x.Md5", "*star"}) {
     WriteBytes(name, "");
   }
-  const auto md5 = Scan(u"*.md5");
+  std::filesystem::create_directory("sub");
+  bool only_files = false;
+  const auto md5 = Scan(u"*.md5", &only_files);
+  EXPECT_TRUE(only_files) << "every entry was passed over, matching or not";
   EXPECT_EQ(md5.size(), 3u);
   EXPECT_TRUE(md5.count("B.MD5") && md5.count("x.Md5") && md5.count("a.md5"));
 
@@ -40,7 +46,7 @@ TEST(DirectoryPosixTest, PatternsMatchLikeWindows) {
   EXPECT_TRUE(all.count("nodot"));
   EXPECT_TRUE(all.count("*star")) << "a name may begin with the wildcard";
   EXPECT_TRUE(all.count(".") && all.count(".."));
-  EXPECT_EQ(all.size(), 9u);
+  EXPECT_EQ(all.size(), 10u);
 
   // Both kinds of list in one walk, each entry told which ending it has.
   std::map<std::string, bool> both;
@@ -75,7 +81,9 @@ TEST(DirectoryPosixTest, KindsFollowLinks) {
   const int sock = BindUnixSocket("sock");
   ASSERT_GE(sock, 0);
 
-  const auto all = Scan(u"*.*");
+  bool only_files = true;
+  const auto all = Scan(u"*.*", &only_files);
+  EXPECT_FALSE(only_files);
   using platform::EntryKind;
   EXPECT_EQ(all.at("file"), EntryKind::kFile);
   EXPECT_EQ(all.at("link-to-file"), EntryKind::kFile);

@@ -36,6 +36,25 @@ TEST_F(PosixRunsTest, HashFileRefusesWhatIsNotARegularFile) {
     ASSERT_TRUE(hash.Create(CALG_MD5));
     EXPECT_FALSE(HashFile(WideString(name), hash));
   }
+  // Where a walk saw only files, what was put there since is still refused
+  // once open, and a link is still followed to an ordinary file alone.
+  const int sock = BindUnixSocket("sock");
+  ASSERT_GE(sock, 0);
+  WriteBytes("file", "");
+  fs::create_symlink("fifo", "to-fifo");
+  fs::create_symlink("file", "to-file");
+  Opened listed;
+  listed.listed = platform::Listed::kFolderOfFiles;
+  FileHash hash(provider_);  // one context: its device known after "file"
+  const std::pair<const char16_t*, bool> opens[] = {
+      {u"file", true},     {u"fifo", false}, {u"sock", false},
+      {u"to-fifo", false}, {u".", false},    {u"to-file", true}};
+  for (const auto& [name, hashed] : opens) {
+    ASSERT_TRUE(hash.Create(CALG_MD5));
+    EXPECT_EQ(HashFile(WideString(name), hash, nullptr, &listed), hashed)
+        << U8(name);
+  }
+  close(sock);
 }
 
 TEST_F(PosixRunsTest, CreationSkipsFifosAndFollowsLinks) {

@@ -241,13 +241,13 @@ TEST_F(ListReadingTest, ACancelWhileListsAreReadReportsNoLine) {
   WriteBytes("big.md5", list);
   WriteBytes("small.sha1", std::string(40, '0') + " *n\n");
   bool reading = false;
-  // Once the folder's walk has counted the lists, which a busy machine may
-  // finish after the window shows.
+  // Once the window has the lists' bytes, which it asks for once it shows
+  // and the walk has found them all.
   desktop_.CancelProgressWhen([&] {
     const auto& views = desktop_.progress.back().views;
     reading = !views.empty() &&
               views.back().unit == progress::Unit::kDigestFiles &&
-              views.back().all != 0;
+              views.back().bytes_all != 0;
     return reading;
   });
   FakeClock clock;

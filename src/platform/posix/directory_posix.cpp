@@ -98,6 +98,7 @@ bool DirectoryScan::FirstEndingWith(const WideString& ending,
   DIR* dir = ::opendir(".");
   if (dir == nullptr) return false;
   handle_ = reinterpret_cast<std::intptr_t>(dir);
+  only_files_ = true;
   pattern_ = ending;
   other_ = other;
   if (!other.IsAbsent()) {
@@ -119,6 +120,7 @@ bool DirectoryScan::Next(DirectoryEntry* entry) {
       if (errno == 0) SetLastErrorCode(kErrorNoMoreFiles);
       return false;
     }
+    if (found->d_type != DT_REG && found->d_type != DT_DIR) only_files_ = false;
     const bool two = !other_.IsAbsent();
     if (!MayMatch(pattern_.View(), found->d_name) &&
         !(two && MayMatch(other_.View(), found->d_name))) {

@@ -159,27 +159,41 @@ int OpenThroughProbe(const char* path, struct stat* info, Context& context) {
 // be real, is opened by name with O_NOFOLLOW (a link put there meanwhile
 // fails, and goes the probe's way): a device can then only be put there by
 // mknod, which takes privilege. A FIFO renamed there is opened and refused,
-// which only wakes its own writer. Every other name, a link or one through
-// folders that could be swapped for links, goes through an O_PATH probe.
-// Returns the descriptor, or -1 with errno set.
-int OpenRegularFile(const char* path, struct stat* info, Context& context) {
-  if (std::strchr(path, '/') == nullptr && ::lstat(path, info) == 0 &&
-      S_ISREG(info->st_mode) && context.device_known &&
-      info->st_dev == context.device && !context.device_pseudo) {
-    const int fd = ::open(path, kReadFlags | O_NOFOLLOW);
-    if (fd >= 0) return KeepIfSame(fd, info);
-    if (errno != ELOOP) return -1;
+// which only wakes its own writer. In a folder listed whole that held only
+// ordinary files and folders, the lstat is left out: the same holds of a
+// name put there since (a path lookup a file counts in a folder of many).
+// Every other name, a link or one through folders that could be swapped for
+// links, goes through an O_PATH probe. Returns the descriptor, or -1 with
+// errno set.
+int OpenRegularFile(const char* path, struct stat* info, Context& context,
+                    Listed listed) {
+  if (std::strchr(path, '/') == nullptr && context.device_known &&
+      !context.device_pseudo) {
+    if (listed == Listed::kFolderOfFiles) {
+      const int fd = ::open(path, kReadFlags | O_NOFOLLOW);
+      if (fd >= 0) {
+        return IsRegularData(fd, info, context) ? fd : CloseFailing(fd);
+      }
+      // A link, or a socket, put there since: the probe tells which.
+      if (errno != ELOOP && errno != ENXIO) return -1;
+    } else if (::lstat(path, info) == 0 && S_ISREG(info->st_mode) &&
+               info->st_dev == context.device) {
+      const int fd = ::open(path, kReadFlags | O_NOFOLLOW);
+      if (fd >= 0) return KeepIfSame(fd, info);
+      if (errno != ELOOP) return -1;
+    }
   }
   return OpenThroughProbe(path, info, context);
 }
 
 }  // namespace
 
-bool InputFile::Open(const WideString& name, WorkerContext& context) {
+bool InputFile::Open(const WideString& name, WorkerContext& context,
+                     Listed listed) {
   Close();
   struct stat info;
   const int fd =
-      OpenRegularFile(PathOf(name).c_str(), &info, context.Backend());
+      OpenRegularFile(PathOf(name).c_str(), &info, context.Backend(), listed);
   if (fd < 0) return false;
   handle_ = fd;
   size_at_open_ = static_cast<std::uint64_t>(info.st_size);

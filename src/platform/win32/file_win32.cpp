@@ -112,7 +112,8 @@ std::wstring Exact(const WideString& name) {
 
 }  // namespace
 
-bool InputFile::Open(const WideString& name, WorkerContext& /*context*/) {
+bool InputFile::Open(const WideString& name, WorkerContext& /*context*/,
+                     Listed /*listed*/) {
   Close();
   if (NamesNetworkOrDevice(name.View())) {
     ::SetLastError(ERROR_BAD_NETPATH);
