@@ -40,7 +40,7 @@ void FileHash::Destroy() {
 namespace {
 
 // Below this, a block or two of reads is the whole file.
-constexpr std::uint64_t kChunkThreshold = std::uint64_t{1} << 20;
+constexpr std::uint64_t kChunkThreshold = 8 * 1024;
 // Below this, the helper would overlap too few reads to pay for its
 // hand-overs, and where every CPU hashes a file of its own it overlaps none.
 constexpr std::uint64_t kAheadThreshold =
@@ -136,6 +136,7 @@ bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
     return false;
   }
   const std::uint64_t size = file.SizeAtOpen();
+  const HashContext::OneFile counted(context);
   std::uint8_t block[kBlockSize];
   std::uint8_t* buffers[2] = {block, nullptr};
   std::uint32_t ask = kBlockSize;

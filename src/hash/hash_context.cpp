@@ -8,6 +8,7 @@ std::uint8_t* HashContext::Chunk() {
 }
 
 ReadAhead* HashContext::StartHelper(std::uint8_t* buffers[2]) {
+  if (hashing_ && hashing_->load() >= cpus_) return nullptr;
   return start_ && read_ahead_.Start(start_, kAheadChunkSize, buffers)
              ? &read_ahead_
              : nullptr;

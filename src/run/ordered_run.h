@@ -83,10 +83,14 @@ class OrderedRun {
              typename Pipeline::Job job, typename Pipeline::InTurn in_turn,
              std::shared_ptr<run::Stop> stop)
       : counters_(std::make_shared<Counters>()),
+        hashing_(std::make_shared<std::atomic<unsigned>>(0)),
         pipeline_(
             count, threads, std::move(job), std::move(in_turn),
             [this, threads](HashContext& context) {
-              if (threads.read_ahead) context.ReadAheadWith(threads.start);
+              if (threads.read_ahead) {
+                context.ReadAheadWith(threads.start);
+                context.ShareCpus(hashing_, threads.cpus);
+              }
               context.CountBytesIn(std::shared_ptr<std::atomic<std::uint64_t>>(
                   counters_, &counters_->bytes_done));
             },
@@ -128,6 +132,8 @@ class OrderedRun {
 
  private:
   const std::shared_ptr<Counters> counters_;
+  // The files hashed at once on all of the run's threads.
+  const std::shared_ptr<std::atomic<unsigned>> hashing_;
   Pipeline pipeline_;
 };
 
