@@ -21,6 +21,9 @@ from tests.e2e.checks import long_verification
 from tests.e2e.linux_session import _environment, run_at_terminal
 
 FAILED_CAPTION = texts.FAILED_CAPTION
+# A cancel before any record was checked.
+_UNREAD = "\n[警告] %s\n%s\n\n%s\n" % (FAILED_CAPTION, texts.CANCELLED_UNREAD,
+                                       FAILED_CAPTION)
 
 
 def cancelled_at_terminal(run):
@@ -82,70 +85,85 @@ def _cancel_at_terminal(command, folder, timeout=30, mark="件", after=None,
     return None, output.decode("utf-8", "replace")[-300:], (pid, fd)
 
 
+def _cancel_while_stuck(run, what, prepare, command=None, in_mount=False,
+                        **cancel):
+    """A folder in memory with a FUSE file system at mnt/ whose calls are
+    never answered, made ready by `prepare(folder)`; Ctrl+C as
+    _cancel_at_terminal says, in the folder or, `in_mount`, in mnt/ itself:
+    (seconds to the box, the box, the exit code), the file system let go
+    first. None where FUSE is missing."""
+    folder = tempfile.mkdtemp(prefix="hang-", dir="/dev/shm")
+    mount = os.path.join(folder, "mnt")
+    server, why = stuck_fuse.mount(mount)
+    if server is None:
+        print("[SKIP] %s: %s" % (what, why))
+        shutil.rmtree(folder)
+        return None
+    prepare(folder)
+    waited, box, (pid, fd) = _cancel_at_terminal(
+        command or run.command, mount if in_mount else folder, **cancel)
+    if waited is None:
+        os.kill(pid, signal.SIGKILL)  # it ends once the call is let go
+    stuck_fuse.unmount(mount, server)
+    _, status = os.waitpid(pid, 0)
+    os.close(fd)
+    shutil.rmtree(folder)
+    return waited, box, os.waitstatus_to_exitcode(status)
+
+
+def _three_records(folder):
+    """a.txt, mnt/stuck.bin, c.txt in one list; a.txt and c.txt hold abc."""
+    for name in ("a.txt", "c.txt"):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(b"abc")
+    with open(os.path.join(folder, "all.md5"), "wb") as f:
+        f.write(b"".join(b"900150983cd24fb0d6963f7d28e17f72 *%s\n" % name
+                         for name in (b"a.txt", b"mnt/stuck.bin", b"c.txt")))
+
+
+def _within_a_second(run, what, ran, expected):
+    if ran is None:
+        return
+    waited, box, code = ran
+    run.checks.check("%s (%s s)" % (what, waited),
+                     waited is not None and waited < 1 and box == expected
+                     and code == 0, box)
+
+
 def cancelled_while_a_read_hangs(run):
     """The second record names a file whose READ is never answered (FUSE):
     with workers (a folder in memory) and on one CPU (the pass itself in the
     read), Ctrl+C brings the report so far within a second, before the line
     shows too; the process ends once the read is let go."""
+    expected = "\n[警告] %s\na.txt - OK\n%s\n\n%s\n" % (
+        FAILED_CAPTION, texts.CANCELLED % texts.count(2), FAILED_CAPTION)
     for cpus, after in (([], None), (fault_shim.ONE_CPU, None), ([], 1)):
-        folder = tempfile.mkdtemp(prefix="hang-", dir="/dev/shm")
-        server, why = stuck_fuse.mount(os.path.join(folder, "mnt"))
-        if server is None:
-            print("[SKIP] a read that hangs: %s" % why)
-            shutil.rmtree(folder)
-            return
-        for name in ("a.txt", "c.txt"):
-            with open(os.path.join(folder, name), "wb") as f:
-                f.write(b"abc")
-        with open(os.path.join(folder, "all.md5"), "wb") as f:
-            f.write(b"".join(b"900150983cd24fb0d6963f7d28e17f72 *%s\n" % name
-                             for name in (b"a.txt", b"mnt/stuck.bin", b"c.txt")))
         # Once a.txt counts as done: the line shows the count as soon as
         # the records are checked, maybe before the first is reported.
-        waited, box, (pid, fd) = _cancel_at_terminal(
-            cpus + run.command, folder, mark="1 / 3 件", after=after)
-        if waited is None:
-            os.kill(pid, signal.SIGKILL)  # it ends once the read is let go
-        stuck_fuse.unmount(os.path.join(folder, "mnt"), server)
-        _, status = os.waitpid(pid, 0)
-        os.close(fd)
-        expected = "\n[警告] %s\na.txt - OK\n%s\n\n%s\n" % (
-            FAILED_CAPTION, texts.CANCELLED % texts.count(2), FAILED_CAPTION)
-        run.checks.check("a read that hangs%s%s: Ctrl+C, the report within a "
-                         "second (%s s)" % (" on one CPU" if cpus else "",
-                                            " before the line" if after else "",
-                                            waited),
-                         waited is not None and waited < 1 and box == expected
-                         and os.waitstatus_to_exitcode(status) == 0, box)
-        shutil.rmtree(folder)
+        ran = _cancel_while_stuck(run, "a read that hangs", _three_records,
+                                  command=cpus + run.command,
+                                  mark="1 / 3 件", after=after)
+        if ran is None:
+            return
+        _within_a_second(
+            run, "a read that hangs%s%s: Ctrl+C, the report within a second"
+            % (" on one CPU" if cpus else "", " before the line" if after else ""),
+            ran, expected)
 
 
 def cancelled_while_a_list_hangs(run):
     """A digest file whose READ is never answered (FUSE): the line counts
     the digest files read, and Ctrl+C ends the reading within a second with
     a report of no line, none of its records read."""
-    folder = tempfile.mkdtemp(prefix="hang-", dir="/dev/shm")
-    server, why = stuck_fuse.mount(os.path.join(folder, "mnt"))
-    if server is None:
-        print("[SKIP] a list that hangs: %s" % why)
-        shutil.rmtree(folder)
-        return
-    os.symlink(os.path.join("mnt", stuck_fuse.NAME.decode()),
-               os.path.join(folder, "stuck.md5"))
-    waited, box, (pid, fd) = _cancel_at_terminal(
-        run.command, folder, mark=texts.PROGRESS_DIGEST_FILES % (texts.count(0), texts.count(1)))
-    if waited is None:
-        os.kill(pid, signal.SIGKILL)
-    stuck_fuse.unmount(os.path.join(folder, "mnt"), server)
-    _, status = os.waitpid(pid, 0)
-    os.close(fd)
-    expected = "\n[警告] %s\n%s\n\n%s\n" % (FAILED_CAPTION, texts.CANCELLED_UNREAD,
-                                            FAILED_CAPTION)
-    run.checks.check("a list whose read hangs: counted at the terminal, Ctrl+C, "
-                     "a report of no line within a second (%s s)" % waited,
-                     waited is not None and waited < 1 and box == expected
-                     and os.waitstatus_to_exitcode(status) == 0, box)
-    shutil.rmtree(folder)
+    def prepare(folder):
+        os.symlink(os.path.join("mnt", stuck_fuse.NAME.decode()),
+                   os.path.join(folder, "stuck.md5"))
+    ran = _cancel_while_stuck(
+        run, "a list that hangs", prepare,
+        mark=texts.PROGRESS_DIGEST_FILES % (texts.count(0), texts.count(1)))
+    _within_a_second(run, "a list whose read hangs: counted at the terminal, "
+                     "Ctrl+C, a report of no line within a second", ran,
+                     _UNREAD)
 
 
 def cancelled_while_the_flush_hangs(run):
@@ -183,26 +201,10 @@ def cancelled_while_the_listing_hangs(run):
     """A folder whose listing is never answered (FUSE): Ctrl+C before the
     line shows brings, within a second, a report that no record was
     checked, with no count, which nobody knows."""
-    folder = tempfile.mkdtemp(prefix="hang-", dir="/dev/shm")
-    server, why = stuck_fuse.mount(os.path.join(folder, "mnt"))
-    if server is None:
-        print("[SKIP] a listing that hangs: %s" % why)
-        shutil.rmtree(folder)
-        return
-    waited, box, (pid, fd) = _cancel_at_terminal(
-        run.command, os.path.join(folder, "mnt"), after=1)
-    if waited is None:
-        os.kill(pid, signal.SIGKILL)
-    stuck_fuse.unmount(os.path.join(folder, "mnt"), server)
-    _, status = os.waitpid(pid, 0)
-    os.close(fd)
-    expected = "\n[警告] %s\n%s\n\n%s\n" % (FAILED_CAPTION, texts.CANCELLED_UNREAD,
-                                            FAILED_CAPTION)
-    run.checks.check("a listing that hangs: Ctrl+C before the line, a report "
-                     "of no count within a second (%s s)" % waited,
-                     waited is not None and waited < 1 and box == expected
-                     and os.waitstatus_to_exitcode(status) == 0, box)
-    shutil.rmtree(folder)
+    ran = _cancel_while_stuck(run, "a listing that hangs", lambda folder: None,
+                              in_mount=True, after=1)
+    _within_a_second(run, "a listing that hangs: Ctrl+C before the line, a "
+                     "report of no count within a second", ran, _UNREAD)
 
 
 def _columns(text):
