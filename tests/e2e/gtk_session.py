@@ -43,6 +43,22 @@ class Dialog:
         self._walk(self.alert)
         self.text = "".join(self.texts)
 
+    def refresh_until(self, ready, timeout=10):
+        """Reads the dialog again until `ready(self)` holds or `timeout`
+        seconds pass; whether it held."""
+        deadline = time.time() + timeout
+        while not ready(self) and time.time() < deadline:
+            time.sleep(0.1)
+            self.refresh()
+        return ready(self)
+
+    def redrawn(self, times=2):
+        """Waits for the text to change `times` times, a redraw each: what
+        was sent to the window before was handled by then."""
+        for _ in range(times):
+            before = self.text
+            self.refresh_until(lambda d: d.text != before)
+
     def _walk(self, node):
         state = node.getState()
         if not state.contains(pyatspi.STATE_SHOWING):
@@ -200,11 +216,7 @@ def one_box(checks, session, name, folder, shape, text, shot=None, keys="none",
     ok = (dialog is not None and dialog.shape() == shape and
           sorted(dialog.text.split("\n")) == sorted(text.split("\n")))
     if ok and checks_open:
-        deadline = time.time() + 5
-        while not checks_open(dialog) and time.time() < deadline:
-            time.sleep(0.2)
-            dialog.refresh()
-        ok = checks_open(dialog)
+        ok = dialog.refresh_until(checks_open, timeout=5)
     checks.check(name, ok, dialog and (dialog.shape(), dialog.text[:300],
                                        dialog.selectable[:5], dialog.selected,
                                        dialog.selected_shown))

@@ -18,7 +18,6 @@ import re
 import shutil
 import sys
 import tempfile
-import time
 
 from tests import texts
 from tests.e2e.checks import Checks, long_verification
@@ -135,14 +134,14 @@ def cancelled(checks, session, root):
     lines = long_verification(folder)
     session.start(folder)
     dialog = session.dialog()
+    counted = re.compile(r"1 / 3 件  \d+%")
     if dialog is not None:
-        time.sleep(1)  # an update or two
-        dialog.refresh()
+        dialog.refresh_until(lambda d: counted.search(d.text) is not None)
     checks.check("a long run: a progress dialog with a bar and Cancel",
                  dialog is not None and dialog.title == texts.VERIFY_TITLE and
                  sorted(dialog.buttons) == ["Cancel"] and
                  dialog.progress is not None and
-                 re.search(r"1 / 3 件  \d+%", dialog.text) is not None,
+                 counted.search(dialog.text) is not None,
                  dialog and (dialog.shape(), dialog.text, dialog.progress))
     if dialog is None:
         session.finish()
@@ -152,8 +151,7 @@ def cancelled(checks, session, root):
     # default or has the focus, so the run goes on.
     session.escape(dialog, "Return")
     session.escape(dialog, "space")
-    time.sleep(0.5)
-    dialog.refresh()
+    dialog.redrawn()
     checks.check("a long run: Return and Space on its dialog do not cancel",
                  dialog.progress is not None and sorted(dialog.buttons) == ["Cancel"],
                  (dialog.text, dialog.buttons))
