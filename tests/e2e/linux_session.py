@@ -49,18 +49,19 @@ class Display:
         self.xvfb = None
         self.name = None
         self.holder = None
-        for number in range(91, 190):
-            if os.path.exists("/tmp/.X%d-lock" % number):
-                continue
-            self.xvfb = subprocess.Popen(
-                ["Xvfb", ":%d" % number, "-screen", "0", screen,
-                 "-nolisten", "tcp"],
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            time.sleep(0.8)
-            if self.xvfb.poll() is None:
-                self.name = ":%d" % number
-                return
-        raise RuntimeError("no free display for Xvfb")
+        # Xvfb takes a free display and writes its number once it accepts
+        # clients.
+        ready, told = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(told), "-screen", "0", screen,
+             "-nolisten", "tcp"], pass_fds=(told,),
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(told)
+        with os.fdopen(ready) as f:
+            number = f.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number
 
     def hold(self, keys):
         self.release()
