@@ -2,6 +2,8 @@
 
 #include <new>
 
+namespace hash {
+
 std::uint8_t* HashContext::Chunk() {
   if (!chunk_) chunk_.reset(new (std::nothrow) std::uint8_t[kChunkSize]);
   return chunk_.get();
@@ -12,3 +14,5 @@ ReadAhead* HashContext::StartHelper(std::uint8_t* buffers[2]) {
              ? &read_ahead_
              : nullptr;
 }
+
+}  // namespace hash

@@ -10,11 +10,13 @@
 #include "hash/read_ahead.h"
 #include "platform/worker_context.h"
 
+namespace hash {
+
 // What one thread reuses from one file to the next: the read buffer and the
 // backend's own state. The pipeline makes one per worker (and the run one
 // for the pass) and hands it to each job; it is never shared between
 // threads.
-class HashContext : public JobContext {
+class HashContext : public common::JobContext {
  public:
   HashContext() : read_ahead_(*this) {}
   // Large files are read in chunks of this size...
@@ -43,12 +45,14 @@ class HashContext : public JobContext {
   }
   // Large files are read ahead on a helper that `start` starts; none by
   // default.
-  void ReadAheadWith(ThreadStarter start) { start_ = std::move(start); }
+  void ReadAheadWith(common::ThreadStarter start) { start_ = std::move(start); }
 
  private:
   std::shared_ptr<std::atomic<std::uint64_t>> bytes_;
-  ThreadStarter start_;  // none: no helper
+  common::ThreadStarter start_;  // none: no helper
   platform::WorkerContext platform_;
   std::unique_ptr<std::uint8_t[]> chunk_;
   ReadAhead read_ahead_;  // ends before the chunk it may read into goes
 };
+
+}  // namespace hash

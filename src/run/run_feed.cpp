@@ -31,7 +31,7 @@ void StartSizer(const pipeline::Threads& threads, const Watch& watch,
   if (!watch.size_of) return;
   std::function<void()> body = [sizes, stop = std::move(stop),
                                 size_of = watch.size_of, count = watch.count] {
-    const bool ran = RunOrOutOfMemory([&] {
+    const bool ran = common::RunOrOutOfMemory([&] {
       std::uint64_t total = 0;
       for (std::size_t i = 0; i < count; ++i) {
         if (stop->Requested()) return;
@@ -125,13 +125,13 @@ bool RunFeed::WorthShowing() const {
   return static_cast<double>(share_all_ - share_done_) >= rate;
 }
 
-bool RunFeed::Update(platform::ProgressView* view) {
+bool RunFeed::Update(desktop::ProgressView* view) {
   if (cancelled_ || relay_.Asked()) return false;
   const Duration now = clock_.Now();
   // A window that shows stays a moment, so that it is read, not flashed.
   if (relay_.Ended().IsSet() && now - opened_ >= kLeastShown) return false;
   Sample(now);
-  *view = platform::ProgressView();
+  *view = desktop::ProgressView();
   if (phase_ == Phase::kListing) {
     view->unit = progress::Unit::kListed;
     view->done = stage_.listed.load();
@@ -160,7 +160,7 @@ bool RunFeed::Update(platform::ProgressView* view) {
   return true;
 }
 
-void RunFeed::Hashing(Duration now, platform::ProgressView* view) {
+void RunFeed::Hashing(Duration now, desktop::ProgressView* view) {
   const Watch& watch = stage_.Hashed();
   if (!sizes_->started) {
     StartSizer(threads_, watch, sizes_, stage_.SharedStop());

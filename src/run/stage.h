@@ -22,7 +22,7 @@ struct Watch {
   // The name of item i as it was opened (the reading the report names),
   // none until a thread has opened it; read on the desktop's thread while
   // the pass runs.
-  std::function<WideString(std::size_t)> name_at;
+  std::function<common::WideString(std::size_t)> name_at;
   // Item i's size, false where it cannot be had; read on a thread of its
   // own once the window shows, which may outlive the run in a call that
   // does not return: what it reads must be shared-owned.

@@ -46,20 +46,21 @@ struct ReadAhead {
 // The pipeline's job for list `name`: ahead, the whole of a small list, or
 // the list left to the scan (a larger one, or one that failed: the scan's
 // own reading tells the error then); in turn, nothing.
-pipeline::JobEnd ReadListAhead(const WideString& name, HashContext& context,
-                               ReadAhead* out, bool ahead);
+pipeline::JobEnd ReadListAhead(const common::WideString& name,
+                               hash::HashContext& context, ReadAhead* out,
+                               bool ahead);
 
 // Parses a list read ahead into the parser's list, telling `stage`, and
 // lets its bytes go.
-ListEnd ParseReadAhead(ReadAhead& read, AlgorithmId algorithm,
-                       DigestParser& parser, run::Stage& stage);
+ListEnd ParseReadAhead(ReadAhead& read, common::AlgorithmId algorithm,
+                       digest::DigestParser& parser, run::Stage& stage);
 
 // Reads list `name` a piece at a time into the parser's list, telling
 // `stage`; a read that fails drops the list's records. Where no descriptor
 // was free, `free_descriptors` lets the scan's helpers go theirs, and where
 // it did (true), the list is opened again.
-ListEnd ReadList(const WideString& name, AlgorithmId algorithm,
-                 DigestParser& parser, std::vector<char>& piece,
+ListEnd ReadList(const common::WideString& name, common::AlgorithmId algorithm,
+                 digest::DigestParser& parser, std::vector<char>& piece,
                  platform::WorkerContext& context, run::Stage& stage,
                  const std::function<bool()>& free_descriptors);
 

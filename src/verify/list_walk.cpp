@@ -15,7 +15,7 @@ namespace verify {
 
 // The lists of one kind, as the folder names them, and their bytes.
 struct Lists {
-  std::vector<WideString> names;
+  std::vector<common::WideString> names;
   std::uint64_t bytes = 0;
   platform::ErrorCode broken = 0;
 };
@@ -23,8 +23,8 @@ struct Lists {
 // The folder's lists, shared with the walk's thread, which may outlive the
 // scan inside a call that does not return.
 struct Walk {
-  Mutex mutex;
-  CondVar found;  // a name, the end, a stop; notified under the mutex
+  common::Mutex mutex;
+  common::CondVar found;  // a name, the end, a stop; notified under the mutex
   Lists kinds[2] GUARDED_BY(mutex);  // *.md5, *.sha1
   bool done GUARDED_BY(mutex) = false;
   bool out_of_memory GUARDED_BY(mutex) = false;
@@ -58,7 +58,7 @@ void Listed(const platform::DirectoryEntry& entry, int kind, Walk& walk) {
   if (entry.kind == platform::EntryKind::kDirectory) return;
   std::uint64_t size = 0;
   if (!platform::SizeByName(entry.name, &size)) size = 0;
-  const Lock lock(walk.mutex);
+  const common::Lock lock(walk.mutex);
   walk.kinds[kind].names.push_back(entry.name);
   walk.kinds[kind].bytes += size;
   if (kind == 0) walk.found.NotifyAll();
@@ -71,7 +71,7 @@ void Listed(const platform::DirectoryEntry& entry, int kind, Walk& walk) {
 void ListBoth(Walk& walk, const std::function<bool()>& go_on) {
   platform::ErrorCode broken = 0;
   platform::ForEachEntryEndingWith(
-      WideString(u".md5"), WideString(u".sha1"),
+      common::WideString(u".md5"), common::WideString(u".sha1"),
       [&](const platform::DirectoryEntry& entry) {
         Listed(entry, entry.other ? 1 : 0, walk);
         return go_on();
@@ -79,26 +79,26 @@ void ListBoth(Walk& walk, const std::function<bool()>& go_on) {
       &broken);
   if (broken != 0) {
     {
-      const Lock lock(walk.mutex);
+      const common::Lock lock(walk.mutex);
       walk.kinds[0].broken = broken;
       walk.kinds[1] = Lists();
     }
     // A broken enumeration ends the listing, so no list is read twice.
-    const WideString pattern(u"*.sha1");
+    const common::WideString pattern(u"*.sha1");
     platform::ErrorCode sha1_broken = 0;
     platform::ForEachEntry(
         pattern,
         [&](const platform::DirectoryEntry& entry) {
           // Only the entry's own name: on Windows "*.md5" also finds
           // "x.md5abc" through its short name "X~1.MD5".
-          if (EndsWithFoldingAscii(entry.name.View(),
-                                   pattern.View().substr(1))) {
+          if (common::EndsWithFoldingAscii(entry.name.View(),
+                                           pattern.View().substr(1))) {
             Listed(entry, 1, walk);
           }
           return go_on();
         },
         &sha1_broken);
-    const Lock lock(walk.mutex);
+    const common::Lock lock(walk.mutex);
     walk.kinds[1].broken = sha1_broken;
   }
 }
@@ -106,8 +106,8 @@ void ListBoth(Walk& walk, const std::function<bool()>& go_on) {
 // `go_on` false ends the walk at the next entry.
 void RunWalk(const std::shared_ptr<Walk>& walk,
              const std::function<bool()>& go_on) {
-  const bool ran = RunOrOutOfMemory([&] { ListBoth(*walk, go_on); });
-  const Lock lock(walk->mutex);
+  const bool ran = common::RunOrOutOfMemory([&] { ListBoth(*walk, go_on); });
+  const common::Lock lock(walk->mutex);
   walk->out_of_memory = !ran;
   walk->done = true;
   Tell(*walk);
@@ -120,7 +120,7 @@ Found::Found(const pipeline::Threads& threads, run::Stage& stage)
     : walk_(std::make_shared<Walk>()),
       stage_(stage),
       wake_(*stage.SharedStop(), [walk = walk_.get()] {
-        const Lock lock(walk->mutex);
+        const common::Lock lock(walk->mutex);
         walk->found.NotifyAll();
       }) {
   walk_->stage = &stage;
@@ -137,7 +137,7 @@ Found::Found(const pipeline::Threads& threads, run::Stage& stage)
 }
 
 Found::~Found() {
-  Lock lock(walk_->mutex);
+  common::Lock lock(walk_->mutex);
   walk_->stage = nullptr;
   const bool done = walk_->done;
   lock.Unlock();
@@ -151,8 +151,8 @@ Found::~Found() {
   }
 }
 
-bool Found::All(int kind, std::vector<WideString>* names) {
-  Lock lock(walk_->mutex);
+bool Found::All(int kind, std::vector<common::WideString>* names) {
+  common::Lock lock(walk_->mutex);
   // The walk tells its end; the stop's callback, a stop.
   while (!walk_->done && !stage_.Stopped()) walk_->found.Wait(lock);
   if (!walk_->done) return false;
@@ -162,8 +162,8 @@ bool Found::All(int kind, std::vector<WideString>* names) {
   return true;
 }
 
-bool Found::WhileWalking(std::size_t i, WideString* name) {
-  Lock lock(walk_->mutex);
+bool Found::WhileWalking(std::size_t i, common::WideString* name) {
+  common::Lock lock(walk_->mutex);
   for (;;) {
     if (walk_->done || stage_.Stopped()) return false;
     if (i < walk_->kinds[0].names.size()) {
@@ -176,14 +176,14 @@ bool Found::WhileWalking(std::size_t i, WideString* name) {
 
 bool Found::WaitForWalk() {
   if (!thread_.joinable()) return false;
-  Lock lock(walk_->mutex);
+  common::Lock lock(walk_->mutex);
   const bool was_going = !walk_->done;
   while (!walk_->done && !stage_.Stopped()) walk_->found.Wait(lock);
   return was_going && walk_->done;
 }
 
 platform::ErrorCode Found::Broken(int kind) const {
-  const Lock lock(walk_->mutex);
+  const common::Lock lock(walk_->mutex);
   return walk_->kinds[kind].broken;
 }
 

@@ -32,9 +32,9 @@ using PosixRunsTest = RunTest;
 TEST_F(PosixRunsTest, HashFileRefusesWhatIsNotARegularFile) {
   ASSERT_EQ(mkfifo("fifo", 0600), 0);
   for (const char16_t* name : {u"fifo", u"/dev/zero", u"/dev/null", u"."}) {
-    FileHash hash(provider_);
-    ASSERT_TRUE(hash.Create(CALG_MD5));
-    EXPECT_FALSE(HashFile(WideString(name), hash));
+    hash::FileHash hash(provider_);
+    ASSERT_TRUE(hash.Create(common::CALG_MD5));
+    EXPECT_FALSE(hash::HashFile(common::WideString(name), hash));
   }
 }
 
@@ -53,7 +53,7 @@ TEST_F(PosixRunsTest, AFileThatCannotBeReadStopsCreation) {
   fs::create_symlink("nowhere", "dangling");
   Create();
   ASSERT_EQ(desktop_.boxes.size(), 1u);
-  EXPECT_EQ(desktop_.boxes[0].style, MB_ICONERROR);
+  EXPECT_EQ(desktop_.boxes[0].style, desktop::MB_ICONERROR);
   EXPECT_EQ(LastText(), u"No such file or directory");
   EXPECT_FALSE(Exists("dangling.md5"));
 }
@@ -69,8 +69,8 @@ TEST_F(PosixRunsTest, ADigestFileReplacesLinksAtItsNameNotTheirTargets) {
   WriteBytes("d.md5", "an older record, longer than the new one\n");
   for (const std::string name : {"a.md5", "b.md5", "c.md5", "d.md5"}) {
     output::DigestFileBatch batch;
-    ASSERT_TRUE(batch.Stage(WideString(U16(name)), "new\n") && batch.Commit() &&
-                batch.Flush());
+    ASSERT_TRUE(batch.Stage(common::WideString(U16(name)), "new\n") &&
+                batch.Commit() && batch.Flush());
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name)));
     EXPECT_EQ(fs::hard_link_count(name), 1u);
     EXPECT_EQ(ReadBytes(name), "new\n");
@@ -102,12 +102,13 @@ TEST_F(PosixRunsTest, NamesThatAreNotTextRoundTripInEveryLocale) {
                                  "\xA2\xCC"};
     for (const std::string& name : names) WriteBytes(name, name);
     ScriptedDesktop desktop;
-    CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"));
+    create::CreateDigests(desktop, provider_, common::CALG_MD5,
+                          common::WideString(u"md5"));
     for (const std::string& name : names) {
       EXPECT_EQ(ReadBytes(name + ".md5").substr(32), " *" + name + "\n");
     }
     ScriptedDesktop verifier;
-    VerifyDigests(verifier, provider_);
+    verify::VerifyDigests(verifier, provider_);
     ASSERT_EQ(verifier.boxes.size(), 1u);
     EXPECT_EQ(verifier.boxes[0].caption, kSucceededCaptionText) << locale;
   }
@@ -126,13 +127,13 @@ TEST_F(PosixRunsTest, SeveralWorkersInLegacyLocales) {
     }
     for (const unsigned workers : {4u, 1u}) {
       ScriptedDesktop creator;
-      CreateDigests(creator, provider_, CALG_SHA1, WideString(u"sha1"),
-                    On(workers));
+      create::CreateDigests(creator, provider_, common::CALG_SHA1,
+                            common::WideString(u"sha1"), On(workers));
       ASSERT_EQ(creator.boxes.size(), 1u) << locale;
       EXPECT_EQ(creator.boxes[0].text, kDoneText);
     }
     ScriptedDesktop verifier;
-    VerifyDigests(verifier, provider_, On(4));
+    verify::VerifyDigests(verifier, provider_, On(4));
     ASSERT_EQ(verifier.boxes.size(), 1u);
     EXPECT_EQ(CountOf(verifier.boxes[0].text, u" - OK\r\n"), 400u) << locale;
   }
@@ -187,7 +188,7 @@ TEST_F(PosixRunsTest, ASocketAsDigestFileIsRefused) {
   Verify();
   close(sock);
   ASSERT_EQ(desktop_.boxes.size(), 2u);
-  EXPECT_EQ(desktop_.boxes[0].style, MB_ICONERROR);
+  EXPECT_EQ(desktop_.boxes[0].style, desktop::MB_ICONERROR);
   EXPECT_EQ(LastText(), kNothingToVerifyText);
 }
 
@@ -242,10 +243,11 @@ TEST_F(PosixRunsTest, NothingIsReadBehindAFailureBox) {
     }
     behind = BytesReadSoFar() - at_box;
   });
-  CreateDigests(desktop_, provider_, CALG_MD5, WideString(u"md5"), On(2));
+  create::CreateDigests(desktop_, provider_, common::CALG_MD5,
+                        common::WideString(u"md5"), On(2));
   ASSERT_EQ(desktop_.boxes.size(), 1u);
-  EXPECT_EQ(desktop_.boxes[0].style, MB_ICONERROR);
-  EXPECT_LE(behind, 2 * 2 * std::uint64_t{HashContext::kAheadChunkSize});
+  EXPECT_EQ(desktop_.boxes[0].style, desktop::MB_ICONERROR);
+  EXPECT_LE(behind, 2 * 2 * std::uint64_t{hash::HashContext::kAheadChunkSize});
 }
 
 }  // namespace
