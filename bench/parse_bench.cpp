@@ -23,9 +23,9 @@ void BM_Parse(benchmark::State& state) {
   std::setlocale(LC_ALL, "C.UTF-8");
   const std::string text = Records(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
-    DigestList list;
-    DigestParser parser(list);
-    benchmark::DoNotOptimize(parser.Parse(text.c_str(), CALG_MD5));
+    digest::DigestList list;
+    digest::DigestParser parser(list);
+    benchmark::DoNotOptimize(parser.Parse(text.c_str(), common::CALG_MD5));
     state.counters["records"] = static_cast<double>(list.Count());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *

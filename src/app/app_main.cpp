@@ -7,6 +7,8 @@
 #include "hash/crypt_provider.h"
 #include "verify/verify_digests.h"
 
+namespace app {
+
 namespace {
 
 const char16_t kQuestionCaption[] = u"ハッシュ作成の確認";
@@ -21,23 +23,24 @@ const char16_t kSha1Question[] =
 
 namespace {
 
-int Run(platform::Desktop& desktop) {
-  CryptProvider provider;
+int Run(desktop::Desktop& desktop) {
+  hash::CryptProvider provider;
   if (!provider.Acquire()) {
-    ShowSystemError(desktop, platform::GetLastErrorCode());
+    desktop::ShowSystemError(desktop, platform::GetLastErrorCode());
     return 1;
   }
-  const bool shift = desktop.IsKeyDown(VK_SHIFT);
-  const bool ctrl = desktop.IsKeyDown(VK_CONTROL);
-  if (!shift) return VerifyDigests(desktop, provider);
+  const bool shift = desktop.IsKeyDown(desktop::VK_SHIFT);
+  const bool ctrl = desktop.IsKeyDown(desktop::VK_CONTROL);
+  if (!shift) return verify::VerifyDigests(desktop, provider);
 
-  const WideString question(ctrl ? kSha1Question : kMd5Question);
-  const int answer = desktop.ShowMessageBox(
-      question, WideString(kQuestionCaption), MB_YESNO | MB_ICONQUESTION);
-  if (answer != IDYES) return 0;
-  const AlgorithmId algorithm = CALG_MD5 + (ctrl ? 1 : 0);
-  return CreateDigests(desktop, provider, algorithm,
-                       DigestExtension(algorithm));
+  const common::WideString question(ctrl ? kSha1Question : kMd5Question);
+  const int answer =
+      desktop.ShowMessageBox(question, common::WideString(kQuestionCaption),
+                             desktop::MB_YESNO | desktop::MB_ICONQUESTION);
+  if (answer != desktop::IDYES) return 0;
+  const common::AlgorithmId algorithm = common::CALG_MD5 + (ctrl ? 1 : 0);
+  return create::CreateDigests(desktop, provider, algorithm,
+                               digest::DigestExtension(algorithm));
 }
 
 }  // namespace
@@ -45,10 +48,13 @@ int Run(platform::Desktop& desktop) {
 // Memory that runs out ends the run, not the process: the digest files
 // written so far stay, the platform's own text says why, and the exit code
 // is a failed run's, 0. The run's memory is free again by the box.
-int AppMain(platform::Desktop& desktop) {
+int AppMain(desktop::Desktop& desktop) {
   int code = 0;
-  if (RunOrOutOfMemory([&] { code = Run(desktop); })) return code;
-  RunOrOutOfMemory(
-      [&] { ShowSystemError(desktop, platform::kErrorNotEnoughMemory); });
+  if (common::RunOrOutOfMemory([&] { code = Run(desktop); })) return code;
+  common::RunOrOutOfMemory([&] {
+    desktop::ShowSystemError(desktop, platform::kErrorNotEnoughMemory);
+  });
   return 0;
 }
+
+}  // namespace app

@@ -6,6 +6,6 @@
 // The command line is accepted and ignored.
 int main() {
   std::setlocale(LC_ALL, "");  // the locale's charset stands for the code pages
-  const auto desktop = platform::posix::ChooseDesktop();
-  return AppMain(*desktop);
+  const auto desktop = desktop::posix::ChooseDesktop();
+  return app::AppMain(*desktop);
 }

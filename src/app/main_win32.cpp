@@ -37,6 +37,6 @@ void __verbose_terminate_handler() { std::abort(); }
 // start-up code ends the process with the value returned.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   LoadDllsFromSystem32Only();
-  platform::win32::Win32Desktop desktop;
-  return AppMain(desktop);
+  desktop::win32::Win32Desktop desktop;
+  return app::AppMain(desktop);
 }

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace common {
+
 // The platform's hash algorithm identifier. The values are CryptoAPI's, so
 // the Windows backend passes them through unchanged.
 using AlgorithmId = std::uint32_t;
@@ -12,3 +14,5 @@ using AlgorithmId = std::uint32_t;
 constexpr AlgorithmId CALG_MD5 = 0x8003;
 constexpr AlgorithmId CALG_SHA1 = 0x8004;
 #endif
+
+}  // namespace common

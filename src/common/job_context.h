@@ -4,6 +4,8 @@
 #include <functional>
 #include <utility>
 
+namespace common {
+
 // What a job's thread tells whoever runs the job, and is told by it: whether
 // the thread is in a call that may never return, and whether its job is to
 // give up after the call in hand. Each context belongs to one thread, which
@@ -60,3 +62,5 @@ class BlockingCall {
  private:
   std::atomic<bool>& flag_;
 };
+
+}  // namespace common

@@ -30,6 +30,8 @@
 #define EXCLUDES(...) THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
 #define ASSERT_CAPABILITY(x) THREAD_ANNOTATION(assert_capability(x))
 
+namespace common {
+
 class CondVar;
 class Lock;
 
@@ -81,3 +83,5 @@ class CondVar {
  private:
   std::condition_variable changed_;
 };
+
+}  // namespace common

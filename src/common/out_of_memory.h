@@ -2,6 +2,8 @@
 
 #include <new>
 
+namespace common {
+
 // Runs `body` and tells whether it ran to its end: false where an
 // allocation in it failed. A std::bad_alloc that left a thread's entry would
 // end the process (std::terminate), so every thread's entry runs its work
@@ -16,3 +18,5 @@ bool RunOrOutOfMemory(Body&& body) {
     return false;
   }
 }
+
+}  // namespace common

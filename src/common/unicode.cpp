@@ -1,5 +1,7 @@
 #include "common/unicode.h"
 
+namespace common {
+
 namespace {
 
 // The length of the character at p, with its value; 0 when the bytes there
@@ -144,3 +146,5 @@ bool DecodeWtf8(const char* bytes, std::size_t length, std::u16string* out) {
   }
   return true;
 }
+
+}  // namespace common

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace common {
+
 // UTF-8 and UTF-16 as every platform has them, and the one rule by which a
 // byte that no charset decodes travels through UTF-16 text: as the lone
 // surrogate U+DC00 + byte (always U+DC80-U+DCFF), which encodes back to that
@@ -89,3 +91,5 @@ std::size_t Utf8Size(std::u16string_view text);
 // and such surrogates, and fails on anything else.
 std::string EncodeWtf8(std::u16string_view text);
 bool DecodeWtf8(const char* bytes, std::size_t length, std::u16string* out);
+
+}  // namespace common

@@ -6,6 +6,8 @@
 
 #include "common/unicode.h"
 
+namespace common {
+
 namespace {
 
 struct CodePointRange {
@@ -235,3 +237,5 @@ std::u16string VisibleText(std::u16string_view text, LineEnds line_ends,
   }
   return out;
 }
+
+}  // namespace common

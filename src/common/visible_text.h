@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace common {
+
 // Text as a box shows it, on every platform: names come from digest files
 // and directories that anyone can write, and a control in one could rewrite
 // a terminal's report, an invisible character let a name pass for another.
@@ -42,3 +44,5 @@ std::u16string VisibleText(std::u16string_view text, LineEnds line_ends,
 // copy.
 std::size_t FirstShownOtherwise(std::u16string_view text, LineEnds line_ends,
                                 EscapeForm form);
+
+}  // namespace common

@@ -2,6 +2,8 @@
 
 #include <new>
 
+namespace common {
+
 void WideString::Append(std::u16string_view text) {
   text_.append(text);
   present_ = true;
@@ -19,3 +21,5 @@ void WideString::Reserve(std::size_t units) {
     // Growing as the appends come needs less at once.
   }
 }
+
+}  // namespace common

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace common {
+
 // UTF-16 text owned by one holder, which may hold no string at all (absent).
 // Appending absent text changes nothing; appending present text, even empty
 // text, makes the string present. Constructing or appending to a string
@@ -39,3 +41,5 @@ class WideString {
   std::u16string text_;
   bool present_ = false;
 };
+
+}  // namespace common

@@ -17,16 +17,9 @@
 #include "run/ordered_run.h"
 #include "run/pass_run.h"
 
-namespace {
+namespace create {
 
-using create::Abandon;
-using create::Creation;
-using create::Digest;
-using create::File;
-using create::HashStaged;
-using create::ListFiles;
-using create::WriteDigestFile;
-using create::Written;
+namespace {
 
 const char16_t kDoneText[] = u"作成が終了しました。";
 const char16_t kDoneCaption[] = u"ハッシュの作成";
@@ -72,7 +65,7 @@ const Digest* TakeDigest(Creation& c, std::size_t i, Digest* from_staged,
   std::string staged;
   bool held = false;
   {
-    const Lock lock(c.staging);
+    const common::Lock lock(c.staging);
     std::string_view data;
     if (file.in_turn && !file.link && c.batch.Staged(file.name, &data)) {
       staged = data;
@@ -95,7 +88,7 @@ const Digest* TakeDigest(Creation& c, std::size_t i, Digest* from_staged,
   if (digest->OutOfHandles()) {
     bool committed = false;
     {
-      const Lock lock(c.staging);
+      const common::Lock lock(c.staging);
       committed = c.batch.Size() > 0;
       if (committed && !CommitStaged(c, error)) return nullptr;
     }
@@ -106,7 +99,7 @@ const Digest* TakeDigest(Creation& c, std::size_t i, Digest* from_staged,
 
 // The pass: each file's digest file staged in turn, on the pass's thread,
 // and put in place in batches.
-void WriteInTurn(Creation& c, const WideString& extension) {
+void WriteInTurn(Creation& c, const common::WideString& extension) {
   const std::vector<File>& files = *c.files;
   std::size_t i = 0;
   for (; i < files.size(); ++i) {
@@ -115,7 +108,7 @@ void WriteInTurn(Creation& c, const WideString& extension) {
     const Digest* digest = TakeDigest(c, i, &from_staged, &error);
     // Stopped: the file in hand is not written, as after a failure.
     if (digest == nullptr) break;
-    const Lock lock(c.staging);
+    const common::Lock lock(c.staging);
     bool of_name = false;
     bool ok = WriteDigestFile(c.batch, extension, files[i].name, *digest,
                               &error, &of_name);
@@ -131,7 +124,7 @@ void WriteInTurn(Creation& c, const WideString& extension) {
   }
   // Nothing hashes behind a box.
   c.ordered.End();
-  const Lock lock(c.staging);
+  const common::Lock lock(c.staging);
   // Taken already: the user was told these are not written.
   if (!c.so_far.Add([](Written& w) { w.committing = true; })) {
     c.batch.Drop();
@@ -149,7 +142,7 @@ void WriteInTurn(Creation& c, const WideString& extension) {
     if (!ok) {
       w.failed = true;
       w.failure = error;
-      w.failed_name = WideString::Absent();
+      w.failed_name = common::WideString::Absent();
     }
     w.flushing = all;
   });
@@ -172,8 +165,9 @@ struct Handed {
 };
 
 // The run: the folder listed, then its files hashed and written in turn.
-void ListAndWrite(platform::Desktop& desktop, CryptProvider& provider,
-                  AlgorithmId algorithm, const WideString& extension,
+void ListAndWrite(desktop::Desktop& desktop, hash::CryptProvider& provider,
+                  common::AlgorithmId algorithm,
+                  const common::WideString& extension,
                   const pipeline::Threads& threads, run::Stage& stage,
                   run::HandOver<Handed>& handed) {
   // Shared with the workers, one of which may outlive the run in a read.
@@ -201,12 +195,14 @@ void ListAndWrite(platform::Desktop& desktop, CryptProvider& provider,
 
 }  // namespace
 
-int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
-                  AlgorithmId algorithm, const WideString& extension,
+int CreateDigests(desktop::Desktop& desktop, hash::CryptProvider& provider,
+                  common::AlgorithmId algorithm,
+                  const common::WideString& extension,
                   const run::Settings& settings) {
   const run::RanHanding<Handed> ran = run::RunPassHanding<Handed>(
-      desktop, provider, settings, WideString(kDoneCaption),
-      [algorithm, extension](platform::Desktop& shown, CryptProvider& shared,
+      desktop, provider, settings, common::WideString(kDoneCaption),
+      [algorithm, extension](desktop::Desktop& shown,
+                             hash::CryptProvider& shared,
                              const pipeline::Threads& threads,
                              run::Stage& stage, run::HandOver<Handed>& handed) {
         ListAndWrite(shown, shared, algorithm, extension, threads, stage,
@@ -219,27 +215,31 @@ int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
                                               : Abandon(creation, ran.threads);
   if (written.failed) {
     if (written.failed_name.IsAbsent()) {
-      ShowSystemError(desktop, written.failure);
+      desktop::ShowSystemError(desktop, written.failure);
     } else {
-      ShowSystemError(desktop, written.failure, written.failed_name);
+      desktop::ShowSystemError(desktop, written.failure, written.failed_name);
     }
     return 0;
   }
   if (creation == nullptr || written.count < count ||
       (!ran.ended && written.flushing)) {
-    WideString text(creation == nullptr      ? kCancelledUnlisted
-                    : written.count == count ? kCancelledUnflushed
-                                             : kCancelledBefore);
+    common::WideString text(creation == nullptr      ? kCancelledUnlisted
+                            : written.count == count ? kCancelledUnflushed
+                                                     : kCancelledBefore);
     if (creation != nullptr && written.count < count) {
       text.Append(progress::Count(count - written.count));
       text.Append(kCancelledAfter);
     }
-    desktop.ShowMessageBox(text, WideString(kDoneCaption), MB_ICONWARNING);
+    desktop.ShowMessageBox(text, common::WideString(kDoneCaption),
+                           desktop::MB_ICONWARNING);
     return 0;
   }
   if (ran.handed.listed_all) {
-    desktop.ShowMessageBox(WideString(kDoneText), WideString(kDoneCaption),
-                           MB_ICONINFORMATION);
+    desktop.ShowMessageBox(common::WideString(kDoneText),
+                           common::WideString(kDoneCaption),
+                           desktop::MB_ICONINFORMATION);
   }
   return 0;
 }
+
+}  // namespace create

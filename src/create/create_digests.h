@@ -6,6 +6,8 @@
 #include "hash/crypt_provider.h"
 #include "run/settings.h"
 
+namespace create {
+
 // Writes "<name>.<extension>" holding one record beside every file of the
 // current directory, stopping at the first failure with the platform's
 // message; tells the user when every file was done. Files are hashed on the
@@ -14,6 +16,9 @@
 // still hashing 2 s after it began shows its progress; its Cancel stops the
 // run where it stands, keeps the digest files written so far and says how
 // many were not. Returns 0.
-int CreateDigests(platform::Desktop& desktop, CryptProvider& provider,
-                  AlgorithmId algorithm, const WideString& extension,
+int CreateDigests(desktop::Desktop& desktop, hash::CryptProvider& provider,
+                  common::AlgorithmId algorithm,
+                  const common::WideString& extension,
                   const run::Settings& settings = run::Settings());
+
+}  // namespace create

@@ -26,21 +26,21 @@ struct Written {
   bool flushing = false;    // every file done, and the flush begun
   bool failed = false;
   platform::ErrorCode failure = 0;
-  WideString failed_name;  // the file whose name could not be written
+  common::WideString failed_name;  // the file whose name could not be written
 };
 
 // One creation: the listed files, hashed ahead and written in turn; shared
 // with the pass's thread and the workers, which may outlive the call.
 struct Creation : run::ItemRun<Digest, Written> {
   Creation(std::shared_ptr<const std::vector<File>> files_in,
-           const pipeline::Threads& threads, CryptProvider& provider_in,
-           AlgorithmId algorithm_in, std::shared_ptr<run::Stop> stop)
+           const pipeline::Threads& threads, hash::CryptProvider& provider_in,
+           common::AlgorithmId algorithm_in, std::shared_ptr<run::Stop> stop)
       : ItemRun(
             files_in->size(), threads, provider_in,
             [files = files_in, algorithm_in](
-                CryptProvider& provider, std::size_t i, HashContext& context,
-                std::atomic<std::uint8_t>* mark, Digest* digest,
-                bool on_worker) {
+                hash::CryptProvider& provider, std::size_t i,
+                hash::HashContext& context, std::atomic<std::uint8_t>* mark,
+                Digest* digest, bool on_worker) {
               return HashOne(provider, algorithm_in, (*files)[i].name, context,
                              mark, digest, on_worker);
             },
@@ -50,10 +50,10 @@ struct Creation : run::ItemRun<Digest, Written> {
         algorithm(algorithm_in) {}
 
   const std::shared_ptr<const std::vector<File>> files;
-  const AlgorithmId algorithm;
+  const common::AlgorithmId algorithm;
   // Under it the pass stages, commits and tells so_far; after a cancel that
   // left the pass inside a read, a thread of its own commits the staged.
-  Mutex staging;
+  common::Mutex staging;
   output::DigestFileBatch batch GUARDED_BY(staging);
 };
 

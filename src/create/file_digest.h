@@ -24,7 +24,7 @@ struct Digest {
   bool ok = false;
   platform::ErrorCode error = 0;
   std::uint32_t size = 0;
-  std::uint8_t value[kMaxDigestSize] = {};
+  std::uint8_t value[hash::kMaxDigestSize] = {};
 
   // It failed for want of a free descriptor.
   bool OutOfHandles() const { return !ok && platform::IsOutOfHandles(error); }
@@ -34,22 +34,24 @@ struct Digest {
 // Ahead, a file reached through a link the listing could not tell, or one
 // that found no descriptor free, is left to the pass. *opened, where given,
 // is set to 1 as the file opens (the progress window names it then).
-pipeline::JobEnd HashOne(CryptProvider& provider, AlgorithmId algorithm,
-                         const WideString& name, HashContext& context,
+pipeline::JobEnd HashOne(hash::CryptProvider& provider,
+                         common::AlgorithmId algorithm,
+                         const common::WideString& name,
+                         hash::HashContext& context,
                          std::atomic<std::uint8_t>* opened, Digest* digest,
                          bool on_worker);
 
 // The digest of what the pass staged for a digest file it now reads: the
 // bytes a single pass would find there, without flushing them into place
 // first.
-void HashStaged(CryptProvider& provider, AlgorithmId algorithm,
+void HashStaged(hash::CryptProvider& provider, common::AlgorithmId algorithm,
                 std::string_view data, Digest* digest);
 
 // Stages one file's digest file; false on the first failure, with its code
 // in *error, and *of_name set where the name itself cannot be written.
 bool WriteDigestFile(output::DigestFileBatch& batch,
-                     const WideString& extension, const WideString& name,
-                     const Digest& digest, platform::ErrorCode* error,
-                     bool* of_name);
+                     const common::WideString& extension,
+                     const common::WideString& name, const Digest& digest,
+                     platform::ErrorCode* error, bool* of_name);
 
 }  // namespace create

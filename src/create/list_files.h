@@ -10,7 +10,7 @@
 namespace create {
 
 struct File {
-  WideString name;
+  common::WideString name;
   // Hashed in turn, never ahead: what the run may write before its turn (a
   // digest file, or a link that may lead to one) must be read as a single
   // pass reads it, and not held open against the writer.
@@ -22,7 +22,7 @@ struct File {
 // kept sorted can yield entries created while it is read, and a.txt,
 // a.txt.md5, a.txt.md5.md5, ... would chain without end. Returns false when
 // the enumeration did not start, broke off before its end or was stopped.
-bool ListFiles(platform::Desktop& desktop, const WideString& extension,
+bool ListFiles(desktop::Desktop& desktop, const common::WideString& extension,
                run::Stage& stage, std::vector<File>* files);
 
 }  // namespace create

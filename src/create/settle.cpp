@@ -20,7 +20,7 @@ constexpr progress::Duration kSettleTime{400};
 // it is put in place and flushed, unless the pass is at that itself, in
 // which case this waits for it. Told to so_far as it goes, until taken.
 void Settle(Creation& c) {
-  const Lock lock(c.staging);
+  const common::Lock lock(c.staging);
   bool passed = false;
   if (!c.so_far.Add([&](Written& w) {
         // The pass's own commit and flush are over once it lets go.

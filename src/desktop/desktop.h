@@ -7,6 +7,8 @@
 #include "common/wide_string.h"
 #include "progress/progress_texts.h"
 
+namespace desktop {
+
 // Message box styles, answers and keys under their Win32 names and values.
 // Where <windows.h> came first, its macros of the same values stand.
 #ifndef MB_YESNO
@@ -24,8 +26,6 @@ constexpr int IDNO = 7;
 constexpr int VK_SHIFT = 0x10;
 constexpr int VK_CONTROL = 0x11;
 #endif
-
-namespace platform {
 
 // A box style's buttons and icon, as MessageBoxW reads them.
 inline bool IsYesNo(std::uint32_t style) {
@@ -53,7 +53,7 @@ struct ProgressView {
   // Of bytes where their total is known, else of the count; rounded down,
   // never going backwards, under 100 until the end. The bar shows it too.
   unsigned percent = 0;
-  WideString name;  // none until the file is opened
+  common::WideString name;  // none until the file is opened
 };
 
 // The run's side of a progress window. Threads: the desktop's thread only;
@@ -88,7 +88,8 @@ class Desktop {
 
   // A modal, owner-less box. An absent caption shows the platform's default
   // caption. Returns the button chosen (IDOK, IDYES, IDNO).
-  virtual int ShowMessageBox(const WideString& text, const WideString& caption,
+  virtual int ShowMessageBox(const common::WideString& text,
+                             const common::WideString& caption,
                              std::uint32_t style) = 0;
 
   // A window with the title, a progress bar, the feed's lines and a Cancel
@@ -96,7 +97,8 @@ class Desktop {
   // ten times a second until the feed ends it or the user cancels; shown
   // only for runs that take long. Returns once it is gone; a desktop that
   // can show none returns at once, and the run goes on unseen.
-  virtual void ShowProgress(const WideString& title, ProgressFeed& feed) = 0;
+  virtual void ShowProgress(const common::WideString& title,
+                            ProgressFeed& feed) = 0;
 
   // From a run's start until its last box: where the desktop hears an
   // interrupt (Ctrl+C at a terminal), the first calls `cancel`, once, on a
@@ -109,4 +111,4 @@ class Desktop {
   }
 };
 
-}  // namespace platform
+}  // namespace desktop

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace desktop {
+
 // The verification report is one "<name> - <result>" line per record, then
 // an empty line and the verdict. Boxes that show a long report open it at
 // the first record whose result is not "OK", and may mark every such line.
@@ -82,3 +84,5 @@ std::basic_string<Char> CutReport(std::basic_string_view<Char> report,
   cut += note(lines - kept);
   return cut;
 }
+
+}  // namespace desktop

@@ -2,18 +2,22 @@
 
 #include "platform/system_error.h"
 
-void ShowSystemError(platform::Desktop& desktop, platform::ErrorCode code) {
-  WideString text;
+namespace desktop {
+
+void ShowSystemError(desktop::Desktop& desktop, platform::ErrorCode code) {
+  common::WideString text;
   if (!platform::SystemErrorText(code, &text)) return;
-  desktop.ShowMessageBox(text, WideString::Absent(), MB_ICONERROR);
+  desktop.ShowMessageBox(text, common::WideString::Absent(), MB_ICONERROR);
 }
 
-void ShowSystemError(platform::Desktop& desktop, platform::ErrorCode code,
-                     const WideString& name) {
-  WideString text;
+void ShowSystemError(desktop::Desktop& desktop, platform::ErrorCode code,
+                     const common::WideString& name) {
+  common::WideString text;
   if (!platform::SystemErrorText(code, &text)) return;
-  WideString named(name.View());
+  common::WideString named(name.View());
   named.Append(u" - ");
   named.Append(text.View());
-  desktop.ShowMessageBox(named, WideString::Absent(), MB_ICONERROR);
+  desktop.ShowMessageBox(named, common::WideString::Absent(), MB_ICONERROR);
 }
+
+}  // namespace desktop

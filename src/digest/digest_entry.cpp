@@ -6,6 +6,8 @@
 #include "digest/hex_to_bytes.h"
 #include "platform/code_page.h"
 
+namespace digest {
+
 static_assert(sizeof(DigestEntry) <= 64, "a million records must fit");
 
 void DigestEntry::SetDigest(const char* bytes, std::size_t length) {
@@ -19,7 +21,7 @@ void DigestEntry::SetDigest(const char* bytes, std::size_t length) {
     count =
         HexToBytes(std::string_view(bytes, length), digest_, kMaxListedDigest);
   } else {
-    const WideString text = platform::AnsiToWide(bytes, length);
+    const common::WideString text = platform::AnsiToWide(bytes, length);
     count = HexToBytes(text.CStr(), digest_, kMaxListedDigest);
   }
   decoded_ = static_cast<std::uint8_t>(count);
@@ -84,12 +86,14 @@ bool DigestEntry::Matches(const std::uint8_t* computed,
   return decoded == size && std::memcmp(computed, digest_, size) == 0;
 }
 
-WideString DigestEntry::GetName() const {
+common::WideString DigestEntry::GetName() const {
   return utf8_ ? platform::Utf8ToWide(NameData(), name_size_)
                : platform::AnsiToWide(NameData(), name_size_);
 }
 
-WideString DigestEntry::GetOtherName() const {
-  if (utf8_) return WideString::Absent();
+common::WideString DigestEntry::GetOtherName() const {
+  if (utf8_) return common::WideString::Absent();
   return platform::OtherReading(NameData(), name_size_);
 }
+
+}  // namespace digest

@@ -9,6 +9,8 @@
 #include "common/algorithm_id.h"
 #include "common/wide_string.h"
 
+namespace digest {
+
 // The most digest bytes a record keeps: SHA-1's 20, the largest digest the
 // program makes. A comparison reads no further.
 constexpr std::size_t kMaxListedDigest = 20;
@@ -33,7 +35,7 @@ class DigestEntry {
   // From a list marked as UTF-8.
   void SetUtf8Name(const char* bytes, std::size_t length);
   void SetStar(std::uint8_t star) { star_ = star; }
-  void SetAlgorithm(AlgorithmId algorithm) { algorithm_ = algorithm; }
+  void SetAlgorithm(common::AlgorithmId algorithm) { algorithm_ = algorithm; }
 
   // The digest as decoded, at most kMaxListedDigest bytes.
   std::vector<std::uint8_t> GetDigest() const {
@@ -42,14 +44,14 @@ class DigestEntry {
   // Whether the listed digest decodes to exactly these `size` bytes.
   bool Matches(const std::uint8_t* computed, std::uint32_t size) const;
   // The name converted, on each call.
-  WideString GetName() const;
+  common::WideString GetName() const;
   // The name's UTF-8 reading where it differs from the code page's (a list
   // written elsewhere), opened when the name is not found; else absent.
-  WideString GetOtherName() const;
+  common::WideString GetOtherName() const;
   // An upper bound of the UTF-16 units of either reading of the name.
   std::size_t NameBytes() const { return name_size_; }
   std::uint8_t GetStar() const { return star_; }
-  AlgorithmId GetAlgorithm() const { return algorithm_; }
+  common::AlgorithmId GetAlgorithm() const { return algorithm_; }
 
  private:
   // A name of up to this many bytes is kept in the entry itself, as most
@@ -69,10 +71,12 @@ class DigestEntry {
     char inline_name_[kInlineName] = {};
     char* heap_name_;  // owned, where the name is longer
   };
-  AlgorithmId algorithm_ = CALG_MD5;
+  common::AlgorithmId algorithm_ = common::CALG_MD5;
   std::uint8_t digest_[kMaxListedDigest] = {};
   std::uint32_t name_size_ = 0;
   std::uint8_t decoded_ = 0;  // bytes of digest_ the digits filled
   std::uint8_t star_ = 0;     // recorded, never consulted: files are raw bytes
   bool utf8_ = false;         // the name came from a list marked as UTF-8
 };
+
+}  // namespace digest

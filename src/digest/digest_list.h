@@ -8,6 +8,8 @@
 
 #include "digest/digest_entry.h"
 
+namespace digest {
+
 // The records of a verification run, in the order they were read. They are
 // kept in blocks of many, not one allocation each: a list of a hundred
 // thousand records is read before any is checked, and a heap that grows a
@@ -44,3 +46,5 @@ class DigestList {
   std::vector<std::unique_ptr<DigestEntry[]>> blocks_;
   std::size_t count_ = 0;
 };
+
+}  // namespace digest

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace digest {
+
 namespace {
 
 // The digits a comparison can read: two per byte of the largest digest.
@@ -29,12 +31,12 @@ void AppendUpTo(std::string& kept, const char* from, const char* to,
 
 }  // namespace
 
-bool DigestParser::Parse(const char* text, AlgorithmId algorithm) {
+bool DigestParser::Parse(const char* text, common::AlgorithmId algorithm) {
   Begin(algorithm, ListEncoding::kCodePage);
   return Feed(text, std::strlen(text)) && Finish();
 }
 
-void DigestParser::Begin(AlgorithmId algorithm, ListEncoding encoding) {
+void DigestParser::Begin(common::AlgorithmId algorithm, ListEncoding encoding) {
   algorithm_ = algorithm;
   encoding_ = encoding;
   state_ = State::kBetween;
@@ -134,3 +136,5 @@ bool DigestParser::Finish() {
       return false;
   }
 }
+
+}  // namespace digest

@@ -7,6 +7,8 @@
 #include "common/algorithm_id.h"
 #include "digest/digest_list.h"
 
+namespace digest {
+
 enum class ListEncoding {
   kCodePage,  // names in the system ANSI code page
   kUtf8,      // a list that said so with a byte-order mark
@@ -22,14 +24,14 @@ class DigestParser {
 
   // `text` ends at its first zero byte. Appends one entry per record and
   // returns false at the first malformed one; entries before it stay.
-  bool Parse(const char* text, AlgorithmId algorithm);
+  bool Parse(const char* text, common::AlgorithmId algorithm);
 
   // The same a piece at a time: Begin, Feed each piece in order while it
   // returns true, then Finish. A zero byte among a file's bytes ends its
   // text, and the file is malformed from there: a record whose name runs
   // up to the zero is kept, one cut in its digest or before its name is
   // dropped.
-  void Begin(AlgorithmId algorithm, ListEncoding encoding);
+  void Begin(common::AlgorithmId algorithm, ListEncoding encoding);
   bool Feed(const char* bytes, std::size_t size);
   bool Finish();
 
@@ -43,7 +45,7 @@ class DigestParser {
   bool Emit();
 
   DigestList& list_;
-  AlgorithmId algorithm_ = CALG_MD5;
+  common::AlgorithmId algorithm_ = common::CALG_MD5;
   ListEncoding encoding_ = ListEncoding::kCodePage;
   State state_ = State::kBetween;
   std::string token_;  // its first kMaxDigits bytes
@@ -51,3 +53,5 @@ class DigestParser {
   std::string name_;  // its first kMaxNameBytes bytes
   std::uint8_t star_ = 0;
 };
+
+}  // namespace digest

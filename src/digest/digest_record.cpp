@@ -3,19 +3,22 @@
 #include "platform/code_page.h"
 #include "platform/last_error.h"
 
-WideString DigestExtension(AlgorithmId algorithm) {
-  return WideString(algorithm == CALG_SHA1 ? u"sha1" : u"md5");
+namespace digest {
+
+common::WideString DigestExtension(common::AlgorithmId algorithm) {
+  return common::WideString(algorithm == common::CALG_SHA1 ? u"sha1" : u"md5");
 }
 
-WideString DigestFileName(const WideString& name, const WideString& extension) {
+common::WideString DigestFileName(const common::WideString& name,
+                                  const common::WideString& extension) {
   std::u16string text;
   text.reserve(name.Length() + 1 + extension.Length());
   text.append(name.View()).append(u".").append(extension.View());
-  return WideString(text);
+  return common::WideString(text);
 }
 
 bool FormatDigestRecord(const std::uint8_t* digest, std::uint32_t size,
-                        const WideString& name, std::string* record) {
+                        const common::WideString& name, std::string* record) {
   std::string ansi_name;
   if (!platform::WideToAnsi(name, &ansi_name)) return false;
   if (ansi_name.find_first_of("\r\n") != std::string::npos) {
@@ -32,3 +35,5 @@ bool FormatDigestRecord(const std::uint8_t* digest, std::uint32_t size,
   record->append(" *").append(ansi_name).push_back('\n');
   return true;
 }
+
+}  // namespace digest

@@ -2,6 +2,8 @@
 
 #include <array>
 
+namespace digest {
+
 namespace {
 
 constexpr std::uint8_t Nibble(char16_t unit) {
@@ -66,3 +68,5 @@ std::size_t HexToBytes(std::string_view text, std::uint8_t* out,
   }
   return count;
 }
+
+}  // namespace digest

@@ -4,6 +4,8 @@
 
 #include "common/unicode.h"
 
+namespace digest {
+
 namespace {
 
 constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
@@ -67,18 +69,18 @@ bool ListFeed::FeedUtf16Le(const char* bytes, std::size_t size) {
   }
   if (i < size) odd_.assign(1, bytes[i]);
   // A pair split between two pieces is joined in the next one.
-  if (!units.empty() && IsHighSurrogate(units.back())) {
+  if (!units.empty() && common::IsHighSurrogate(units.back())) {
     pending_.assign(1, units.back());
     units.pop_back();
   }
-  const std::string text = EncodeWtf8(units);
+  const std::string text = common::EncodeWtf8(units);
   return parser_.Feed(text.data(), text.size());
 }
 
 bool ListFeed::Finish() {
   if (mode_ == Mode::kUndecided && !Decide(true)) return false;
   if (mode_ == Mode::kUtf16Le) {
-    const std::string text = EncodeWtf8(pending_);
+    const std::string text = common::EncodeWtf8(pending_);
     pending_.clear();
     // A lone last byte is no character: the file is malformed there, as it
     // is at a zero unit.
@@ -88,3 +90,5 @@ bool ListFeed::Finish() {
   }
   return parser_.Finish();
 }
+
+}  // namespace digest

@@ -6,6 +6,8 @@
 #include "common/algorithm_id.h"
 #include "digest/digest_parser.h"
 
+namespace digest {
+
 // Hands a digest file's bytes to the parser as they are read. A UTF-8
 // byte-order mark (as Notepad saves) is skipped and marks the names as
 // UTF-8; a UTF-16LE file (Notepad's "Unicode") is converted to UTF-8 on the
@@ -13,7 +15,7 @@
 // else goes as it stands, names in the code page.
 class ListFeed {
  public:
-  ListFeed(DigestParser& parser, AlgorithmId algorithm)
+  ListFeed(DigestParser& parser, common::AlgorithmId algorithm)
       : parser_(parser), algorithm_(algorithm) {}
 
   // False once the file is malformed: nothing more need be read.
@@ -27,9 +29,11 @@ class ListFeed {
   bool FeedUtf16Le(const char* bytes, std::size_t size);
 
   DigestParser& parser_;
-  AlgorithmId algorithm_;
+  common::AlgorithmId algorithm_;
   Mode mode_ = Mode::kUndecided;
   std::string head_;        // the first bytes, until the mark is known
   std::string odd_;         // a UTF-16LE byte waiting for its pair
   std::u16string pending_;  // a high surrogate waiting for its low one
 };
+
+}  // namespace digest

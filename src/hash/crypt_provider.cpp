@@ -4,6 +4,8 @@
 
 #include "platform/last_error.h"
 
+namespace hash {
+
 CryptProvider::Held::~Held() {
   if (handle != platform::ProviderHandle::kNone) {
     const platform::PreserveLastError keep;
@@ -30,3 +32,5 @@ std::shared_ptr<CryptProvider> CryptProvider::Share() const {
   share->held_ = held_;
   return share;
 }
+
+}  // namespace hash

@@ -4,6 +4,8 @@
 
 #include "platform/crypto.h"
 
+namespace hash {
+
 // Owns the cryptographic provider for the whole run. A thread that may be
 // left inside a call that never returns holds a share of it (Share), never
 // a reference to its owner's: the provider is released once the last share
@@ -36,3 +38,5 @@ class CryptProvider {
   };
   std::shared_ptr<Held> held_;
 };
+
+}  // namespace hash

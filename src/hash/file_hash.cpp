@@ -4,12 +4,14 @@
 #include "platform/file.h"
 #include "platform/last_error.h"
 
+namespace hash {
+
 FileHash::FileHash(CryptProvider& provider)
     : provider_(provider),
       own_context_(std::make_unique<HashContext>()),
       context_(own_context_.get()) {}
 
-bool FileHash::Create(AlgorithmId algorithm) {
+bool FileHash::Create(common::AlgorithmId algorithm) {
   Destroy();
   return platform::CreateHash(provider_.Handle(), algorithm,
                               context_->Platform(), &handle_);
@@ -58,7 +60,7 @@ class ReadInHand {
       std::uint32_t read = 0;
       platform::ErrorCode error = 0;
       const platform::PreserveLastError keep;
-      const BlockingCall call(context_);
+      const common::BlockingCall call(context_);
       helper_->Wait(&read, &error);
     }
   }
@@ -113,17 +115,17 @@ ReadAhead* ChooseBuffers(HashContext& context, std::uint64_t size,
 
 }  // namespace
 
-bool HashFile(const WideString& name, FileHash& hash) {
+bool HashFile(const common::WideString& name, FileHash& hash) {
   return HashFile(name, hash, nullptr);
 }
 
-bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
+bool HashFile(const common::WideString& name, FileHash& hash, Ahead* ahead,
               Opened* opened) {
   HashContext& context = hash.Context();
   platform::InputFile file;
   bool open = false;
   {
-    const BlockingCall call(context);
+    const common::BlockingCall call(context);
     open = file.Open(
         name, context.Platform(),
         opened != nullptr ? opened->listed : platform::Listed::kNothing);
@@ -149,7 +151,7 @@ bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
     std::uint32_t read = 0;
     bool ok = false;
     {
-      const BlockingCall call(context);
+      const common::BlockingCall call(context);
       ok = NextRead(file, helper, buffer, ask, &read);
     }
     if (context.Stopped() || !ok) return false;
@@ -171,3 +173,5 @@ bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
     if (at_end) return true;
   }
 }
+
+}  // namespace hash

@@ -10,6 +10,8 @@
 #include "hash/hash_context.h"
 #include "platform/file.h"
 
+namespace hash {
+
 // One hash object on a borrowed provider, for exactly one file, made on one
 // thread's context.
 class FileHash {
@@ -22,7 +24,7 @@ class FileHash {
   FileHash(const FileHash&) = delete;
   FileHash& operator=(const FileHash&) = delete;
 
-  bool Create(AlgorithmId algorithm);
+  bool Create(common::AlgorithmId algorithm);
   bool AddData(const std::uint8_t* data, std::uint32_t size);
   // The digest size in bytes, 0 when it cannot be had.
   std::uint32_t GetSize();
@@ -47,7 +49,7 @@ constexpr std::uint32_t kMaxDigestSize = 64;
 // reaches the size at open ends the file; a file that ends short of that
 // size (it shrank under the reader) fails. Only ordinary disk files are
 // hashed. On failure the reason is left as the last error.
-bool HashFile(const WideString& name, FileHash& hash);
+bool HashFile(const common::WideString& name, FileHash& hash);
 
 // How a file is hashed ahead of the pass, on a worker. Wherever it is
 // hashed, the hash gives up after the call in hand once the context's job
@@ -75,5 +77,7 @@ struct Opened {
 };
 // The same, ahead of the pass; null: in the pass's turn. *opened, where
 // given, tells whether the name opened, and which file it is.
-bool HashFile(const WideString& name, FileHash& hash, Ahead* ahead,
+bool HashFile(const common::WideString& name, FileHash& hash, Ahead* ahead,
               Opened* opened = nullptr);
+
+}  // namespace hash

@@ -2,6 +2,8 @@
 
 #include <new>
 
+namespace hash {
+
 std::uint8_t* HashContext::Chunk() {
   if (!chunk_) chunk_.reset(new (std::nothrow) std::uint8_t[kChunkSize]);
   return chunk_.get();
@@ -13,3 +15,5 @@ ReadAhead* HashContext::StartHelper(std::uint8_t* buffers[2]) {
              ? &read_ahead_
              : nullptr;
 }
+
+}  // namespace hash

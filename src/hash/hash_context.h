@@ -10,11 +10,13 @@
 #include "hash/read_ahead.h"
 #include "platform/worker_context.h"
 
+namespace hash {
+
 // What one thread reuses from one file to the next: the read buffer and the
 // backend's own state. The pipeline makes one per worker (and the run one
 // for the pass) and hands it to each job; it is never shared between
 // threads.
-class HashContext : public JobContext {
+class HashContext : public common::JobContext {
  public:
   HashContext() : read_ahead_(*this) {}
   // Files are read in chunks of this size, which stay in the CPU's cache
@@ -45,7 +47,7 @@ class HashContext : public JobContext {
   }
   // Large files are read ahead on a helper that `start` starts; none by
   // default.
-  void ReadAheadWith(ThreadStarter start) { start_ = std::move(start); }
+  void ReadAheadWith(common::ThreadStarter start) { start_ = std::move(start); }
   // The files the run's threads hash at once, counted in `hashing`: a
   // helper reads ahead only while fewer than `cpus` are, since where every
   // CPU hashes a file of its own it only adds its copies and hand-overs.
@@ -74,10 +76,12 @@ class HashContext : public JobContext {
 
  private:
   std::shared_ptr<std::atomic<std::uint64_t>> bytes_;
-  ThreadStarter start_;                             // none: no helper
+  common::ThreadStarter start_;                     // none: no helper
   std::shared_ptr<std::atomic<unsigned>> hashing_;  // none: not counted
   unsigned cpus_ = 0;
   platform::WorkerContext platform_;
   std::unique_ptr<std::uint8_t[]> chunk_;
   ReadAhead read_ahead_;  // ends before the chunk it may read into goes
 };
+
+}  // namespace hash

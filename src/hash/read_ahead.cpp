@@ -4,17 +4,19 @@
 #include <new>
 #include <thread>
 
+namespace hash {
+
 ReadAhead::~ReadAhead() {
   if (!started_) return;
   {
-    const Lock lock(mutex_);
+    const common::Lock lock(mutex_);
     quit_ = true;
   }
   asked_.NotifyOne();
   helper_.join();
 }
 
-bool ReadAhead::Start(const ThreadStarter& start, std::uint32_t size,
+bool ReadAhead::Start(const common::ThreadStarter& start, std::uint32_t size,
                       std::uint8_t* buffers[2]) {
   if (!buffers_) {
     buffers_.reset(new (std::nothrow) std::uint8_t[std::size_t{2} * size]);
@@ -30,7 +32,7 @@ bool ReadAhead::Start(const ThreadStarter& start, std::uint32_t size,
 void ReadAhead::Read(platform::InputFile& file, std::uint8_t* buffer,
                      std::uint32_t size) {
   {
-    const Lock lock(mutex_);
+    const common::Lock lock(mutex_);
     file_ = &file;
     buffer_ = buffer;
     size_ = size;
@@ -42,7 +44,7 @@ void ReadAhead::Read(platform::InputFile& file, std::uint8_t* buffer,
 }
 
 bool ReadAhead::Wait(std::uint32_t* read, platform::ErrorCode* error) {
-  Lock lock(mutex_);
+  common::Lock lock(mutex_);
   while (!answer_) answered_.Wait(lock);
   pending_ = false;
   *read = read_;
@@ -53,7 +55,7 @@ bool ReadAhead::Wait(std::uint32_t* read, platform::ErrorCode* error) {
 // The helper's whole life: it allocates nothing (a read into a buffer
 // given, under a lock), so no failed allocation can leave its thread.
 void ReadAhead::Serve() {
-  Lock lock(mutex_);
+  common::Lock lock(mutex_);
   for (;;) {
     if (!request_ && !quit_) {
       // The next chunk is asked for once this one is hashed. Waking a
@@ -85,3 +87,5 @@ void ReadAhead::Serve() {
     answered_.NotifyOne();
   }
 }
+
+}  // namespace hash

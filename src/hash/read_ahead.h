@@ -12,6 +12,8 @@
 #include "platform/file.h"
 #include "platform/last_error.h"
 
+namespace hash {
+
 // Reads a large file's next chunk on a helper thread while its current one
 // is hashed, so that one file costs about its hashing time. One helper per
 // context, started on first use and kept for the context's life; it only
@@ -20,7 +22,7 @@
 // reads no more: a read asked for then fails at once.
 class ReadAhead {
  public:
-  explicit ReadAhead(const JobContext& owner) : owner_(owner) {}
+  explicit ReadAhead(const common::JobContext& owner) : owner_(owner) {}
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
@@ -28,7 +30,7 @@ class ReadAhead {
   // Two buffers of `size` bytes, allocated on first use and kept, with the
   // helper started; false, buffers untouched, where either cannot be had
   // (the file is then read in line).
-  bool Start(const ThreadStarter& start, std::uint32_t size,
+  bool Start(const common::ThreadStarter& start, std::uint32_t size,
              std::uint8_t* buffers[2]);
   // Asks the helper to read up to `size` bytes of `file` into `buffer`.
   void Read(platform::InputFile& file, std::uint8_t* buffer,
@@ -43,14 +45,14 @@ class ReadAhead {
   static constexpr std::chrono::microseconds kLookFor{300};
   void Serve();
 
-  const JobContext& owner_;
+  const common::JobContext& owner_;
   std::unique_ptr<std::uint8_t[]> buffers_;
   std::thread helper_;
   bool started_ = false;
   bool pending_ = false;  // the owner's: a read asked for and not waited for
-  Mutex mutex_;
-  CondVar asked_;
-  CondVar answered_;
+  common::Mutex mutex_;
+  common::CondVar asked_;
+  common::CondVar answered_;
   platform::InputFile* file_ GUARDED_BY(mutex_) = nullptr;
   std::uint8_t* buffer_ GUARDED_BY(mutex_) = nullptr;
   std::uint32_t size_ GUARDED_BY(mutex_) = 0;
@@ -62,3 +64,5 @@ class ReadAhead {
   std::uint32_t read_ GUARDED_BY(mutex_) = 0;
   platform::ErrorCode error_ GUARDED_BY(mutex_) = 0;
 };
+
+}  // namespace hash

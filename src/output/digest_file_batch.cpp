@@ -12,7 +12,8 @@ namespace {
 std::size_t FoldedHash(std::u16string_view name) {
   std::uint64_t hash = 14695981039346656037ULL;
   for (const char16_t c : name) {
-    hash = (hash ^ static_cast<std::uint64_t>(FoldAscii(c))) * 1099511628211ULL;
+    hash = (hash ^ static_cast<std::uint64_t>(common::FoldAscii(c))) *
+           1099511628211ULL;
   }
   return static_cast<std::size_t>(hash);
 }
@@ -22,7 +23,8 @@ std::size_t FoldedHash(std::u16string_view name) {
 DigestFileBatch::DigestFileBatch()
     : capacity_(std::min(kMostStaged, platform::TemporaryFilesAtOnce())) {}
 
-bool DigestFileBatch::Create(ReplacementFile& file, const WideString& name) {
+bool DigestFileBatch::Create(ReplacementFile& file,
+                             const common::WideString& name) {
   if (file.Create(name, facts_)) return true;
   // The staged files hold the descriptors: put in place, they free them.
   if (staged_.empty() ||
@@ -32,7 +34,8 @@ bool DigestFileBatch::Create(ReplacementFile& file, const WideString& name) {
   return Commit() && file.Create(name, facts_);
 }
 
-bool DigestFileBatch::Stage(const WideString& name, std::string_view data) {
+bool DigestFileBatch::Stage(const common::WideString& name,
+                            std::string_view data) {
   // The name is checked as a single pass would find it: with what was
   // staged for it, or for a name that may be the same file, in place.
   if (Holds(name) && !Commit()) return false;
@@ -62,19 +65,19 @@ bool DigestFileBatch::WriteInPlace(ReplacementFile& file,
   return true;
 }
 
-bool DigestFileBatch::Holds(const WideString& name) const {
+bool DigestFileBatch::Holds(const common::WideString& name) const {
   const auto [first, last] = by_name_.equal_range(FoldedHash(name.View()));
   for (auto at = first; at != last; ++at) {
     const std::u16string_view staged = staged_[at->second].file->Name().View();
     if (staged.size() == name.Length() &&
-        EndsWithFoldingAscii(staged, name.View())) {
+        common::EndsWithFoldingAscii(staged, name.View())) {
       return true;
     }
   }
   return false;
 }
 
-bool DigestFileBatch::Staged(const WideString& name,
+bool DigestFileBatch::Staged(const common::WideString& name,
                              std::string_view* data) const {
   const auto [first, last] = by_name_.equal_range(FoldedHash(name.View()));
   std::size_t found = staged_.size();

@@ -44,15 +44,15 @@ class DigestFileBatch {
   // with the platform's code when the name cannot take it, or when a commit
   // this call made failed: nothing of this file is left, and the files staged
   // before it wait for Commit.
-  bool Stage(const WideString& name, std::string_view data);
+  bool Stage(const common::WideString& name, std::string_view data);
   // How many files a batch holds before it commits by itself.
   std::size_t Capacity() const { return capacity_; }
   // Whether a file staged and not yet committed is for `name` (ASCII
   // letters without regard to case, as Windows names match).
-  bool Holds(const WideString& name) const;
+  bool Holds(const common::WideString& name) const;
   // What was staged last for exactly `name` and is not yet committed, in
   // *data (valid until the next call); false when nothing is.
-  bool Staged(const WideString& name, std::string_view* data) const;
+  bool Staged(const common::WideString& name, std::string_view* data) const;
   // Puts the staged files in place in their order after their data is on
   // the disk, stopping at the first that fails: its code is left, and the
   // files after it are dropped.
@@ -71,7 +71,7 @@ class DigestFileBatch {
   bool Flush();
 
  private:
-  bool Create(ReplacementFile& file, const WideString& name);
+  bool Create(ReplacementFile& file, const common::WideString& name);
   bool WriteInPlace(ReplacementFile& file, std::string_view data);
 
   const std::size_t capacity_;
@@ -87,7 +87,7 @@ class DigestFileBatch {
   std::unordered_multimap<std::size_t, std::size_t> by_name_;
   platform::TemporaryFacts facts_;
   std::size_t committed_ = 0;
-  WideString renamed_;  // the first name put in place, for its folder
+  common::WideString renamed_;  // the first name put in place, for its folder
 };
 
 }  // namespace output

@@ -24,7 +24,7 @@ bool FirstFreeName(TryName try_name) {
 
 }  // namespace
 
-bool ReplacementFile::Create(const WideString& name,
+bool ReplacementFile::Create(const common::WideString& name,
                              platform::TemporaryFacts& facts) {
   Discard();
   name_ = name;

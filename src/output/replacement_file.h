@@ -31,7 +31,7 @@ class ReplacementFile {
   // with what users set on the file it replaces. Opens the
   // file there instead where it is to be written in place, also when making
   // the temporary or carrying onto it was refused.
-  bool Create(const WideString& name, platform::TemporaryFacts& facts);
+  bool Create(const common::WideString& name, platform::TemporaryFacts& facts);
   // Whether Create chose to write the file where it is: WriteInPlace, not
   // Write and Commit.
   bool InPlace() const { return in_place_; }
@@ -57,7 +57,7 @@ class ReplacementFile {
     in_place_file_.Close();
     in_place_ = false;
   }
-  const WideString& Name() const { return name_; }
+  const common::WideString& Name() const { return name_; }
 
  private:
   bool InPlaceInstead(bool made);
@@ -66,7 +66,7 @@ class ReplacementFile {
   platform::TemporaryFile file_;
   platform::InPlaceFile in_place_file_;
   bool in_place_ = false;
-  WideString name_;
+  common::WideString name_;
 };
 
 }  // namespace output

@@ -4,11 +4,11 @@
 
 namespace pipeline {
 
-bool Crew::Start(const ThreadStarter& start, std::function<void()> body,
+bool Crew::Start(const common::ThreadStarter& start, std::function<void()> body,
                  std::shared_ptr<const std::atomic<bool>> in_blocking_call) {
   std::size_t index = 0;
   {
-    const Lock lock(ends_->mutex);
+    const common::Lock lock(ends_->mutex);
     index = ends_->ended_ones.size();
     ends_->ended_ones.push_back(false);
   }
@@ -18,12 +18,12 @@ bool Crew::Start(const ThreadStarter& start, std::function<void()> body,
   members_.reserve(members_.size() + 1);
   std::function<void()> run = [ends, index, body = std::move(body)] {
     body();
-    const Lock lock(ends->mutex);
+    const common::Lock lock(ends->mutex);
     ends->ended_ones[index] = true;
     ends->ended.NotifyAll();
   };
   if (!start(std::move(run), &member.thread)) {
-    const Lock lock(ends_->mutex);
+    const common::Lock lock(ends_->mutex);
     ends_->ended_ones.pop_back();
     return false;
   }
@@ -34,7 +34,7 @@ bool Crew::Start(const ThreadStarter& start, std::function<void()> body,
 void Crew::LetGo(std::chrono::milliseconds patience) {
   if (members_.empty()) return;
   const auto until = std::chrono::steady_clock::now() + patience;
-  Lock lock(ends_->mutex);
+  common::Lock lock(ends_->mutex);
   for (std::size_t i = 0; i < members_.size(); ++i) {
     Member& member = members_[i];
     // A read in hand ends in a moment where the disk answers: only one that
@@ -59,7 +59,7 @@ void Crew::LetGo(std::chrono::milliseconds patience) {
 
 std::function<void()> Crew::Blocked() const {
   return [ends = ends_] {
-    const Lock lock(ends->mutex);
+    const common::Lock lock(ends->mutex);
     ends->ended.NotifyAll();
   };
 }

@@ -26,7 +26,7 @@ class Crew {
   // Starts `body` on a thread of its own; false where none can be started.
   // `in_blocking_call` (owned with the body) tells when the member is in a
   // call that may never return.
-  bool Start(const ThreadStarter& start, std::function<void()> body,
+  bool Start(const common::ThreadStarter& start, std::function<void()> body,
              std::shared_ptr<const std::atomic<bool>> in_blocking_call);
   std::size_t Size() const { return members_.size(); }
   // Waits for every member to end, and past `patience` no longer for one
@@ -41,8 +41,8 @@ class Crew {
  private:
   // Shared with the members, which may outlive the crew in a read.
   struct Ends {
-    Mutex mutex;
-    CondVar ended;  // a member has ended; notified under the mutex
+    common::Mutex mutex;
+    common::CondVar ended;  // a member has ended; notified under the mutex
     std::vector<bool> ended_ones GUARDED_BY(mutex);  // member i's, set by it
   };
   struct Member {

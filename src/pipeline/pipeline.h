@@ -69,7 +69,7 @@ class Pipeline {
         helps_(threads.workers <= threads.cpus),
         first_(helps_ && threads.workers > 1 && count > 0 ? 1 : 0) {
     {
-      const Lock lock(shared_->mutex);
+      const common::Lock lock(shared_->mutex);
       shared_->next = first_;
     }
     if (prepare) prepare(pass_context_);
@@ -103,7 +103,7 @@ class Pipeline {
     s.taken.store(index);  // the slots before it are free again
     // Workers wait for room for a claim each: told once there is.
     if (index % s.window.RoomStep() == 0 && s.workers_waiting.load() > 0) {
-      const Lock lock(s.mutex);
+      const common::Lock lock(s.mutex);
       s.room.NotifyAll();
     }
     if (crew_.Size() == 0 || index < first_ ||
@@ -112,7 +112,7 @@ class Pipeline {
     }
     Slot& slot = s.slots[index % s.window.Size()];
     while (!State::Published(slot, index)) {
-      Lock lock(s.mutex);
+      common::Lock lock(s.mutex);
       if (s.next <= index) {
         s.next = index + 1;  // no worker has it yet: the pass runs it
         lock.Unlock();

@@ -69,12 +69,12 @@ struct State {
     const InTurn in_turn;
     const std::unique_ptr<Slot[]> slots;
 
-    Mutex mutex;
+    common::Mutex mutex;
     // Workers wait here for room ahead: the pass notifies, under the mutex.
-    CondVar room;
+    common::CondVar room;
     // The pass waits here for its index: its claimer notifies, under the
     // mutex, as does Stop.
-    CondVar ready;
+    common::CondVar ready;
     // The next index to claim: workers and the pass.
     std::size_t next GUARDED_BY(mutex) = 0;
     // The index the pass holds: the pass alone writes it.
@@ -95,7 +95,7 @@ struct State {
     run::Stop crew;
     // Either stop wakes every wait here, the pass's and the workers'.
     run::StopCallback wakes{crew, [this] {
-                              const Lock lock(mutex);
+                              const common::Lock lock(mutex);
                               room.NotifyAll();
                               ready.NotifyAll();
                             }};
@@ -141,12 +141,12 @@ struct State {
       const std::size_t index = claim[k];
       Slot& slot = s.slots[index % s.window.Size()];
       JobEnd end = JobEnd::kToThePass;
-      if (!s.Quit() && !RunOrOutOfMemory([&] {
+      if (!s.Quit() && !common::RunOrOutOfMemory([&] {
             slot.result = Result{};
             end = s.job(index, context, &slot.result, true);
           })) {
         end = JobEnd::kToThePass;
-        const Lock lock(s.mutex);
+        const common::Lock lock(s.mutex);
         s.out_of_memory.store(true);
         s.room.NotifyAll();
       }
@@ -157,7 +157,7 @@ struct State {
       began = ended;
       short_jobs = short_jobs && short_job;
       if (s.waiting_for.load() <= index && (k + 1 == claimed || !short_job)) {
-        const Lock lock(s.mutex);
+        const common::Lock lock(s.mutex);
         s.ready.NotifyOne();
       }
     }
@@ -170,7 +170,7 @@ struct State {
     for (;;) {
       std::size_t claimed = 0;
       {
-        Lock lock(s.mutex);
+        common::Lock lock(s.mutex);
         s.workers_waiting.fetch_add(1);
         while (!s.Quit() &&
                !s.window.HasRoom(s.next, s.taken.load(), s.count)) {

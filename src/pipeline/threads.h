@@ -27,7 +27,7 @@ struct Threads {
   unsigned workers;  // files hashed at once
   unsigned cpus;     // the CPUs the process may use
   bool read_ahead;
-  ThreadStarter start = StartThread;
+  common::ThreadStarter start = StartThread;
 };
 
 }  // namespace pipeline

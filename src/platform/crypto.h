@@ -18,7 +18,7 @@ enum class HashHandle : std::uintptr_t { kNone = 0 };
 bool AcquireProvider(ProviderHandle* provider);
 void ReleaseProvider(ProviderHandle provider);
 // The context may lend a digest kept from an earlier file.
-bool CreateHash(ProviderHandle provider, AlgorithmId algorithm,
+bool CreateHash(ProviderHandle provider, common::AlgorithmId algorithm,
                 WorkerContext& context, HashHandle* hash);
 bool HashData(HashHandle hash, const std::uint8_t* data, std::uint32_t size);
 bool GetHashSize(HashHandle hash, std::uint32_t* size);

@@ -16,7 +16,7 @@ enum class EntryKind {
 };
 
 struct DirectoryEntry {
-  WideString name;  // no directory part
+  common::WideString name;  // no directory part
   EntryKind kind = EntryKind::kFile;
   bool link = false;   // a symbolic link or other reparse point
   bool other = false;  // matched the scan's second ending, not its first
@@ -33,12 +33,12 @@ class DirectoryScan {
   DirectoryScan(const DirectoryScan&) = delete;
   DirectoryScan& operator=(const DirectoryScan&) = delete;
 
-  bool First(const WideString& pattern, DirectoryEntry* entry);
+  bool First(const common::WideString& pattern, DirectoryEntry* entry);
   // The entries whose own names end with `ending` or with `other` (ASCII,
   // without regard to letter case): two kinds of name in one walk of a
   // large folder. Fails as First does.
-  bool FirstEndingWith(const WideString& ending, const WideString& other,
-                       DirectoryEntry* entry);
+  bool FirstEndingWith(const common::WideString& ending,
+                       const common::WideString& other, DirectoryEntry* entry);
   bool Next(DirectoryEntry* entry);
   void Close();
   // Whether every entry the scan has passed, matching or not, was an
@@ -48,9 +48,9 @@ class DirectoryScan {
 
  private:
   std::intptr_t handle_ = -1;
-  WideString pattern_;  // kept by backends that match names themselves
-  WideString other_;    // the second ending, where there is one
-  bool only_files_ = false;  // kept by backends that can tell
+  common::WideString pattern_;  // kept by backends that match names themselves
+  common::WideString other_;    // the second ending, where there is one
+  bool only_files_ = false;     // kept by backends that can tell
 };
 
 }  // namespace platform

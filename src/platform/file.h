@@ -41,7 +41,7 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
 
   // The context keeps what the next open can reuse.
-  bool Open(const WideString& name, WorkerContext& context,
+  bool Open(const common::WideString& name, WorkerContext& context,
             Listed listed = Listed::kNothing);
   // The file's size when it was opened.
   std::uint64_t SizeAtOpen() const { return size_at_open_; }
@@ -53,7 +53,7 @@ class InputFile {
   // Whether the file opened under `name` is that entry's own, not a file a
   // link leads to that the directory listing could not tell (a Unix link
   // under Wine). Where the listing tells every link, always true.
-  bool UnderOwnName(const WideString& name) const;
+  bool UnderOwnName(const common::WideString& name) const;
   // Reads up to `size` bytes; *read is 0 at the end of the file.
   bool Read(void* buffer, std::uint32_t size, std::uint32_t* read);
   // Keeps the last error.
@@ -68,13 +68,13 @@ class InputFile {
 // Whether an ordinary file, not a folder, stands under `name`, whether or
 // not it can be opened (locked, access denied). Network places and devices
 // are never asked: false.
-bool NamesFile(const WideString& name);
+bool NamesFile(const common::WideString& name);
 
 // The size of the ordinary file under `name`, from its metadata alone:
 // nothing is opened, so no share a writer needs is taken. Names no open
 // would take (network places, devices) are never asked: false, as for a
 // name that holds no ordinary file.
-bool SizeByName(const WideString& name, std::uint64_t* size);
+bool SizeByName(const common::WideString& name, std::uint64_t* size);
 
 // Raises the process's soft limit of open files toward its hard limit, up
 // to `wanted`, and returns the soft limit now (Windows: handles are limited

@@ -26,7 +26,7 @@ void Unopened(ErrorCode* broken) {
 
 }  // namespace
 
-bool ForEachEntry(const WideString& pattern,
+bool ForEachEntry(const common::WideString& pattern,
                   const std::function<bool(const DirectoryEntry&)>& visit,
                   ErrorCode* broken) {
   *broken = 0;
@@ -38,9 +38,9 @@ bool ForEachEntry(const WideString& pattern,
 }
 
 bool ForEachEntryEndingWith(
-    const WideString& ending, const WideString& other,
-    const std::function<bool(const DirectoryEntry&)>& visit,
-    ErrorCode* broken, bool* only_files) {
+    const common::WideString& ending, const common::WideString& other,
+    const std::function<bool(const DirectoryEntry&)>& visit, ErrorCode* broken,
+    bool* only_files) {
   *broken = 0;
   if (only_files != nullptr) *only_files = false;
   DirectoryScan scan;

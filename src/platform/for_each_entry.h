@@ -14,7 +14,7 @@ namespace platform {
 // no entry is visited twice, and leaves its code in *broken for the caller to
 // show; *broken is 0 when nothing matched or `visit` stopped the walk, and
 // holds the code where the folder could not be opened for want of handles.
-bool ForEachEntry(const WideString& pattern,
+bool ForEachEntry(const common::WideString& pattern,
                   const std::function<bool(const DirectoryEntry&)>& visit,
                   ErrorCode* broken);
 // The same over the entries whose names end with `ending` or `other`, in
@@ -22,7 +22,7 @@ bool ForEachEntry(const WideString& pattern,
 // true where the walk reached the end of a folder that held only ordinary
 // files and folders (DirectoryScan::OnlyFilesAndFolders).
 bool ForEachEntryEndingWith(
-    const WideString& ending, const WideString& other,
+    const common::WideString& ending, const common::WideString& other,
     const std::function<bool(const DirectoryEntry&)>& visit, ErrorCode* broken,
     bool* only_files = nullptr);
 

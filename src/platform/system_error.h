@@ -8,6 +8,6 @@ namespace platform {
 // Threads: may be called from any thread.
 
 // The platform's own description of an error code; false when it has none.
-bool SystemErrorText(ErrorCode code, WideString* text);
+bool SystemErrorText(ErrorCode code, common::WideString* text);
 
 }  // namespace platform

@@ -30,7 +30,8 @@ class OldFile {
   void Close();
 
  private:
-  friend bool CanReplace(const WideString& name, OldFile* old, bool* in_place);
+  friend bool CanReplace(const common::WideString& name, OldFile* old,
+                         bool* in_place);
   friend class TemporaryFile;
 
   std::intptr_t handle_ = -1;
@@ -52,7 +53,7 @@ class OldFile {
 // where the file there is to be written where it is (InPlaceFile), because
 // a new file could not take what its users set on it or would be refused.
 // *old may be left holding the file found, for TakeFrom.
-bool CanReplace(const WideString& name, OldFile* old, bool* in_place);
+bool CanReplace(const common::WideString& name, OldFile* old, bool* in_place);
 
 // What making one temporary file taught about the file system, kept by
 // whoever makes several so that the next does not ask again. Each backend
@@ -87,10 +88,10 @@ class TemporaryFile {
 
   // Makes an unnamed file in the folder of `beside`; fails with
   // kErrorNotSupported where the file system makes none.
-  bool CreateUnnamed(const WideString& beside, TemporaryFacts& facts);
+  bool CreateUnnamed(const common::WideString& beside, TemporaryFacts& facts);
   // Makes it under the temporary name `n` (TemporaryName) in that folder, by
   // this process alone: kErrorFileExists when the name is taken.
-  bool CreateNamed(const WideString& beside, std::uint64_t n,
+  bool CreateNamed(const common::WideString& beside, std::uint64_t n,
                    TemporaryFacts& facts);
   // Takes what users set on the file now at `name`, if any, before it
   // replaces that file: Linux its mode, owner, group, ACL and user.* xattrs;
@@ -100,7 +101,7 @@ class TemporaryFile {
   // stays carried, since where the old file cannot be written in place
   // (a link) this file still replaces it. `old` is what CanReplace found
   // at the name: where it holds the file, nothing else need be asked.
-  bool TakeFrom(const WideString& name, const OldFile& old);
+  bool TakeFrom(const common::WideString& name, const OldFile& old);
   bool Write(const void* data, std::uint32_t size, std::uint32_t* written);
   // This file's data and size on the disk.
   bool Flush();
@@ -116,7 +117,7 @@ class TemporaryFile {
   bool Keep(std::uint64_t n, TemporaryFacts& facts);
   // Puts the file in place of `name`, the one it was made beside, in one
   // step. Afterwards the handle only remains to be closed.
-  bool RenameOver(const WideString& name);
+  bool RenameOver(const common::WideString& name);
   // Closes the handle, keeping the last error; any failure is ignored.
   void Close();
   // Removes the temporary name while it still names this file (a name of
@@ -149,7 +150,7 @@ class InPlaceFile {
 
   // Opens `name` for writing: an ordinary file with one link, or fails with
   // the platform's code.
-  bool Open(const WideString& name);
+  bool Open(const common::WideString& name);
   // Writes all of `data` from the start of the file, then cuts the file to
   // that length; a short write fails with kErrorDiskFull.
   bool WriteWhole(const void* data, std::uint32_t size);
@@ -169,7 +170,7 @@ class InPlaceFile {
 // zeros, one record or its beginning). Quiet either way. Returns false
 // where the file is not one this program could have left (another kind of
 // file, or other data): it is then any other file.
-bool RemoveStray(const WideString& name);
+bool RemoveStray(const common::WideString& name);
 
 // The name a file is written under before it replaces its own:
 // ".~digestbox-<process id>-<n>.tmp", n a RandomNumber, so that no one who
@@ -196,6 +197,6 @@ std::size_t TemporaryFilesAtOnce();
 
 // After a run's renames: whatever they did in the folder of `beside` is on
 // the disk, on every file system (FUSE ones too).
-bool FlushFolderOf(const WideString& beside);
+bool FlushFolderOf(const common::WideString& beside);
 
 }  // namespace platform

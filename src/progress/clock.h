@@ -13,35 +13,35 @@ using Duration = std::chrono::milliseconds;
 class Latch {
  public:
   void Set() {
-    const Lock lock(mutex_);
+    const common::Lock lock(mutex_);
     set_ = true;
     changed_.NotifyAll();
   }
   void Reset() {
-    const Lock lock(mutex_);
+    const common::Lock lock(mutex_);
     set_ = false;
   }
   bool IsSet() {
-    const Lock lock(mutex_);
+    const common::Lock lock(mutex_);
     return set_;
   }
   // Whether it was set within `wait`.
   bool WaitFor(Duration wait) {
     const auto deadline = std::chrono::steady_clock::now() + wait;
-    Lock lock(mutex_);
+    common::Lock lock(mutex_);
     while (!set_) {
       if (!changed_.WaitUntil(lock, deadline)) return set_;
     }
     return true;
   }
   void Wait() {
-    Lock lock(mutex_);
+    common::Lock lock(mutex_);
     while (!set_) changed_.Wait(lock);
   }
 
  private:
-  Mutex mutex_;
-  CondVar changed_;
+  common::Mutex mutex_;
+  common::CondVar changed_;
   bool set_ GUARDED_BY(mutex_) = false;
 };
 

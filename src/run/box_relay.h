@@ -20,15 +20,17 @@ namespace run {
 // Keys and progress are the desktop thread's alone. Threads:
 // ShowMessageBox on the run's thread; the rest on the desktop's; the
 // stop's callback on whichever thread asks for it.
-class BoxRelay : public platform::Desktop {
+class BoxRelay : public desktop::Desktop {
  public:
   explicit BoxRelay(std::shared_ptr<Stop> stop);
   BoxRelay(const BoxRelay&) = delete;
   BoxRelay& operator=(const BoxRelay&) = delete;
   bool IsKeyDown(int) override { return false; }
-  int ShowMessageBox(const WideString& text, const WideString& caption,
+  int ShowMessageBox(const common::WideString& text,
+                     const common::WideString& caption,
                      std::uint32_t style) override;
-  void ShowProgress(const WideString&, platform::ProgressFeed&) override {}
+  void ShowProgress(const common::WideString&,
+                    desktop::ProgressFeed&) override {}
 
   // Set when a box is asked for, or the run ends; reset by the desktop's
   // thread as it answers.
@@ -41,16 +43,16 @@ class BoxRelay : public platform::Desktop {
   }
   bool Asked();
   // Shows the box asked for on `desktop` and hands back its answer.
-  void Answer(platform::Desktop& desktop);
+  void Answer(desktop::Desktop& desktop);
 
  private:
   struct Box {
-    WideString text;
-    WideString caption;
+    common::WideString text;
+    common::WideString caption;
     std::uint32_t style = 0;
   };
-  Mutex mutex_;
-  CondVar answered_;
+  common::Mutex mutex_;
+  common::CondVar answered_;
   std::optional<Box> asked_ GUARDED_BY(mutex_);
   std::optional<int> answer_ GUARDED_BY(mutex_);
   progress::Latch wake_;

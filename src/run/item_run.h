@@ -24,21 +24,21 @@ namespace run {
 // item's mark. Named rather than a lambda: the program's size.
 template <typename Result, typename Job>
 struct Marked {
-  pipeline::JobEnd operator()(std::size_t i, HashContext& context,
+  pipeline::JobEnd operator()(std::size_t i, hash::HashContext& context,
                               Result* result, bool on_worker) const {
     return job(*provider, i, context, opened->Mark(i), result, on_worker);
   }
   Job job;
-  std::shared_ptr<CryptProvider> provider;
+  std::shared_ptr<hash::CryptProvider> provider;
   std::shared_ptr<OpenedReadings> opened;
 };
 
 // Item i's name under the reading that opened, none before.
 template <typename NameOf>
 struct Named {
-  WideString operator()(std::size_t i) const {
+  common::WideString operator()(std::size_t i) const {
     const std::uint8_t reading = opened->Which(i);
-    return reading != 0 ? name_of(i, reading) : WideString();
+    return reading != 0 ? name_of(i, reading) : common::WideString();
   }
   std::shared_ptr<OpenedReadings> opened;
   NameOf name_of;
@@ -56,7 +56,7 @@ struct ItemRun {
   // one stop, the stage's.
   template <typename Job>
   ItemRun(std::size_t count, const pipeline::Threads& threads,
-          CryptProvider& provider_in, Job job,
+          hash::CryptProvider& provider_in, Job job,
           typename OrderedRun<Result>::Pipeline::InTurn in_turn,
           std::shared_ptr<Stop> stop)
       : items(count),
@@ -84,7 +84,7 @@ struct ItemRun {
   }
 
   const std::size_t items;
-  const std::shared_ptr<CryptProvider> provider;
+  const std::shared_ptr<hash::CryptProvider> provider;
   const std::shared_ptr<OpenedReadings> opened;
   OrderedRun<Result> ordered;
   SoFar<Value> so_far;

@@ -30,20 +30,20 @@ class SoFar {
   // Changes the value unless it was taken; false where it was.
   template <typename Change>
   bool Add(Change change) {
-    const Lock lock(mutex_);
+    const common::Lock lock(mutex_);
     if (taken_) return false;
     change(value_);
     return true;
   }
   // The value, moved out once: a report may be megabytes.
   Value Take() {
-    const Lock lock(mutex_);
+    const common::Lock lock(mutex_);
     taken_ = true;
     return std::move(value_);
   }
 
  private:
-  Mutex mutex_;
+  common::Mutex mutex_;
   Value value_ GUARDED_BY(mutex_){};
   bool taken_ GUARDED_BY(mutex_) = false;
 };
@@ -76,7 +76,7 @@ class SoFar {
 template <typename Result>
 class OrderedRun {
  public:
-  using Pipeline = pipeline::Pipeline<Result, HashContext>;
+  using Pipeline = pipeline::Pipeline<Result, hash::HashContext>;
 
   // `stop`: the run's one stop, the stage's.
   OrderedRun(std::size_t count, const pipeline::Threads& threads,
@@ -86,7 +86,7 @@ class OrderedRun {
         hashing_(std::make_shared<std::atomic<unsigned>>(0)),
         pipeline_(
             count, threads, std::move(job), std::move(in_turn),
-            [this, threads](HashContext& context) {
+            [this, threads](hash::HashContext& context) {
               if (threads.read_ahead) {
                 context.ReadAheadWith(threads.start);
                 context.ShareCpus(hashing_, threads.cpus);

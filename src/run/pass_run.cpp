@@ -15,7 +15,7 @@ namespace run {
 
 using progress::Duration;
 
-bool SizeOfFile(const WideString& name, std::uint64_t* size) {
+bool SizeOfFile(const common::WideString& name, std::uint64_t* size) {
   return platform::SizeByName(name, size);
 }
 
@@ -52,13 +52,14 @@ bool WaitQuietly(progress::Clock& clock, BoxRelay& relay, RunFeed& feed,
 // for, until the pass ends or the user cancels (*cancelled). *shown is
 // false where memory ran out in the window; false where it ran out on the
 // sizer's thread.
-bool ShowUntilEnd(platform::Desktop& desktop, progress::Clock& clock,
+bool ShowUntilEnd(desktop::Desktop& desktop, progress::Clock& clock,
                   Stage& stage, BoxRelay& relay,
-                  const pipeline::Threads& threads, const WideString& title,
-                  bool* cancelled, bool* shown) {
+                  const pipeline::Threads& threads,
+                  const common::WideString& title, bool* cancelled,
+                  bool* shown) {
   RunFeed feed(clock, stage, relay, threads);
   // Ctrl+C, from here to the last box, cancels as the window's Cancel.
-  const std::unique_ptr<platform::RunWatch> watch =
+  const std::unique_ptr<desktop::RunWatch> watch =
       desktop.WatchRun([&feed] { feed.Interrupt(); });
   // A desktop that shows no window returns at once; it still shows the
   // run's boxes.
@@ -66,7 +67,8 @@ bool ShowUntilEnd(platform::Desktop& desktop, progress::Clock& clock,
   for (;;) {
     if (WaitQuietly(clock, relay, feed, may_show)) {
       feed.Opened(clock.Now());
-      *shown = RunOrOutOfMemory([&] { desktop.ShowProgress(title, feed); });
+      *shown =
+          common::RunOrOutOfMemory([&] { desktop.ShowProgress(title, feed); });
       may_show = relay.Asked() || relay.Ended().IsSet();
     }
     *cancelled = feed.Cancelled() || !*shown;
@@ -83,10 +85,10 @@ bool ShowUntilEnd(platform::Desktop& desktop, progress::Clock& clock,
 
 }  // namespace
 
-bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
-             const pipeline::Threads& threads, const WideString& title,
+bool RunPass(desktop::Desktop& desktop, progress::Clock& clock,
+             const pipeline::Threads& threads, const common::WideString& title,
              const std::shared_ptr<Stage>& stage,
-             const std::function<void(platform::Desktop&)>& pass) {
+             const std::function<void(desktop::Desktop&)>& pass) {
   // Shared with the pass's thread, which may outlive this call.
   const auto relay = std::make_shared<BoxRelay>(stage->SharedStop());
   // Memory that runs out on any of the run's threads ends the run here, on
@@ -95,7 +97,7 @@ bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
   std::thread thread;
   if (!threads.start(
           [pass, relay, pass_ran] {
-            pass_ran->store(RunOrOutOfMemory([&] { pass(*relay); }));
+            pass_ran->store(common::RunOrOutOfMemory([&] { pass(*relay); }));
             relay->End();
           },
           &thread)) {
@@ -107,7 +109,7 @@ bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
   bool sized = true;
   // Memory that runs out here, in the window or a box, ends the run as it
   // would on the run's thread: never with that thread still joinable.
-  const bool watched = RunOrOutOfMemory([&] {
+  const bool watched = common::RunOrOutOfMemory([&] {
     sized = ShowUntilEnd(desktop, clock, *stage, *relay, threads, title,
                          &cancelled, &shown);
   });

@@ -19,7 +19,7 @@ namespace run {
 
 // The size of the file a name opens, for Watch::size_of: asked of its
 // metadata, without an open.
-bool SizeOfFile(const WideString& name, std::uint64_t* size);
+bool SizeOfFile(const common::WideString& name, std::uint64_t* size);
 
 // A run that takes this long shows its progress; one that ends sooner shows
 // nothing new, and one that looks about to end shows at twice this at the
@@ -46,10 +46,10 @@ constexpr std::chrono::milliseconds kLeaveAfter{500};
 // that ran out on the pass's thread, a worker's (passed on by the pass) or
 // this one's while the window showed is thrown here as std::bad_alloc once
 // the pass has left.
-bool RunPass(platform::Desktop& desktop, progress::Clock& clock,
-             const pipeline::Threads& threads, const WideString& title,
+bool RunPass(desktop::Desktop& desktop, progress::Clock& clock,
+             const pipeline::Threads& threads, const common::WideString& title,
              const std::shared_ptr<Stage>& stage,
-             const std::function<void(platform::Desktop&)>& pass);
+             const std::function<void(desktop::Desktop&)>& pass);
 
 // What the pass's thread hands the desktop's as it goes (what it found
 // before its items are hashed, the run of those items once it starts): a
@@ -60,16 +60,16 @@ class HandOver {
  public:
   template <typename Change>
   void Give(Change change) {
-    const Lock lock(mutex_);
+    const common::Lock lock(mutex_);
     change(handed_);
   }
   Handed Now() {
-    const Lock lock(mutex_);
+    const common::Lock lock(mutex_);
     return handed_;
   }
 
  private:
-  Mutex mutex_;
+  common::Mutex mutex_;
   Handed handed_ GUARDED_BY(mutex_){};
 };
 
@@ -97,13 +97,13 @@ struct StagedHandOver {
 // size.
 template <typename Handed, typename Pass>
 struct Handing {
-  void operator()(platform::Desktop& shown) const {
+  void operator()(desktop::Desktop& shown) const {
     pass(shown, *provider, threads, shared->stage, shared->handed);
   }
   Pass pass;
   std::shared_ptr<StagedHandOver<Handed>> shared;
   pipeline::Threads threads;
-  std::shared_ptr<CryptProvider> provider;
+  std::shared_ptr<hash::CryptProvider> provider;
 };
 
 // What every run sets up the same way, then RunPass: the threads and the
@@ -112,10 +112,10 @@ struct Handing {
 // read. `pass(desktop, provider, threads, stage, handed)` gets the desktop
 // its boxes go through and a share of `provider`.
 template <typename Handed, typename Pass>
-RanHanding<Handed> RunPassHanding(platform::Desktop& desktop,
-                                  CryptProvider& provider,
+RanHanding<Handed> RunPassHanding(desktop::Desktop& desktop,
+                                  hash::CryptProvider& provider,
                                   const Settings& settings,
-                                  const WideString& title, Pass pass) {
+                                  const common::WideString& title, Pass pass) {
   const auto shared = std::make_shared<StagedHandOver<Handed>>();
   RanHanding<Handed> ran{ThreadsOf(settings),
                          std::shared_ptr<Stage>(shared, &shared->stage), true,

@@ -31,7 +31,7 @@ void StartSizer(const pipeline::Threads& threads, const Watch& watch,
   if (!watch.size_of) return;
   std::function<void()> body = [sizes, stop = std::move(stop),
                                 size_of = watch.size_of, count = watch.count] {
-    const bool ran = RunOrOutOfMemory([&] {
+    const bool ran = common::RunOrOutOfMemory([&] {
       std::uint64_t total = 0;
       for (std::size_t i = 0; i < count; ++i) {
         if (stop->Requested()) return;
@@ -112,9 +112,8 @@ void RunFeed::Sample(Duration now) {
     // Seen within a look of its start.
     if (phase == Phase::kHashing) hashing_from_ = now;
   }
-  const bool by_bytes =
-      (phase_ == Phase::kHashing && Known(*sizes_)) ||
-      (phase_ == Phase::kReadingLists && Known(*list_sizes_));
+  const bool by_bytes = (phase_ == Phase::kHashing && Known(*sizes_)) ||
+                        (phase_ == Phase::kReadingLists && Known(*list_sizes_));
   Share(&share_done_, &share_all_);
   // A share that turns from files to bytes starts its rate again.
   if (by_bytes != by_bytes_) share_rate_ = progress::RecentRate();
@@ -133,13 +132,13 @@ bool RunFeed::WorthShowing() const {
   return static_cast<double>(share_all_ - share_done_) >= rate;
 }
 
-bool RunFeed::Update(platform::ProgressView* view) {
+bool RunFeed::Update(desktop::ProgressView* view) {
   if (cancelled_ || relay_.Asked()) return false;
   const Duration now = clock_.Now();
   // A window that shows stays a moment, so that it is read, not flashed.
   if (relay_.Ended().IsSet() && now - opened_ >= kLeastShown) return false;
   Sample(now);
-  *view = platform::ProgressView();
+  *view = desktop::ProgressView();
   if (phase_ == Phase::kListing) {
     view->unit = progress::Unit::kListed;
     view->done = stage_.listed.load();
@@ -174,7 +173,7 @@ bool RunFeed::Update(platform::ProgressView* view) {
   return true;
 }
 
-void RunFeed::Hashing(Duration now, platform::ProgressView* view) {
+void RunFeed::Hashing(Duration now, desktop::ProgressView* view) {
   const Watch& watch = stage_.Hashed();
   if (!sizes_->started) {
     StartSizer(threads_, watch, sizes_, stage_.SharedStop());

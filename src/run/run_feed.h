@@ -31,7 +31,7 @@ struct ByteTotal;
 // window would show has an estimate. Threads: the desktop's only, but for
 // Interrupt; a byte total is gathered on a thread of its own once a
 // window shows.
-class RunFeed : public platform::ProgressFeed {
+class RunFeed : public desktop::ProgressFeed {
  public:
   RunFeed(progress::Clock& clock, Stage& stage, BoxRelay& relay,
           const pipeline::Threads& threads);
@@ -54,15 +54,15 @@ class RunFeed : public platform::ProgressFeed {
   // Memory ran out on the sizer's thread.
   bool SizerFailed() const;
 
-  bool Update(platform::ProgressView* view) override;
+  bool Update(desktop::ProgressView* view) override;
   void Wait(std::uint32_t milliseconds) override;
   void Cancel() override;
 
  private:
   // The share done and its whole, for the phase in hand.
   void Share(std::uint64_t* done, std::uint64_t* all) const;
-  void ViewOf(progress::Duration now, platform::ProgressView* view);
-  void Hashing(progress::Duration now, platform::ProgressView* view);
+  void ViewOf(progress::Duration now, desktop::ProgressView* view);
+  void Hashing(progress::Duration now, desktop::ProgressView* view);
 
   progress::Clock& clock_;
   Stage& stage_;

@@ -22,7 +22,7 @@ struct Watch {
   // The name of item i as it was opened (the reading the report names),
   // none until a thread has opened it; read on the desktop's thread while
   // the pass runs.
-  std::function<WideString(std::size_t)> name_at;
+  std::function<common::WideString(std::size_t)> name_at;
   // Item i's size, false where it cannot be had; read on a thread of its
   // own once the window shows, which may outlive the run in a call that
   // does not return: what it reads must be shared-owned.
@@ -41,7 +41,7 @@ class Stage {
   std::atomic<std::size_t> listed{0};  // files listed, or digest files read
   std::atomic<std::size_t> lists{0};   // digest files to read
   std::atomic<std::uint64_t> list_bytes{0};  // of digest files, read
-  std::atomic<std::size_t> records{0};  // read from digest files so far
+  std::atomic<std::size_t> records{0};       // read from digest files so far
 
   Phase Now() const { return phase_.load(std::memory_order_acquire); }
   void ReadLists() { phase_.store(Phase::kReadingLists); }

@@ -5,7 +5,7 @@
 namespace run {
 
 bool Stop::Request() {
-  Lock lock(mutex_);
+  common::Lock lock(mutex_);
   if (requested_.load()) return false;
   requested_.store(true);
   requester_ = std::this_thread::get_id();
@@ -33,7 +33,7 @@ bool Stop::Request() {
 
 bool Stop::WaitFor(std::chrono::milliseconds wait) {
   const auto deadline = std::chrono::steady_clock::now() + wait;
-  Lock lock(mutex_);
+  common::Lock lock(mutex_);
   while (!requested_.load()) {
     if (!changed_.WaitUntil(lock, deadline)) return requested_.load();
   }
@@ -43,7 +43,7 @@ bool Stop::WaitFor(std::chrono::milliseconds wait) {
 StopCallback::StopCallback(Stop& stop, std::function<void()> callback)
     : stop_(stop), callback_(std::move(callback)) {
   {
-    const Lock lock(stop_.mutex_);
+    const common::Lock lock(stop_.mutex_);
     if (!stop_.requested_.load()) {
       next_ = stop_.first_;
       if (next_ != nullptr) {
@@ -59,7 +59,7 @@ StopCallback::StopCallback(Stop& stop, std::function<void()> callback)
 }
 
 StopCallback::~StopCallback() {
-  Lock lock(stop_.mutex_);
+  common::Lock lock(stop_.mutex_);
   if (listed_) {
     if (previous_ != nullptr) {
       previous_->stop_.mutex_.AssertHeld();  // on the same stop's list

@@ -35,8 +35,8 @@ class Stop {
  private:
   friend class StopCallback;
   std::atomic<bool> requested_{false};
-  Mutex mutex_;
-  CondVar changed_;  // a stop, or a callback has run
+  common::Mutex mutex_;
+  common::CondVar changed_;  // a stop, or a callback has run
   // Registered callbacks not yet run, a list through their own links: a
   // registration allocates nothing.
   StopCallback* first_ GUARDED_BY(mutex_) = nullptr;

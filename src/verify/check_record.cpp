@@ -18,24 +18,25 @@ bool IsNotFound(platform::ErrorCode error) {
 struct Reading {
   Check check = Check::kUnreadable;
   platform::ErrorCode error = 0;
-  Opened opened;
+  hash::Opened opened;
 };
 
-Reading CheckReading(CryptProvider& provider, HashContext& context,
-                     const DigestEntry& entry, const WideString& name,
-                     Ahead* ahead, bool identify, const Opened& asked,
-                     std::uint8_t as, Outcome* outcome) {
+Reading CheckReading(hash::CryptProvider& provider, hash::HashContext& context,
+                     const digest::DigestEntry& entry,
+                     const common::WideString& name, hash::Ahead* ahead,
+                     bool identify, const hash::Opened& asked, std::uint8_t as,
+                     Outcome* outcome) {
   Reading reading;
   reading.opened = asked;
   reading.opened.identify = identify;
   reading.opened.as = as;
-  FileHash hash(provider, context);
+  hash::FileHash hash(provider, context);
   if (!hash.Create(entry.GetAlgorithm())) {
     reading.check = Check::kHashFailed;
     reading.error = platform::GetLastErrorCode();
     return reading;
   }
-  if (!HashFile(name, hash, ahead, &reading.opened)) {
+  if (!hash::HashFile(name, hash, ahead, &reading.opened)) {
     reading.error = platform::GetLastErrorCode();
     if (platform::IsOutOfHandles(reading.error)) {
       outcome->out_of_handles = true;
@@ -43,7 +44,7 @@ Reading CheckReading(CryptProvider& provider, HashContext& context,
     }
     return reading;
   }
-  std::uint8_t computed[kMaxDigestSize];
+  std::uint8_t computed[hash::kMaxDigestSize];
   const std::uint32_t size = hash.GetSize();
   if (!hash.GetValue(computed, size)) {
     reading.check = Check::kHashFailed;
@@ -56,7 +57,8 @@ Reading CheckReading(CryptProvider& provider, HashContext& context,
 
 // The window names, from now on, the reading the line names where it
 // opened.
-void Report(const Reading& reading, WideString&& name, Outcome* outcome) {
+void Report(const Reading& reading, common::WideString&& name,
+            Outcome* outcome) {
   if (reading.opened.opened && reading.opened.tell != nullptr) {
     reading.opened.tell->store(reading.opened.as, std::memory_order_relaxed);
   }
@@ -66,7 +68,7 @@ void Report(const Reading& reading, WideString&& name, Outcome* outcome) {
 }
 
 // Whether a file, not a folder, stands under the reading, opened or not.
-bool Exists(const Reading& reading, const WideString& name) {
+bool Exists(const Reading& reading, const common::WideString& name) {
   if (reading.opened.opened) return true;
   return !IsNotFound(reading.error) && platform::NamesFile(name);
 }
@@ -83,13 +85,13 @@ bool Exists(const Reading& reading, const WideString& name) {
 // - where neither does, the line names the code-page reading if something
 //   stands under it (a folder), else the UTF-8 one.
 // The line names the reading that failed, the code page's first.
-void CheckEntry(CryptProvider& provider, HashContext& context,
-                const DigestEntry& entry, Ahead* ahead, const Opened& asked,
-                Outcome* outcome) {
+void CheckEntry(hash::CryptProvider& provider, hash::HashContext& context,
+                const digest::DigestEntry& entry, hash::Ahead* ahead,
+                const hash::Opened& asked, Outcome* outcome) {
   // Converted once here, on the thread that checks the record. Which file
   // a reading opened is asked only where there are two readings.
-  WideString name = entry.GetName();
-  WideString other = entry.GetOtherName();
+  common::WideString name = entry.GetName();
+  common::WideString other = entry.GetOtherName();
   const bool two = !other.IsAbsent();
   const Reading first = CheckReading(provider, context, entry, name, ahead, two,
                                      asked, kCodePageReading, outcome);
@@ -116,12 +118,13 @@ void CheckEntry(CryptProvider& provider, HashContext& context,
 
 }  // namespace
 
-pipeline::JobEnd CheckOne(CryptProvider& provider, const DigestEntry& entry,
-                          platform::Listed listed, HashContext& context,
+pipeline::JobEnd CheckOne(hash::CryptProvider& provider,
+                          const digest::DigestEntry& entry,
+                          platform::Listed listed, hash::HashContext& context,
                           std::atomic<std::uint8_t>* mark, Outcome* outcome,
                           bool on_worker) {
-  Ahead ahead;
-  Opened asked;
+  hash::Ahead ahead;
+  hash::Opened asked;
   asked.tell = mark;
   asked.listed = listed;
   CheckEntry(provider, context, entry, on_worker ? &ahead : nullptr, asked,

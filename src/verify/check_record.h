@@ -26,7 +26,7 @@ constexpr std::uint8_t kOtherReading = 2;
 struct Outcome {
   Check check = Check::kHashFailed;
   platform::ErrorCode error = 0;
-  WideString shown;                       // the reading the line names
+  common::WideString shown;               // the reading the line names
   bool out_of_handles = false;            // an open found no descriptor free
   platform::ErrorCode handles_error = 0;  // with this code
 
@@ -37,8 +37,9 @@ struct Outcome {
 // Ahead, a record whose file found no descriptor free is left to the pass.
 // *mark is told each reading as it opens, and at the end the one the line
 // names where that one opened. `listed`: what the walk told of the folder.
-pipeline::JobEnd CheckOne(CryptProvider& provider, const DigestEntry& entry,
-                          platform::Listed listed, HashContext& context,
+pipeline::JobEnd CheckOne(hash::CryptProvider& provider,
+                          const digest::DigestEntry& entry,
+                          platform::Listed listed, hash::HashContext& context,
                           std::atomic<std::uint8_t>* mark, Outcome* outcome,
                           bool on_worker);
 

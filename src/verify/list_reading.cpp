@@ -20,14 +20,14 @@ ListEnd Unreadable(platform::ErrorCode error) {
 }
 
 // The list's bytes up to its size at open, or false where a read failed.
-bool ReadWhole(platform::InputFile& file, HashContext& context,
+bool ReadWhole(platform::InputFile& file, hash::HashContext& context,
                std::vector<char>* bytes) {
   const auto size = static_cast<std::size_t>(file.SizeAtOpen());
   bytes->resize(size);
   std::size_t have = 0;
   while (have < size) {
     std::uint32_t read = 0;
-    const BlockingCall call(context);
+    const common::BlockingCall call(context);
     if (!file.Read(bytes->data() + have,
                    static_cast<std::uint32_t>(size - have), &read)) {
       return false;
@@ -41,8 +41,9 @@ bool ReadWhole(platform::InputFile& file, HashContext& context,
 
 }  // namespace
 
-pipeline::JobEnd ReadListAhead(const WideString& name, platform::Listed listed,
-                               HashContext& context, ReadAhead* out,
+pipeline::JobEnd ReadListAhead(const common::WideString& name,
+                               platform::Listed listed,
+                               hash::HashContext& context, ReadAhead* out,
                                bool ahead) {
   out->read = false;
   out->bytes.clear();
@@ -50,7 +51,7 @@ pipeline::JobEnd ReadListAhead(const WideString& name, platform::Listed listed,
   platform::InputFile file;
   bool opened = false;
   {
-    const BlockingCall call(context);
+    const common::BlockingCall call(context);
     opened = file.Open(name, context.Platform(), listed);
   }
   if (!opened) {
@@ -66,9 +67,9 @@ pipeline::JobEnd ReadListAhead(const WideString& name, platform::Listed listed,
   return pipeline::JobEnd::kDone;
 }
 
-ListEnd ParseReadAhead(ReadAhead& read, AlgorithmId algorithm,
-                       DigestParser& parser, run::Stage& stage) {
-  ListFeed feed(parser, algorithm);
+ListEnd ParseReadAhead(ReadAhead& read, common::AlgorithmId algorithm,
+                       digest::DigestParser& parser, run::Stage& stage) {
+  digest::ListFeed feed(parser, algorithm);
   stage.list_bytes.fetch_add(read.bytes.size());
   const bool well_formed =
       (read.bytes.empty() || feed.Feed(read.bytes.data(), read.bytes.size())) &&
@@ -80,8 +81,8 @@ ListEnd ParseReadAhead(ReadAhead& read, AlgorithmId algorithm,
   return end;
 }
 
-ListEnd ReadList(const WideString& name, platform::Listed listed,
-                 AlgorithmId algorithm, DigestParser& parser,
+ListEnd ReadList(const common::WideString& name, platform::Listed listed,
+                 common::AlgorithmId algorithm, digest::DigestParser& parser,
                  std::vector<char>& piece, platform::WorkerContext& context,
                  run::Stage& stage,
                  const std::function<bool()>& free_descriptors) {
@@ -93,7 +94,7 @@ ListEnd ReadList(const WideString& name, platform::Listed listed,
   }
   if (!opened) return Unreadable(platform::GetLastErrorCode());
   const std::size_t mark = parser.Mark();
-  ListFeed feed(parser, algorithm);
+  digest::ListFeed feed(parser, algorithm);
   ListEnd end;
   for (std::uint64_t left = file.SizeAtOpen();;) {
     std::uint32_t read = 0;

@@ -48,21 +48,22 @@ struct ReadAhead {
 // the list left to the scan (a larger one, or one that failed: the scan's
 // own reading tells the error then); in turn, nothing. `listed`: what the
 // walk tells of the folder (platform::Listed).
-pipeline::JobEnd ReadListAhead(const WideString& name, platform::Listed listed,
-                               HashContext& context, ReadAhead* out,
+pipeline::JobEnd ReadListAhead(const common::WideString& name,
+                               platform::Listed listed,
+                               hash::HashContext& context, ReadAhead* out,
                                bool ahead);
 
 // Parses a list read ahead into the parser's list, telling `stage`, and
 // lets its bytes go.
-ListEnd ParseReadAhead(ReadAhead& read, AlgorithmId algorithm,
-                       DigestParser& parser, run::Stage& stage);
+ListEnd ParseReadAhead(ReadAhead& read, common::AlgorithmId algorithm,
+                       digest::DigestParser& parser, run::Stage& stage);
 
 // Reads list `name` a piece at a time into the parser's list, telling
 // `stage`; a read that fails drops the list's records. Where no descriptor
 // was free, `free_descriptors` lets the scan's helpers go theirs, and where
 // it did (true), the list is opened again.
-ListEnd ReadList(const WideString& name, platform::Listed listed,
-                 AlgorithmId algorithm, DigestParser& parser,
+ListEnd ReadList(const common::WideString& name, platform::Listed listed,
+                 common::AlgorithmId algorithm, digest::DigestParser& parser,
                  std::vector<char>& piece, platform::WorkerContext& context,
                  run::Stage& stage,
                  const std::function<bool()>& free_descriptors);

@@ -13,7 +13,7 @@
 
 namespace verify {
 
-using Names = std::vector<WideString>;
+using Names = std::vector<common::WideString>;
 
 // The lists of one kind, as the folder names them. Once the walk is over,
 // they are shared, never changed: the scan reads them, and so does the
@@ -26,8 +26,8 @@ struct Lists {
 // The folder's lists, shared with the walk's thread, which may outlive the
 // scan inside a call that does not return.
 struct Walk {
-  Mutex mutex;
-  CondVar found;  // a name, the end, a stop; notified under the mutex
+  common::Mutex mutex;
+  common::CondVar found;  // a name, the end, a stop; notified under the mutex
   Lists kinds[2] GUARDED_BY(mutex);  // *.md5, *.sha1
   bool done GUARDED_BY(mutex) = false;
   // The walk reached the folder's end and saw only files and folders.
@@ -54,7 +54,7 @@ run::Watch FoundLists(Walk& walk) REQUIRES(walk.mutex) {
   run::Watch lists;
   lists.count = md5->size() + sha1->size();
   lists.size_of = [md5, sha1](std::size_t i, std::uint64_t* size) {
-    const WideString& name =
+    const common::WideString& name =
         i < md5->size() ? (*md5)[i] : (*sha1)[i - md5->size()];
     return platform::SizeByName(name, size);
   };
@@ -74,7 +74,7 @@ void Tell(Walk& walk, run::Watch lists) REQUIRES(walk.mutex) {
 // An entry a walk found: kept as a list of `kind`, unless it is a folder.
 void Keep(const platform::DirectoryEntry& entry, int kind, Walk& walk) {
   if (entry.kind == platform::EntryKind::kDirectory) return;
-  const Lock lock(walk.mutex);
+  const common::Lock lock(walk.mutex);
   walk.kinds[kind].names->push_back(entry.name);
   if (kind == 0) walk.found.NotifyAll();
 }
@@ -87,38 +87,38 @@ void ListBoth(Walk& walk, const std::function<bool()>& go_on) {
   platform::ErrorCode broken = 0;
   bool only_files = false;
   platform::ForEachEntryEndingWith(
-      WideString(u".md5"), WideString(u".sha1"),
+      common::WideString(u".md5"), common::WideString(u".sha1"),
       [&](const platform::DirectoryEntry& entry) {
         Keep(entry, entry.other ? 1 : 0, walk);
         return go_on();
       },
       &broken, &only_files);
   {
-    const Lock lock(walk.mutex);
+    const common::Lock lock(walk.mutex);
     walk.only_files = only_files;
   }
   if (broken != 0) {
     {
-      const Lock lock(walk.mutex);
+      const common::Lock lock(walk.mutex);
       walk.kinds[0].broken = broken;
       walk.kinds[1] = Lists();
     }
     // A broken enumeration ends the listing, so no list is read twice.
-    const WideString pattern(u"*.sha1");
+    const common::WideString pattern(u"*.sha1");
     platform::ErrorCode sha1_broken = 0;
     platform::ForEachEntry(
         pattern,
         [&](const platform::DirectoryEntry& entry) {
           // Only the entry's own name: on Windows "*.md5" also finds
           // "x.md5abc" through its short name "X~1.MD5".
-          if (EndsWithFoldingAscii(entry.name.View(),
-                                   pattern.View().substr(1))) {
+          if (common::EndsWithFoldingAscii(entry.name.View(),
+                                           pattern.View().substr(1))) {
             Keep(entry, 1, walk);
           }
           return go_on();
         },
         &sha1_broken);
-    const Lock lock(walk.mutex);
+    const common::Lock lock(walk.mutex);
     walk.kinds[1].broken = sha1_broken;
   }
 }
@@ -127,12 +127,12 @@ void ListBoth(Walk& walk, const std::function<bool()>& go_on) {
 void RunWalk(const std::shared_ptr<Walk>& walk,
              const std::function<bool()>& go_on) {
   run::Watch lists;
-  const bool ran = RunOrOutOfMemory([&] {
+  const bool ran = common::RunOrOutOfMemory([&] {
     ListBoth(*walk, go_on);
-    const Lock lock(walk->mutex);
+    const common::Lock lock(walk->mutex);
     lists = FoundLists(*walk);
   });
-  const Lock lock(walk->mutex);
+  const common::Lock lock(walk->mutex);
   walk->out_of_memory = !ran;
   walk->done = true;
   Tell(*walk, std::move(lists));
@@ -145,7 +145,7 @@ Found::Found(const pipeline::Threads& threads, run::Stage& stage)
     : walk_(std::make_shared<Walk>()),
       stage_(stage),
       wake_(*stage.SharedStop(), [walk = walk_.get()] {
-        const Lock lock(walk->mutex);
+        const common::Lock lock(walk->mutex);
         walk->found.NotifyAll();
       }) {
   walk_->stage = &stage;
@@ -162,7 +162,7 @@ Found::Found(const pipeline::Threads& threads, run::Stage& stage)
 }
 
 Found::~Found() {
-  Lock lock(walk_->mutex);
+  common::Lock lock(walk_->mutex);
   walk_->stage = nullptr;
   const bool done = walk_->done;
   lock.Unlock();
@@ -177,7 +177,7 @@ Found::~Found() {
 }
 
 bool Found::All(int kind, std::shared_ptr<const Names>* names) {
-  Lock lock(walk_->mutex);
+  common::Lock lock(walk_->mutex);
   // The walk tells its end; the stop's callback, a stop.
   while (!walk_->done && !stage_.Stopped()) walk_->found.Wait(lock);
   if (!walk_->done) return false;
@@ -186,8 +186,8 @@ bool Found::All(int kind, std::shared_ptr<const Names>* names) {
   return true;
 }
 
-bool Found::WhileWalking(std::size_t i, WideString* name) {
-  Lock lock(walk_->mutex);
+bool Found::WhileWalking(std::size_t i, common::WideString* name) {
+  common::Lock lock(walk_->mutex);
   for (;;) {
     if (walk_->done || stage_.Stopped()) return false;
     if (i < walk_->kinds[0].names->size()) {
@@ -200,20 +200,20 @@ bool Found::WhileWalking(std::size_t i, WideString* name) {
 
 bool Found::WaitForWalk() {
   if (!thread_.joinable()) return false;
-  Lock lock(walk_->mutex);
+  common::Lock lock(walk_->mutex);
   const bool was_going = !walk_->done;
   while (!walk_->done && !stage_.Stopped()) walk_->found.Wait(lock);
   return was_going && walk_->done;
 }
 
 platform::Listed Found::FolderListed() const {
-  const Lock lock(walk_->mutex);
+  const common::Lock lock(walk_->mutex);
   return walk_->done && walk_->only_files ? platform::Listed::kFolderOfFiles
                                           : platform::Listed::kNothing;
 }
 
 platform::ErrorCode Found::Broken(int kind) const {
-  const Lock lock(walk_->mutex);
+  const common::Lock lock(walk_->mutex);
   return walk_->kinds[kind].broken;
 }
 

@@ -31,10 +31,11 @@ class Found {
   // Every list of `kind` (0: *.md5, 1: *.sha1) once the walk is over;
   // false once the stage stops first. Throws std::bad_alloc where the walk
   // found no memory.
-  bool All(int kind, std::shared_ptr<const std::vector<WideString>>* names);
+  bool All(int kind,
+           std::shared_ptr<const std::vector<common::WideString>>* names);
   // *.md5 list `i` while the walk goes on, as soon as it is found; false
   // once the walk is over, or the stage stops, first.
-  bool WhileWalking(std::size_t i, WideString* name);
+  bool WhileWalking(std::size_t i, common::WideString* name);
   // Waits for the walk to end, letting its descriptor go: true where it was
   // still going on a thread, false once the stage stops.
   bool WaitForWalk();

@@ -12,26 +12,26 @@
 #include "verify/list_reading.h"
 #include "verify/list_walk.h"
 
-namespace {
+namespace verify {
 
-using verify::ListEnd;
+namespace {
 
 const char16_t kMalformedText[] =
     u"ファイルのフォーマットが不正であるか解析に失敗しました。";
 
-using Names = std::vector<WideString>;
+using Names = std::vector<common::WideString>;
 
 // What the scan of all lists uses and has come to, on the scan's thread.
 struct Scan {
-  Scan(platform::Desktop& desktop_in, DigestParser& parser_in,
+  Scan(desktop::Desktop& desktop_in, digest::DigestParser& parser_in,
        run::Stage& stage_in, const pipeline::Threads& threads_in)
       : desktop(desktop_in),
         parser(parser_in),
         stage(stage_in),
         threads(threads_in) {}
 
-  platform::Desktop& desktop;
-  DigestParser& parser;
+  desktop::Desktop& desktop;
+  digest::DigestParser& parser;
   run::Stage& stage;
   const pipeline::Threads& threads;
   std::vector<char> piece = std::vector<char>(verify::kPieceSize);
@@ -48,13 +48,14 @@ struct Scan {
 // helpers are let go, so that nothing reads behind it, and the lists after
 // it are read after it, as one thread would read them.
 std::size_t ReadUpToABox(Scan& scan, const std::shared_ptr<const Names>& names,
-                         std::size_t first, AlgorithmId algorithm,
+                         std::size_t first, common::AlgorithmId algorithm,
                          ListEnd* end) {
   const std::size_t count = names->size() - first;
   // A stop of its own, which its End sets; the run's stop ends it too.
-  pipeline::Pipeline<verify::ReadAhead, HashContext> lists(
+  pipeline::Pipeline<ReadAhead, hash::HashContext> lists(
       count, scan.threads,
-      [names, first, listed = scan.listed](std::size_t i, HashContext& context,
+      [names, first, listed = scan.listed](std::size_t i,
+                                           hash::HashContext& context,
                                            verify::ReadAhead* out, bool ahead) {
         return verify::ReadListAhead((*names)[first + i], listed, context, out,
                                      ahead);
@@ -68,7 +69,7 @@ std::size_t ReadUpToABox(Scan& scan, const std::shared_ptr<const Names>& names,
     return true;
   };
   for (std::size_t i = 0; i < count; ++i) {
-    verify::ReadAhead* read = lists.Take(i);
+    ReadAhead* read = lists.Take(i);
     if (read == nullptr || scan.stage.Stopped()) {
       end->kind = ListEnd::kStopped;
       return first + i;
@@ -87,14 +88,15 @@ std::size_t ReadUpToABox(Scan& scan, const std::shared_ptr<const Names>& names,
 
 // A list that calls for a box, at `name`: a malformed one is shown and the
 // scan goes on (true); one that could not be read ends its kind's scan.
-bool Shown(Scan& scan, const ListEnd& end, const WideString& name,
+bool Shown(Scan& scan, const ListEnd& end, const common::WideString& name,
            ListEnd* unreadable) {
   scan.clean = false;
   if (end.kind == ListEnd::kUnreadable) {
     *unreadable = end;
     return false;
   }
-  scan.desktop.ShowMessageBox(WideString(kMalformedText), name, MB_ICONERROR);
+  scan.desktop.ShowMessageBox(common::WideString(kMalformedText), name,
+                              desktop::MB_ICONERROR);
   scan.stage.listed.fetch_add(1);
   return true;
 }
@@ -102,14 +104,15 @@ bool Shown(Scan& scan, const ListEnd& end, const WideString& name,
 // The *.md5 lists found while the walk goes on, read in turn: the walk and
 // the scan are the two threads at work. Returns how many were taken, or
 // false in *read_all where one could not be read.
-std::size_t ReadWhileWalking(Scan& scan, verify::Found& found, bool* read_all,
+std::size_t ReadWhileWalking(Scan& scan, Found& found, bool* read_all,
                              ListEnd* unreadable) {
   std::size_t at = 0;
-  WideString name;
+  common::WideString name;
   for (; found.WhileWalking(at, &name); ++at) {
-    const ListEnd end = verify::ReadList(
-        name, platform::Listed::kNothing, CALG_MD5, scan.parser, scan.piece,
-        scan.context, scan.stage, [&found] { return found.WaitForWalk(); });
+    const ListEnd end =
+        verify::ReadList(name, platform::Listed::kNothing, common::CALG_MD5,
+                         scan.parser, scan.piece, scan.context, scan.stage,
+                         [&found] { return found.WaitForWalk(); });
     if (end.kind == ListEnd::kStopped) break;
     if (end.kind == ListEnd::kRead) {
       scan.stage.listed.fetch_add(1);
@@ -124,7 +127,8 @@ std::size_t ReadWhileWalking(Scan& scan, verify::Found& found, bool* read_all,
 // The lists of one kind from `at` on, in order, each malformed one shown by
 // name; false where one could not be read, which ends the kind's scan.
 bool ReadKind(Scan& scan, const std::shared_ptr<const Names>& names,
-              std::size_t at, AlgorithmId algorithm, ListEnd* unreadable) {
+              std::size_t at, common::AlgorithmId algorithm,
+              ListEnd* unreadable) {
   while (at < names->size()) {
     ListEnd end;
     at = ReadUpToABox(scan, names, at, algorithm, &end);
@@ -137,14 +141,15 @@ bool ReadKind(Scan& scan, const std::shared_ptr<const Names>& names,
 
 }  // namespace
 
-bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
+bool ScanDigestFiles(desktop::Desktop& desktop, digest::DigestParser& parser,
                      run::Stage& stage, const pipeline::Threads& threads,
                      bool* out_of_handles, platform::Listed* listed) {
   *out_of_handles = false;
   *listed = platform::Listed::kNothing;
   Scan scan(desktop, parser, stage, threads);
-  verify::Found found(threads, stage);
-  const AlgorithmId algorithms[] = {CALG_MD5, CALG_SHA1};
+  Found found(threads, stage);
+  const common::AlgorithmId algorithms[] = {common::CALG_MD5,
+                                            common::CALG_SHA1};
   for (int kind = 0; kind < 2; ++kind) {
     ListEnd unreadable;
     bool read_all = true;
@@ -158,7 +163,7 @@ bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
       read_all = ReadKind(scan, names, at, algorithms[kind], &unreadable);
     }
     if (!read_all) {
-      ShowSystemError(desktop, unreadable.error);
+      desktop::ShowSystemError(desktop, unreadable.error);
       // Out of descriptors: what was found so far is not all there is.
       *out_of_handles = unreadable.out_of_handles;
       if (*out_of_handles) return false;
@@ -168,10 +173,12 @@ bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
     const platform::ErrorCode broken = found.Broken(kind);
     if (read_all && broken != 0) {
       scan.clean = false;
-      ShowSystemError(desktop, broken);
+      desktop::ShowSystemError(desktop, broken);
       *out_of_handles = platform::IsOutOfHandles(broken);
       if (*out_of_handles) return false;
     }
   }
   return scan.clean;
 }
+
+}  // namespace verify

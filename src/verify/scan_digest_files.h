@@ -6,6 +6,8 @@
 #include "platform/file.h"
 #include "run/stage.h"
 
+namespace verify {
+
 // Parses every *.md5 file of the current directory, then every *.sha1 one,
 // into the parser's list, as records of their algorithm, telling `stage`
 // how far it is; a stop of the stage ends the reading between pieces. A
@@ -19,6 +21,8 @@
 // holding only what it shares with it), and the lists are read ahead on
 // the workers, as files are hashed: their records, boxes and counts are
 // those of one thread reading them in turn.
-bool ScanDigestFiles(platform::Desktop& desktop, DigestParser& parser,
+bool ScanDigestFiles(desktop::Desktop& desktop, digest::DigestParser& parser,
                      run::Stage& stage, const pipeline::Threads& threads,
                      bool* out_of_handles, platform::Listed* listed);
+
+}  // namespace verify

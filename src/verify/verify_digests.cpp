@@ -16,12 +16,9 @@
 #include "verify/scan_digest_files.h"
 #include "verify/verify_report.h"
 
-namespace {
+namespace verify {
 
-using verify::Check;
-using verify::Outcome;
-using verify::Reported;
-using verify::ShowReport;
+namespace {
 
 const char16_t kNothingToVerify[] =
     u"ダイジェストファイル(*.md5/"
@@ -46,22 +43,23 @@ constexpr std::size_t kLongestLineRest =
 // order, shared with the pass's thread and the workers, which may outlive
 // the call in a read.
 struct Verification : run::ItemRun<Outcome, Reported> {
-  Verification(std::shared_ptr<const DigestList> list_in,
+  Verification(std::shared_ptr<const digest::DigestList> list_in,
                platform::Listed listed, const pipeline::Threads& threads,
-               CryptProvider& provider_in, std::shared_ptr<run::Stop> stop)
+               hash::CryptProvider& provider_in,
+               std::shared_ptr<run::Stop> stop)
       : ItemRun(
             list_in->Count(), threads, provider_in,
-            [list = list_in, listed](CryptProvider& provider, std::size_t slot,
-                                     HashContext& context,
-                                     std::atomic<std::uint8_t>* mark,
-                                     Outcome* outcome, bool on_worker) {
+            [list = list_in, listed](
+                hash::CryptProvider& provider, std::size_t slot,
+                hash::HashContext& context, std::atomic<std::uint8_t>* mark,
+                Outcome* outcome, bool on_worker) {
               return verify::CheckOne(provider, *list->At(slot), listed,
                                       context, mark, outcome, on_worker);
             },
             nullptr, std::move(stop)),
         list(std::move(list_in)) {}
 
-  const std::shared_ptr<const DigestList> list;
+  const std::shared_ptr<const digest::DigestList> list;
 };
 
 // The pass: each record's line appended in list order, on the pass's
@@ -117,12 +115,12 @@ struct Handed {
 };
 
 // The run: the lists read, then their records checked.
-void ReadAndCheck(platform::Desktop& desktop, CryptProvider& provider,
+void ReadAndCheck(desktop::Desktop& desktop, hash::CryptProvider& provider,
                   const pipeline::Threads& threads, run::Stage& stage,
                   run::HandOver<Handed>& handed) {
   stage.ReadLists();
-  const auto shared_list = std::make_shared<DigestList>();
-  DigestParser parser(*shared_list);
+  const auto shared_list = std::make_shared<digest::DigestList>();
+  digest::DigestParser parser(*shared_list);
   // A list that could not be read or parsed whole is a failure already.
   bool out_of_handles = false;
   platform::Listed listed = platform::Listed::kNothing;
@@ -133,19 +131,18 @@ void ReadAndCheck(platform::Desktop& desktop, CryptProvider& provider,
     h.out_of_handles = out_of_handles;
   });
   if (out_of_handles || stage.Stopped() || shared_list->Count() == 0) return;
-  const std::shared_ptr<const DigestList> list = shared_list;
+  const std::shared_ptr<const digest::DigestList> list = shared_list;
   const auto verification = std::make_shared<Verification>(
       list, listed, threads, provider, stage.SharedStop());
   handed.Give([&](Handed& h) { h.verification = verification; });
   verification->Watch(
       stage, progress::Unit::kRecords,
       [list](std::size_t slot, std::uint8_t reading) {
-        return reading == verify::kCodePageReading
-                   ? list->At(slot)->GetName()
-                   : list->At(slot)->GetOtherName();
+        return reading == kCodePageReading ? list->At(slot)->GetName()
+                                           : list->At(slot)->GetOtherName();
       },
       [list](std::size_t slot, std::uint64_t* size) {
-        const DigestEntry& entry = *list->At(slot);
+        const digest::DigestEntry& entry = *list->At(slot);
         return run::SizeOfFile(entry.GetName(), size) ||
                (!entry.GetOtherName().IsAbsent() &&
                 run::SizeOfFile(entry.GetOtherName(), size));
@@ -155,21 +152,22 @@ void ReadAndCheck(platform::Desktop& desktop, CryptProvider& provider,
 
 }  // namespace
 
-int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
+int VerifyDigests(desktop::Desktop& desktop, hash::CryptProvider& provider,
                   const run::Settings& settings) {
   // A low soft limit (ulimit -Sn) would leave the run without descriptors
   // where the hard one has plenty: as many as creation asks for.
   platform::RaiseOpenFileLimit(8192);
   const run::RanHanding<Handed> ran = run::RunPassHanding<Handed>(
-      desktop, provider, settings, WideString(kProgressTitle), ReadAndCheck);
+      desktop, provider, settings, common::WideString(kProgressTitle),
+      ReadAndCheck);
   const std::shared_ptr<Verification>& verification = ran.handed.verification;
   if (ran.handed.out_of_handles) return 0;
   // Cancelled while the lists were read: no line, and the records read so
   // far are the ones not checked.
   const bool unread = verification == nullptr && ran.stage->Stopped();
   if (verification == nullptr && !unread) {
-    desktop.ShowMessageBox(WideString(kNothingToVerify), WideString::Absent(),
-                           MB_ICONERROR);
+    desktop.ShowMessageBox(common::WideString(kNothingToVerify),
+                           common::WideString::Absent(), desktop::MB_ICONERROR);
     return 0;
   }
   ShowReport(desktop, unread ? Reported() : verification->so_far.Take(),
@@ -177,3 +175,5 @@ int VerifyDigests(platform::Desktop& desktop, CryptProvider& provider,
              unread, ran.handed.listed_clean);
   return 0;
 }
+
+}  // namespace verify

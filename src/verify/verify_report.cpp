@@ -18,14 +18,14 @@ const char16_t kCancelledUnread[] =
 
 }  // namespace
 
-void ShowReport(platform::Desktop& desktop, Reported reported,
-                std::size_t count, bool unread, bool listed_clean) {
+void ShowReport(desktop::Desktop& desktop, Reported reported, std::size_t count,
+                bool unread, bool listed_clean) {
   if (reported.hash_failed) {
     // No report: what was gathered so far is dropped with the run.
-    ShowSystemError(desktop, reported.error);
+    desktop::ShowSystemError(desktop, reported.error);
     return;
   }
-  WideString& report = reported.text;
+  common::WideString& report = reported.text;
   bool failed = reported.failed;
   // A cancelled run never reads as a success; it warns where nothing
   // before the cancel failed.
@@ -40,14 +40,14 @@ void ShowReport(platform::Desktop& desktop, Reported reported,
     report.Append(kLineEnd);
   }
   if (report.IsEmpty()) return;
-  const WideString caption(failed || cancelled ? kFailedCaption
-                                               : kSucceededCaption);
+  const common::WideString caption(failed || cancelled ? kFailedCaption
+                                                       : kSucceededCaption);
   report.Append(kLineEnd);
   report.Append(caption);
   const std::uint32_t icon = failed || (cancelled && !listed_clean)
-                                 ? MB_ICONERROR
-                             : cancelled ? MB_ICONWARNING
-                                         : MB_ICONINFORMATION;
+                                 ? desktop::MB_ICONERROR
+                             : cancelled ? desktop::MB_ICONWARNING
+                                         : desktop::MB_ICONINFORMATION;
   desktop.ShowMessageBox(report, caption, icon);
 }
 

@@ -11,7 +11,7 @@ namespace verify {
 
 // The report so far, as the pass leaves it.
 struct Reported {
-  WideString text;
+  common::WideString text;
   std::size_t checked = 0;  // records reported, in list order
   bool failed = false;
   bool hash_failed = false;  // no report: the error alone is shown
@@ -22,7 +22,7 @@ struct Reported {
 // hash failed; else the lines, the cancel line where fewer were checked or
 // the lists' reading was cancelled (`unread`), and the caption, as an
 // error where a line or a list (`listed_clean` false) failed.
-void ShowReport(platform::Desktop& desktop, Reported reported,
-                std::size_t count, bool unread, bool listed_clean);
+void ShowReport(desktop::Desktop& desktop, Reported reported, std::size_t count,
+                bool unread, bool listed_clean);
 
 }  // namespace verify

@@ -10,8 +10,8 @@
 namespace {
 
 constexpr auto kNone = std::u16string_view::npos;
-constexpr auto kLinux = EscapeForm::kBackslash;
-constexpr auto kWindows = EscapeForm::kAngle;
+constexpr auto kLinux = common::EscapeForm::kBackslash;
+constexpr auto kWindows = common::EscapeForm::kAngle;
 
 // A report with nothing to escape reaches a Windows box uncopied; where
 // something must be escaped, VisibleText is told where it starts.
@@ -19,49 +19,65 @@ TEST(VisibleTextTest, FirstShownOtherwiseFindsTheFirstEscape) {
   const std::u16string report =
       u"m0000001.dat - ファイルが見つからないか、読み込みに失敗しました。\r\n"
       u"写真　一覧.jpg - OK\r\n\r\n検証に失敗しました。";
-  EXPECT_EQ(FirstShownOtherwise(report, LineEnds::kCrLf, kWindows), kNone);
-  EXPECT_EQ(VisibleText(report, LineEnds::kCrLf, kWindows), report);
-  EXPECT_EQ(FirstShownOtherwise(report, LineEnds::kNewline, kLinux), 40u);
-  EXPECT_EQ(FirstShownOtherwise(u"名前\u3164 - OK", LineEnds::kCrLf, kWindows),
-            2u);
-  EXPECT_EQ(FirstShownOtherwise(u"a\u3000 - OK", LineEnds::kCrLf, kWindows),
-            1u);
-  EXPECT_EQ(FirstShownOtherwise(u"ab\\x41", LineEnds::kCrLf, kLinux), 2u);
-  EXPECT_EQ(FirstShownOtherwise(u"ab<U+41>", LineEnds::kCrLf, kWindows), 2u);
-  EXPECT_EQ(FirstShownOtherwise(u"ab\xDC80", LineEnds::kCrLf, kWindows), 2u);
   EXPECT_EQ(
-      FirstShownOtherwise(u"a\U0001F600\r\n", LineEnds::kEscaped, kWindows),
-      3u);
+      common::FirstShownOtherwise(report, common::LineEnds::kCrLf, kWindows),
+      kNone);
+  EXPECT_EQ(common::VisibleText(report, common::LineEnds::kCrLf, kWindows),
+            report);
+  EXPECT_EQ(
+      common::FirstShownOtherwise(report, common::LineEnds::kNewline, kLinux),
+      40u);
+  EXPECT_EQ(common::FirstShownOtherwise(u"名前\u3164 - OK",
+                                        common::LineEnds::kCrLf, kWindows),
+            2u);
+  EXPECT_EQ(common::FirstShownOtherwise(u"a\u3000 - OK",
+                                        common::LineEnds::kCrLf, kWindows),
+            1u);
+  EXPECT_EQ(
+      common::FirstShownOtherwise(u"ab\\x41", common::LineEnds::kCrLf, kLinux),
+      2u);
+  EXPECT_EQ(common::FirstShownOtherwise(u"ab<U+41>", common::LineEnds::kCrLf,
+                                        kWindows),
+            2u);
+  EXPECT_EQ(common::FirstShownOtherwise(u"ab\xDC80", common::LineEnds::kCrLf,
+                                        kWindows),
+            2u);
+  EXPECT_EQ(common::FirstShownOtherwise(u"a\U0001F600\r\n",
+                                        common::LineEnds::kEscaped, kWindows),
+            3u);
 }
 
 // Names that hold nothing to escape are shown exactly as they are, however
 // much of them looks like an escape; a control, a bidirectional control, and
 // the name that spells its escape are shown apart.
 TEST(VisibleTextTest, OnlyWhatMustBeEscapedIsAltered) {
-  for (const EscapeForm form : {kLinux, kWindows}) {
+  for (const common::EscapeForm form : {kLinux, kWindows}) {
     for (const std::u16string name :
          {u"C\\UEFI.txt", u"\\u20 \\U0001f60 \\x8 <U+> <U+1234567>"}) {
-      EXPECT_EQ(FirstShownOtherwise(name + u" - OK", LineEnds::kCrLf, form),
+      EXPECT_EQ(common::FirstShownOtherwise(name + u" - OK",
+                                            common::LineEnds::kCrLf, form),
                 kNone);
     }
   }
   // On Linux \x86 is how a name's byte 0x86 shows.
   const std::u16string folders = u"drivers\\x64\\a.sys - OK\r\nx\\x86.txt - OK";
-  EXPECT_EQ(VisibleText(folders, LineEnds::kCrLf, kWindows), folders);
-  EXPECT_EQ(VisibleText(folders, LineEnds::kCrLf, kLinux),
+  EXPECT_EQ(common::VisibleText(folders, common::LineEnds::kCrLf, kWindows),
+            folders);
+  EXPECT_EQ(common::VisibleText(folders, common::LineEnds::kCrLf, kLinux),
             u"drivers\\\\x64\\a.sys - OK\r\nx\\\\x86.txt - OK");
   const std::u16string names =
       u"a\x1B - OK\r\n\u202Eexe.txt - OK\r\n"
       u"a\\x1b\\\x1B - OK\r\n\\u202eexe.txt - OK\r\n<U+202E>exe.txt - OK";
-  EXPECT_EQ(VisibleText(names, LineEnds::kCrLf, kLinux),
+  EXPECT_EQ(common::VisibleText(names, common::LineEnds::kCrLf, kLinux),
             u"a\\x1b - OK\r\n\\u202eexe.txt - OK\r\n"
             u"a\\\\x1b\\\\\\x1b - OK\r\n\\\\u202eexe.txt - OK\r\n"
             u"<U+202E>exe.txt - OK");
-  EXPECT_EQ(VisibleText(names, LineEnds::kCrLf, kWindows),
+  EXPECT_EQ(common::VisibleText(names, common::LineEnds::kCrLf, kWindows),
             u"a<U+001B> - OK\r\n<U+202E>exe.txt - OK\r\n"
             u"a\\x1b\\<U+001B> - OK\r\n\\u202eexe.txt - OK\r\n"
             u"<U+003C>U+202E>exe.txt - OK");
-  EXPECT_EQ(VisibleText(u"\xD800\U000E0100\r\n", LineEnds::kEscaped, kWindows),
+  EXPECT_EQ(common::VisibleText(u"\xD800\U000E0100\r\n",
+                                common::LineEnds::kEscaped, kWindows),
             u"<U+D800><U+E0100><U+000D><U+000A>");
 }
 
@@ -69,7 +85,7 @@ TEST(VisibleTextTest, OnlyWhatMustBeEscapedIsAltered) {
 // escapes has a rendering of its own, in either form.
 TEST(VisibleTextTest, NoTwoNamesShowAlike) {
   const std::u16string_view alphabet = u"\\x1bU+<>\x1B\xDC80";
-  for (const EscapeForm form : {kLinux, kWindows}) {
+  for (const common::EscapeForm form : {kLinux, kWindows}) {
     std::set<std::u16string> shown;
     std::size_t names = 0;
     for (std::size_t size = 0, count = 1; size <= 5;
@@ -80,7 +96,8 @@ TEST(VisibleTextTest, NoTwoNamesShowAlike) {
           name += alphabet[rest % alphabet.size()];
           rest /= alphabet.size();
         }
-        shown.insert(VisibleText(name, LineEnds::kEscaped, form));
+        shown.insert(
+            common::VisibleText(name, common::LineEnds::kEscaped, form));
       }
     }
     EXPECT_EQ(shown.size(), names);
@@ -92,7 +109,7 @@ TEST(VisibleTextTest, Utf8SizeIsTheEncodedSize) {
   for (const std::u16string text :
        {u"", u"a - OK\r\n", u"é名\U0001F600", u"\xD800x\xDC80\xDBFF",
         u"\xDBFF\xDFFF\xD800"}) {
-    EXPECT_EQ(Utf8Size(text), EncodeUtf8(text).size());
+    EXPECT_EQ(common::Utf8Size(text), common::EncodeUtf8(text).size());
   }
 }
 

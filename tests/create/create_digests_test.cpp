@@ -16,7 +16,7 @@ class CreateDigestsTest : public RunTest {
   bool ShowedCompletion() const {
     for (const RecordedBox& box : desktop_.boxes) {
       if (box.text == kDoneText && box.caption == kDoneCaptionText &&
-          box.style == MB_ICONINFORMATION) {
+          box.style == desktop::MB_ICONINFORMATION) {
         return true;
       }
     }
@@ -42,8 +42,8 @@ TEST_F(CreateDigestsTest, SeveralWorkersWriteWhatOnePassWrites) {
       WriteBytes("f" + std::to_string(i) + ".txt.md5", "stale");
     }
     ScriptedDesktop desktop;
-    CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"),
-                  On(workers));
+    create::CreateDigests(desktop, provider_, common::CALG_MD5,
+                          common::WideString(u"md5"), On(workers));
     return std::make_pair(Snapshot(), desktop.boxes);
   };
   const auto one_pass = run(1);
@@ -55,13 +55,14 @@ TEST_F(CreateDigestsTest, SeveralWorkersWriteWhatOnePassWrites) {
     EXPECT_EQ(parallel.second[0].text, one_pass.second[0].text);
   }
   std::filesystem::remove("f30.txt.md5");
-  CreateDigests(desktop_, provider_, CALG_MD5, WideString(u"md5"), On(4));
+  create::CreateDigests(desktop_, provider_, common::CALG_MD5,
+                        common::WideString(u"md5"), On(4));
   WriteBytes("f7.txt", "changed");
   std::filesystem::remove(PathOf("f9.txt"));
   std::vector<std::u16string> reports;
   for (unsigned workers : {1u, 4u, 4u}) {
     ScriptedDesktop desktop;
-    VerifyDigests(desktop, provider_, On(workers));
+    verify::VerifyDigests(desktop, provider_, On(workers));
     reports.emplace_back();
     for (const RecordedBox& box : desktop.boxes) reports.back() += box.text;
   }
@@ -74,7 +75,7 @@ TEST_F(CreateDigestsTest, SeveralWorkersWriteWhatOnePassWrites) {
 TEST_F(CreateDigestsTest, OnlySubdirectories) {
   std::filesystem::create_directory("sub");
   std::filesystem::create_directory("sub.md5");
-  Create(CALG_MD5);
+  Create(common::CALG_MD5);
   EXPECT_TRUE(Snapshot().empty());
   ASSERT_EQ(desktop_.boxes.size(), 1u);
   EXPECT_TRUE(ShowedCompletion());
@@ -84,7 +85,7 @@ TEST_F(CreateDigestsTest, OneRecordPerFileByteForByte) {
   WriteBytes("empty", "");
   WriteBytes("f4096", Pattern(4096));
   WriteBytes("no dot name", "abc");
-  Create(CALG_MD5);
+  Create(common::CALG_MD5);
   EXPECT_EQ(ReadBytes("empty.md5"), std::string(kEmptyMd5) + " *empty\n");
   EXPECT_EQ(ReadBytes("f4096.md5"),
             "d105289f5617c241f52a191c6b2fc809 *f4096\n");
@@ -96,7 +97,7 @@ TEST_F(CreateDigestsTest, OneRecordPerFileByteForByte) {
 
 TEST_F(CreateDigestsTest, Sha1WritesFortyDigits) {
   WriteBytes("f4097", Pattern(4097));
-  Create(CALG_SHA1);
+  Create(common::CALG_SHA1);
   EXPECT_EQ(ReadBytes("f4097.sha1"),
             "fdb2e012e62d840b9ea0bb5d7bcfd4e4378a41e9 *f4097\n");
 }
@@ -108,14 +109,14 @@ TEST_F(CreateDigestsTest, ExistingDigestFilesAreOverwrittenAndHashedOnce) {
   bool new_first = false;
   platform::ErrorCode broken = 0;
   platform::ForEachEntry(
-      WideString(u"*.*"),
+      common::WideString(u"*.*"),
       [&](const platform::DirectoryEntry& entry) {
         if (entry.name.View() == u"a.txt") new_first = true;
         return entry.name.View() != u"a.txt" &&
                entry.name.View() != u"a.txt.md5";
       },
       &broken);
-  Create(CALG_MD5);
+  Create(common::CALG_MD5);
   EXPECT_EQ(ReadBytes("a.txt.md5"), std::string(kEmptyMd5) + " *a.txt\n");
   // a.txt.md5 was listed before the run wrote anything, so it is hashed once,
   // holding what a single pass finds there: new once a.txt's turn is over.
@@ -129,9 +130,9 @@ TEST_F(CreateDigestsTest, ExistingDigestFilesAreOverwrittenAndHashedOnce) {
 TEST_F(CreateDigestsTest, AnOutputThatCannotBeCreatedStopsTheRun) {
   WriteBytes("a.txt", "x");
   std::filesystem::create_directory("a.txt.md5");
-  Create(CALG_MD5);
+  Create(common::CALG_MD5);
   ASSERT_EQ(desktop_.boxes.size(), 1u);
-  EXPECT_EQ(desktop_.boxes[0].style, MB_ICONERROR);
+  EXPECT_EQ(desktop_.boxes[0].style, desktop::MB_ICONERROR);
   EXPECT_FALSE(desktop_.boxes[0].has_caption);
   EXPECT_FALSE(desktop_.boxes[0].text.empty());
   EXPECT_FALSE(ShowedCompletion());

@@ -22,13 +22,15 @@ TEST(ReportLinesTest, ACutReportSaysHowManyLinesItLeftOut) {
       first + u"b.txt - " + kMismatchText + u"\r\n\r\n";
   const std::u16string report = records + kFailedCaptionText;
   const std::u16string_view end(u"\r\n");
-  EXPECT_EQ(CutReport<char16_t>(report, end, 0, Note), Note(4));
+  EXPECT_EQ(desktop::CutReport<char16_t>(report, end, 0, Note), Note(4));
   const std::size_t one = first.size() + Note(3).size();
-  EXPECT_EQ(CutReport<char16_t>(report, end, one, Note), first + Note(3));
-  EXPECT_EQ(CutReport<char16_t>(report, end, one + 5, Note), first + Note(3));
-  EXPECT_EQ(
-      CutReport<char16_t>(report, end, records.size() + Note(1).size(), Note),
-      records + Note(1));
+  EXPECT_EQ(desktop::CutReport<char16_t>(report, end, one, Note),
+            first + Note(3));
+  EXPECT_EQ(desktop::CutReport<char16_t>(report, end, one + 5, Note),
+            first + Note(3));
+  EXPECT_EQ(desktop::CutReport<char16_t>(report, end,
+                                         records.size() + Note(1).size(), Note),
+            records + Note(1));
 }
 
 }  // namespace

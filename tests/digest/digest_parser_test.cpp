@@ -22,21 +22,22 @@ const std::string kSha1 = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
 
 struct Parsed {
   bool ok;
-  std::vector<std::unique_ptr<DigestEntry>> entries;
+  std::vector<std::unique_ptr<digest::DigestEntry>> entries;
 };
 
 // A digest file's bytes, taken as the scan takes them.
-Parsed ParseText(const std::string& text, AlgorithmId algorithm = CALG_MD5) {
-  DigestList list;
-  DigestParser parser(list);
-  ListFeed whole(parser, algorithm);
+Parsed ParseText(const std::string& text,
+                 common::AlgorithmId algorithm = common::CALG_MD5) {
+  digest::DigestList list;
+  digest::DigestParser parser(list);
+  digest::ListFeed whole(parser, algorithm);
   Parsed parsed{whole.Feed(text.data(), text.size()) && whole.Finish(), {}};
   // The same bytes a piece at a time, as a file is read, make the same list,
   // whether a piece ends inside a digest or a name or not.
   for (const std::size_t piece : {std::size_t{1}, std::size_t{7}}) {
-    DigestList list_by_pieces;
-    DigestParser by_pieces(list_by_pieces);
-    ListFeed feed(by_pieces, algorithm);
+    digest::DigestList list_by_pieces;
+    digest::DigestParser by_pieces(list_by_pieces);
+    digest::ListFeed feed(by_pieces, algorithm);
     bool ok = true;
     for (std::size_t i = 0; i < text.size() && ok; i += piece) {
       ok = feed.Feed(&text[i], std::min(piece, text.size() - i));
@@ -50,7 +51,8 @@ Parsed ParseText(const std::string& text, AlgorithmId algorithm = CALG_MD5) {
     }
   }
   for (std::size_t i = 0; i < list.Count(); ++i) {
-    parsed.entries.push_back(std::make_unique<DigestEntry>(*list.At(i)));
+    parsed.entries.push_back(
+        std::make_unique<digest::DigestEntry>(*list.At(i)));
   }
   return parsed;
 }
@@ -61,9 +63,10 @@ std::u16string Ascii(const std::string& text) {
 
 // A record keeps its digest decoded, as HexToBytes decodes its text.
 std::vector<std::uint8_t> Decoded(const std::u16string& text) {
-  std::uint8_t bytes[kMaxListedDigest];
+  std::uint8_t bytes[digest::kMaxListedDigest];
   return std::vector<std::uint8_t>(
-      bytes, bytes + HexToBytes(text.c_str(), bytes, kMaxListedDigest));
+      bytes, bytes + digest::HexToBytes(text.c_str(), bytes,
+                                        digest::kMaxListedDigest));
 }
 
 // ASCII text as Notepad saves it in "Unicode": a mark, then UTF-16LE.
@@ -92,7 +95,8 @@ TEST(DigestParserTest, WrittenRecordParsesBack) {
                                    0xb2, 0x04, 0xe9, 0x80, 0x09, 0x98,
                                    0xec, 0xf8, 0x42, 0x7e};
   std::string record;
-  ASSERT_TRUE(FormatDigestRecord(digest, 16, WideString(u"a b.txt"), &record));
+  ASSERT_TRUE(digest::FormatDigestRecord(
+      digest, 16, common::WideString(u"a b.txt"), &record));
   EXPECT_EQ(record, kMd5 + " *a b.txt\n");
 
   const Parsed parsed = ParseText(record);
@@ -101,19 +105,20 @@ TEST(DigestParserTest, WrittenRecordParsesBack) {
   EXPECT_EQ(parsed.entries[0]->GetDigest(), Decoded(Ascii(kMd5)));
   EXPECT_EQ(parsed.entries[0]->GetName().View(), u"a b.txt");
   EXPECT_EQ(parsed.entries[0]->GetStar(), 1);
-  EXPECT_EQ(parsed.entries[0]->GetAlgorithm(), CALG_MD5);
+  EXPECT_EQ(parsed.entries[0]->GetAlgorithm(), common::CALG_MD5);
 }
 
 TEST(DigestParserTest, SeveralRecordsBlankLinesAndCrLf) {
-  const Parsed parsed = ParseText(
-      "\r\n" + kSha1 + " *one\r\n\r\n  \r\n" + kSha1 + "  two\r\n", CALG_SHA1);
+  const Parsed parsed =
+      ParseText("\r\n" + kSha1 + " *one\r\n\r\n  \r\n" + kSha1 + "  two\r\n",
+                common::CALG_SHA1);
   ASSERT_TRUE(parsed.ok);
   ASSERT_EQ(parsed.entries.size(), 2u);
   EXPECT_EQ(parsed.entries[0]->GetName().View(), u"one");
   EXPECT_EQ(parsed.entries[0]->GetStar(), 1);
   EXPECT_EQ(parsed.entries[1]->GetName().View(), u"two");
   EXPECT_EQ(parsed.entries[1]->GetStar(), 0);
-  EXPECT_EQ(parsed.entries[1]->GetAlgorithm(), CALG_SHA1);
+  EXPECT_EQ(parsed.entries[1]->GetAlgorithm(), common::CALG_SHA1);
 }
 
 TEST(DigestParserTest, WhatBelongsToTheName) {
@@ -148,7 +153,7 @@ TEST(DigestParserTest, WhatBelongsToTheName) {
     const Parsed parsed = ParseText(c.text);
     ASSERT_TRUE(parsed.ok) << c.text;
     ASSERT_EQ(parsed.entries.size(), 1u) << c.text;
-    const DigestEntry& entry = *parsed.entries[0];
+    const digest::DigestEntry& entry = *parsed.entries[0];
     EXPECT_EQ(entry.GetDigest(), Decoded(c.digest)) << c.text;
     EXPECT_EQ(entry.GetName().View(), c.name) << c.text;
     EXPECT_EQ(entry.GetName().IsAbsent(), c.name_absent) << c.text;
@@ -188,27 +193,27 @@ TEST(DigestParserTest, OddTokensAndZeroBytesAreMalformedEarlierRecordsStay) {
 // A list whose reading failed gives its records up, and the next list's
 // take their places whole, past the blocks records are kept in too.
 TEST(DigestParserTest, DroppedRecordsLeaveNothingToTheNextList) {
-  DigestList list;
-  DigestParser parser(list);
+  digest::DigestList list;
+  digest::DigestParser parser(list);
   std::string first;
   for (int i = 0; i < 4096; ++i) first += kMd5 + " *k\n";
-  ListFeed kept(parser, CALG_MD5);
+  digest::ListFeed kept(parser, common::CALG_MD5);
   ASSERT_TRUE(kept.Feed(first.data(), first.size()) && kept.Finish());
   const std::size_t mark = parser.Mark();
   const std::string failed =
       "\xEF\xBB\xBF" + std::string(40, 'f') + " *\xC3\xA9\n";
-  ListFeed dropped(parser, CALG_SHA1);
+  digest::ListFeed dropped(parser, common::CALG_SHA1);
   ASSERT_TRUE(dropped.Feed(failed.data(), failed.size()));
   parser.DropFrom(mark);
   const std::string next = kMd5 + " n\n";
-  ListFeed after(parser, CALG_MD5);
+  digest::ListFeed after(parser, common::CALG_MD5);
   ASSERT_TRUE(after.Feed(next.data(), next.size()) && after.Finish());
   ASSERT_EQ(list.Count(), 4097u);
-  const DigestEntry& entry = *list.At(4096);
+  const digest::DigestEntry& entry = *list.At(4096);
   EXPECT_EQ(entry.GetName().View(), u"n");
   EXPECT_TRUE(entry.GetOtherName().IsAbsent());
   EXPECT_EQ(entry.GetStar(), 0);
-  EXPECT_EQ(entry.GetAlgorithm(), CALG_MD5);
+  EXPECT_EQ(entry.GetAlgorithm(), common::CALG_MD5);
   EXPECT_EQ(entry.GetDigest(), Decoded(Ascii(kMd5)));
   EXPECT_EQ(list.At(4095)->GetName().View(), u"k");
 }
@@ -228,9 +233,9 @@ TEST(DigestParserTest, AHundredThousandRecordsFitTheirShareOfMemory) {
   // Blocks of records may be mapped on their own: counted too.
   const auto in_use = [] { return mallinfo2().uordblks + mallinfo2().hblkhd; };
   const std::size_t before = in_use();
-  DigestList list;
-  DigestParser parser(list);
-  ListFeed feed(parser, CALG_MD5);
+  digest::DigestList list;
+  digest::DigestParser parser(list);
+  digest::ListFeed feed(parser, common::CALG_MD5);
   ASSERT_TRUE(feed.Feed(text.data(), text.size()) && feed.Finish());
   ASSERT_EQ(list.Count(), kRecords);
   const std::size_t used = in_use() - before;
@@ -247,9 +252,9 @@ TEST(DigestParserTest, AHundredThousandRecordsFitTheirShareOfMemory) {
 TEST(DigestParserTest, TwoMillionRecordsFitA32BitAddressSpace) {
   if (sizeof(void*) != 4) GTEST_SKIP() << "a 32-bit program's limit";
   constexpr std::size_t kRecords = 2000000;
-  DigestList list;
-  DigestParser parser(list);
-  ListFeed feed(parser, CALG_MD5);
+  digest::DigestList list;
+  digest::DigestParser parser(list);
+  digest::ListFeed feed(parser, common::CALG_MD5);
   std::string text;
   for (std::size_t i = 0; i < kRecords; ++i) {
     const std::string digits = std::to_string(100000000 + i);

@@ -15,21 +15,21 @@ std::u16string Digits(std::size_t count) {
 
 TEST(HexToBytesTest, DecodesBothCasesAndTreatsOtherUnitsAsZero) {
   std::uint8_t out[64] = {};
-  ASSERT_EQ(HexToBytes(u"0A1b", out, 16), 2u);
+  ASSERT_EQ(digest::HexToBytes(u"0A1b", out, 16), 2u);
   EXPECT_EQ(out[0], 0x0A);
   EXPECT_EQ(out[1], 0x1B);
   out[0] = 0xFF;
-  ASSERT_EQ(HexToBytes(u"zz", out, 16), 1u);
+  ASSERT_EQ(digest::HexToBytes(u"zz", out, 16), 1u);
   EXPECT_EQ(out[0], 0x00);
-  EXPECT_EQ(HexToBytes(u"", out, 16), 0u);
+  EXPECT_EQ(digest::HexToBytes(u"", out, 16), 0u);
 }
 
 TEST(HexToBytesTest, StopsAtTheMaximumAndDropsAnUnpairedDigit) {
   std::uint8_t out[64] = {};
-  EXPECT_EQ(HexToBytes(Digits(34).c_str(), out, 16), 16u);
+  EXPECT_EQ(digest::HexToBytes(Digits(34).c_str(), out, 16), 16u);
   EXPECT_EQ(out[16], 0) << "nothing stored past the maximum";
-  EXPECT_EQ(HexToBytes(Digits(30).c_str(), out, 16), 15u);
-  EXPECT_EQ(HexToBytes(u"abc", out, 16), 1u);
+  EXPECT_EQ(digest::HexToBytes(Digits(30).c_str(), out, 16), 15u);
+  EXPECT_EQ(digest::HexToBytes(u"abc", out, 16), 1u);
   EXPECT_EQ(out[0], 0xAB);
 }
 
@@ -41,8 +41,8 @@ TEST(HexToBytesTest, AsciiDigitsDecodeAsTheirText) {
     std::uint8_t wide[64] = {}, narrow[64] = {};
     const std::u16string text(digits.begin(), digits.end());
     for (std::size_t max : {16u, 20u}) {
-      EXPECT_EQ(HexToBytes(digits, narrow, max),
-                HexToBytes(text.c_str(), wide, max))
+      EXPECT_EQ(digest::HexToBytes(digits, narrow, max),
+                digest::HexToBytes(text.c_str(), wide, max))
           << digits;
       EXPECT_EQ(std::string(narrow, narrow + 64), std::string(wide, wide + 64))
           << digits;

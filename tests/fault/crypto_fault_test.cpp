@@ -35,18 +35,18 @@ class CryptoFaultTest : public ::testing::Test {
     return desktop_.boxes.size() == 1 &&
            desktop_.boxes[0].text == error_text_.View() &&
            !desktop_.boxes[0].has_caption &&
-           desktop_.boxes[0].style == MB_ICONERROR;
+           desktop_.boxes[0].style == desktop::MB_ICONERROR;
   }
 
   TempDirectory dir_;
   ScriptedDesktop desktop_;
-  WideString error_text_;
+  common::WideString error_text_;
 };
 
 TEST_F(CryptoFaultTest, NoProviderMeansOneErrorBoxAndExitCodeOne) {
   failing_crypto::plan.fail_acquire = true;
-  desktop_.Hold(VK_SHIFT);
-  EXPECT_EQ(AppMain(desktop_), 1);
+  desktop_.Hold(desktop::VK_SHIFT);
+  EXPECT_EQ(app::AppMain(desktop_), 1);
   EXPECT_TRUE(ShowedOnlyTheError());
   EXPECT_TRUE(desktop_.key_queries.empty()) << "keys are not read";
 }
@@ -56,40 +56,44 @@ TEST_F(CryptoFaultTest, VerificationEndsWithoutReportWhenAHashCannotBeMade) {
   WriteBytes("a.md5",
              "00000000000000000000000000000000 *a.txt\n"
              "00000000000000000000000000000000 *a.txt\n");
-  CryptProvider provider;
+  hash::CryptProvider provider;
   ASSERT_TRUE(provider.Acquire());
   failing_crypto::plan.creates_before_failure = 1;
-  EXPECT_EQ(VerifyDigests(desktop_, provider), 0);
+  EXPECT_EQ(verify::VerifyDigests(desktop_, provider), 0);
   EXPECT_TRUE(ShowedOnlyTheError());
 }
 
 TEST_F(CryptoFaultTest, VerificationEndsWithoutReportWhenNoValueComes) {
   WriteBytes("a.txt", "");
   WriteBytes("a.md5", "00000000000000000000000000000000 *a.txt\n");
-  CryptProvider provider;
+  hash::CryptProvider provider;
   ASSERT_TRUE(provider.Acquire());
   failing_crypto::plan.fail_value = true;
-  EXPECT_EQ(VerifyDigests(desktop_, provider), 0);
+  EXPECT_EQ(verify::VerifyDigests(desktop_, provider), 0);
   EXPECT_TRUE(ShowedOnlyTheError());
 }
 
 TEST_F(CryptoFaultTest, CreationStopsBeforeWritingWhenAHashCannotBeMade) {
   WriteBytes("a.txt", "");
   WriteBytes("b.txt", "");
-  CryptProvider provider;
+  hash::CryptProvider provider;
   ASSERT_TRUE(provider.Acquire());
   failing_crypto::plan.creates_before_failure = 0;
-  EXPECT_EQ(CreateDigests(desktop_, provider, CALG_MD5, WideString(u"md5")), 0);
+  EXPECT_EQ(create::CreateDigests(desktop_, provider, common::CALG_MD5,
+                                  common::WideString(u"md5")),
+            0);
   EXPECT_TRUE(ShowedOnlyTheError());
   EXPECT_EQ(Snapshot().size(), 2u);
 }
 
 TEST_F(CryptoFaultTest, CreationStopsWhenNoValueComes) {
   WriteBytes("a.txt", "");
-  CryptProvider provider;
+  hash::CryptProvider provider;
   ASSERT_TRUE(provider.Acquire());
   failing_crypto::plan.fail_value = true;
-  EXPECT_EQ(CreateDigests(desktop_, provider, CALG_MD5, WideString(u"md5")), 0);
+  EXPECT_EQ(create::CreateDigests(desktop_, provider, common::CALG_MD5,
+                                  common::WideString(u"md5")),
+            0);
   EXPECT_TRUE(ShowedOnlyTheError());
   EXPECT_FALSE(Exists("a.txt.md5"));
 }
@@ -135,7 +139,7 @@ TEST_F(CryptoFaultTest, ACancelAnswersWhileAHashNeverReturns) {
     list += "00000000000000000000000000000000 *" + name + "\n";
   }
   WriteBytes("all.md5", list);
-  CryptProvider provider;
+  hash::CryptProvider provider;
   ASSERT_TRUE(provider.Acquire());
   for (const bool creation : {false, true}) {
     for (const unsigned workers : {1u, 2u}) {
@@ -155,16 +159,16 @@ TEST_F(CryptoFaultTest, ACancelAnswersWhileAHashNeverReturns) {
       const CountedThreads threads;
       const run::Settings settings{threads.Of(workers), &clock};
       if (creation) {
-        CreateDigests(desktop, provider, CALG_MD5, WideString(u"md5"),
-                      settings);
+        create::CreateDigests(desktop, provider, common::CALG_MD5,
+                              common::WideString(u"md5"), settings);
       } else {
-        VerifyDigests(desktop, provider, settings);
+        verify::VerifyDigests(desktop, provider, settings);
       }
       watch.join();
       EXPECT_LT(shown - entered, std::chrono::seconds(1));
       ASSERT_EQ(desktop.boxes.size(), 1u);
       const RecordedBox& box = desktop.boxes[0];
-      EXPECT_EQ(box.style, MB_ICONWARNING) << creation << workers;
+      EXPECT_EQ(box.style, desktop::MB_ICONWARNING) << creation << workers;
       if (creation && workers == 1) {
         // Listed: f0..f4 and all.md5; two were written before the stuck one,
         // and are in place though the pass that staged them never returned.

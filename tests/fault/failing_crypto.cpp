@@ -35,7 +35,8 @@ bool AcquireProvider(ProviderHandle* provider) {
 
 void ReleaseProvider(ProviderHandle) {}
 
-bool CreateHash(ProviderHandle, AlgorithmId, WorkerContext&, HashHandle* hash) {
+bool CreateHash(ProviderHandle, common::AlgorithmId, WorkerContext&,
+                HashHandle* hash) {
   {
     const std::lock_guard<std::mutex> lock(creating);
     int& left = failing_crypto::plan.creates_before_failure;

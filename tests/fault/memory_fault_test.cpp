@@ -20,7 +20,7 @@ namespace {
 TEST(MemoryFaultTest, EachFailedAllocationEndsTheRunWithTheMemoryBox) {
   failing_crypto::plan = failing_crypto::Plan();
   const TempDirectory dir;
-  WideString memory;
+  common::WideString memory;
   ASSERT_TRUE(
       platform::SystemErrorText(platform::kErrorNotEnoughMemory, &memory));
   for (const char* name : {"a.txt", "a name past a short string.txt", "c"}) {
@@ -38,11 +38,11 @@ TEST(MemoryFaultTest, EachFailedAllocationEndsTheRunWithTheMemoryBox) {
       }
       ScriptedDesktop desktop;
       if (create) {
-        desktop.Hold(VK_SHIFT);
-        desktop.Answer(IDYES);
+        desktop.Hold(desktop::VK_SHIFT);
+        desktop.Answer(desktop::IDYES);
       }
       failing_allocator::FailOtherThreadsAfter(allowed);
-      EXPECT_EQ(AppMain(desktop), 0);
+      EXPECT_EQ(app::AppMain(desktop), 0);
       failing_allocator::Disarm();
       ASSERT_EQ(desktop.boxes.size(), create ? 2u : 1u) << allowed;
       ended = desktop.boxes.back().text != memory.View();

@@ -24,8 +24,8 @@ class FileHashTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(provider_.Acquire()); }
 
   // The digest of a byte string, or "" when hashing failed.
-  std::string DigestOf(AlgorithmId algorithm, const std::string& data) {
-    FileHash hash(provider_);
+  std::string DigestOf(common::AlgorithmId algorithm, const std::string& data) {
+    hash::FileHash hash(provider_);
     if (!hash.Create(algorithm)) return "";
     if (!data.empty() &&
         !hash.AddData(reinterpret_cast<const std::uint8_t*>(data.data()),
@@ -35,16 +35,18 @@ class FileHashTest : public ::testing::Test {
     return Value(hash);
   }
 
-  std::string DigestOfFile(AlgorithmId algorithm, const std::string& name) {
-    FileHash hash(provider_);
-    if (!hash.Create(algorithm) || !HashFile(WideString(u16(name)), hash)) {
+  std::string DigestOfFile(common::AlgorithmId algorithm,
+                           const std::string& name) {
+    hash::FileHash hash(provider_);
+    if (!hash.Create(algorithm) ||
+        !hash::HashFile(common::WideString(u16(name)), hash)) {
       return "";
     }
     return Value(hash);
   }
 
-  static std::string Value(FileHash& hash) {
-    std::uint8_t value[kMaxDigestSize];
+  static std::string Value(hash::FileHash& hash) {
+    std::uint8_t value[hash::kMaxDigestSize];
     const std::uint32_t size = hash.GetSize();
     if (!hash.GetValue(value, size)) return "";
     return Hex(value, size);
@@ -54,28 +56,29 @@ class FileHashTest : public ::testing::Test {
     return std::u16string(ascii.begin(), ascii.end());
   }
 
-  CryptProvider provider_;
+  hash::CryptProvider provider_;
 };
 
 TEST_F(FileHashTest, PublishedVectors) {
   const std::string million_a(1000000, 'a');
   // RFC 1321, appendix A.5.
-  EXPECT_EQ(DigestOf(CALG_MD5, ""), "d41d8cd98f00b204e9800998ecf8427e");
-  EXPECT_EQ(DigestOf(CALG_MD5, "abc"), "900150983cd24fb0d6963f7d28e17f72");
-  EXPECT_EQ(DigestOf(CALG_MD5, "message digest"),
+  EXPECT_EQ(DigestOf(common::CALG_MD5, ""), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(DigestOf(common::CALG_MD5, "abc"),
+            "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(DigestOf(common::CALG_MD5, "message digest"),
             "f96b697d7cb7938d525a2f31aaf161d0");
-  EXPECT_EQ(DigestOf(CALG_MD5,
+  EXPECT_EQ(DigestOf(common::CALG_MD5,
                      "12345678901234567890123456789012345678901234567890123456"
                      "789012345678901234567890"),
             "57edf4a22be3c955ac49da2e2107b67a");
   // FIPS 180-1, appendices A and B, and the million 'a' of appendix C.
-  EXPECT_EQ(DigestOf(CALG_SHA1, "abc"),
+  EXPECT_EQ(DigestOf(common::CALG_SHA1, "abc"),
             "a9993e364706816aba3e25717850c26c9cd0d89d");
   EXPECT_EQ(
-      DigestOf(CALG_SHA1,
+      DigestOf(common::CALG_SHA1,
                "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
       "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
-  EXPECT_EQ(DigestOf(CALG_SHA1, million_a),
+  EXPECT_EQ(DigestOf(common::CALG_SHA1, million_a),
             "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
 }
 
@@ -101,30 +104,30 @@ TEST_F(FileHashTest, FilesAroundTheBlockSize) {
   for (const Case& c : cases) {
     const std::string name = "f" + std::to_string(c.size);
     WriteBytes(name, Pattern(c.size));
-    EXPECT_EQ(DigestOfFile(CALG_MD5, name), c.md5) << c.size;
-    EXPECT_EQ(DigestOfFile(CALG_SHA1, name), c.sha1) << c.size;
+    EXPECT_EQ(DigestOfFile(common::CALG_MD5, name), c.md5) << c.size;
+    EXPECT_EQ(DigestOfFile(common::CALG_SHA1, name), c.sha1) << c.size;
   }
 }
 
 TEST_F(FileHashTest, WhatIsNotAReadableFileFails) {
   const TempDirectory dir;
   std::filesystem::create_directory("sub");
-  FileHash hash(provider_);
-  ASSERT_TRUE(hash.Create(CALG_MD5));
-  EXPECT_FALSE(HashFile(WideString(u"sub"), hash));
-  EXPECT_FALSE(HashFile(WideString(u"missing.txt"), hash));
-  EXPECT_FALSE(HashFile(WideString(), hash));
+  hash::FileHash hash(provider_);
+  ASSERT_TRUE(hash.Create(common::CALG_MD5));
+  EXPECT_FALSE(hash::HashFile(common::WideString(u"sub"), hash));
+  EXPECT_FALSE(hash::HashFile(common::WideString(u"missing.txt"), hash));
+  EXPECT_FALSE(hash::HashFile(common::WideString(), hash));
 }
 
 TEST_F(FileHashTest, SizesAndShortValueBuffers) {
-  FileHash md5(provider_);
-  ASSERT_TRUE(md5.Create(CALG_MD5));
+  hash::FileHash md5(provider_);
+  ASSERT_TRUE(md5.Create(common::CALG_MD5));
   EXPECT_EQ(md5.GetSize(), 16u);
-  FileHash sha1(provider_);
-  ASSERT_TRUE(sha1.Create(CALG_SHA1));
+  hash::FileHash sha1(provider_);
+  ASSERT_TRUE(sha1.Create(common::CALG_SHA1));
   EXPECT_EQ(sha1.GetSize(), 20u);
 
-  std::uint8_t value[kMaxDigestSize] = {};
+  std::uint8_t value[hash::kMaxDigestSize] = {};
   EXPECT_FALSE(sha1.GetValue(value, 19));
   EXPECT_FALSE(sha1.GetValue(value, 0));
   EXPECT_EQ(value[0], 0) << "a refused call stores nothing";
@@ -132,7 +135,7 @@ TEST_F(FileHashTest, SizesAndShortValueBuffers) {
 }
 
 TEST_F(FileHashTest, UnknownAlgorithmIsRefused) {
-  FileHash hash(provider_);
+  hash::FileHash hash(provider_);
   EXPECT_FALSE(hash.Create(0));
   EXPECT_EQ(hash.GetSize(), 0u);
 }

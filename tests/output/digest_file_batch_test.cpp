@@ -11,8 +11,8 @@
 
 namespace {
 
-WideString Name(const char* name) {
-  return WideString(
+common::WideString Name(const char* name) {
+  return common::WideString(
       std::u16string(name, name + std::char_traits<char>::length(name)));
 }
 

@@ -21,7 +21,7 @@ using pipeline::JobEnd;
 using pipeline::Pipeline;
 using pipeline::Threads;
 
-struct Context : JobContext {};
+struct Context : common::JobContext {};
 
 struct Result {
   std::size_t value = 0;
@@ -151,7 +151,7 @@ TEST(PipelineTest, AStopEndsThePassWaitAndNeverWaitsForAStuckWorker) {
           std::size_t none = 0;
           if (i > 0 && ahead_of_pass && !on_pass &&
               stuck->compare_exchange_strong(none, i)) {
-            const BlockingCall call(context);
+            const common::BlockingCall call(context);
             while (!release->load()) {
               std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }

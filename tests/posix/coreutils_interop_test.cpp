@@ -53,8 +53,8 @@ TEST_F(CoreutilsInteropTest, EscapedNamesAreMalformedHere) {
 }
 
 TEST_F(CoreutilsInteropTest, OurDigestFilesPassTheirCheck) {
-  Create(CALG_MD5);
-  Create(CALG_SHA1);
+  Create(common::CALG_MD5);
+  Create(common::CALG_SHA1);
   EXPECT_TRUE(Run("md5sum -c --strict --quiet *.dat.md5"));
   EXPECT_TRUE(Run("sha1sum -c --strict --quiet *.dat.sha1"));
 }

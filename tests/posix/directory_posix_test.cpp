@@ -20,7 +20,7 @@ std::map<std::string, platform::EntryKind> Scan(const char16_t* pattern,
   std::map<std::string, platform::EntryKind> found;
   platform::DirectoryScan scan;
   platform::DirectoryEntry entry;
-  if (!scan.First(WideString(pattern), &entry)) return found;
+  if (!scan.First(common::WideString(pattern), &entry)) return found;
   do {
     found[U8(std::u16string(entry.name.View()))] = entry.kind;
   } while (scan.Next(&entry));
@@ -52,8 +52,8 @@ TEST(DirectoryPosixTest, PatternsMatchLikeWindows) {
   std::map<std::string, bool> both;
   platform::DirectoryScan scan;
   platform::DirectoryEntry entry;
-  ASSERT_TRUE(
-      scan.FirstEndingWith(WideString(u".md5"), WideString(u".SHA1"), &entry));
+  ASSERT_TRUE(scan.FirstEndingWith(common::WideString(u".md5"),
+                                   common::WideString(u".SHA1"), &entry));
   do {
     both[U8(std::u16string(entry.name.View()))] = entry.other;
   } while (scan.Next(&entry));
@@ -67,7 +67,7 @@ TEST(DirectoryPosixTest, NothingMatchingFailsTheFirstRequest) {
   const TempDirectory dir;
   platform::DirectoryScan scan;
   platform::DirectoryEntry entry;
-  EXPECT_FALSE(scan.First(WideString(u"*.sha1"), &entry));
+  EXPECT_FALSE(scan.First(common::WideString(u"*.sha1"), &entry));
 }
 
 TEST(DirectoryPosixTest, KindsFollowLinks) {

@@ -36,10 +36,11 @@ TEST_F(HostileInputsTest, AFileSizeLimitStopsCreationWithoutAPartialFile) {
     setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, SIG_IGN);
     ScriptedDesktop desktop;
-    CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"));
+    create::CreateDigests(desktop, provider_, common::CALG_MD5,
+                          common::WideString(u"md5"));
     const bool told = desktop.boxes.size() == 1 &&
                       desktop.boxes[0].text == u"File too large" &&
-                      desktop.boxes[0].style == MB_ICONERROR;
+                      desktop.boxes[0].style == desktop::MB_ICONERROR;
     _exit(told ? 0 : 1);
   }
   int status = 0;
@@ -63,18 +64,18 @@ TEST_F(HostileInputsTest, AFileTruncatedWhileHashedFailsWithoutACrash) {
   const pipeline::Threads helped(2);
   auto hash_while_cut = [&](const std::string& name, std::size_t cut) {
     WriteBytes(name, std::string(kSize, 'x'));
-    HashContext context;
+    hash::HashContext context;
     if (name == "big") context.ReadAheadWith(helped.start);
     const auto hashed = std::make_shared<std::atomic<std::uint64_t>>(0);
     context.CountBytesIn(hashed);
-    FileHash hash(provider_, context);
+    hash::FileHash hash(provider_, context);
     std::thread cutter([&] {
       while (hashed->load() < (std::uint64_t{1} << 20))
         std::this_thread::yield();
       EXPECT_EQ(truncate(name.c_str(), static_cast<off_t>(cut)), 0);
     });
-    const bool ok =
-        hash.Create(CALG_MD5) && HashFile(WideString(U16(name)), hash);
+    const bool ok = hash.Create(common::CALG_MD5) &&
+                    hash::HashFile(common::WideString(U16(name)), hash);
     const int error = errno;
     cutter.join();
     return !ok && error == EIO;
@@ -109,7 +110,7 @@ TEST_F(HostileInputsTest, FewDescriptorsBlameNoIntactFile) {
     const rlimit few = {8, 8};
     setrlimit(RLIMIT_NOFILE, &few);
     ScriptedDesktop desktop;
-    VerifyDigests(desktop, provider_, On(4));
+    verify::VerifyDigests(desktop, provider_, On(4));
     _exit(desktop.boxes.size() == 1 &&
                   desktop.boxes[0].caption == kSucceededCaptionText
               ? 0
@@ -159,7 +160,7 @@ TEST_F(HostileInputsTest, AFakeProcOpensNothingOfItsOwn) {
       std::ofstream(("/proc/self/fd/" + std::to_string(fd)).c_str());  // empty
     }
     ScriptedDesktop desktop;
-    VerifyDigests(desktop, provider_, On(1));
+    verify::VerifyDigests(desktop, provider_, On(1));
     _exit(desktop.boxes.size() == 1 &&
                   desktop.boxes[0].text == u"real.txt - " +
                                                std::u16string(kMismatchText) +
@@ -213,7 +214,7 @@ TEST_F(HostileInputsTest, EveryByteOfANameRoundTripsButLineEnds) {
   EXPECT_EQ(desktop_.boxes[0].text, kDoneText);
 
   ScriptedDesktop verifier;
-  VerifyDigests(verifier, provider_);
+  verify::VerifyDigests(verifier, provider_);
   ASSERT_EQ(verifier.boxes.size(), 1u);
   EXPECT_EQ(CountOf(verifier.boxes[0].text, u" - OK\r\n"), names.size());
 }

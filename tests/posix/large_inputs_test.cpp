@@ -38,10 +38,10 @@ TEST_F(HostileInputsTest, AFileIsHashedWithNoMemoryToSpare) {
       const rlim_t stack = (rlim_t{8} << 20) + (rlim_t{64} << 10);
       const rlimit tight = {in_use + stack, in_use + stack};
       setrlimit(RLIMIT_AS, &tight);
-      FileHash hash(provider_);
-      const bool created = hash.Create(CALG_MD5);
+      hash::FileHash hash(provider_);
+      const bool created = hash.Create(common::CALG_MD5);
       std::uint8_t digest[16];
-      ok = created && HashFile(WideString(u"big"), hash) &&
+      ok = created && hash::HashFile(common::WideString(u"big"), hash) &&
            hash.GetValue(digest, sizeof digest) && digest[0] == 0xb8 &&
            digest[15] == 0x5d;
     });

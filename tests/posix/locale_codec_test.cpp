@@ -64,7 +64,7 @@ TEST(LocaleCodecTest, HeldBackCharactersAreFlushedAndTwinsEscaped) {
     ASSERT_TRUE(scope.ok());
     EXPECT_EQ(DecodeLocale("a.txt", 5), u"a.txt");
     // Error texts keep their last character too.
-    WideString text;
+    common::WideString text;
     ASSERT_TRUE(platform::SystemErrorText(ENOENT, &text));
     EXPECT_EQ(EncodeLocale(text.View()), std::strerror(ENOENT));
   }

@@ -32,9 +32,9 @@ using PosixRunsTest = RunTest;
 TEST_F(PosixRunsTest, HashFileRefusesWhatIsNotARegularFile) {
   ASSERT_EQ(mkfifo("fifo", 0600), 0);
   for (const char16_t* name : {u"fifo", u"/dev/zero", u"/dev/null", u"."}) {
-    FileHash hash(provider_);
-    ASSERT_TRUE(hash.Create(CALG_MD5));
-    EXPECT_FALSE(HashFile(WideString(name), hash));
+    hash::FileHash hash(provider_);
+    ASSERT_TRUE(hash.Create(common::CALG_MD5));
+    EXPECT_FALSE(hash::HashFile(common::WideString(name), hash));
   }
   // Where a walk saw only files, what was put there since is still refused
   // once open, and a link is still followed to an ordinary file alone.
@@ -43,15 +43,16 @@ TEST_F(PosixRunsTest, HashFileRefusesWhatIsNotARegularFile) {
   WriteBytes("file", "");
   fs::create_symlink("fifo", "to-fifo");
   fs::create_symlink("file", "to-file");
-  Opened listed;
+  hash::Opened listed;
   listed.listed = platform::Listed::kFolderOfFiles;
-  FileHash hash(provider_);  // one context: its device known after "file"
+  hash::FileHash hash(provider_);  // one context: its device known after "file"
   const std::pair<const char16_t*, bool> opens[] = {
       {u"file", true},     {u"fifo", false}, {u"sock", false},
       {u"to-fifo", false}, {u".", false},    {u"to-file", true}};
   for (const auto& [name, hashed] : opens) {
-    ASSERT_TRUE(hash.Create(CALG_MD5));
-    EXPECT_EQ(HashFile(WideString(name), hash, nullptr, &listed), hashed)
+    ASSERT_TRUE(hash.Create(common::CALG_MD5));
+    EXPECT_EQ(hash::HashFile(common::WideString(name), hash, nullptr, &listed),
+              hashed)
         << U8(name);
   }
   close(sock);
@@ -72,7 +73,7 @@ TEST_F(PosixRunsTest, AFileThatCannotBeReadStopsCreation) {
   fs::create_symlink("nowhere", "dangling");
   Create();
   ASSERT_EQ(desktop_.boxes.size(), 1u);
-  EXPECT_EQ(desktop_.boxes[0].style, MB_ICONERROR);
+  EXPECT_EQ(desktop_.boxes[0].style, desktop::MB_ICONERROR);
   EXPECT_EQ(LastText(), u"No such file or directory");
   EXPECT_FALSE(Exists("dangling.md5"));
 }
@@ -88,8 +89,8 @@ TEST_F(PosixRunsTest, ADigestFileReplacesLinksAtItsNameNotTheirTargets) {
   WriteBytes("d.md5", "an older record, longer than the new one\n");
   for (const std::string name : {"a.md5", "b.md5", "c.md5", "d.md5"}) {
     output::DigestFileBatch batch;
-    ASSERT_TRUE(batch.Stage(WideString(U16(name)), "new\n") && batch.Commit() &&
-                batch.Flush());
+    ASSERT_TRUE(batch.Stage(common::WideString(U16(name)), "new\n") &&
+                batch.Commit() && batch.Flush());
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name)));
     EXPECT_EQ(fs::hard_link_count(name), 1u);
     EXPECT_EQ(ReadBytes(name), "new\n");
@@ -121,12 +122,13 @@ TEST_F(PosixRunsTest, NamesThatAreNotTextRoundTripInEveryLocale) {
                                  "\xA2\xCC"};
     for (const std::string& name : names) WriteBytes(name, name);
     ScriptedDesktop desktop;
-    CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"));
+    create::CreateDigests(desktop, provider_, common::CALG_MD5,
+                          common::WideString(u"md5"));
     for (const std::string& name : names) {
       EXPECT_EQ(ReadBytes(name + ".md5").substr(32), " *" + name + "\n");
     }
     ScriptedDesktop verifier;
-    VerifyDigests(verifier, provider_);
+    verify::VerifyDigests(verifier, provider_);
     ASSERT_EQ(verifier.boxes.size(), 1u);
     EXPECT_EQ(verifier.boxes[0].caption, kSucceededCaptionText) << locale;
   }
@@ -145,13 +147,13 @@ TEST_F(PosixRunsTest, SeveralWorkersInLegacyLocales) {
     }
     for (const unsigned workers : {4u, 1u}) {
       ScriptedDesktop creator;
-      CreateDigests(creator, provider_, CALG_SHA1, WideString(u"sha1"),
-                    On(workers));
+      create::CreateDigests(creator, provider_, common::CALG_SHA1,
+                            common::WideString(u"sha1"), On(workers));
       ASSERT_EQ(creator.boxes.size(), 1u) << locale;
       EXPECT_EQ(creator.boxes[0].text, kDoneText);
     }
     ScriptedDesktop verifier;
-    VerifyDigests(verifier, provider_, On(4));
+    verify::VerifyDigests(verifier, provider_, On(4));
     ASSERT_EQ(verifier.boxes.size(), 1u);
     EXPECT_EQ(CountOf(verifier.boxes[0].text, u" - OK\r\n"), 400u) << locale;
   }
@@ -206,7 +208,7 @@ TEST_F(PosixRunsTest, ASocketAsDigestFileIsRefused) {
   Verify();
   close(sock);
   ASSERT_EQ(desktop_.boxes.size(), 2u);
-  EXPECT_EQ(desktop_.boxes[0].style, MB_ICONERROR);
+  EXPECT_EQ(desktop_.boxes[0].style, desktop::MB_ICONERROR);
   EXPECT_EQ(LastText(), kNothingToVerifyText);
 }
 
@@ -261,10 +263,11 @@ TEST_F(PosixRunsTest, NothingIsReadBehindAFailureBox) {
     }
     behind = BytesReadSoFar() - at_box;
   });
-  CreateDigests(desktop_, provider_, CALG_MD5, WideString(u"md5"), On(2));
+  create::CreateDigests(desktop_, provider_, common::CALG_MD5,
+                        common::WideString(u"md5"), On(2));
   ASSERT_EQ(desktop_.boxes.size(), 1u);
-  EXPECT_EQ(desktop_.boxes[0].style, MB_ICONERROR);
-  EXPECT_LE(behind, 2 * 2 * std::uint64_t{HashContext::kAheadChunkSize});
+  EXPECT_EQ(desktop_.boxes[0].style, desktop::MB_ICONERROR);
+  EXPECT_LE(behind, 2 * 2 * std::uint64_t{hash::HashContext::kAheadChunkSize});
 }
 
 }  // namespace

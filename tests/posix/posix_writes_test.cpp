@@ -65,12 +65,12 @@ TEST_F(PosixRunsTest, WhereReplacingIsRefusedTheFileIsWrittenInPlaceInTurn) {
   struct stat before;
   ASSERT_EQ(stat("shut/b.md5", &before), 0);
   output::DigestFileBatch batch;
-  ASSERT_TRUE(batch.Stage(WideString(u"late/d.md5"), "d\n"));
+  ASSERT_TRUE(batch.Stage(common::WideString(u"late/d.md5"), "d\n"));
   const Frozen shut("shut");
   const Frozen late("late");
   if (!shut.ok() || !late.ok()) GTEST_SKIP() << "no immutable folders here";
-  ASSERT_TRUE(batch.Stage(WideString(u"open/a.md5"), "a\n"));
-  ASSERT_TRUE(batch.Stage(WideString(u"shut/b.md5"), "b\n"));
+  ASSERT_TRUE(batch.Stage(common::WideString(u"open/a.md5"), "a\n"));
+  ASSERT_TRUE(batch.Stage(common::WideString(u"shut/b.md5"), "b\n"));
   EXPECT_EQ(ReadBytes("late/d.md5"), "d\n");  // refused at its commit
   EXPECT_EQ(ReadBytes("open/a.md5"), "a\n");
   EXPECT_EQ(ReadBytes("shut/b.md5"), "b\n");
@@ -78,13 +78,13 @@ TEST_F(PosixRunsTest, WhereReplacingIsRefusedTheFileIsWrittenInPlaceInTurn) {
   ASSERT_EQ(stat("shut/b.md5", &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
   EXPECT_EQ(batch.Committed(), 3u);
-  ASSERT_TRUE(batch.Stage(WideString(u"open/c.md5"), "c\n"));
+  ASSERT_TRUE(batch.Stage(common::WideString(u"open/c.md5"), "c\n"));
   fs::remove("open/c.md5");
   fs::create_directory("open/c.md5");
-  EXPECT_FALSE(batch.Stage(WideString(u"shut/b.md5"), "b again\n"));
+  EXPECT_FALSE(batch.Stage(common::WideString(u"shut/b.md5"), "b again\n"));
   EXPECT_EQ(ReadBytes("shut/b.md5"), "b\n");
   for (const char16_t* name : {u"shut/link.md5", u"shut/hard.md5"}) {
-    EXPECT_FALSE(batch.Stage(WideString(name), "x\n"));
+    EXPECT_FALSE(batch.Stage(common::WideString(name), "x\n"));
     EXPECT_EQ(platform::GetLastErrorCode(), static_cast<unsigned>(EPERM));
   }
   EXPECT_EQ(ReadBytes("victim"), "precious");
@@ -119,7 +119,8 @@ TEST_F(PosixRunsTest, OnlyOrdinaryFilesAreWrittenAndEachWhole) {
   for (const bool fifo : {true, false}) {
     if (!fifo) fs::remove("b.txt");
     ScriptedDesktop desktop;
-    CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"));
+    create::CreateDigests(desktop, provider_, common::CALG_MD5,
+                          common::WideString(u"md5"));
     ASSERT_EQ(desktop.boxes.size(), 1u);
     EXPECT_EQ(desktop.boxes[0].text, u"Operation not supported");
   }

@@ -77,7 +77,7 @@ TEST(TemporaryFilesTest, TakenTemporaryNamesAreNotTriedAgain) {
     taken = 40;
     asked.clear();
     output::DigestFileBatch batch;
-    const bool staged = batch.Stage(WideString(u"a.md5"), "new\n");
+    const bool staged = batch.Stage(common::WideString(u"a.md5"), "new\n");
     const bool committed = staged && batch.Commit();
     no_unnamed = false;
     EXPECT_TRUE(committed) << named;

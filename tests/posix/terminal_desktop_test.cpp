@@ -6,17 +6,20 @@
 
 namespace {
 
-using platform::posix::FormatTerminalBox;
-using platform::posix::IsYesAnswer;
+using desktop::posix::FormatTerminalBox;
+using desktop::posix::IsYesAnswer;
 
 TEST(TerminalDesktopTest, BoxShowsIconCaptionAndText) {
-  EXPECT_EQ(FormatTerminalBox(WideString(u"一行目\r\n二行目"),
-                              WideString(u"題"), MB_YESNO | MB_ICONQUESTION),
+  EXPECT_EQ(FormatTerminalBox(common::WideString(u"一行目\r\n二行目"),
+                              common::WideString(u"題"),
+                              desktop::MB_YESNO | desktop::MB_ICONQUESTION),
             u"[確認] 題\n一行目\n二行目\n");
-  EXPECT_EQ(FormatTerminalBox(WideString(u"x"), WideString(), MB_ICONERROR),
+  EXPECT_EQ(FormatTerminalBox(common::WideString(u"x"), common::WideString(),
+                              desktop::MB_ICONERROR),
             u"[エラー] digestbox\nx\n");
   EXPECT_EQ(
-      FormatTerminalBox(WideString(u"x"), WideString(u"c"), MB_ICONINFORMATION),
+      FormatTerminalBox(common::WideString(u"x"), common::WideString(u"c"),
+                        desktop::MB_ICONINFORMATION),
       u"[情報] c\nx\n");
 }
 
@@ -29,9 +32,11 @@ TEST(TerminalDesktopTest, ALongReportShowsAsAWholeOne) {
   }
   text += u"\r\n検証に成功しました。";
   EXPECT_EQ(
-      FormatTerminalBox(WideString(text), WideString(u"c"), MB_ICONINFORMATION),
+      FormatTerminalBox(common::WideString(text), common::WideString(u"c"),
+                        desktop::MB_ICONINFORMATION),
       u"[情報] c\n" +
-          VisibleText(text, LineEnds::kNewline, EscapeForm::kBackslash) +
+          common::VisibleText(text, common::LineEnds::kNewline,
+                              common::EscapeForm::kBackslash) +
           u"\n");
 }
 
@@ -41,8 +46,9 @@ TEST(TerminalDesktopTest, NothingInANameActsOnTheTerminal) {
   const std::u16string text =
       u"a - 不一致\r\nup\x1B[1A\x1B[2Kerase\t\r\x7F\x85\u202E\u2066\xDCFF\n"
       u"\U0001F600ok\u2028fake - OK\u00AD\u200B\u2060\uFEFF\uFFF9\U000E0041";
-  EXPECT_EQ(FormatTerminalBox(WideString(text),
-                              WideString(u"t\x1B]0;x\x07\r\n"), MB_ICONERROR),
+  EXPECT_EQ(FormatTerminalBox(common::WideString(text),
+                              common::WideString(u"t\x1B]0;x\x07\r\n"),
+                              desktop::MB_ICONERROR),
             u"[エラー] t\\x1b]0;x\\x07\\x0d\\x0a\n"
             u"a - 不一致\nup\\x1b[1A\\x1b[2Kerase\t\\x0d\\x7f\\u0085\\u202e"
             u"\\u2066\\xff\\x0a\U0001F600ok\\u2028fake - OK\\u00ad\\u200b"
@@ -57,13 +63,14 @@ TEST(TerminalDesktopTest, InvisibleNamesAndLookAlikeEscapesAreShown) {
       u"setup.exe\u034F - OK\r\n\u3000lead\u3000mid\u3000 - OK\r\n"
       u"a\uFE0F\U000E0100\u3164\U0001D173\u2800\uFFFE\u00A0\r\n"
       u"\\x41\\u200b\\share\\U - OK";
-  EXPECT_EQ(VisibleText(text, LineEnds::kNewline, EscapeForm::kBackslash),
+  EXPECT_EQ(common::VisibleText(text, common::LineEnds::kNewline,
+                                common::EscapeForm::kBackslash),
             u"setup.exe\\u034f - OK\n\\u3000lead\u3000mid\\u3000 - OK\n"
             u"a\\ufe0f\\U000e0100\\u3164\\U0001d173\\u2800\\ufffe\\u00a0\n"
             u"\\\\x41\\\\u200b\\share\\U - OK");
-  EXPECT_EQ(
-      VisibleText(u"\xDC80\u202E\r\n", LineEnds::kCrLf, EscapeForm::kAngle),
-      u"<U+DC80><U+202E>\r\n");
+  EXPECT_EQ(common::VisibleText(u"\xDC80\u202E\r\n", common::LineEnds::kCrLf,
+                                common::EscapeForm::kAngle),
+            u"<U+DC80><U+202E>\r\n");
 }
 
 // The progress line never wraps (a wrapped line could not be redrawn in
@@ -71,7 +78,7 @@ TEST(TerminalDesktopTest, InvisibleNamesAndLookAlikeEscapesAreShown) {
 // loses the name's middle, then the title, speed and sizes, before the
 // counts.
 TEST(TerminalDesktopTest, ProgressLineFitsTheTerminal) {
-  platform::ProgressView view;
+  desktop::ProgressView view;
   view.done = 3;
   view.all = 10;
   view.percent = 42;
@@ -82,10 +89,10 @@ TEST(TerminalDesktopTest, ProgressLineFitsTheTerminal) {
   view.speed = 1500000;
   view.left_known = true;
   view.seconds_left = 200;
-  view.name = WideString(u"a\x1b[2Kb-0123456789.txt");
-  const WideString title(u"ハッシュの検証");
+  view.name = common::WideString(u"a\x1b[2Kb-0123456789.txt");
+  const common::WideString title(u"ハッシュの検証");
   const auto line = [&](int columns) {
-    return platform::posix::FormatProgressLine(title, view, columns);
+    return desktop::posix::FormatProgressLine(title, view, columns);
   };
   EXPECT_EQ(line(200),
             u"ハッシュの検証  3 / 10 ファイル  42%  1.50 MB / 20.0 MB  "
@@ -99,10 +106,10 @@ TEST(TerminalDesktopTest, ProgressLineFitsTheTerminal) {
   EXPECT_EQ(line(22), u"3 / 10 ファイル  42");
   EXPECT_EQ(line(14), u"3 / 10 ファ");
   // A tab takes a known width: it is shown as the other controls are.
-  view.name = WideString(u"a\tb");
+  view.name = common::WideString(u"a\tb");
   EXPECT_EQ(line(200).substr(line(200).size() - 6), u"a\\x09b");
   view.unit = progress::Unit::kRecords;
-  view.name = WideString();
+  view.name = common::WideString();
   EXPECT_EQ(line(200),
             u"ハッシュの検証  3 / 10 件  42%  1.50 MB / 20.0 MB  1.50 MB/秒  "
             u"残り約4分");

@@ -33,7 +33,7 @@ class ProgressTest : public RunTest {
     std::vector<std::u16string> names;
     platform::ErrorCode broken = 0;
     platform::ForEachEntry(
-        WideString(u"*.*"),
+        common::WideString(u"*.*"),
         [&](const platform::DirectoryEntry& entry) {
           if (entry.kind == platform::EntryKind::kFile) {
             names.emplace_back(entry.name.View());
@@ -50,7 +50,7 @@ class ProgressTest : public RunTest {
 void CancelWhileHashing(ScriptedDesktop& desktop, int updates) {
   desktop.CancelProgressWhen([&desktop, updates] {
     int hashing = 0;
-    for (const platform::ProgressView& view : desktop.progress.back().views) {
+    for (const desktop::ProgressView& view : desktop.progress.back().views) {
       hashing += view.unit == progress::Unit::kFiles ||
                  view.unit == progress::Unit::kRecords;
     }
@@ -113,7 +113,7 @@ TEST_F(ProgressTest, NothingShowsBeforeTwoSeconds) {
   WriteZeros("a.bin");
   WriteBytes("a.bin.md5", std::string(kZerosMd5) + " *a.bin\r\n");
   FakeClock clock(progress::Duration(1999));
-  VerifyDigests(desktop_, provider_, On(2, &clock));
+  verify::VerifyDigests(desktop_, provider_, On(2, &clock));
   EXPECT_TRUE(desktop_.progress.empty());
   ASSERT_EQ(desktop_.boxes.size(), 1u);
   EXPECT_EQ(LastText(),
@@ -135,14 +135,14 @@ TEST_F(ProgressTest, VerificationShowsProgressAndCancels) {
     ScriptedDesktop desktop;
     if (cancel_at >= 0) CancelWhileHashing(desktop, cancel_at);
     FakeClock clock;
-    VerifyDigests(desktop, provider_, On(2, &clock));
+    verify::VerifyDigests(desktop, provider_, On(2, &clock));
     ASSERT_EQ(desktop.progress.size(), 1u);
     const RecordedProgress& shown = desktop.progress[0];
     EXPECT_EQ(shown.title, u"ハッシュの検証");
     EXPECT_EQ(shown.cancelled, cancel_at >= 0);
     unsigned percent = 0;
     bool hashing = false;
-    for (const platform::ProgressView& view : shown.views) {
+    for (const desktop::ProgressView& view : shown.views) {
       // The one list, read, then its records: each counts from nothing.
       // A busy machine may show the window before the run's thread has
       // begun, or before the folder's walk has counted the list.
@@ -189,7 +189,7 @@ TEST_F(ProgressTest, VerificationShowsProgressAndCancels) {
               line + u"\r\n" + kFailedCaptionText);
     EXPECT_EQ(desktop.boxes[0].caption, kFailedCaptionText);
     // Nothing failed before the cancel: a warning, not an error.
-    EXPECT_EQ(desktop.boxes[0].style, MB_ICONWARNING);
+    EXPECT_EQ(desktop.boxes[0].style, desktop::MB_ICONWARNING);
   }
 }
 
@@ -215,12 +215,12 @@ TEST_F(ProgressTest, ACancelAfterAFailureIsAnError) {
              (malformed || views.back().done != 0);
     });
     FakeClock clock;
-    VerifyDigests(desktop, provider_, On(2, &clock));
+    verify::VerifyDigests(desktop, provider_, On(2, &clock));
     ASSERT_EQ(desktop.boxes.size(), malformed ? 2u : 1u);
     const RecordedBox& report = desktop.boxes.back();
     EXPECT_NE(report.text.find(u"件は検証していません。"),
               std::u16string::npos);
-    EXPECT_EQ(report.style, MB_ICONERROR) << malformed;
+    EXPECT_EQ(report.style, desktop::MB_ICONERROR) << malformed;
     if (!malformed) {
       EXPECT_EQ(report.text.find(u"bad.txt - " + std::u16string(kMismatchText)),
                 0u);
@@ -240,8 +240,8 @@ TEST_F(ProgressTest, CancelledCreationKeepsWhatItWrote) {
     ScriptedDesktop desktop;
     CancelWhileHashing(desktop, cancel_at);
     FakeClock clock;
-    CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"),
-                  On(2, &clock));
+    create::CreateDigests(desktop, provider_, common::CALG_MD5,
+                          common::WideString(u"md5"), On(2, &clock));
     ASSERT_EQ(desktop.progress.size(), 1u);
     EXPECT_EQ(desktop.progress[0].title, kDoneCaptionText);
     EXPECT_TRUE(desktop.progress[0].cancelled);
@@ -260,7 +260,7 @@ TEST_F(ProgressTest, CancelledCreationKeepsWhatItWrote) {
               kCreateCancelledHead + progress::Count(order.size() - written) +
                   kCreateCancelledTail);
     EXPECT_EQ(desktop.boxes[0].caption, kDoneCaptionText);
-    EXPECT_EQ(desktop.boxes[0].style, MB_ICONWARNING);
+    EXPECT_EQ(desktop.boxes[0].style, desktop::MB_ICONWARNING);
   }
 }
 
@@ -281,10 +281,10 @@ TEST_F(ProgressTest, TotalsCountFilesHashedInTurn) {
     }
     ScriptedDesktop desktop;
     FakeClock clock;
-    CreateDigests(desktop, provider_, CALG_MD5, WideString(u"md5"),
-                  On(2, &clock));
+    create::CreateDigests(desktop, provider_, common::CALG_MD5,
+                          common::WideString(u"md5"), On(2, &clock));
     ASSERT_EQ(desktop.progress.size(), 1u);
-    for (const platform::ProgressView& view : desktop.progress[0].views) {
+    for (const desktop::ProgressView& view : desktop.progress[0].views) {
       EXPECT_EQ(view.all, files);
       if (!view.bytes_known) continue;
       known = true;

@@ -55,9 +55,9 @@ TEST(ProgressTextTest, TheRateIsRecent) {
 // its own thread with the stage and the desktop it may show boxes on.
 class PassTest : public ::testing::Test {
  protected:
-  void Run(const std::function<void(platform::Desktop&)>& pass) {
-    run::RunPass(desktop_, clock_, pipeline::Threads(2), WideString(u"t"),
-                 stage_, pass);
+  void Run(const std::function<void(desktop::Desktop&)>& pass) {
+    run::RunPass(desktop_, clock_, pipeline::Threads(2),
+                 common::WideString(u"t"), stage_, pass);
   }
   // A run hashing `count` items, kPerSecond of them done as the time moves
   // on from its start, until `end` ms later. The count moves with the
@@ -66,7 +66,7 @@ class PassTest : public ::testing::Test {
   void RunHashing(std::size_t count, int end) {
     clock_.Hold(true);
     windows_before_ = desktop_.progress.size();
-    Run([&](platform::Desktop&) { Hash(count, end); });
+    Run([&](desktop::Desktop&) { Hash(count, end); });
   }
   void Hash(std::size_t count, int end) {
     const auto counters = std::make_shared<run::Counters>();
@@ -78,7 +78,7 @@ class PassTest : public ::testing::Test {
     run::Watch watch;
     watch.count = count;
     watch.counters = counters;
-    watch.name_at = [](std::size_t) { return WideString(u"n"); };
+    watch.name_at = [](std::size_t) { return common::WideString(u"n"); };
     stage_->Hash(std::move(watch));
     clock_.Hold(false);
     while ((clock_.Now() - start).count() < end) {
@@ -145,16 +145,17 @@ TEST_F(PassTest, AnInterruptCancelsBeforeAnyWindowShows) {
   // comes before any window.
   clock_.Hold(true);
   int answer = 0;
-  Run([&](platform::Desktop& shown) {
+  Run([&](desktop::Desktop& shown) {
     std::thread hears([&] {
       while (!desktop_.Interrupt()) std::this_thread::yield();
     });
     hears.join();
     EXPECT_TRUE(stage_->Stopped());
-    answer = shown.ShowMessageBox(WideString(u"x"), WideString(u"c"),
-                                  MB_ICONERROR | MB_YESNO);
+    answer =
+        shown.ShowMessageBox(common::WideString(u"x"), common::WideString(u"c"),
+                             desktop::MB_ICONERROR | desktop::MB_YESNO);
   });
-  EXPECT_EQ(answer, IDOK);
+  EXPECT_EQ(answer, desktop::IDOK);
   EXPECT_TRUE(desktop_.progress.empty());
   EXPECT_TRUE(desktop_.boxes.empty());
   EXPECT_FALSE(desktop_.Interrupt());
@@ -164,7 +165,7 @@ TEST_F(PassTest, AnInterruptCancelsBeforeAnyWindowShows) {
 // files read fill its first tenth, then the hashing the rest.
 TEST_F(PassTest, OnePercentageForTheWholeRun) {
   clock_.Hold(true);
-  Run([&](platform::Desktop&) {
+  Run([&](desktop::Desktop&) {
     stage_->lists.store(60000);
     stage_->ReadLists();
     clock_.Hold(false);
@@ -180,7 +181,7 @@ TEST_F(PassTest, OnePercentageForTheWholeRun) {
   });
   ASSERT_EQ(desktop_.progress.size(), 1u);
   unsigned last = 0, reading = 0, hashing = 0;
-  for (const platform::ProgressView& view : desktop_.progress[0].views) {
+  for (const desktop::ProgressView& view : desktop_.progress[0].views) {
     EXPECT_GE(view.percent, last);
     last = view.percent;
     if (view.unit == progress::Unit::kDigestFiles) {
@@ -214,16 +215,17 @@ TEST_F(PassTest, ABoxClosesTheWindowAndTheQuietTimeStartsAgain) {
       std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
   };
-  Run([&](platform::Desktop& shown) {
+  Run([&](desktop::Desktop& shown) {
     stage_->listed.store(5);
     wait_for(1);
-    shown.ShowMessageBox(WideString(u"x"), WideString(u"c"), MB_ICONERROR);
+    shown.ShowMessageBox(common::WideString(u"x"), common::WideString(u"c"),
+                         desktop::MB_ICONERROR);
     wait_for(2);
   });
   ASSERT_EQ(desktop_.progress.size(), 2u);
   ASSERT_EQ(desktop_.boxes.size(), 1u);
   EXPECT_EQ(desktop_.boxes[0].text, u"x");
-  const platform::ProgressView& first = desktop_.progress[0].views.at(0);
+  const desktop::ProgressView& first = desktop_.progress[0].views.at(0);
   EXPECT_EQ(first.unit, progress::Unit::kListed);
   EXPECT_EQ(progress::HeadingText(first.unit, first.done, first.all, 0),
             u"5 ファイル");
@@ -251,9 +253,9 @@ TEST_F(ListReadingTest, ACancelWhileListsAreReadReportsNoLine) {
     return reading;
   });
   FakeClock clock;
-  VerifyDigests(desktop_, provider_, On(2, &clock));
+  verify::VerifyDigests(desktop_, provider_, On(2, &clock));
   ASSERT_TRUE(reading);
-  const platform::ProgressView& view = desktop_.progress[0].views.back();
+  const desktop::ProgressView& view = desktop_.progress[0].views.back();
   EXPECT_EQ(view.all, 2u);
   EXPECT_EQ(view.bytes_all, list.size() + 44);
   ASSERT_EQ(desktop_.boxes.size(), 1u);

@@ -25,19 +25,19 @@ class RunTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(provider_.Acquire()); }
 
-  void Create(AlgorithmId algorithm = CALG_MD5) {
-    EXPECT_EQ(CreateDigests(desktop_, provider_, algorithm,
-                            DigestExtension(algorithm)),
+  void Create(common::AlgorithmId algorithm = common::CALG_MD5) {
+    EXPECT_EQ(create::CreateDigests(desktop_, provider_, algorithm,
+                                    digest::DigestExtension(algorithm)),
               0);
   }
-  void Verify() { EXPECT_EQ(VerifyDigests(desktop_, provider_), 0); }
+  void Verify() { EXPECT_EQ(verify::VerifyDigests(desktop_, provider_), 0); }
 
   // The last box, which is the report or the completion box when there is one.
   const RecordedBox& LastBox() const { return desktop_.boxes.back(); }
   const std::u16string& LastText() const { return LastBox().text; }
 
   TempDirectory dir_;
-  CryptProvider provider_;
+  hash::CryptProvider provider_;
   ScriptedDesktop desktop_;
 };
 

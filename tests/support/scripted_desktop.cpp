@@ -5,21 +5,21 @@ bool ScriptedDesktop::IsKeyDown(int virtual_key) {
   return held_.count(virtual_key) != 0;
 }
 
-int ScriptedDesktop::ShowMessageBox(const WideString& text,
-                                    const WideString& caption,
+int ScriptedDesktop::ShowMessageBox(const common::WideString& text,
+                                    const common::WideString& caption,
                                     std::uint32_t style) {
   boxes.push_back({std::u16string(text.View()), !caption.IsAbsent(),
                    std::u16string(caption.View()), style});
   if (while_shown_) while_shown_();
-  if ((style & 0x0F) != MB_YESNO) return IDOK;
-  if (answers_.empty()) return IDNO;
+  if ((style & 0x0F) != desktop::MB_YESNO) return desktop::IDOK;
+  if (answers_.empty()) return desktop::IDNO;
   const int answer = answers_.front();
   answers_.pop_front();
   return answer;
 }
 
-void ScriptedDesktop::ShowProgress(const WideString& title,
-                                   platform::ProgressFeed& feed) {
+void ScriptedDesktop::ShowProgress(const common::WideString& title,
+                                   desktop::ProgressFeed& feed) {
   progress.push_back({std::u16string(title.View()), {}, false});
   for (int update = 0;; ++update) {
     if (update == cancel_at_ || (cancel_when_ && cancel_when_())) {
@@ -27,7 +27,7 @@ void ScriptedDesktop::ShowProgress(const WideString& title,
       progress.back().cancelled = true;
       return;
     }
-    platform::ProgressView view;
+    desktop::ProgressView view;
     if (!feed.Update(&view)) return;
     progress.back().views.push_back(view);
     feed.Wait(250);
@@ -41,9 +41,9 @@ bool ScriptedDesktop::Interrupt() {
   return true;
 }
 
-std::unique_ptr<platform::RunWatch> ScriptedDesktop::WatchRun(
+std::unique_ptr<desktop::RunWatch> ScriptedDesktop::WatchRun(
     const std::function<void()>& cancel) {
-  struct Watch : platform::RunWatch {
+  struct Watch : desktop::RunWatch {
     explicit Watch(ScriptedDesktop& desktop) : desktop_(desktop) {}
     ~Watch() override {
       const std::lock_guard<std::mutex> lock(desktop_.watch_mutex_);

@@ -23,14 +23,14 @@ struct RecordedBox {
 // One progress window as the program showed it: every view it was given.
 struct RecordedProgress {
   std::u16string title;
-  std::vector<platform::ProgressView> views;
+  std::vector<desktop::ProgressView> views;
   bool cancelled = false;
 };
 
 // A desktop for tests: keys held by the test, answers given in turn (No when
 // none is left), a Cancel before a given update of a progress window, every
 // key query, box and progress view recorded.
-class ScriptedDesktop : public platform::Desktop {
+class ScriptedDesktop : public desktop::Desktop {
  public:
   void Hold(int virtual_key) { held_.insert(virtual_key); }
   void Answer(int button) { answers_.push_back(button); }
@@ -51,11 +51,12 @@ class ScriptedDesktop : public platform::Desktop {
   bool Interrupt();
 
   bool IsKeyDown(int virtual_key) override;
-  int ShowMessageBox(const WideString& text, const WideString& caption,
+  int ShowMessageBox(const common::WideString& text,
+                     const common::WideString& caption,
                      std::uint32_t style) override;
-  void ShowProgress(const WideString& title,
-                    platform::ProgressFeed& feed) override;
-  std::unique_ptr<platform::RunWatch> WatchRun(
+  void ShowProgress(const common::WideString& title,
+                    desktop::ProgressFeed& feed) override;
+  std::unique_ptr<desktop::RunWatch> WatchRun(
       const std::function<void()>& cancel) override;
 
   std::vector<int> key_queries;

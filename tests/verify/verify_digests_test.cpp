@@ -30,7 +30,7 @@ TEST_F(VerifyDigestsTest, OneMatchingRecord) {
   EXPECT_EQ(LastBox().text,
             u"abc.txt - OK\r\n\r\n" + std::u16string(kSucceededCaptionText));
   EXPECT_EQ(LastBox().caption, kSucceededCaptionText);
-  EXPECT_EQ(LastBox().style, MB_ICONINFORMATION);
+  EXPECT_EQ(LastBox().style, desktop::MB_ICONINFORMATION);
 }
 
 TEST_F(VerifyDigestsTest, ASecondRecordThatDoesNotMatch) {
@@ -42,7 +42,7 @@ TEST_F(VerifyDigestsTest, ASecondRecordThatDoesNotMatch) {
                                 std::u16string(kMismatchText) + u"\r\n\r\n" +
                                 kFailedCaptionText);
   EXPECT_EQ(LastBox().caption, kFailedCaptionText);
-  EXPECT_EQ(LastBox().style, MB_ICONERROR);
+  EXPECT_EQ(LastBox().style, desktop::MB_ICONERROR);
 }
 
 TEST_F(VerifyDigestsTest, Md5RecordsComeBeforeSha1Records) {
@@ -86,7 +86,7 @@ TEST_F(VerifyDigestsTest, ListingWhileReadingGivesTheBoxesOfOneThread) {
   std::vector<RecordedBox> boxes[2];
   for (const unsigned workers : {1u, 4u}) {
     desktop_.boxes.clear();
-    EXPECT_EQ(VerifyDigests(desktop_, provider_, On(workers)), 0);
+    EXPECT_EQ(verify::VerifyDigests(desktop_, provider_, On(workers)), 0);
     boxes[workers > 1 ? 1 : 0] = desktop_.boxes;
   }
   ASSERT_EQ(boxes[1].size(), boxes[0].size());
@@ -145,7 +145,7 @@ TEST_F(VerifyDigestsTest, MalformedDigestFiles) {
   ASSERT_EQ(desktop_.boxes.size(), 3u);
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(desktop_.boxes[i].text, kMalformedFileText);
-    EXPECT_EQ(desktop_.boxes[i].style, MB_ICONERROR);
+    EXPECT_EQ(desktop_.boxes[i].style, desktop::MB_ICONERROR);
   }
   EXPECT_EQ(desktop_.boxes[0].caption, u"bad1.md5");
   EXPECT_EQ(desktop_.boxes[1].caption, u"bad2.sha1");
@@ -187,9 +187,9 @@ TEST_F(VerifyDigestsTest, TheWindowNamesOnlyWhatHasOpened) {
   for (const unsigned workers : {1u, 3u}) {
     ScriptedDesktop desktop;
     FakeClock clock;
-    VerifyDigests(desktop, provider_, On(workers, &clock));
+    verify::VerifyDigests(desktop, provider_, On(workers, &clock));
     ASSERT_EQ(desktop.progress.size(), 1u);
-    for (const platform::ProgressView& view : desktop.progress[0].views) {
+    for (const desktop::ProgressView& view : desktop.progress[0].views) {
       if (view.name.IsEmpty()) continue;
       EXPECT_EQ(view.name.View(), u"z" + progress::Digits(view.done) + u".bin");
     }
@@ -200,7 +200,7 @@ TEST_F(VerifyDigestsTest, NoDigestFilesAtAll) {
   Verify();
   ASSERT_EQ(desktop_.boxes.size(), 1u);
   EXPECT_EQ(LastBox().text, kNothingToVerifyText);
-  EXPECT_EQ(LastBox().style, MB_ICONERROR);
+  EXPECT_EQ(LastBox().style, desktop::MB_ICONERROR);
 }
 
 }  // namespace

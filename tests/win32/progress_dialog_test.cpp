@@ -15,16 +15,17 @@ namespace {
 
 // Eight updates, each further on, the name far wider than the dialog on
 // every other one.
-class StepFeed : public platform::ProgressFeed {
+class StepFeed : public desktop::ProgressFeed {
  public:
-  bool Update(platform::ProgressView* view) override {
+  bool Update(desktop::ProgressView* view) override {
     if (step_ == 8) return false;
-    *view = platform::ProgressView();
+    *view = desktop::ProgressView();
     view->unit = progress::Unit::kRecords;
     view->done = step_;
     view->all = 8;
     view->percent = step_ * 12;
-    view->name = WideString(std::u16string(step_ % 2 == 0 ? 400 : 5, u'名'));
+    view->name =
+        common::WideString(std::u16string(step_ % 2 == 0 ? 400 : 5, u'名'));
     ++step_;
     return true;
   }
@@ -58,7 +59,7 @@ BOOL CALLBACK ReadChild(HWND child, LPARAM data) {
   return TRUE;
 }
 
-class FakeTaskbar : public platform::win32::TaskbarButton {
+class FakeTaskbar : public desktop::win32::TaskbarButton {
  public:
   void Show(HWND window, unsigned percent) override {
     Seen seen;
@@ -91,7 +92,7 @@ class FakeTaskbar : public platform::win32::TaskbarButton {
 TEST(ProgressDialogTest, BarHeadingAndButtonAgreeAndTheSizeStays) {
   StepFeed feed;
   FakeTaskbar taskbar;
-  platform::win32::ShowProgressDialog(WideString(u"t"), feed, taskbar);
+  desktop::win32::ShowProgressDialog(common::WideString(u"t"), feed, taskbar);
   EXPECT_FALSE(feed.cancelled);
   EXPECT_EQ(taskbar.cleared, 1);
   ASSERT_EQ(taskbar.shown.size(), 8u);

@@ -20,7 +20,7 @@ namespace {
 class Win32RunsTest : public RunTest {
  protected:
   std::u16string TextOf(DWORD code) {
-    WideString text;
+    common::WideString text;
     EXPECT_TRUE(platform::SystemErrorText(code, &text));
     return std::u16string(text.View());
   }
@@ -73,15 +73,15 @@ TEST_F(Win32RunsTest, NoWrittenNameReadsAsAnotherFile) {
   std::filesystem::create_directory(PathOf(U8(u"caf\uFF83\uFF69.txt")));
   std::string bytes;
   using platform::win32::WideToAnsiIn;
-  ASSERT_TRUE(WideToAnsiIn(1252, WideString(decoys[0]), &bytes));
+  ASSERT_TRUE(WideToAnsiIn(1252, common::WideString(decoys[0]), &bytes));
   EXPECT_EQ(bytes, U8(decoys[0]));
-  ASSERT_TRUE(WideToAnsiIn(1252, WideString(U16(e_acute)), &bytes));
+  ASSERT_TRUE(WideToAnsiIn(1252, common::WideString(U16(e_acute)), &bytes));
   EXPECT_EQ(bytes, "\xE9.txt");
-  ASSERT_TRUE(WideToAnsiIn(932, WideString(decoys[1]), &bytes));
+  ASSERT_TRUE(WideToAnsiIn(932, common::WideString(decoys[1]), &bytes));
   EXPECT_EQ(bytes, U8(decoys[1]));
-  EXPECT_FALSE(WideToAnsiIn(932, WideString(U16(e_acute)), &bytes));
+  EXPECT_FALSE(WideToAnsiIn(932, common::WideString(U16(e_acute)), &bytes));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
-  ASSERT_TRUE(WideToAnsiIn(932, WideString(u"caf\u00E9.txt"), &bytes));
+  ASSERT_TRUE(WideToAnsiIn(932, common::WideString(u"caf\u00E9.txt"), &bytes));
   EXPECT_EQ(bytes, "caf" + e_acute);
 }
 
@@ -120,12 +120,12 @@ TEST(CodePageTest, EveryCodePageReadsBackTheNamesItWrites) {
   for (const unsigned page : {932u, 1252u, unsigned{CP_UTF8}}) {
     for (const char* name : {"日本.txt", "café.txt", "\U0001F600.txt"}) {
       std::string bytes;
-      ASSERT_TRUE(
-          platform::win32::WideToAnsiIn(page, WideString(U16(name)), &bytes));
+      ASSERT_TRUE(platform::win32::WideToAnsiIn(
+          page, common::WideString(U16(name)), &bytes));
       const std::u16string read(
           platform::win32::AnsiToWideIn(page, bytes.data(), bytes.size())
               .View());
-      const WideString other =
+      const common::WideString other =
           platform::win32::OtherReadingIn(page, bytes.data(), bytes.size());
       EXPECT_TRUE(read == U16(name) || other.View() == U16(name)) << page;
       EXPECT_TRUE(page != CP_UTF8 || (bytes == name && other.IsAbsent()));
@@ -135,9 +135,9 @@ TEST(CodePageTest, EveryCodePageReadsBackTheNamesItWrites) {
 
 TEST_F(Win32RunsTest, DeviceNamesAreNotHashed) {
   for (const char16_t* name : {u"CON", u"NUL", u"\\\\.\\pipe\\nothing"}) {
-    FileHash hash(provider_);
-    ASSERT_TRUE(hash.Create(CALG_MD5));
-    EXPECT_FALSE(HashFile(WideString(name), hash)) << name[0];
+    hash::FileHash hash(provider_);
+    ASSERT_TRUE(hash.Create(common::CALG_MD5));
+    EXPECT_FALSE(hash::HashFile(common::WideString(name), hash)) << name[0];
   }
   WriteBytes("a.md5", std::string(kEmptyMd5) + " *CON\n");
   Verify();
@@ -245,7 +245,7 @@ TEST_F(Win32RunsTest, PathsPastMaxPathAreHashedOrRefusedAloud) {
   const bool written = Exists("file.txt.md5");
   RecordProperty("outcome", written ? "hashed" : "refused");
   ScriptedDesktop verifier;
-  if (written) VerifyDigests(verifier, provider_);
+  if (written) verify::VerifyDigests(verifier, provider_);
   ASSERT_EQ(desktop_.boxes.size(), 1u);
   if (written) {
     EXPECT_EQ(desktop_.boxes[0].text, kDoneText);

@@ -16,14 +16,14 @@ struct Kind {
 };
 
 Kind KindOf(unsigned style) {
-  switch (platform::IconOf(style)) {
-    case MB_ICONERROR:
+  switch (desktop::IconOf(style)) {
+    case desktop::MB_ICONERROR:
       return {GTK_MESSAGE_ERROR, "dialog-error"};
-    case MB_ICONQUESTION:
+    case desktop::MB_ICONQUESTION:
       return {GTK_MESSAGE_QUESTION, "dialog-question"};
-    case MB_ICONWARNING:
+    case desktop::MB_ICONWARNING:
       return {GTK_MESSAGE_WARNING, "dialog-warning"};
-    case MB_ICONINFORMATION:
+    case desktop::MB_ICONINFORMATION:
       return {GTK_MESSAGE_INFO, "dialog-information"};
     default:
       return {GTK_MESSAGE_OTHER, nullptr};
@@ -109,23 +109,23 @@ void MarkFailures(GtkTextView* view, const char* text) {
                                  "foreground-rgba", &red, nullptr);
   int line = 0;
   int first = -1;
-  ForEachRecordLine(std::string_view(text), std::string_view("\n"),
-                    [&](std::size_t, std::string_view record) {
-                      if (IsFailingRecord(record)) {
-                        GtkTextIter start, end;
-                        gtk_text_buffer_get_iter_at_line(buffer, &start, line);
-                        end = start;
-                        gtk_text_iter_forward_to_line_end(&end);
-                        gtk_text_buffer_apply_tag(buffer, failing, &start,
-                                                  &end);
-                        if (first < 0) {
-                          first = line;
-                          gtk_text_buffer_select_range(buffer, &start, &end);
-                        }
-                      }
-                      ++line;
-                      return true;
-                    });
+  desktop::ForEachRecordLine(
+      std::string_view(text), std::string_view("\n"),
+      [&](std::size_t, std::string_view record) {
+        if (desktop::IsFailingRecord(record)) {
+          GtkTextIter start, end;
+          gtk_text_buffer_get_iter_at_line(buffer, &start, line);
+          end = start;
+          gtk_text_iter_forward_to_line_end(&end);
+          gtk_text_buffer_apply_tag(buffer, failing, &start, &end);
+          if (first < 0) {
+            first = line;
+            gtk_text_buffer_select_range(buffer, &start, &end);
+          }
+        }
+        ++line;
+        return true;
+      });
   if (first < 0) return;
   GtkTextIter at;
   gtk_text_buffer_get_iter_at_line(buffer, &at, first);
@@ -209,7 +209,7 @@ __attribute__((visibility("default"))) int digestbox_dialogs_init() {
 
 __attribute__((visibility("default"))) int digestbox_dialogs_show(
     const char* title, const char* text, unsigned style) {
-  const bool yes_no = platform::IsYesNo(style);
+  const bool yes_no = desktop::IsYesNo(style);
   const Kind kind = KindOf(style);
   GtkWidget* dialog = gtk_message_dialog_new(
       nullptr, GTK_DIALOG_MODAL, kind.type,
@@ -258,8 +258,8 @@ __attribute__((visibility("default"))) int digestbox_dialogs_show(
   const int response = gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);
   while (gtk_events_pending()) gtk_main_iteration();
-  if (!yes_no) return IDOK;
-  return response == GTK_RESPONSE_YES ? IDYES : IDNO;
+  if (!yes_no) return desktop::IDOK;
+  return response == GTK_RESPONSE_YES ? desktop::IDYES : desktop::IDNO;
 }
 
 }  // extern "C"

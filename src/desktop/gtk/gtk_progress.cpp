@@ -11,14 +11,16 @@
 
 namespace {
 
-std::string Utf8(const std::u16string& text) { return EncodeUtf8(text); }
+std::string Utf8(const std::u16string& text) {
+  return common::EncodeUtf8(text);
+}
 
 // A size as GNOME Files shows it.
 std::u16string Size(unsigned long long bytes) {
   gchar* shown = g_format_size(bytes);
   std::u16string text;
-  DecodeUtf8(reinterpret_cast<const unsigned char*>(shown), std::strlen(shown),
-             &text);
+  common::DecodeUtf8(reinterpret_cast<const unsigned char*>(shown),
+                     std::strlen(shown), &text);
   g_free(shown);
   return text;
 }

@@ -8,7 +8,7 @@
 #include "desktop/posix/key_state.h"
 #include "desktop/posix/terminal_desktop.h"
 
-namespace platform {
+namespace desktop {
 namespace posix {
 namespace {
 
@@ -37,4 +37,4 @@ std::unique_ptr<Desktop> ChooseDesktop() {
 }
 
 }  // namespace posix
-}  // namespace platform
+}  // namespace desktop

@@ -4,7 +4,7 @@
 
 #include "desktop/desktop.h"
 
-namespace platform {
+namespace desktop {
 namespace posix {
 
 // Chosen once, before the first box: the terminal's boxes where the program
@@ -13,4 +13,4 @@ namespace posix {
 std::unique_ptr<Desktop> ChooseDesktop();
 
 }  // namespace posix
-}  // namespace platform
+}  // namespace desktop

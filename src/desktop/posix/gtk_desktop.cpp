@@ -10,7 +10,7 @@
 #include "desktop/posix/module.h"
 #include "desktop/posix/visible_text.h"
 
-namespace platform {
+namespace desktop {
 namespace posix {
 
 GtkDesktop::~GtkDesktop() { Close(); }
@@ -39,15 +39,16 @@ bool GtkDesktop::Open() {
   return true;
 }
 
-int GtkDesktop::ShowMessageBox(const WideString& text,
-                               const WideString& caption, std::uint32_t style) {
+int GtkDesktop::ShowMessageBox(const common::WideString& text,
+                               const common::WideString& caption,
+                               std::uint32_t style) {
   // The same inert rendering as the terminal's; GTK wants UTF-8, which is
   // the one copy made of the text.
-  const std::string title = EncodeUtf8(VisibleCaption(caption));
+  const std::string title = common::EncodeUtf8(VisibleCaption(caption));
   std::string body;
-  body.reserve(Utf8Size(text.View()));
+  body.reserve(common::Utf8Size(text.View()));
   ForEachVisiblePiece(text, [&body](std::u16string_view piece) {
-    EncodeUtf8Onto(piece, &body);
+    common::EncodeUtf8Onto(piece, &body);
     return true;
   });
   return show_(title.c_str(), body.c_str(), style);
@@ -65,8 +66,9 @@ extern "C" int UpdateProgress(void* data, DialogsProgressView* out) {
   auto& bridge = *static_cast<ProgressBridge*>(data);
   ProgressView view;
   if (!bridge.feed.Update(&view)) return 0;
-  bridge.name = EncodeUtf8(VisibleText(view.name.View(), LineEnds::kEscaped,
-                                       EscapeForm::kBackslash));
+  bridge.name = common::EncodeUtf8(
+      common::VisibleText(view.name.View(), common::LineEnds::kEscaped,
+                          common::EscapeForm::kBackslash));
   *out = {static_cast<int>(view.unit), view.done,       view.all,
           view.bytes_known ? 1 : 0,    view.bytes_done, view.bytes_all,
           view.speed_known ? 1 : 0,    view.speed,      view.left_known ? 1 : 0,
@@ -85,12 +87,13 @@ std::unique_ptr<RunWatch> GtkDesktop::WatchRun(
   return WatchInterrupt(cancel);
 }
 
-void GtkDesktop::ShowProgress(const WideString& title, ProgressFeed& feed) {
+void GtkDesktop::ShowProgress(const common::WideString& title,
+                              ProgressFeed& feed) {
   if (progress_ == nullptr) return;
   ProgressBridge bridge{feed, {}};
-  const std::string shown = EncodeUtf8(VisibleCaption(title));
+  const std::string shown = common::EncodeUtf8(VisibleCaption(title));
   if (progress_(shown.c_str(), UpdateProgress, &bridge) != 0) feed.Cancel();
 }
 
 }  // namespace posix
-}  // namespace platform
+}  // namespace desktop

@@ -3,7 +3,7 @@
 #include "desktop/gtk/dialog_module.h"
 #include "desktop/posix/keyboard_desktop.h"
 
-namespace platform {
+namespace desktop {
 namespace posix {
 
 // Boxes as GTK dialogs, through a module loaded at run time so that the
@@ -20,9 +20,11 @@ class GtkDesktop : public KeyboardDesktop {
   // fails; nothing is then held.
   bool Open();
 
-  int ShowMessageBox(const WideString& text, const WideString& caption,
+  int ShowMessageBox(const common::WideString& text,
+                     const common::WideString& caption,
                      std::uint32_t style) override;
-  void ShowProgress(const WideString& title, ProgressFeed& feed) override;
+  void ShowProgress(const common::WideString& title,
+                    ProgressFeed& feed) override;
   // Ctrl+C at the controlling terminal, where there is one.
   std::unique_ptr<RunWatch> WatchRun(
       const std::function<void()>& cancel) override;
@@ -36,4 +38,4 @@ class GtkDesktop : public KeyboardDesktop {
 };
 
 }  // namespace posix
-}  // namespace platform
+}  // namespace desktop

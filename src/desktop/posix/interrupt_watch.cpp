@@ -12,7 +12,7 @@
 
 #include "desktop/posix/terminal_desktop.h"
 
-namespace platform {
+namespace desktop {
 namespace posix {
 namespace {
 
@@ -109,4 +109,4 @@ std::unique_ptr<RunWatch> WatchInterrupt(std::function<void()> cancel) {
 }
 
 }  // namespace posix
-}  // namespace platform
+}  // namespace desktop

@@ -5,7 +5,7 @@
 
 #include "desktop/desktop.h"
 
-namespace platform {
+namespace desktop {
 namespace posix {
 
 // Ctrl+C at the controlling terminal while a run lasts: the SIGINT handler
@@ -19,4 +19,4 @@ namespace posix {
 std::unique_ptr<RunWatch> WatchInterrupt(std::function<void()> cancel);
 
 }  // namespace posix
-}  // namespace platform
+}  // namespace desktop

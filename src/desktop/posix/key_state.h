@@ -1,6 +1,6 @@
 #pragma once
 
-namespace platform {
+namespace desktop {
 namespace posix {
 
 enum class Modifier { kShift, kControl };
@@ -42,4 +42,4 @@ class KeyState {
 };
 
 }  // namespace posix
-}  // namespace platform
+}  // namespace desktop

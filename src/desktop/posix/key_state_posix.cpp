@@ -15,7 +15,7 @@
 #include "desktop/posix/module.h"
 #include "desktop/wayland/key_probe_module.h"
 
-namespace platform {
+namespace desktop {
 namespace posix {
 namespace {
 
@@ -153,4 +153,4 @@ bool KeyState::IsDown(Modifier modifier) {
 }
 
 }  // namespace posix
-}  // namespace platform
+}  // namespace desktop

@@ -1,6 +1,6 @@
 #include "desktop/posix/keyboard_desktop.h"
 
-namespace platform {
+namespace desktop {
 namespace posix {
 
 bool KeyboardDesktop::IsKeyDown(int virtual_key) {
@@ -10,4 +10,4 @@ bool KeyboardDesktop::IsKeyDown(int virtual_key) {
 }
 
 }  // namespace posix
-}  // namespace platform
+}  // namespace desktop

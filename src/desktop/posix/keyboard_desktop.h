@@ -5,7 +5,7 @@
 #include "desktop/desktop.h"
 #include "desktop/posix/key_state.h"
 
-namespace platform {
+namespace desktop {
 namespace posix {
 
 // SHIFT and CTRL from the X keymap or the evdev keyboards, whichever kind of
@@ -23,4 +23,4 @@ class KeyboardDesktop : public Desktop {
 };
 
 }  // namespace posix
-}  // namespace platform
+}  // namespace desktop

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace platform {
+namespace desktop {
 namespace posix {
 
 void* LoadModule(const char* file) {
@@ -13,4 +13,4 @@ void* LoadModule(const char* file) {
 }
 
 }  // namespace posix
-}  // namespace platform
+}  // namespace desktop

@@ -1,6 +1,6 @@
 #pragma once
 
-namespace platform {
+namespace desktop {
 namespace posix {
 
 // Loads one of the program's modules (the GTK dialogs, the Wayland key
@@ -11,4 +11,4 @@ namespace posix {
 void* LoadModule(const char* file);
 
 }  // namespace posix
-}  // namespace platform
+}  // namespace desktop

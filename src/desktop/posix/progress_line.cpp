@@ -9,7 +9,7 @@
 #include "desktop/posix/visible_text.h"
 #include "progress/progress_texts.h"
 
-namespace platform {
+namespace desktop {
 namespace posix {
 namespace {
 
@@ -23,7 +23,7 @@ int ColumnsOf(char32_t c) {
 
 int WidthOf(std::u16string_view text) {
   int width = 0;
-  ForEachCodePoint(
+  common::ForEachCodePoint(
       text, [&](std::uint32_t c, std::size_t) { width += ColumnsOf(c); });
   return width;
 }
@@ -31,7 +31,7 @@ int WidthOf(std::u16string_view text) {
 // The text's first `room` columns.
 std::u16string Head(std::u16string_view text, int room) {
   std::size_t fits = 0;
-  ForEachCodePoint(text, [&](std::uint32_t c, std::size_t units) {
+  common::ForEachCodePoint(text, [&](std::uint32_t c, std::size_t units) {
     room -= ColumnsOf(c);
     if (room >= 0) fits += units;
   });
@@ -50,12 +50,12 @@ std::u16string CutMiddle(const std::u16string& name, int room) {
   int used = 0;
   while (start > 0) {
     std::size_t begin = start - 1;
-    if (begin > 0 && IsLowSurrogate(name[begin]) &&
-        IsHighSurrogate(name[begin - 1])) {
+    if (begin > 0 && common::IsLowSurrogate(name[begin]) &&
+        common::IsHighSurrogate(name[begin - 1])) {
       --begin;
     }
     int columns = 0;
-    ForEachCodePoint(
+    common::ForEachCodePoint(
         std::u16string_view(name).substr(begin, start - begin),
         [&](std::uint32_t c, std::size_t) { columns = ColumnsOf(c); });
     if (used + columns > tail_room) break;
@@ -67,7 +67,7 @@ std::u16string CutMiddle(const std::u16string& name, int room) {
 
 }  // namespace
 
-std::u16string FormatProgressLine(const WideString& title,
+std::u16string FormatProgressLine(const common::WideString& title,
                                   const ProgressView& view, int columns) {
   enum Part { kTitle, kCounts, kSizes, kSpeed, kLeft, kName, kParts };
   std::u16string parts[kParts];
@@ -81,8 +81,9 @@ std::u16string FormatProgressLine(const WideString& title,
   // A tab too, shown as the other controls are: its width depends on
   // where it falls.
   std::u16string name;
-  for (const char16_t unit : VisibleText(view.name.View(), LineEnds::kEscaped,
-                                         EscapeForm::kBackslash)) {
+  for (const char16_t unit :
+       common::VisibleText(view.name.View(), common::LineEnds::kEscaped,
+                           common::EscapeForm::kBackslash)) {
     if (unit == u'\t') {
       name += u"\\x09";
     } else {
@@ -121,4 +122,4 @@ std::u16string FormatProgressLine(const WideString& title,
 }
 
 }  // namespace posix
-}  // namespace platform
+}  // namespace desktop

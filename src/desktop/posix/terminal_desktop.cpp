@@ -15,12 +15,12 @@
 #include "desktop/posix/visible_text.h"
 #include "platform/locale_codec.h"
 
-namespace platform {
+namespace desktop {
 namespace posix {
 namespace {
 
 std::u16string_view IconWord(std::uint32_t style) {
-  switch (platform::IconOf(style)) {
+  switch (IconOf(style)) {
     case MB_ICONERROR:
       return u"エラー";
     case MB_ICONWARNING:
@@ -37,8 +37,8 @@ std::u16string_view IconWord(std::uint32_t style) {
 // The locale's charset where it can show every character, else UTF-8.
 std::string ForTerminal(const std::u16string& text) {
   bool exact = true;
-  std::string bytes = EncodeLocale(text, &exact);
-  return exact ? bytes : EncodeUtf8(text);
+  std::string bytes = platform::EncodeLocale(text, &exact);
+  return exact ? bytes : common::EncodeUtf8(text);
 }
 
 bool WriteAll(int fd, const std::string& bytes) {
@@ -134,8 +134,9 @@ namespace {
 // Calls show(piece) for the box in order: the icon and caption, the text's
 // pieces, the closing line feed.
 template <typename Show>
-void ForEachBoxPiece(const WideString& text, const WideString& caption,
-                     std::uint32_t style, Show show) {
+void ForEachBoxPiece(const common::WideString& text,
+                     const common::WideString& caption, std::uint32_t style,
+                     Show show) {
   std::u16string head;
   const std::u16string_view icon = IconWord(style);
   if (!icon.empty()) head.append(u"[").append(icon).append(u"] ");
@@ -146,20 +147,21 @@ void ForEachBoxPiece(const WideString& text, const WideString& caption,
 
 // Writes the box and `answer`: in the locale's charset where it can show
 // every character of them, else in UTF-8.
-void WriteBox(int fd, const WideString& text, const WideString& caption,
-              std::uint32_t style, std::u16string_view answer) {
+void WriteBox(int fd, const common::WideString& text,
+              const common::WideString& caption, std::uint32_t style,
+              std::u16string_view answer) {
   // Visible text holds neither lone surrogates nor undecodable bytes: in
   // UTF-8 every piece is exact, and only another charset must be asked.
   bool exact = true;
-  if (!LocaleIsUtf8()) {
+  if (!platform::LocaleIsUtf8()) {
     ForEachBoxPiece(text, caption, style, [&](std::u16string_view piece) {
-      EncodeLocale(piece, &exact);
+      platform::EncodeLocale(piece, &exact);
       return exact;
     });
-    if (exact) EncodeLocale(answer, &exact);
+    if (exact) platform::EncodeLocale(answer, &exact);
   }
   const auto encode = [exact](std::u16string_view piece) {
-    return exact ? EncodeLocale(piece) : EncodeUtf8(piece);
+    return exact ? platform::EncodeLocale(piece) : common::EncodeUtf8(piece);
   };
   ForEachBoxPiece(text, caption, style, [&](std::u16string_view piece) {
     return WriteAll(fd, encode(piece));
@@ -169,8 +171,8 @@ void WriteBox(int fd, const WideString& text, const WideString& caption,
 
 }  // namespace
 
-std::u16string FormatTerminalBox(const WideString& text,
-                                 const WideString& caption,
+std::u16string FormatTerminalBox(const common::WideString& text,
+                                 const common::WideString& caption,
                                  std::uint32_t style) {
   std::u16string box;
   ForEachBoxPiece(text, caption, style, [&](std::u16string_view piece) {
@@ -187,15 +189,16 @@ bool IsYesAnswer(const std::string& line) {
     word.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
   }
   if (word == "y" || word == "yes") return true;
-  const std::u16string decoded = DecodeLocale(word.data(), word.size());
+  const std::u16string decoded =
+      platform::DecodeLocale(word.data(), word.size());
   // Also as UTF-8 bytes, for a terminal that does not follow the locale.
   return decoded == u"はい" || word == "\xE3\x81\xAF\xE3\x81\x84";
 }
 
-int TerminalDesktop::ShowMessageBox(const WideString& text,
-                                    const WideString& caption,
+int TerminalDesktop::ShowMessageBox(const common::WideString& text,
+                                    const common::WideString& caption,
                                     std::uint32_t style) {
-  const bool yes_no = platform::IsYesNo(style);
+  const bool yes_no = IsYesNo(style);
   const std::u16string_view answer = yes_no ? u"(y/n) " : u"[Enter] ";
   int tty = OpenTerminal();
   const bool out_of_descriptors = errno == EMFILE || errno == ENFILE;
@@ -225,7 +228,7 @@ std::unique_ptr<RunWatch> TerminalDesktop::WatchRun(
   return WatchInterrupt(cancel);
 }
 
-void TerminalDesktop::ShowProgress(const WideString& title,
+void TerminalDesktop::ShowProgress(const common::WideString& title,
                                    ProgressFeed& feed) {
   const int tty = OpenTerminal();
   // Boxes go to standard error: a log, where redrawn lines are noise.
@@ -258,4 +261,4 @@ void TerminalDesktop::ShowProgress(const WideString& title,
 }
 
 }  // namespace posix
-}  // namespace platform
+}  // namespace desktop

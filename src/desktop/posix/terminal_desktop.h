@@ -2,7 +2,7 @@
 
 #include "desktop/posix/keyboard_desktop.h"
 
-namespace platform {
+namespace desktop {
 namespace posix {
 
 // Message boxes on the controlling terminal: the icon's word, the caption
@@ -11,14 +11,16 @@ namespace posix {
 // answers No.
 class TerminalDesktop : public KeyboardDesktop {
  public:
-  int ShowMessageBox(const WideString& text, const WideString& caption,
+  int ShowMessageBox(const common::WideString& text,
+                     const common::WideString& caption,
                      std::uint32_t style) override;
   // One line on the terminal, redrawn in place and erased at the end (with
   // TERM=dumb, a plain line every few seconds); Ctrl+C cancels through the
   // run's watch (WatchRun), which ends the line at once; SIGTERM and SIGHUP
   // erase the line, then act as they would. With no terminal nothing is
   // shown.
-  void ShowProgress(const WideString& title, ProgressFeed& feed) override;
+  void ShowProgress(const common::WideString& title,
+                    ProgressFeed& feed) override;
   // Ctrl+C at the controlling terminal, where there is one.
   std::unique_ptr<RunWatch> WatchRun(
       const std::function<void()>& cancel) override;
@@ -26,7 +28,7 @@ class TerminalDesktop : public KeyboardDesktop {
 
 // The progress line as the terminal shows it, cut to `columns` less three,
 // so that the terminal never wraps it, nor the "^C" it echoes after it.
-std::u16string FormatProgressLine(const WideString& title,
+std::u16string FormatProgressLine(const common::WideString& title,
                                   const ProgressView& view, int columns);
 
 // The controlling terminal, for reading and writing; -1 when there is none.
@@ -34,12 +36,12 @@ int OpenTerminal();
 
 // The box as the terminal shows it, in UTF-16, before any answer, with its
 // caption and text made visible (VisibleText).
-std::u16string FormatTerminalBox(const WideString& text,
-                                 const WideString& caption,
+std::u16string FormatTerminalBox(const common::WideString& text,
+                                 const common::WideString& caption,
                                  std::uint32_t style);
 
 // Only y, yes or はい, in any case, mean Yes.
 bool IsYesAnswer(const std::string& line);
 
 }  // namespace posix
-}  // namespace platform
+}  // namespace desktop

@@ -7,7 +7,7 @@
 #include "common/visible_text.h"
 #include "common/wide_string.h"
 
-namespace platform {
+namespace desktop {
 namespace posix {
 
 // A box's text as the terminal and the GTK dialogs show it (line ends as
@@ -16,7 +16,7 @@ namespace posix {
 // never copied whole. Each piece ends after a line end, where nothing
 // VisibleText does looks across. Returns whether every piece was shown.
 template <typename Show>
-bool ForEachVisiblePiece(const WideString& text, Show show) {
+bool ForEachVisiblePiece(const common::WideString& text, Show show) {
   constexpr std::size_t kPieceUnits = 1 << 16;
   const std::u16string_view body = text.View();
   for (std::size_t at = 0; at < body.size();) {
@@ -25,8 +25,9 @@ bool ForEachVisiblePiece(const WideString& text, Show show) {
       const std::size_t line_end = body.find(u"\r\n", at + kPieceUnits);
       if (line_end != std::u16string_view::npos) end = line_end + 2;
     }
-    if (!show(VisibleText(body.substr(at, end - at), LineEnds::kNewline,
-                          EscapeForm::kBackslash))) {
+    if (!show(common::VisibleText(body.substr(at, end - at),
+                                  common::LineEnds::kNewline,
+                                  common::EscapeForm::kBackslash))) {
       return false;
     }
     at = end;
@@ -35,11 +36,12 @@ bool ForEachVisiblePiece(const WideString& text, Show show) {
 }
 
 // A box's caption as shown, on one line; "digestbox" when it has none.
-inline std::u16string VisibleCaption(const WideString& caption) {
-  return caption.IsAbsent() ? std::u16string(u"digestbox")
-                            : VisibleText(caption.View(), LineEnds::kEscaped,
-                                          EscapeForm::kBackslash);
+inline std::u16string VisibleCaption(const common::WideString& caption) {
+  return caption.IsAbsent()
+             ? std::u16string(u"digestbox")
+             : common::VisibleText(caption.View(), common::LineEnds::kEscaped,
+                                   common::EscapeForm::kBackslash);
 }
 
 }  // namespace posix
-}  // namespace platform
+}  // namespace desktop

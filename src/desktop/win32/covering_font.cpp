@@ -3,7 +3,7 @@
 
 #include "desktop/win32/message_font.h"
 
-namespace platform {
+namespace desktop {
 namespace win32 {
 namespace {
 
@@ -106,4 +106,4 @@ HFONT FontCovering(HFONT base, std::u16string_view text,
 }
 
 }  // namespace win32
-}  // namespace platform
+}  // namespace desktop

@@ -5,7 +5,7 @@
 
 #include "platform/win32/windows_include.h"
 
-namespace platform {
+namespace desktop {
 namespace win32 {
 
 // A font like `base` with glyphs for every character of `text`, or, where
@@ -81,4 +81,4 @@ inline void FontMetrics(HFONT font, int* line, int* average) {
 }
 
 }  // namespace win32
-}  // namespace platform
+}  // namespace desktop

@@ -16,7 +16,7 @@
 #include <commctrl.h>
 #include <shlwapi.h>
 
-namespace platform {
+namespace desktop {
 namespace win32 {
 namespace {
 
@@ -27,7 +27,7 @@ struct Shown {
   ProgressFeed* feed = nullptr;
   TaskbarButton* taskbar = nullptr;
   bool ended = false;  // the run ended the window, not the user
-  WideString caption;
+  common::WideString caption;
   MessageFont font;                       // the controls'
   int name_width = 0;                     // pixels a name may take on its line
   std::u16string heading, details, name;  // what the lines show
@@ -40,8 +40,8 @@ std::u16string Cut(const std::u16string& name, std::size_t keep) {
   std::size_t head = keep / 2;
   std::size_t tail = name.size() - (keep - keep / 2);
   // Never between the halves of a surrogate pair.
-  if (head > 0 && IsLowSurrogate(name[head])) --head;
-  if (tail < name.size() && IsLowSurrogate(name[tail])) ++tail;
+  if (head > 0 && common::IsLowSurrogate(name[head])) --head;
+  if (tail < name.size() && common::IsLowSurrogate(name[tail])) ++tail;
   return name.substr(0, head) + u"\u2026" + name.substr(tail);
 }
 
@@ -114,11 +114,12 @@ void Refresh(HWND dialog, Shown& shown) {
           progress::HeadingText(view.unit, view.done, view.all, view.percent),
           &shown.heading);
   SetText(dialog, DIGESTBOX_PROGRESS_DETAILS, details, &shown.details);
-  SetText(dialog, DIGESTBOX_PROGRESS_NAME,
-          FitName(dialog, shown,
-                  VisibleText(view.name.View(), LineEnds::kEscaped,
-                              EscapeForm::kAngle)),
-          &shown.name);
+  SetText(
+      dialog, DIGESTBOX_PROGRESS_NAME,
+      FitName(dialog, shown,
+              common::VisibleText(view.name.View(), common::LineEnds::kEscaped,
+                                  common::EscapeForm::kAngle)),
+      &shown.name);
   ::SendDlgItemMessageW(dialog, DIGESTBOX_PROGRESS_BAR, PBM_SETPOS,
                         static_cast<WPARAM>(view.percent), 0);
   shown.taskbar->Show(dialog, view.percent);
@@ -138,7 +139,7 @@ std::u16string OwnWords(HWND dialog) {
 
 void Open(HWND dialog, Shown& shown) {
   ::SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&shown));
-  ::SetWindowTextW(dialog, W(shown.caption));
+  ::SetWindowTextW(dialog, platform::win32::W(shown.caption));
   // The message boxes' font, or a face of its size that has the window's
   // Japanese words where it lacks them (Wine's Tahoma): Wine's fallback
   // may draw them as squares.
@@ -183,7 +184,7 @@ INT_PTR CALLBACK OnMessage(HWND dialog, UINT message, WPARAM wparam,
 
 }  // namespace
 
-void ShowProgressDialog(const WideString& title, ProgressFeed& feed,
+void ShowProgressDialog(const common::WideString& title, ProgressFeed& feed,
                         TaskbarButton& taskbar) {
   // The bar's class, from the comctl32 the manifest names.
   HMODULE controls = ::LoadLibraryW(L"comctl32.dll");
@@ -199,8 +200,8 @@ void ShowProgressDialog(const WideString& title, ProgressFeed& feed,
   shown.format_size = DIGESTBOX_LOOKED_UP(shell, StrFormatByteSizeW);
   shown.feed = &feed;
   shown.taskbar = &taskbar;
-  shown.caption = WideString(
-      VisibleText(title.View(), LineEnds::kEscaped, EscapeForm::kAngle));
+  shown.caption = common::WideString(common::VisibleText(
+      title.View(), common::LineEnds::kEscaped, common::EscapeForm::kAngle));
   // Where no window can be made, the run goes on unseen.
   ::DialogBoxParamW(::GetModuleHandleW(nullptr),
                     MAKEINTRESOURCEW(DIGESTBOX_PROGRESS_DIALOG), nullptr,
@@ -209,10 +210,11 @@ void ShowProgressDialog(const WideString& title, ProgressFeed& feed,
   if (shell != nullptr) ::FreeLibrary(shell);
 }
 
-void Win32Desktop::ShowProgress(const WideString& title, ProgressFeed& feed) {
+void Win32Desktop::ShowProgress(const common::WideString& title,
+                                ProgressFeed& feed) {
   ShellTaskbar taskbar;
   ShowProgressDialog(title, feed, taskbar);
 }
 
 }  // namespace win32
-}  // namespace platform
+}  // namespace desktop

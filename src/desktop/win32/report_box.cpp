@@ -11,7 +11,7 @@
 #include "desktop/win32/report_keys.h"
 #include "platform/win32/windows_include.h"
 
-namespace platform {
+namespace desktop {
 namespace win32 {
 namespace {
 
@@ -21,8 +21,8 @@ const char16_t kCutBefore[] = u"表示しきれないため、以降の";
 const char16_t kCutAfter[] = u"行を省略しました。";
 
 struct Report {
-  const WideString* text;
-  const WideString* caption;
+  const common::WideString* text;
+  const common::WideString* caption;
   std::uint32_t style;
   MessageFont font;       // the box's
   MessageFont text_font;  // the report's, with its every character
@@ -59,7 +59,8 @@ void Layout(HWND box) {
 }
 
 const wchar_t* CaptionOf(const Report& report) {
-  return report.caption->IsAbsent() ? L"Error" : W(*report.caption);
+  return report.caption->IsAbsent() ? L"Error"
+                                    : platform::win32::W(*report.caption);
 }
 
 std::u16string CutNote(std::size_t lines) {
@@ -75,13 +76,13 @@ std::u16string CutNote(std::size_t lines) {
 // 641-million-character report): a report it cannot take whole is cut at a
 // line, halving until the cut fits, and never silently: its last line says
 // how many lines were left out.
-std::u16string_view ShowWhatFits(HWND edit, const WideString& text,
+std::u16string_view ShowWhatFits(HWND edit, const common::WideString& text,
                                  std::u16string* cut) {
-  ::SetWindowTextW(edit, W(text));
+  ::SetWindowTextW(edit, platform::win32::W(text));
   const auto taken = static_cast<std::size_t>(::GetWindowTextLengthW(edit));
   if (taken >= text.Length()) return text.View();
   for (std::size_t room = taken > 0 ? taken : text.Length() / 2;; room /= 2) {
-    const bool made = RunOrOutOfMemory([&] {
+    const bool made = common::RunOrOutOfMemory([&] {
       *cut =
           CutReport(text.View(), std::u16string_view(u"\r\n"), room, CutNote);
     });
@@ -99,7 +100,7 @@ std::u16string_view ShowWhatFits(HWND edit, const WideString& text,
 // The system's icon and sound for a box style's icon: error, warning, or
 // information for any other.
 LPCWSTR IconResourceOf(std::uint32_t style) {
-  switch (platform::IconOf(style)) {
+  switch (IconOf(style)) {
     case MB_ICONERROR:
       return IDI_ERROR;
     case MB_ICONWARNING:
@@ -109,7 +110,7 @@ LPCWSTR IconResourceOf(std::uint32_t style) {
   }
 }
 UINT SoundOf(std::uint32_t style) {
-  const std::uint32_t icon = platform::IconOf(style);
+  const std::uint32_t icon = IconOf(style);
   return icon == MB_ICONERROR || icon == MB_ICONWARNING ? icon
                                                         : MB_ICONINFORMATION;
 }
@@ -246,7 +247,8 @@ INT_PTR CALLBACK ReportProc(HWND box, UINT message, WPARAM wparam,
     case WM_COPY: {  // Ctrl+C on OK
       const Report* report = ReportOf(box);
       CopyBoxText(box, CaptionOf(*report),
-                  std::wstring_view(W(*report->text), report->text->Length()));
+                  std::wstring_view(platform::win32::W(*report->text),
+                                    report->text->Length()));
       return TRUE;
     }
     case WM_GETMINMAXINFO: {
@@ -276,8 +278,8 @@ INT_PTR CALLBACK ReportProc(HWND box, UINT message, WPARAM wparam,
 
 }  // namespace
 
-int ShowReportBox(const WideString& text, const WideString& caption,
-                  std::uint32_t style) {
+int ShowReportBox(const common::WideString& text,
+                  const common::WideString& caption, std::uint32_t style) {
   // An empty template: the controls are made when the box opens.
   struct alignas(4) Template {
     DLGTEMPLATE dialog;
@@ -294,4 +296,4 @@ int ShowReportBox(const WideString& text, const WideString& caption,
 }
 
 }  // namespace win32
-}  // namespace platform
+}  // namespace desktop

@@ -4,7 +4,7 @@
 #include "desktop/win32/report_box.h"
 #include "platform/win32/windows_include.h"
 
-namespace platform {
+namespace desktop {
 namespace win32 {
 namespace {
 
@@ -38,7 +38,7 @@ bool HasRunWiderThan(HDC screen, std::u16string_view text, int width) {
 
 }  // namespace
 
-bool FitsMessageBox(const WideString& text) {
+bool FitsMessageBox(const common::WideString& text) {
   const RECT area = PrimaryWorkArea();
   const MessageFont font;
   int line = 0, average = 0;
@@ -61,7 +61,8 @@ bool FitsMessageBox(const WideString& text) {
   HGDIOBJ old = ::SelectObject(screen, font.Get());
   const bool cut = HasRunWiderThan(screen, view, width);
   if (!cut) {
-    ::DrawTextW(screen, W(text), static_cast<int>(view.size()), &laid,
+    ::DrawTextW(screen, platform::win32::W(text), static_cast<int>(view.size()),
+                &laid,
                 DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
   }
   ::SelectObject(screen, old);
@@ -70,4 +71,4 @@ bool FitsMessageBox(const WideString& text) {
 }
 
 }  // namespace win32
-}  // namespace platform
+}  // namespace desktop

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-namespace platform {
+namespace desktop {
 namespace win32 {
 namespace {
 
@@ -59,4 +59,4 @@ void CopyBoxText(HWND box, std::wstring_view caption, std::wstring_view text) {
 }
 
 }  // namespace win32
-}  // namespace platform
+}  // namespace desktop

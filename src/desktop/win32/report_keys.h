@@ -4,7 +4,7 @@
 
 #include "platform/win32/windows_include.h"
 
-namespace platform {
+namespace desktop {
 namespace win32 {
 
 // Gives a control of a report box the keys a message box's controls answer
@@ -19,4 +19,4 @@ void GiveCtrlKeys(HWND control);
 void CopyBoxText(HWND box, std::wstring_view caption, std::wstring_view text);
 
 }  // namespace win32
-}  // namespace platform
+}  // namespace desktop

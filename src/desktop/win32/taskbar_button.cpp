@@ -4,7 +4,7 @@
 #include <objbase.h>
 #include <shobjidl.h>
 
-namespace platform {
+namespace desktop {
 namespace win32 {
 
 ShellTaskbar::ShellTaskbar() {
@@ -37,4 +37,4 @@ void ShellTaskbar::Clear(HWND window) {
 }
 
 }  // namespace win32
-}  // namespace platform
+}  // namespace desktop

@@ -5,7 +5,7 @@
 
 struct ITaskbarList3;  // <shobjidl.h>, for the .cpp alone
 
-namespace platform {
+namespace desktop {
 namespace win32 {
 
 // A window's taskbar button as a progress window shows on it, as Explorer's
@@ -38,8 +38,8 @@ class ShellTaskbar : public TaskbarButton {
 
 // The progress window, a dialog of the program's own, its progress on
 // `taskbar` too. Its template is a resource of every program that links it.
-void ShowProgressDialog(const WideString& title, ProgressFeed& feed,
+void ShowProgressDialog(const common::WideString& title, ProgressFeed& feed,
                         TaskbarButton& taskbar);
 
 }  // namespace win32
-}  // namespace platform
+}  // namespace desktop

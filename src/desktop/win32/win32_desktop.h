@@ -2,7 +2,7 @@
 
 #include "desktop/desktop.h"
 
-namespace platform {
+namespace desktop {
 namespace win32 {
 
 // GetAsyncKeyState and MessageBoxW, or a box of the program's own for a
@@ -10,10 +10,12 @@ namespace win32 {
 class Win32Desktop : public Desktop {
  public:
   bool IsKeyDown(int virtual_key) override;
-  int ShowMessageBox(const WideString& text, const WideString& caption,
+  int ShowMessageBox(const common::WideString& text,
+                     const common::WideString& caption,
                      std::uint32_t style) override;
-  void ShowProgress(const WideString& title, ProgressFeed& feed) override;
+  void ShowProgress(const common::WideString& title,
+                    ProgressFeed& feed) override;
 };
 
 }  // namespace win32
-}  // namespace platform
+}  // namespace desktop

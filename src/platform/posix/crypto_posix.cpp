@@ -63,13 +63,13 @@ bool AcquireProvider(ProviderHandle* provider) {
 
 void ReleaseProvider(ProviderHandle provider) { delete ProviderOf(provider); }
 
-bool CreateHash(ProviderHandle provider, AlgorithmId algorithm,
+bool CreateHash(ProviderHandle provider, common::AlgorithmId algorithm,
                 WorkerContext& context, HashHandle* hash) {
   const Provider* fetched = ProviderOf(provider);
   if (fetched == nullptr) return Fail(EINVAL);
-  const EVP_MD* md = algorithm == CALG_MD5    ? fetched->md5
-                     : algorithm == CALG_SHA1 ? fetched->sha1
-                                              : nullptr;
+  const EVP_MD* md = algorithm == common::CALG_MD5    ? fetched->md5
+                     : algorithm == common::CALG_SHA1 ? fetched->sha1
+                                                      : nullptr;
   if (md == nullptr) return Fail(EINVAL);
   void*& spare = context.Backend().spare_hash;
   Hash* made = static_cast<Hash*>(spare);

@@ -27,7 +27,7 @@ bool Matches(std::u16string_view pattern, std::u16string_view name) {
       resume = n;
     } else if (p < pattern.size() &&
                (pattern[p] == u'?' ||
-                FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
+                common::FoldAscii(pattern[p]) == common::FoldAscii(name[n]))) {
       ++p, ++n;
     } else if (star != std::u16string_view::npos) {
       p = star + 1;
@@ -77,7 +77,7 @@ bool MayMatch(std::u16string_view pattern, const char* name) {
   const char* end = name + length - tail.size();
   for (std::size_t i = 0; i < tail.size(); ++i) {
     const auto byte = static_cast<unsigned char>(end[i]);
-    if (FoldAscii(byte) != FoldAscii(tail[i])) return false;
+    if (common::FoldAscii(byte) != common::FoldAscii(tail[i])) return false;
   }
   return true;
 }
@@ -86,13 +86,14 @@ DIR* DirOf(std::intptr_t handle) { return reinterpret_cast<DIR*>(handle); }
 
 }  // namespace
 
-bool DirectoryScan::First(const WideString& pattern, DirectoryEntry* entry) {
-  return FirstEndingWith(pattern, WideString::Absent(), entry);
+bool DirectoryScan::First(const common::WideString& pattern,
+                          DirectoryEntry* entry) {
+  return FirstEndingWith(pattern, common::WideString::Absent(), entry);
 }
 
 // Kept as the patterns "*<ending>", which the raw bytes' quick test knows.
-bool DirectoryScan::FirstEndingWith(const WideString& ending,
-                                    const WideString& other,
+bool DirectoryScan::FirstEndingWith(const common::WideString& ending,
+                                    const common::WideString& other,
                                     DirectoryEntry* entry) {
   Close();
   DIR* dir = ::opendir(".");
@@ -102,8 +103,8 @@ bool DirectoryScan::FirstEndingWith(const WideString& ending,
   pattern_ = ending;
   other_ = other;
   if (!other.IsAbsent()) {
-    pattern_ = WideString(u"*" + std::u16string(ending.View()));
-    other_ = WideString(u"*" + std::u16string(other.View()));
+    pattern_ = common::WideString(u"*" + std::u16string(ending.View()));
+    other_ = common::WideString(u"*" + std::u16string(other.View()));
   }
   if (Next(entry)) return true;
   const ErrorCode error = GetLastErrorCode();
@@ -126,7 +127,8 @@ bool DirectoryScan::Next(DirectoryEntry* entry) {
         !(two && MayMatch(other_.View(), found->d_name))) {
       continue;
     }
-    WideString name(DecodeLocale(found->d_name, std::strlen(found->d_name)));
+    common::WideString name(
+        DecodeLocale(found->d_name, std::strlen(found->d_name)));
     entry->other = false;
     if (!Matches(pattern_.View(), name.View())) {
       if (!two || !Matches(other_.View(), name.View())) continue;

@@ -158,7 +158,7 @@ void posix::LearnNewFile(int fd, TemporaryFacts* facts) {
 // (a group this process cannot set, a folder refusing new files, a sticky
 // folder refusing the rename) show as refusals on the way, at no cost to the
 // common case.
-bool CanReplace(const WideString& name, OldFile* old, bool* in_place) {
+bool CanReplace(const common::WideString& name, OldFile* old, bool* in_place) {
   *in_place = false;
   old->Close();
   old->error_ = 0;
@@ -216,7 +216,8 @@ void OldFile::Close() { CloseKeepingError(&handle_); }
 
 // A symbolic link, or nothing, at the name is replaced with nothing to
 // carry.
-bool TemporaryFile::TakeFrom(const WideString& /*name*/, const OldFile& old) {
+bool TemporaryFile::TakeFrom(const common::WideString& /*name*/,
+                             const OldFile& old) {
   if (old.error_ != 0) {
     errno = static_cast<int>(old.error_);
     return false;

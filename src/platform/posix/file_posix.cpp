@@ -188,7 +188,7 @@ int OpenRegularFile(const char* path, struct stat* info, Context& context,
 
 }  // namespace
 
-bool InputFile::Open(const WideString& name, WorkerContext& context,
+bool InputFile::Open(const common::WideString& name, WorkerContext& context,
                      Listed listed) {
   Close();
   struct stat info;
@@ -212,12 +212,12 @@ bool InputFile::Identity(FileId* identity) const {
   return true;
 }
 
-bool NamesFile(const WideString& name) {
+bool NamesFile(const common::WideString& name) {
   struct stat info;
   return ::stat(PathOf(name).c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-bool SizeByName(const WideString& name, std::uint64_t* size) {
+bool SizeByName(const common::WideString& name, std::uint64_t* size) {
   struct stat info;
   if (::fstatat(AT_FDCWD, PathOf(name).c_str(), &info, 0) != 0 ||
       !S_ISREG(info.st_mode)) {
@@ -238,7 +238,7 @@ bool InputFile::Read(void* buffer, std::uint32_t size, std::uint32_t* read) {
   }
 }
 
-bool InputFile::UnderOwnName(const WideString& /*name*/) const {
+bool InputFile::UnderOwnName(const common::WideString& /*name*/) const {
   return true;  // the listing tells links with lstat
 }
 

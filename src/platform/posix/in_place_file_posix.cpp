@@ -16,7 +16,7 @@ namespace platform {
 // (O_NOFOLLOW), and never a file another name also reaches: a link can lead
 // anywhere. Non-blocking, so that a FIFO put there meanwhile is refused
 // rather than waited on.
-bool InPlaceFile::Open(const WideString& name) {
+bool InPlaceFile::Open(const common::WideString& name) {
   Close();
   std::intptr_t fd =
       ::open(posix::PathOf(name).c_str(),

@@ -35,7 +35,7 @@ std::size_t AsciiRun(const Unit* text, std::size_t length) {
 // A byte no character accounts for: ASCII stands for itself, any other byte
 // becomes its escape.
 void AppendByte(std::u16string* out, unsigned char byte) {
-  out->push_back(byte < 0x80 ? byte : ByteEscape(byte));
+  out->push_back(byte < 0x80 ? byte : common::ByteEscape(byte));
 }
 
 // One iconv descriptor between the locale's charset and UTF-16LE.
@@ -113,7 +113,7 @@ void EncodeRun(Converter& encoder, std::u16string_view run, std::string* out,
     if (at >= utf16.size()) break;
     out->push_back('?');
     if (exact) *exact = false;
-    at += StartsPair(run, at / 2) ? 4 : 2;
+    at += common::StartsPair(run, at / 2) ? 4 : 2;
   }
 }
 
@@ -123,11 +123,11 @@ void EncodeOther(Converter& encoder, std::u16string_view text, std::string* out,
                  bool* exact) {
   std::size_t run = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (StartsPair(text, i)) {
+    if (common::StartsPair(text, i)) {
       ++i;  // a pair, even when its low half looks like an escape
-    } else if (IsByteEscape(text[i])) {
+    } else if (common::IsByteEscape(text[i])) {
       EncodeRun(encoder, text.substr(run, i - run), out, exact);
-      out->push_back(static_cast<char>(EscapedByte(text[i])));
+      out->push_back(static_cast<char>(common::EscapedByte(text[i])));
       run = i + 1;
     }
   }
@@ -235,7 +235,7 @@ std::u16string DecodeLocale(const char* bytes, std::size_t length) {
   p += ascii;
   length -= ascii;
   if (kind == Charset::kUtf8) {
-    DecodeUtf8(p, length, &out);
+    common::DecodeUtf8(p, length, &out);
   } else {
     for (std::size_t i = 0; i < length; ++i) AppendByte(&out, p[i]);
   }
@@ -268,13 +268,15 @@ std::string EncodeLocale(std::u16string_view text, bool* exact) {
     }
     i += ascii;
     if (i == text.size()) break;
-    const std::size_t units = StartsPair(text, i) ? 2 : 1;
-    ForEachCodePoint(
+    const std::size_t units = common::StartsPair(text, i) ? 2 : 1;
+    common::ForEachCodePoint(
         text.substr(i, units), [&](std::uint32_t code_point, std::size_t one) {
-          if (one == 1 && IsByteEscape(static_cast<char16_t>(code_point))) {
-            out.push_back(static_cast<char>(EscapedByte(code_point)));
-          } else if (kind == Charset::kUtf8 && !IsLoneSurrogate(code_point)) {
-            AppendUtf8(&out, code_point);
+          if (one == 1 &&
+              common::IsByteEscape(static_cast<char16_t>(code_point))) {
+            out.push_back(static_cast<char>(common::EscapedByte(code_point)));
+          } else if (kind == Charset::kUtf8 &&
+                     !common::IsLoneSurrogate(code_point)) {
+            common::AppendUtf8(&out, code_point);
           } else {
             out.push_back('?');
             if (exact) *exact = false;

@@ -16,7 +16,7 @@
 // leaves the error of the call that failed before it.
 namespace platform::posix {
 
-inline std::string PathOf(const WideString& name) {
+inline std::string PathOf(const common::WideString& name) {
   return EncodeLocale(name.View());
 }
 

@@ -91,7 +91,7 @@ bool ReadStart(int fd, std::string* data) {
 
 // The lock is taken on the file opened, and the name must still be that
 // file when it is removed: a run that made it again meanwhile holds its own.
-bool RemoveStray(const WideString& name) {
+bool RemoveStray(const common::WideString& name) {
   const std::string path = PathOf(name);
   const PreserveLastError keep;
   const std::string folder = FolderOf(path);

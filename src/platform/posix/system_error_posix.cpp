@@ -5,11 +5,11 @@
 
 namespace platform {
 
-bool SystemErrorText(ErrorCode code, WideString* text) {
+bool SystemErrorText(ErrorCode code, common::WideString* text) {
   // strerror speaks the language of LC_MESSAGES, in the locale's charset.
   const char* message = std::strerror(static_cast<int>(code));
   if (message == nullptr || *message == '\0') return false;
-  *text = WideString(DecodeLocale(message, std::strlen(message)));
+  *text = common::WideString(DecodeLocale(message, std::strlen(message)));
   return true;
 }
 

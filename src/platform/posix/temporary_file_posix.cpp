@@ -46,7 +46,7 @@ bool TrustedDescriptors() {
 
 // Opened without O_EXCL, so that it can be linked under a name at the end,
 // and locked, so that no later run takes it for a killed run's once it is.
-bool TemporaryFile::CreateUnnamed(const WideString& beside,
+bool TemporaryFile::CreateUnnamed(const common::WideString& beside,
                                   TemporaryFacts& facts) {
   Remove();
   target_ = PathOf(beside);
@@ -71,8 +71,8 @@ bool TemporaryFile::CreateUnnamed(const WideString& beside,
   return true;
 }
 
-bool TemporaryFile::CreateNamed(const WideString& beside, std::uint64_t n,
-                                TemporaryFacts& facts) {
+bool TemporaryFile::CreateNamed(const common::WideString& beside,
+                                std::uint64_t n, TemporaryFacts& facts) {
   Remove();
   target_ = PathOf(beside);
   folder_ = FolderOf(target_);
@@ -158,7 +158,7 @@ bool TemporaryFile::Keep(std::uint64_t n, TemporaryFacts& facts) {
   return false;
 }
 
-bool TemporaryFile::RenameOver(const WideString& /*name*/) {
+bool TemporaryFile::RenameOver(const common::WideString& /*name*/) {
   if (::rename(named_.c_str(), target_.c_str()) != 0) return false;
   named_.clear();
   lingers_ = false;
@@ -201,7 +201,7 @@ std::size_t TemporaryFilesAtOnce() {
 
 // syncfs alone reaches no FUSE server; an fsync of the folder does, and
 // costs little elsewhere.
-bool FlushFolderOf(const WideString& beside) {
+bool FlushFolderOf(const common::WideString& beside) {
   std::intptr_t folder = ::open(FolderOf(PathOf(beside)).c_str(),
                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder < 0) return false;

@@ -11,20 +11,21 @@
 namespace platform {
 namespace {
 
-WideString Convert(UINT code_page, DWORD flags, const char* bytes, int size) {
+common::WideString Convert(UINT code_page, DWORD flags, const char* bytes,
+                           int size) {
   // The length first, then a string of exactly that many units.
   const int units =
       ::MultiByteToWideChar(code_page, flags, bytes, size, nullptr, 0);
-  if (units <= 0) return WideString::Absent();
+  if (units <= 0) return common::WideString::Absent();
   std::u16string text(static_cast<std::size_t>(units), u'\0');
   ::MultiByteToWideChar(code_page, flags, bytes, size,
                         reinterpret_cast<wchar_t*>(&text[0]), units);
-  return WideString(text);
+  return common::WideString(text);
 }
 
 // Strict UTF-8 (no invalid or overlong bytes), absent otherwise.
-WideString FromUtf8(const char* bytes, std::size_t length) {
-  if (length == 0 || length > INT_MAX) return WideString::Absent();
+common::WideString FromUtf8(const char* bytes, std::size_t length) {
+  if (length == 0 || length > INT_MAX) return common::WideString::Absent();
   return Convert(CP_UTF8, MB_ERR_INVALID_CHARS, bytes,
                  static_cast<int>(length));
 }
@@ -42,7 +43,7 @@ bool HasLoneSurrogate(std::u16string_view text) {
   return false;
 }
 
-bool ToMultiByte(UINT code_page, DWORD flags, const WideString& text,
+bool ToMultiByte(UINT code_page, DWORD flags, const common::WideString& text,
                  std::string* bytes, BOOL* lossy) {
   const auto* wide = reinterpret_cast<const wchar_t*>(text.CStr());
   const int units = static_cast<int>(text.Length());
@@ -56,59 +57,60 @@ bool ToMultiByte(UINT code_page, DWORD flags, const WideString& text,
 
 // Whether another reading of the bytes written for `text` names another
 // file, not a folder, of the folder: verification would check that file too.
-bool NamesAnotherFile(const WideString& reading, const WideString& text) {
+bool NamesAnotherFile(const common::WideString& reading,
+                      const common::WideString& text) {
   return !reading.IsAbsent() && reading != text && NamesFile(reading);
 }
 
 }  // namespace
 
-WideString AnsiToWide(const char* bytes, std::size_t length) {
+common::WideString AnsiToWide(const char* bytes, std::size_t length) {
   return win32::AnsiToWideIn(::GetACP(), bytes, length);
 }
 
 // A lone surrogate from a UTF-16LE list comes as WTF-8, and opens that
 // exact UTF-16 name.
-WideString Utf8ToWide(const char* bytes, std::size_t length) {
-  const WideString text = FromUtf8(bytes, length);
+common::WideString Utf8ToWide(const char* bytes, std::size_t length) {
+  const common::WideString text = FromUtf8(bytes, length);
   if (!text.IsAbsent()) return text;
   std::u16string exact;
-  if (length > 0 && DecodeWtf8(bytes, length, &exact)) {
-    return WideString(exact);
+  if (length > 0 && common::DecodeWtf8(bytes, length, &exact)) {
+    return common::WideString(exact);
   }
   return AnsiToWide(bytes, length);
 }
 
-WideString OtherReading(const char* bytes, std::size_t length) {
+common::WideString OtherReading(const char* bytes, std::size_t length) {
   return win32::OtherReadingIn(::GetACP(), bytes, length);
 }
 
-bool WideToAnsi(const WideString& text, std::string* bytes) {
+bool WideToAnsi(const common::WideString& text, std::string* bytes) {
   return win32::WideToAnsiIn(::GetACP(), text, bytes);
 }
 
 namespace win32 {
 
-WideString AnsiToWideIn(unsigned code_page, const char* bytes,
-                        std::size_t length) {
-  if (length == 0) return WideString::Absent();
+common::WideString AnsiToWideIn(unsigned code_page, const char* bytes,
+                                std::size_t length) {
+  if (length == 0) return common::WideString::Absent();
   if (length > INT_MAX) throw std::bad_alloc();
-  const WideString text =
+  const common::WideString text =
       Convert(code_page, 0, bytes, static_cast<int>(length));
-  return text.IsAbsent() ? WideString(u"") : text;
+  return text.IsAbsent() ? common::WideString(u"") : text;
 }
 
 // Where the code page is UTF-8, the code-page reading is the UTF-8 one.
-WideString OtherReadingIn(unsigned code_page, const char* bytes,
-                          std::size_t length) {
-  if (code_page == CP_UTF8) return WideString::Absent();
+common::WideString OtherReadingIn(unsigned code_page, const char* bytes,
+                                  std::size_t length) {
+  if (code_page == CP_UTF8) return common::WideString::Absent();
   bool non_ascii = false;
   for (std::size_t i = 0; i < length && !non_ascii; ++i) {
     non_ascii = (static_cast<unsigned char>(bytes[i]) & 0x80) != 0;
   }
-  return non_ascii ? FromUtf8(bytes, length) : WideString::Absent();
+  return non_ascii ? FromUtf8(bytes, length) : common::WideString::Absent();
 }
 
-bool WideToAnsiIn(unsigned code_page, const WideString& text,
+bool WideToAnsiIn(unsigned code_page, const common::WideString& text,
                   std::string* bytes) {
   bytes->clear();
   if (text.Length() == 0) return true;

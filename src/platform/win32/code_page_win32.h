@@ -11,11 +11,11 @@
 // name is read in the page it was written in, whatever the user's format.
 namespace platform::win32 {
 
-WideString AnsiToWideIn(unsigned code_page, const char* bytes,
-                        std::size_t length);
-WideString OtherReadingIn(unsigned code_page, const char* bytes,
-                          std::size_t length);
-bool WideToAnsiIn(unsigned code_page, const WideString& text,
+common::WideString AnsiToWideIn(unsigned code_page, const char* bytes,
+                                std::size_t length);
+common::WideString OtherReadingIn(unsigned code_page, const char* bytes,
+                                  std::size_t length);
+bool WideToAnsiIn(unsigned code_page, const common::WideString& text,
                   std::string* bytes);
 
 }  // namespace platform::win32

@@ -26,7 +26,7 @@ void ReleaseProvider(ProviderHandle provider) {
   ::CryptReleaseContext(ProviderOf(provider), 0);
 }
 
-bool CreateHash(ProviderHandle provider, AlgorithmId algorithm,
+bool CreateHash(ProviderHandle provider, common::AlgorithmId algorithm,
                 WorkerContext& /*context*/, HashHandle* hash) {
   HCRYPTHASH handle = 0;
   if (!::CryptCreateHash(ProviderOf(provider), algorithm, 0, 0, &handle)) {

@@ -13,19 +13,20 @@ HANDLE HandleOf(std::intptr_t handle) {
 // Whether an entry's own name ends with one of a scan's two endings (none
 // given: every name the pattern found), and with which; the short name, which
 // FindFirstFileW also matches, is not asked.
-bool Wanted(const WIN32_FIND_DATAW& data, const WideString& ending,
-            const WideString& other, DirectoryEntry* entry) {
+bool Wanted(const WIN32_FIND_DATAW& data, const common::WideString& ending,
+            const common::WideString& other, DirectoryEntry* entry) {
   entry->other = false;
   if (other.IsAbsent()) return true;
   const std::u16string_view name(
       reinterpret_cast<const char16_t*>(data.cFileName));
-  if (EndsWithFoldingAscii(name, ending.View())) return true;
+  if (common::EndsWithFoldingAscii(name, ending.View())) return true;
   entry->other = true;
-  return EndsWithFoldingAscii(name, other.View());
+  return common::EndsWithFoldingAscii(name, other.View());
 }
 
 void Fill(const WIN32_FIND_DATAW& data, DirectoryEntry* entry) {
-  entry->name = WideString(reinterpret_cast<const char16_t*>(data.cFileName));
+  entry->name =
+      common::WideString(reinterpret_cast<const char16_t*>(data.cFileName));
   entry->kind = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
                     ? EntryKind::kDirectory
                     : EntryKind::kFile;
@@ -34,9 +35,10 @@ void Fill(const WIN32_FIND_DATAW& data, DirectoryEntry* entry) {
 
 }  // namespace
 
-bool DirectoryScan::First(const WideString& pattern, DirectoryEntry* entry) {
+bool DirectoryScan::First(const common::WideString& pattern,
+                          DirectoryEntry* entry) {
   Close();
-  other_ = WideString::Absent();
+  other_ = common::WideString::Absent();
   WIN32_FIND_DATAW data;
   const HANDLE find = ::FindFirstFileW(win32::W(pattern), &data);
   if (find == INVALID_HANDLE_VALUE) return false;
@@ -47,8 +49,8 @@ bool DirectoryScan::First(const WideString& pattern, DirectoryEntry* entry) {
 
 // Every name is asked for and matched here, as no pattern holds two
 // endings.
-bool DirectoryScan::FirstEndingWith(const WideString& ending,
-                                    const WideString& other,
+bool DirectoryScan::FirstEndingWith(const common::WideString& ending,
+                                    const common::WideString& other,
                                     DirectoryEntry* entry) {
   Close();
   pattern_ = ending;

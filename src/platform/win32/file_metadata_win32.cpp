@@ -40,7 +40,7 @@ bool SecurityOf(HANDLE file, SECURITY_INFORMATION what, std::string* held) {
 // What is replaced stays open in *old, with the access TakeFrom reads it
 // with (one that does not grant that is written in place, as TakeFrom
 // failing would have it).
-bool CanReplace(const WideString& wide, OldFile* old, bool* in_place) {
+bool CanReplace(const common::WideString& wide, OldFile* old, bool* in_place) {
   *in_place = false;
   old->Close();
   const wchar_t* name = win32::W(wide);
@@ -109,7 +109,8 @@ void OldFile::Close() {
 // the owner where this user may give it, nothing failing for the owner.
 // The old file is the one CanReplace holds open: no second open, which
 // under Wine reads the whole folder for a name that is not there.
-bool TemporaryFile::TakeFrom(const WideString& /*name*/, const OldFile& found) {
+bool TemporaryFile::TakeFrom(const common::WideString& /*name*/,
+                             const OldFile& found) {
   if (found.handle_ == -1) return true;  // nothing there to take from
   const HANDLE old = reinterpret_cast<HANDLE>(found.handle_);
   const HANDLE file = reinterpret_cast<HANDLE>(handle_);

@@ -104,7 +104,7 @@ bool ResolvesToDevice(const wchar_t* name) {
 // The name as it is opened: exactly as written, so that the record of
 // "trail." never reads "trail". Empty, with the last error set, where it
 // cannot be had.
-std::wstring Exact(const WideString& name) {
+std::wstring Exact(const common::WideString& name) {
   std::wstring exact = win32::ExactPath(win32::W(name));
   if (exact.empty()) ::SetLastError(ERROR_INVALID_NAME);
   return exact;
@@ -112,7 +112,7 @@ std::wstring Exact(const WideString& name) {
 
 }  // namespace
 
-bool InputFile::Open(const WideString& name, WorkerContext& /*context*/,
+bool InputFile::Open(const common::WideString& name, WorkerContext& /*context*/,
                      Listed /*listed*/) {
   Close();
   if (NamesNetworkOrDevice(name.View())) {
@@ -156,11 +156,11 @@ bool InputFile::Identity(FileId* identity) const {
 
 // Wine reports no reparse point for a Unix symbolic link; its final path
 // names the file the link leads to.
-bool InputFile::UnderOwnName(const WideString& name) const {
+bool InputFile::UnderOwnName(const common::WideString& name) const {
   return OpenedUnderOwnName(HandleOf(handle_), win32::W(name));
 }
 
-bool NamesFile(const WideString& name) {
+bool NamesFile(const common::WideString& name) {
   if (NamesNetworkOrDevice(name.View()) || NamesReservedDevice(name.View())) {
     return false;
   }
@@ -171,7 +171,7 @@ bool NamesFile(const WideString& name) {
          (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool SizeByName(const WideString& name, std::uint64_t* size) {
+bool SizeByName(const common::WideString& name, std::uint64_t* size) {
   if (NamesNetworkOrDevice(name.View()) || NamesReservedDevice(name.View())) {
     return false;
   }

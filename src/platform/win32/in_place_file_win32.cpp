@@ -16,7 +16,7 @@ HANDLE HandleOf(std::intptr_t handle) {
 // hidden or system file. A reparse point, a file another entry also names
 // (a hard link, a short name, a Unix link under Wine) or anything but a
 // disk file is refused: writing through it would reach some other file.
-bool InPlaceFile::Open(const WideString& wide) {
+bool InPlaceFile::Open(const common::WideString& wide) {
   Close();
   const wchar_t* name = win32::W(wide);
   const HANDLE file =

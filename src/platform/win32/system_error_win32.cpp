@@ -3,7 +3,7 @@
 
 namespace platform {
 
-bool SystemErrorText(ErrorCode code, WideString* text) {
+bool SystemErrorText(ErrorCode code, common::WideString* text) {
   wchar_t* buffer = nullptr;
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
@@ -12,7 +12,7 @@ bool SystemErrorText(ErrorCode code, WideString* text) {
       reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   if (length == 0 || buffer == nullptr) return false;
   try {
-    *text = WideString(
+    *text = common::WideString(
         std::u16string_view(reinterpret_cast<const char16_t*>(buffer), length));
   } catch (...) {
     ::LocalFree(buffer);

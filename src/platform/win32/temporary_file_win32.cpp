@@ -64,7 +64,7 @@ void CloseKeepingError(std::intptr_t* handle) {
 
 }  // namespace
 
-bool TemporaryFile::CreateUnnamed(const WideString& /*beside*/,
+bool TemporaryFile::CreateUnnamed(const common::WideString& /*beside*/,
                                   TemporaryFacts& /*facts*/) {
   Remove();
   ::SetLastError(ERROR_NOT_SUPPORTED);
@@ -77,8 +77,8 @@ bool TemporaryFile::CreateUnnamed(const WideString& /*beside*/,
 // while it still holds it (Wine). Elsewhere it is marked at once after.
 // Made with the folder's defaults, as a file made under the name is; what
 // the replaced file had is TakeFrom's.
-bool TemporaryFile::CreateNamed(const WideString& beside, std::uint64_t n,
-                                TemporaryFacts& facts) {
+bool TemporaryFile::CreateNamed(const common::WideString& beside,
+                                std::uint64_t n, TemporaryFacts& facts) {
   Remove();
   target_.clear();
   const std::wstring name = FolderOf(win32::W(beside)) + OwnName(n);
@@ -137,7 +137,7 @@ bool TemporaryFile::Keep(std::uint64_t /*n*/, TemporaryFacts& facts) {
 }
 
 // The link leaves the temporary name to the mark: closing removes it.
-bool TemporaryFile::RenameOver(const WideString& wide) {
+bool TemporaryFile::RenameOver(const common::WideString& wide) {
   if (!lingers_) {
     return LinkWith(HandleOf(handle_), target_);
   }
@@ -177,7 +177,7 @@ void TemporaryFile::Remove() {
 // only a dead run's opens here; on a network drive it may be another
 // machine's, which this one cannot tell. What it holds must be what a
 // temporary file can, or it is a user's file like any other.
-bool RemoveStray(const WideString& name) {
+bool RemoveStray(const common::WideString& name) {
   const PreserveLastError keep;
   if (::GetDriveTypeW(nullptr) == DRIVE_REMOTE) return true;
   const HANDLE file = ::CreateFileW(
@@ -214,7 +214,7 @@ std::size_t TemporaryFilesAtOnce() { return 4096; }
 // Each file's data was flushed before its rename; the folder's entries
 // follow where the folder opens for writing, and a file system that cannot
 // flush a folder leaves them to its own log.
-bool FlushFolderOf(const WideString& beside) {
+bool FlushFolderOf(const common::WideString& beside) {
   std::wstring folder = FolderOf(win32::W(beside));
   if (folder.empty()) folder = L".";
   const HANDLE handle = ::CreateFileW(

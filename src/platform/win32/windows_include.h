@@ -11,7 +11,7 @@
 namespace platform {
 namespace win32 {
 
-inline const wchar_t* W(const WideString& text) {
+inline const wchar_t* W(const common::WideString& text) {
   return reinterpret_cast<const wchar_t*>(text.CStr());
 }
 
