@@ -70,6 +70,7 @@ set_property(SOURCE ${DIGESTBOX_RESOURCES} APPEND PROPERTY OBJECT_DEPENDS
 set_source_files_properties(
   src/app/app_main.cpp
   src/app/main_win32.cpp
+  src/common/stop.cpp
   src/common/visible_text.cpp
   src/create/create_digests.cpp
   src/create/settle.cpp
@@ -106,7 +107,6 @@ set_source_files_properties(
   src/run/hash_threads.cpp
   src/run/pass_run.cpp
   src/run/run_feed.cpp
-  src/run/stop.cpp
   src/verify/list_reading.cpp
   src/verify/list_walk.cpp
   src/verify/scan_digest_files.cpp

@@ -34,7 +34,7 @@ struct Written {
 struct Creation : run::ItemRun<Digest, Written> {
   Creation(std::shared_ptr<const std::vector<File>> files_in,
            const pipeline::Threads& threads, hash::CryptProvider& provider_in,
-           common::AlgorithmId algorithm_in, std::shared_ptr<run::Stop> stop)
+           common::AlgorithmId algorithm_in, std::shared_ptr<common::Stop> stop)
       : ItemRun(
             files_in->size(), threads, provider_in,
             [files = files_in, algorithm_in](

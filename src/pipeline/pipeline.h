@@ -37,7 +37,7 @@ namespace pipeline {
 //   ahead: a worker holding the next result, set aside by the system,
 //   would wait for whatever file the pass had started.
 // - A job that must run in turn is never claimed by a worker.
-// - The run has one stop (run::Stop), shared with whoever made the run.
+// - The run has one stop (common::Stop), shared with whoever made the run.
 //   Whoever ends the run asks for it: a cancel, the pass at a failure, the
 //   pass's end (End). Jobs read it after each call that may block (their
 //   context's Stopped), every wait here registers with it and ends at it
@@ -62,10 +62,10 @@ class Pipeline {
   // `stop`: the run's, or one of the pipeline's own where none is given.
   Pipeline(std::size_t count, const Threads& threads, Job job, InTurn in_turn,
            const Prepare& prepare = nullptr,
-           std::shared_ptr<run::Stop> stop = nullptr)
+           std::shared_ptr<common::Stop> stop = nullptr)
       : shared_(std::make_shared<Shared>(
             count, threads, std::move(job), std::move(in_turn),
-            stop ? std::move(stop) : std::make_shared<run::Stop>())),
+            stop ? std::move(stop) : std::make_shared<common::Stop>())),
         helps_(threads.workers <= threads.cpus),
         first_(helps_ && threads.workers > 1 && count > 0 ? 1 : 0) {
     {

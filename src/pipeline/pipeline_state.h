@@ -16,7 +16,7 @@
 #include "pipeline/claim_window.h"
 #include "pipeline/job_end.h"
 #include "pipeline/threads.h"
-#include "run/stop.h"
+#include "common/stop.h"
 
 namespace pipeline {
 
@@ -50,7 +50,7 @@ struct State {
 
   struct Fields {
     Fields(std::size_t count_in, const Threads& threads, Job job_in,
-           InTurn in_turn_in, std::shared_ptr<run::Stop> stop_in)
+           InTurn in_turn_in, std::shared_ptr<common::Stop> stop_in)
         : count(count_in),
           window(threads.workers > 1 ? threads.workers : 0),
           job(std::move(job_in)),
@@ -89,17 +89,17 @@ struct State {
     // then fails the run (thrown from a worker, it would end the process).
     std::atomic<bool> out_of_memory{false};
     // The run's one stop, asked for by any thread, never under the mutex.
-    const std::shared_ptr<run::Stop> stop;
+    const std::shared_ptr<common::Stop> stop;
     // The workers' own stop: the pass going on alone (asked for by the pass,
     // or by a worker that found no descriptor free), and the run's stop.
-    run::Stop crew;
+    common::Stop crew;
     // Either stop wakes every wait here, the pass's and the workers'.
-    run::StopCallback wakes{crew, [this] {
+    common::StopCallback wakes{crew, [this] {
                               const common::Lock lock(mutex);
                               room.NotifyAll();
                               ready.NotifyAll();
                             }};
-    run::StopCallback crew_follows{*stop, [this] { crew.Request(); }};
+    common::StopCallback crew_follows{*stop, [this] { crew.Request(); }};
   };
 
   struct Worker {

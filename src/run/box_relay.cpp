@@ -4,7 +4,7 @@
 
 namespace run {
 
-BoxRelay::BoxRelay(std::shared_ptr<Stop> stop)
+BoxRelay::BoxRelay(std::shared_ptr<common::Stop> stop)
     : stop_(std::move(stop)), closes_(*stop_, [this] {
         const common::Lock lock(mutex_);
         answered_.NotifyAll();

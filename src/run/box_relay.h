@@ -5,9 +5,9 @@
 #include <optional>
 
 #include "common/mutex.h"
+#include "common/stop.h"
 #include "desktop/desktop.h"
 #include "progress/clock.h"
-#include "run/stop.h"
 
 namespace run {
 
@@ -22,7 +22,7 @@ namespace run {
 // stop's callback on whichever thread asks for it.
 class BoxRelay : public desktop::Desktop {
  public:
-  explicit BoxRelay(std::shared_ptr<Stop> stop);
+  explicit BoxRelay(std::shared_ptr<common::Stop> stop);
   BoxRelay(const BoxRelay&) = delete;
   BoxRelay& operator=(const BoxRelay&) = delete;
   bool IsKeyDown(int) override { return false; }
@@ -57,8 +57,8 @@ class BoxRelay : public desktop::Desktop {
   std::optional<int> answer_ GUARDED_BY(mutex_);
   progress::Latch wake_;
   progress::Latch ended_;
-  const std::shared_ptr<Stop> stop_;
-  StopCallback closes_;  // last: dies before what it wakes
+  const std::shared_ptr<common::Stop> stop_;
+  common::StopCallback closes_;  // last: dies before what it wakes
 };
 
 }  // namespace run

@@ -16,7 +16,7 @@
 #include "run/opened_readings.h"
 #include "run/ordered_run.h"
 #include "run/stage.h"
-#include "run/stop.h"
+#include "common/stop.h"
 
 namespace run {
 
@@ -58,7 +58,7 @@ struct ItemRun {
   ItemRun(std::size_t count, const pipeline::Threads& threads,
           hash::CryptProvider& provider_in, Job job,
           typename OrderedRun<Result>::Pipeline::InTurn in_turn,
-          std::shared_ptr<Stop> stop)
+          std::shared_ptr<common::Stop> stop)
       : items(count),
         // A share: a worker left in a read may outlive the run's own.
         provider(provider_in.Share()),

@@ -9,7 +9,7 @@
 #include "common/mutex.h"
 #include "hash/hash_context.h"
 #include "pipeline/pipeline.h"
-#include "run/stop.h"
+#include "common/stop.h"
 
 namespace run {
 
@@ -81,7 +81,7 @@ class OrderedRun {
   // `stop`: the run's one stop, the stage's.
   OrderedRun(std::size_t count, const pipeline::Threads& threads,
              typename Pipeline::Job job, typename Pipeline::InTurn in_turn,
-             std::shared_ptr<run::Stop> stop)
+             std::shared_ptr<common::Stop> stop)
       : counters_(std::make_shared<Counters>()),
         hashing_(std::make_shared<std::atomic<unsigned>>(0)),
         pipeline_(

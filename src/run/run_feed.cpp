@@ -26,7 +26,7 @@ namespace {
 // It ends at the run's stop, which the run's end asks for too.
 void StartSizer(const pipeline::Threads& threads, const Watch& watch,
                 const std::shared_ptr<ByteTotal>& sizes,
-                std::shared_ptr<const Stop> stop) {
+                std::shared_ptr<const common::Stop> stop) {
   sizes->started = true;
   if (!watch.size_of) return;
   std::function<void()> body = [sizes, stop = std::move(stop),

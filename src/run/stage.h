@@ -10,7 +10,7 @@
 #include "common/wide_string.h"
 #include "progress/progress_texts.h"
 #include "run/ordered_run.h"
-#include "run/stop.h"
+#include "common/stop.h"
 
 namespace run {
 
@@ -68,7 +68,7 @@ class Stage {
   void Stop() { stop_->Request(); }
   bool Stopped() const { return stop_->Requested(); }
   // For what may outlive the run's stage or the call that made it.
-  const std::shared_ptr<run::Stop>& SharedStop() const { return stop_; }
+  const std::shared_ptr<common::Stop>& SharedStop() const { return stop_; }
 
  private:
   std::atomic<Phase> phase_{Phase::kListing};
@@ -78,7 +78,7 @@ class Stage {
   // The same, by the thread that ends the walk, before `found_`.
   Watch lists_;
   std::atomic<bool> found_{false};
-  const std::shared_ptr<run::Stop> stop_ = std::make_shared<run::Stop>();
+  const std::shared_ptr<common::Stop> stop_ = std::make_shared<common::Stop>();
 };
 
 }  // namespace run

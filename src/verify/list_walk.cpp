@@ -40,7 +40,7 @@ struct Walk {
   // The run's: the walk ends at it. Otherwise the scan outlasts the walk,
   // whose end it waits for (an exception aside, after which the walk only
   // finishes its listing).
-  std::shared_ptr<const run::Stop> stop;
+  std::shared_ptr<const common::Stop> stop;
 };
 
 namespace {

@@ -9,7 +9,7 @@
 #include "platform/file.h"
 #include "platform/last_error.h"
 #include "run/stage.h"
-#include "run/stop.h"
+#include "common/stop.h"
 
 namespace verify {
 
@@ -49,7 +49,7 @@ class Found {
   const std::shared_ptr<Walk> walk_;
   run::Stage& stage_;
   // Dies before the walk it wakes.
-  run::StopCallback wake_;
+  common::StopCallback wake_;
   std::thread thread_;
 };
 

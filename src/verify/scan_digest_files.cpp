@@ -8,7 +8,7 @@
 #include "pipeline/pipeline.h"
 #include "platform/last_error.h"
 #include "platform/worker_context.h"
-#include "run/stop.h"
+#include "common/stop.h"
 #include "verify/list_reading.h"
 #include "verify/list_walk.h"
 
@@ -61,7 +61,7 @@ std::size_t ReadUpToABox(Scan& scan, const std::shared_ptr<const Names>& names,
                                      ahead);
       },
       nullptr);
-  const run::StopCallback follows(*scan.stage.SharedStop(),
+  const common::StopCallback follows(*scan.stage.SharedStop(),
                                   [&lists] { lists.Stop(); });
   const auto free_descriptors = [&lists] {
     if (lists.Workers() == 0) return false;

@@ -46,7 +46,7 @@ struct Verification : run::ItemRun<Outcome, Reported> {
   Verification(std::shared_ptr<const digest::DigestList> list_in,
                platform::Listed listed, const pipeline::Threads& threads,
                hash::CryptProvider& provider_in,
-               std::shared_ptr<run::Stop> stop)
+               std::shared_ptr<common::Stop> stop)
       : ItemRun(
             list_in->Count(), threads, provider_in,
             [list = list_in, listed](

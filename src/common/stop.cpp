@@ -1,8 +1,8 @@
-#include "run/stop.h"
+#include "common/stop.h"
 
 #include <utility>
 
-namespace run {
+namespace common {
 
 bool Stop::Request() {
   common::Lock lock(mutex_);
@@ -78,4 +78,4 @@ StopCallback::~StopCallback() {
   while (stop_.running_ == this) stop_.changed_.Wait(lock);
 }
 
-}  // namespace run
+}  // namespace common

@@ -7,7 +7,7 @@
 
 #include "common/mutex.h"
 
-namespace run {
+namespace common {
 
 class StopCallback;
 
@@ -64,4 +64,4 @@ class StopCallback {
   bool listed_ GUARDED_BY(stop_.mutex_) = false;
 };
 
-}  // namespace run
+}  // namespace common

@@ -1,6 +1,6 @@
 // The run's one stop: a stop wakes a wait whenever it comes, and each
 // callback runs once, on the thread that asks.
-#include "run/stop.h"
+#include "common/stop.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@ constexpr std::chrono::seconds kBound{10};
 // A wait as the run's waits are written: its own lock and condition, woken
 // by a callback.
 struct Wait {
-  explicit Wait(run::Stop& stop)
+  explicit Wait(common::Stop& stop)
       : wake(stop,
              [this] {
                const std::lock_guard<std::mutex> lock(mutex);
@@ -40,21 +40,21 @@ struct Wait {
   }
   std::mutex mutex;
   std::condition_variable woken;
-  run::StopCallback wake;
+  common::StopCallback wake;
 
  private:
-  run::Stop& stop_;
+  common::Stop& stop_;
 };
 
 TEST(StopTest, AStopBeforeDuringOrAfterAWaitEndsIt) {
-  run::Stop before;
+  common::Stop before;
   ASSERT_TRUE(before.Request());
   EXPECT_TRUE(before.WaitFor(hours(1)));
   Wait already(before);
   EXPECT_TRUE(already.Until());
 
   // During: the waits sleep with no deadline they could poll at.
-  run::Stop during;
+  common::Stop during;
   Wait wait(during);
   std::thread waiter([&] { EXPECT_TRUE(wait.Until()); });
   std::thread own([&] {
@@ -69,20 +69,20 @@ TEST(StopTest, AStopBeforeDuringOrAfterAWaitEndsIt) {
   // After: a wait begun once the stop was asked for does not wait.
   EXPECT_TRUE(wait.Until());
   EXPECT_TRUE(during.WaitFor(hours(1)));
-  EXPECT_FALSE(run::Stop().WaitFor(std::chrono::milliseconds(0)));
+  EXPECT_FALSE(common::Stop().WaitFor(std::chrono::milliseconds(0)));
 }
 
 TEST(StopTest, EachCallbackRunsOnceOnTheAskingThread) {
-  run::Stop stop;
+  common::Stop stop;
   int early = 0;
   int dropped = 0;
   std::thread::id ran_on;
-  run::StopCallback first(stop, [&] {
+  common::StopCallback first(stop, [&] {
     ++early;
     ran_on = std::this_thread::get_id();
   });
   {
-    run::StopCallback gone(stop, [&] { ++dropped; });
+    common::StopCallback gone(stop, [&] { ++dropped; });
   }
   std::thread asker([&] { EXPECT_TRUE(stop.Request()); });
   const std::thread::id asker_id = asker.get_id();
@@ -94,7 +94,7 @@ TEST(StopTest, EachCallbackRunsOnceOnTheAskingThread) {
 
   // Registered after the stop: at once, here.
   int late = 0;
-  run::StopCallback after(stop, [&] {
+  common::StopCallback after(stop, [&] {
     ++late;
     ran_on = std::this_thread::get_id();
   });
@@ -104,13 +104,13 @@ TEST(StopTest, EachCallbackRunsOnceOnTheAskingThread) {
 }
 
 TEST(StopTest, ACallbackDiesOnlyOnceItHasRun) {
-  run::Stop stop;
+  common::Stop stop;
   std::mutex mutex;
   std::condition_variable changed;
   bool entered = false;
   bool release = false;
   bool finished = false;
-  auto callback = std::make_unique<run::StopCallback>(stop, [&] {
+  auto callback = std::make_unique<common::StopCallback>(stop, [&] {
     std::unique_lock<std::mutex> lock(mutex);
     entered = true;
     changed.notify_all();
@@ -135,9 +135,9 @@ TEST(StopTest, ACallbackDiesOnlyOnceItHasRun) {
   dropper.join();
   asker.join();
   // One that ends itself from inside its callback does not wait for itself.
-  run::Stop other;
-  std::unique_ptr<run::StopCallback> self;
-  self = std::make_unique<run::StopCallback>(other, [&] { self.reset(); });
+  common::Stop other;
+  std::unique_ptr<common::StopCallback> self;
+  self = std::make_unique<common::StopCallback>(other, [&] { self.reset(); });
   other.Request();
   EXPECT_EQ(self, nullptr);
 }
