@@ -128,6 +128,36 @@ struct CountedThreads {
   }
 };
 
+// The box of a run cancelled while its third hash never returned.
+void ExpectCancelledAtTheThird(const RecordedBox& box, bool creation,
+                               unsigned workers) {
+  EXPECT_EQ(box.style, desktop::MB_ICONWARNING) << creation << workers;
+  if (creation && workers == 1) {
+    // Listed: f0..f4 and all.md5; two were written before the stuck one,
+    // and are in place though the pass that staged them never returned.
+    EXPECT_EQ(box.text, u"作成を中止しました。残りの4件は作成していません。");
+    int in_place = 0;
+    for (const char* name :
+         {"f0.md5", "f1.md5", "f2.md5", "f3.md5", "f4.md5", "all.md5.md5"}) {
+      std::FILE* file = std::fopen(name, "rb");
+      if (file != nullptr) {
+        ++in_place;
+        std::fclose(file);
+      }
+    }
+    EXPECT_EQ(in_place, 2);
+  } else if (creation) {
+    // Which file is stuck depends on what the workers took first.
+    EXPECT_EQ(box.text.find(u"作成を中止しました。残りの"), 0u);
+  } else if (workers == 1) {
+    EXPECT_EQ(box.text,
+              u"f0 - OK\r\nf1 - OK\r\n検証を中止しました。残りの3件は検証"
+              u"していません。\r\n\r\n検証に失敗しました。");
+  } else {
+    EXPECT_NE(box.text.find(u"件は検証していません。"), std::u16string::npos);
+  }
+}
+
 // A cancel while a file's hash never returns, on a worker or on the pass
 // itself: the report so far, or the cancelled creation's box, comes within
 // a second of the cancel, and the stuck thread is left to end by itself.
@@ -167,34 +197,7 @@ TEST_F(CryptoFaultTest, ACancelAnswersWhileAHashNeverReturns) {
       watch.join();
       EXPECT_LT(shown - entered, std::chrono::seconds(1));
       ASSERT_EQ(desktop.boxes.size(), 1u);
-      const RecordedBox& box = desktop.boxes[0];
-      EXPECT_EQ(box.style, desktop::MB_ICONWARNING) << creation << workers;
-      if (creation && workers == 1) {
-        // Listed: f0..f4 and all.md5; two were written before the stuck one,
-        // and are in place though the pass that staged them never returned.
-        EXPECT_EQ(box.text,
-                  u"作成を中止しました。残りの4件は作成していません。");
-        int in_place = 0;
-        for (const char* name : {"f0.md5", "f1.md5", "f2.md5", "f3.md5",
-                                 "f4.md5", "all.md5.md5"}) {
-          std::FILE* file = std::fopen(name, "rb");
-          if (file != nullptr) {
-            ++in_place;
-            std::fclose(file);
-          }
-        }
-        EXPECT_EQ(in_place, 2);
-      } else if (creation) {
-        // Which file is stuck depends on what the workers took first.
-        EXPECT_EQ(box.text.find(u"作成を中止しました。残りの"), 0u);
-      } else if (workers == 1) {
-        EXPECT_EQ(box.text,
-                  u"f0 - OK\r\nf1 - OK\r\n検証を中止しました。残りの3件は検証"
-                  u"していません。\r\n\r\n検証に失敗しました。");
-      } else {
-        EXPECT_NE(box.text.find(u"件は検証していません。"),
-                  std::u16string::npos);
-      }
+      ExpectCancelledAtTheThird(desktop.boxes[0], creation, workers);
       failing_crypto::gate.open.store(true);
       threads.WaitForAll();
       for (int i = 0; i < 5; ++i)

@@ -93,22 +93,25 @@ class PassTest : public ::testing::Test {
   std::atomic<int> end_{0};
   std::size_t windows_before_ = 0;  // the desktop's thread's alone
   std::atomic<run::Counters*> counters_{nullptr};
-  FakeClock clock_{progress::Duration::max(), [this](progress::Duration now) {
-                     run::Counters* counters = counters_.load();
-                     if (counters == nullptr) return;
-                     counters->files_done.store(std::min(
-                         count_.load(), static_cast<std::size_t>(
-                                            (now - start_.load()).count()) *
-                                            kPerSecond / 1000));
-                     // At the run's end, with no window showing, time stands
-                     // until the pass sees the end, however late it is
-                     // scheduled. (A window shown needs time to close: it
-                     // stays a second.) This runs on the desktop's thread.
-                     if ((now - start_.load()).count() >= end_.load() &&
-                         desktop_.progress.size() == windows_before_) {
-                       clock_.Hold(true);
-                     }
-                   }};
+  FakeClock clock_{
+      progress::Duration::max(), [this](progress::Duration now) {
+        run::Counters* counters = counters_.load();
+        if (counters == nullptr) return;
+        const std::size_t done =
+            std::min(count_.load(),
+                     static_cast<std::size_t>((now - start_.load()).count()) *
+                         kPerSecond / 1000);
+        counters->files_done.store(done);
+        counters->bytes_done.store(done << 20);
+        // At the run's end, with no window showing, time stands
+        // until the pass sees the end, however late it is
+        // scheduled. (A window shown needs time to close: it
+        // stays a second.) This runs on the desktop's thread.
+        if ((now - start_.load()).count() >= end_.load() &&
+            desktop_.progress.size() == windows_before_) {
+          clock_.Hold(true);
+        }
+      }};
   ScriptedDesktop desktop_;
   std::shared_ptr<run::Stage> stage_ = std::make_shared<run::Stage>();
 };
@@ -135,6 +138,25 @@ TEST_F(PassTest, NoWindowFlashes) {
   RunHashing(100, 5000);
   ASSERT_EQ(desktop_.progress.size(), 2u);
   EXPECT_EQ(opened.count(), 4000);
+}
+
+// Update k comes 2 s + k * 250 ms after the start: the speed from 5 s of
+// hashing on, then the time left too while some is left (400 items at 40 a
+// second; the run ends at 9 s). The phase may be seen a look late.
+TEST_F(PassTest, SpeedAndTimeLeftComeFromFiveSecondsOfHashing) {
+  RunHashing(400, 9000);
+  ASSERT_EQ(desktop_.progress.size(), 1u);
+  const auto& views = desktop_.progress[0].views;
+  ASSERT_GE(views.size(), 28u);
+  for (std::size_t k = 0; k < 28; ++k) {
+    if (k == 12) continue;  // 5 s, or a look late
+    const double at = 2 + 0.25 * static_cast<double>(k);
+    EXPECT_EQ(views[k].speed_known, at >= 5) << k;
+    EXPECT_EQ(views[k].left_known, at >= 5) << k;
+    EXPECT_NEAR(static_cast<double>(views[k].seconds_left),
+                views[k].left_known ? 10 - at : 0, 1)
+        << k;
+  }
 }
 
 // Ctrl+C before any window shows: the watch's cancel, heard on a thread of
