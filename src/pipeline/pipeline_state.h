@@ -13,10 +13,10 @@
 
 #include "common/mutex.h"
 #include "common/out_of_memory.h"
+#include "common/stop.h"
 #include "pipeline/claim_window.h"
 #include "pipeline/job_end.h"
 #include "pipeline/threads.h"
-#include "common/stop.h"
 
 namespace pipeline {
 
@@ -95,10 +95,10 @@ struct State {
     common::Stop crew;
     // Either stop wakes every wait here, the pass's and the workers'.
     common::StopCallback wakes{crew, [this] {
-                              const common::Lock lock(mutex);
-                              room.NotifyAll();
-                              ready.NotifyAll();
-                            }};
+                                 const common::Lock lock(mutex);
+                                 room.NotifyAll();
+                                 ready.NotifyAll();
+                               }};
     common::StopCallback crew_follows{*stop, [this] { crew.Request(); }};
   };
 

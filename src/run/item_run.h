@@ -7,6 +7,7 @@
 #include <memory>
 #include <utility>
 
+#include "common/stop.h"
 #include "common/wide_string.h"
 #include "hash/crypt_provider.h"
 #include "hash/hash_context.h"
@@ -16,7 +17,6 @@
 #include "run/opened_readings.h"
 #include "run/ordered_run.h"
 #include "run/stage.h"
-#include "common/stop.h"
 
 namespace run {
 

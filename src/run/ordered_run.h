@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "common/mutex.h"
+#include "common/stop.h"
 #include "hash/hash_context.h"
 #include "pipeline/pipeline.h"
-#include "common/stop.h"
 
 namespace run {
 

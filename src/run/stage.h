@@ -7,10 +7,10 @@
 #include <memory>
 #include <utility>
 
+#include "common/stop.h"
 #include "common/wide_string.h"
 #include "progress/progress_texts.h"
 #include "run/ordered_run.h"
-#include "common/stop.h"
 
 namespace run {
 

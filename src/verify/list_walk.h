@@ -4,12 +4,12 @@
 #include <thread>
 #include <vector>
 
+#include "common/stop.h"
 #include "common/wide_string.h"
 #include "pipeline/threads.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
 #include "run/stage.h"
-#include "common/stop.h"
 
 namespace verify {
 

@@ -3,12 +3,12 @@
 #include <memory>
 #include <vector>
 
+#include "common/stop.h"
 #include "desktop/show_system_error.h"
 #include "hash/hash_context.h"
 #include "pipeline/pipeline.h"
 #include "platform/last_error.h"
 #include "platform/worker_context.h"
-#include "common/stop.h"
 #include "verify/list_reading.h"
 #include "verify/list_walk.h"
 
@@ -62,7 +62,7 @@ std::size_t ReadUpToABox(Scan& scan, const std::shared_ptr<const Names>& names,
       },
       nullptr);
   const common::StopCallback follows(*scan.stage.SharedStop(),
-                                  [&lists] { lists.Stop(); });
+                                     [&lists] { lists.Stop(); });
   const auto free_descriptors = [&lists] {
     if (lists.Workers() == 0) return false;
     lists.GoOnAlone();
