@@ -42,7 +42,7 @@ void FileHash::Destroy() {
 namespace {
 
 // Below this, a block or two of reads is the whole file.
-constexpr std::uint64_t kChunkThreshold = 8 * 1024;
+constexpr std::uint64_t kChunkThreshold = std::uint64_t{8} * 1024;
 // Below this, the helper would overlap too few reads to pay for its
 // hand-overs, and where every CPU hashes a file of its own it overlaps none.
 constexpr std::uint64_t kAheadThreshold =
