@@ -78,26 +78,26 @@ bool RunFeed::SizerFailed() const {
   return sizes_->out_of_memory.load() || list_sizes_->out_of_memory.load();
 }
 
-void RunFeed::Share(std::uint64_t* done, std::uint64_t* all) const {
+bool RunFeed::Share(std::uint64_t* done, std::uint64_t* all) const {
   *done = 0;
   *all = 0;
   if (phase_ == Phase::kReadingLists) {
     *all = stage_.lists.load();
     *done = std::min<std::uint64_t>(stage_.listed.load(), *all);
-    if (Known(*list_sizes_)) {
-      *all = list_sizes_->total.load();
-      *done = std::min(stage_.list_bytes.load(), *all);
-    }
-  } else if (phase_ == Phase::kHashing) {
-    const Watch& watch = stage_.Hashed();
-    *all = watch.count;
-    *done = std::min(watch.counters->files_done.load(), watch.count);
-    if (Known(*sizes_)) {
-      *all = sizes_->total.load();
-      // Two readings of one record may both be read.
-      *done = std::min(watch.counters->bytes_done.load(), *all);
-    }
+    if (!Known(*list_sizes_)) return false;
+    *all = list_sizes_->total.load();
+    *done = std::min(stage_.list_bytes.load(), *all);
+    return true;
   }
+  if (phase_ != Phase::kHashing) return false;
+  const Watch& watch = stage_.Hashed();
+  *all = watch.count;
+  *done = std::min(watch.counters->files_done.load(), watch.count);
+  if (!Known(*sizes_)) return false;
+  *all = sizes_->total.load();
+  // Two readings of one record may both be read.
+  *done = std::min(watch.counters->bytes_done.load(), *all);
+  return true;
 }
 
 void RunFeed::Sample(Duration now) {
@@ -112,9 +112,7 @@ void RunFeed::Sample(Duration now) {
     // Seen within a look of its start.
     if (phase == Phase::kHashing) hashing_from_ = now;
   }
-  const bool by_bytes = (phase_ == Phase::kHashing && Known(*sizes_)) ||
-                        (phase_ == Phase::kReadingLists && Known(*list_sizes_));
-  Share(&share_done_, &share_all_);
+  const bool by_bytes = Share(&share_done_, &share_all_);
   // A share that turns from files to bytes starts its rate again.
   if (by_bytes != by_bytes_) share_rate_ = progress::RecentRate();
   by_bytes_ = by_bytes;
@@ -152,13 +150,13 @@ bool RunFeed::Update(desktop::ProgressView* view) {
     if (!list_sizes_->started && found != nullptr) {
       StartSizer(threads_, *found, list_sizes_, stage_.SharedStop());
     }
-    if (by_bytes_) {
-      view->bytes_known = true;
-      view->bytes_done = share_done_;
-      view->bytes_all = share_all_;
-    }
   } else {
     Hashing(now, view);
+  }
+  if (by_bytes_) {
+    view->bytes_known = true;
+    view->bytes_done = share_done_;
+    view->bytes_all = share_all_;
   }
   // The phase's share placed in the run's: a new phase never sends the
   // percentage back, nor does a share that turns from files to bytes.
@@ -184,11 +182,6 @@ void RunFeed::Hashing(Duration now, desktop::ProgressView* view) {
   view->done = files;
   view->all = watch.count;
   if (files < watch.count) view->name = watch.name_at(files);
-  if (by_bytes_) {
-    view->bytes_known = true;
-    view->bytes_done = share_done_;
-    view->bytes_all = share_all_;
-  }
   if (now - hashing_from_ < kEstimateTime) return;
   double rate = 0;
   if (bytes_rate_.PerSecond(&rate)) {

@@ -59,8 +59,9 @@ class RunFeed : public desktop::ProgressFeed {
   void Cancel() override;
 
  private:
-  // The share done and its whole, for the phase in hand.
-  void Share(std::uint64_t* done, std::uint64_t* all) const;
+  // The share done and its whole, for the phase in hand; whether they are
+  // bytes (once the phase's sizes are known), not items.
+  bool Share(std::uint64_t* done, std::uint64_t* all) const;
   void ViewOf(progress::Duration now, desktop::ProgressView* view);
   void Hashing(progress::Duration now, desktop::ProgressView* view);
 
