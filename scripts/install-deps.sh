@@ -126,7 +126,7 @@ if ! "${as_root[@]}" "${apt[@]}" update -qq; then
   echo "install-deps: apt-get update failed (above); trying the install" \
     "with the package lists there are" >&2
 fi
-install() { "${as_root[@]}" "${apt[@]}" install -y -qq "$@" >/dev/null; }
+apt_install() { "${as_root[@]}" "${apt[@]}" install -y -qq "$@" >/dev/null; }
 if [ "$mode" = deb ]; then
   "${as_root[@]}" "${apt[@]}" satisfy -y -qq "$build_depends" >/dev/null || {
     echo "install-deps: apt-get satisfy failed (above)" >&2
@@ -135,7 +135,7 @@ if [ "$mode" = deb ]; then
   echo "install-deps: installed in $(($(date +%s) - started)) s"
   exit 0
 fi
-if ! install "${missing[@]}"; then
+if ! apt_install "${missing[@]}"; then
   # wine32's i386 libraries must match the amd64 ones version for version,
   # so one stale i386 index makes it uninstallable: the rest still serves,
   # and the 32-bit Wine runs say they cannot run and count as skipped.
@@ -143,7 +143,7 @@ if ! install "${missing[@]}"; then
   for package in "${missing[@]}"; do
     [ "$package" = wine32 ] || others+=("$package")
   done
-  if [ ${#others[@]} -lt ${#missing[@]} ] && install "${others[@]}"; then
+  if [ ${#others[@]} -lt ${#missing[@]} ] && apt_install "${others[@]}"; then
     echo "install-deps: wine32 could not be installed (above): the 32-bit" \
       "Windows program's runs under Wine will be skipped" >&2
     echo "install-deps: installed in $(($(date +%s) - started)) s"
